@@ -1,0 +1,9 @@
+#include "paths.h"
+
+#include <windows.h>
+
+std::string ProgramPath() {
+    char buffer[MAX_PATH + 1] = {};
+    const DWORD length = ::GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+    return std::string(buffer, length);
+}

@@ -1,0 +1,24 @@
+# Build conventions shared by every folder.
+
+# Our own targets: all warnings, and every warning an error.
+function(vigrel_warnings target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+endfunction()
+
+# A GoogleTest executable that ctest runs as one test (under Wine in the win preset).
+#   vigrel_test(NAME name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT seconds] [ENV VAR=VALUE ...])
+function(vigrel_test)
+    cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+    target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+    vigrel_warnings(${T_NAME})
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_color=no)
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 600)
+    endif()
+    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+    if(T_ENV)
+        set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${T_ENV}")
+    endif()
+endfunction()
