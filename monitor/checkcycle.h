@@ -1,0 +1,51 @@
+// One check cycle over the benchmark and the URL list, independent of any window system.
+// The main form runs it with itself as host; tests run it with a recording fake.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class CUserSettings;
+
+enum TrayState : int { tsAllUp = 0, tsSitesDown = 1, tsChecking = 2, tsDisconnected = 3 };
+
+// What the cycle needs from the rest of the program.
+class CheckCycleHost {
+public:
+    virtual ~CheckCycleHost() = default;
+    // True when the URL answered with HTTP status 200 within the time-out.
+    virtual bool ProbeUrl(const std::string& url) = 0;
+    virtual void SetTrayIcon(int state) = 0;
+    virtual void SetTip(const std::string& tip) = 0;
+    // Empties the failed-sites menu, and appends one item to it.
+    virtual void ClearFailedSites() = 0;
+    virtual void AddFailedSite(const std::string& url) = 0;
+    virtual void WriteLog(const std::string& text) = 0;
+    // Hands the report to the alert mail; may wait for an earlier mail to finish.
+    virtual void SendStatusMail(const std::string& report) = 0;
+    // Reloads an open settings dialog from the settings; does nothing when none is open.
+    virtual void RefreshSettingsDialog() = 0;
+};
+
+// Runs one cycle: probes "http://" + Benchmark, then every URL of the list in order.
+// Returns DownText: the failed URLs joined by CR LF, or "Everything is OK !", or empty when
+// the benchmark was not reached.
+std::string CheckSites(CUserSettings& settings, CheckCycleHost& host);
+
+// The schedule timer's arming rule. A timer restarts its count only when its interval or its
+// enabled state actually changes, so re-arming with an unchanged TimeSpan keeps the phase.
+class ScheduleRule {
+public:
+    // Applies TimeSpan (minutes); returns true when the timer must be (re)started or stopped.
+    bool Arm(std::int32_t timeSpan);
+    bool Enabled() const { return enabled_; }
+    // Milliseconds; 0 when disabled.
+    std::uint32_t Interval() const { return interval_; }
+
+    // TimeSpan in milliseconds, kept within what a Windows timer accepts.
+    static std::uint32_t IntervalFor(std::int32_t timeSpan);
+
+private:
+    bool enabled_ = false;
+    std::uint32_t interval_ = 0;
+};

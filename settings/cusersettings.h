@@ -1,0 +1,54 @@
+// The one settings record of the program and its INI file beside the program.
+#pragma once
+
+#include "base/tstringlist.h"
+
+#include <cstdint>
+#include <string>
+
+class IniStore;
+
+// Status word of a URL entry after a successful probe; 0 means failed or not yet checked.
+constexpr std::int32_t UrlStatusUp = 112;
+
+class CUserSettings {
+public:
+    std::string Benchmark;
+    // URL strings with their scheme; the attached object is the entry's status word.
+    TStringList URLList;
+    bool StartOnStartup = false;
+    std::int32_t TimeSpan = 0;
+    std::int32_t TimeOut = 0;
+    std::int32_t Filter = 0;
+    std::string To;
+    std::string From;
+    bool Active = false;
+    std::string Server;
+    std::int32_t Port = 0;
+    std::string UserID;
+    std::string Pass;
+
+    // The INI file beside the program (Windows builds).
+    bool Load();
+    bool Save();
+    // The same rules over any store; Save raises when the store refuses a write.
+    bool Load(IniStore& ini);
+    bool Save(IniStore& ini);
+
+    // URL list access in the record's terms.
+    int UrlCount() const { return URLList.Count(); }
+    const std::string& Url(int index) const { return URLList.Get(index); }
+    std::int32_t UrlStatus(int index) const {
+        return static_cast<std::int32_t>(URLList.GetObject(index));
+    }
+    void SetUrlStatus(int index, std::int32_t status) { URLList.PutObject(index, status); }
+    void AddUrl(const std::string& url) { URLList.AddObject(url, 0); }
+};
+
+extern CUserSettings UserSettings;
+
+// The benchmark used when the file names none: a large public site that is always up.
+extern const char* const DefaultBenchmark;
+
+// The INI file's path for a program path: same folder and name, extension ".INI".
+std::string IniPathFor(const std::string& programPath);
