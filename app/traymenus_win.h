@@ -17,6 +17,7 @@
 
 #include "app/csimpletray.h"
 #include "base/handle_win.h"
+#include "base/product.h"
 
 #include <commctrl.h>
 
@@ -34,9 +35,6 @@ enum TrayCommand : UINT {
     FailedSiteFirstId = 2000,
 };
 
-// The product's web site as the shell gets it: a bare host name. The ".example" top-level
-// domain is reserved, so the name can never belong to anyone else.
-constexpr const char* ProductWebSite = "www.vigrel.example";
 // Opens the product's web site in the user's browser; failures are silent.
 void OpenProductWebSite();
 
