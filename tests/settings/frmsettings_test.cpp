@@ -447,3 +447,42 @@ TEST_F(SettingsDialog, ShowModalRunsItsOwnLoopOverADisabledOwner) {
     dialog.reset();
     ::DestroyWindow(owner);
 }
+
+TEST_F(SettingsDialog, FailedSaveIsShownAndTheDialogStaysOpen) {
+    // A folder where the file should be makes every write fail.
+    const std::string ini = IniPathFor(ProgramPath());
+    ASSERT_TRUE(::CreateDirectoryA(ini.c_str(), nullptr));
+    std::vector<std::string> errors;
+    Open();
+    dialog->OnError = [&](const std::string& text) { errors.push_back(text); };
+    Ok();
+    ::RemoveDirectoryA(ini.c_str());
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "Unable to write to " + ini);
+    EXPECT_EQ(dialog->ModalResult(), 0);
+    Ok();
+    EXPECT_EQ(dialog->ModalResult(), IDOK);
+}
+
+TEST_F(SettingsDialog, EnterAddsOnlyOnTheUrlTab) {
+    Open();
+    Type(idEdit1, "five.test");
+    General();
+    ::SetFocus(C(idEdit4));
+    Key(VK_RETURN);
+    EXPECT_EQ(Rows().size(), 2u);
+    EXPECT_EQ(dialog->ModalResult(), 0);
+}
+
+TEST_F(SettingsDialog, CancelIsReachableWithABadPort) {
+    record.Active = true;
+    Open();
+    General();
+    Type(idEdit3, "x");
+    ::SetFocus(C(idBitBtn4));
+    Pump();
+    EXPECT_EQ(::GetFocus(), C(idBitBtn4));
+    Key(VK_RETURN); // Enter on a focused button presses it
+    EXPECT_EQ(dialog->ModalResult(), IDCANCEL);
+    EXPECT_EQ(record.Port, 25);
+}
