@@ -181,7 +181,8 @@ bool TTrayUi::HandleMessage(HWND form, UINT message, WPARAM wParam, LPARAM lPara
         const Glyph* g = mi->CtlType == ODT_MENU ? GlyphFor(mi->itemID) : nullptr;
         if (!g)
             return false;
-        mi->itemWidth = static_cast<UINT>(g->size);
+        // A little air between the glyph and the caption.
+        mi->itemWidth = static_cast<UINT>(g->size + 6);
         mi->itemHeight = static_cast<UINT>(g->size);
         result = TRUE;
         return true;
@@ -191,9 +192,9 @@ bool TTrayUi::HandleMessage(HWND form, UINT message, WPARAM wParam, LPARAM lPara
         const Glyph* g = di->CtlType == ODT_MENU ? GlyphFor(di->itemID) : nullptr;
         if (!g)
             return false;
+        const int x = di->rcItem.left + (di->rcItem.right - di->rcItem.left - g->size) / 2;
         const int y = di->rcItem.top + (di->rcItem.bottom - di->rcItem.top - g->size) / 2;
-        ::DrawIconEx(di->hDC, di->rcItem.left, y, g->icon.Get(), g->size, g->size, 0, nullptr,
-                     DI_NORMAL);
+        ::DrawIconEx(di->hDC, x, y, g->icon.Get(), g->size, g->size, 0, nullptr, DI_NORMAL);
         result = TRUE;
         return true;
     }
