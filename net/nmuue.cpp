@@ -208,13 +208,18 @@ void TNMUUProcessor::StdDecode() {
     while (in.Position() < size) {
         if (!ReadLnFromStream(in, line))
             break;
-        if (line.size() <= 2)
+        if (line.empty())
             continue;
+        // The length character 0 (the closing grave accent line, itself one character long)
+        // is tested before short lines are passed over, so that the line after it (an "end"
+        // trailer) is dropped rather than decoded as data.
         int n = UuDEC(line[0]);
         if (n == 0) {
             ReadLnFromStream(in, line);
             continue;
         }
+        if (line.size() <= 2)
+            continue;
         // Characters missing at the end of a short line count as blanks (value 0), as
         // encoders that trim trailing blanks intend.
         auto digit = [&line](size_t index) { return index < line.size() ? UuDEC(line[index]) : 0; };
