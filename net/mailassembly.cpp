@@ -145,7 +145,9 @@ void TMailAssembly::SendAttachments(int index) {
     std::unique_ptr<TFileStream> file;
     {
         TS_BufferStream output(encoded);
-        coder.Method = EncodeType;
+        // The part header says base64, so the part is Base64 whatever EncodeType says: a
+        // uuencoded part under that header reaches the reader as garbage.
+        coder.Method = uuMime;
         try {
             file = std::make_unique<TFileStream>(entry, fmOpenRead | fmShareDenyNone);
             // Read through a buffer: the coder asks for 45 bytes at a time.
