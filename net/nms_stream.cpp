@@ -76,6 +76,10 @@ std::int32_t TS_BufferStream::Write(const void* buffer, std::int32_t count) {
         state_ = bsUnknown;
     }
     if (state_ != bsWrite) {
+        // Before the start of the stream no byte can land: refuse now rather than accept
+        // bytes that the flush would then drop.
+        if (count > 0 && stream_.Position() < 0)
+            return 0;
         cursor_ = 0;
         dataEnd_ = bufferSize_;
     }

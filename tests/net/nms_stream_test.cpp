@@ -150,6 +150,18 @@ TEST(TS_BufferStream, RefusedFlushStopsWritesAndFailsSeeks) {
     }
 }
 
+// Found by fuzzing: bytes written before the start were taken, then lost at the flush.
+TEST(TS_BufferStream, WriteBeforeTheStartTakesNothing) {
+    TMemoryStream inner;
+    TS_BufferStream s(inner);
+    EXPECT_EQ(s.Seek(2, soFromEnd), -2);
+    EXPECT_EQ(s.Write("abc", 3), 0);
+    EXPECT_EQ(s.State(), bsUnknown);
+    EXPECT_EQ(s.Seek(0, soFromBeginning), 0);
+    EXPECT_EQ(s.Write("abc", 3), 3);
+    EXPECT_EQ(s.Size(), 3);
+}
+
 TEST(TS_BufferStream, CallbacksFollowFillsAndFlushes) {
     BufferSize = 8;
     TMemoryStream inner;
