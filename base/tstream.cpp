@@ -81,6 +81,11 @@ void TMemoryStream::SetSize(std::int64_t size) {
     position_ = std::min(position_, size);
 }
 
+void TMemoryStream::SetCapacity(std::int64_t capacity) {
+    if (capacity > static_cast<std::int64_t>(data_.capacity()))
+        data_.reserve(static_cast<size_t>(capacity));
+}
+
 void TMemoryStream::Clear() {
     data_.clear();
     position_ = 0;
