@@ -206,7 +206,6 @@ private:
     std::vector<char> hostEntryBuffer_;
     WSADATA wsaData_{};
     bool beingDestroyed_ = false;
-    bool peerClosed_ = false;
     bool winsockStarted_ = false;
     DWORD ownerThreadId_ = 0;
     HANDLE lookupRequest_ = nullptr;

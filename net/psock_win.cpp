@@ -47,8 +47,10 @@ bool ensureClass(const char* name, WNDPROC proc) {
 HWND createHiddenWindow(const char* className, WNDPROC proc, void* owner) {
     if (!ensureClass(className, proc))
         return nullptr;
-    HWND window = CreateWindowExA(WS_EX_TOOLWINDOW, className, "", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                  nullptr, GetModuleHandleA(nullptr), nullptr);
+    // Message-only: it only receives posted notifications and timer ticks, needs no desktop
+    // (a service without one, a session without a display) and never shows anywhere.
+    HWND window = CreateWindowExA(WS_EX_TOOLWINDOW, className, "", WS_POPUP, 0, 0, 0, 0,
+                                  HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr), nullptr);
     if (window)
         SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(owner));
     return window;
@@ -329,7 +331,6 @@ LRESULT TPowersock::Wndproc(UINT msg, WPARAM wParam, LPARAM lParam) {
                 }
                 break;
             case FD_CLOSE:
-                peerClosed_ = true;
                 if (!DataAvailable())
                     RequestCloseSocket();
                 break;
@@ -497,7 +498,6 @@ void TPowersock::Connect() {
 
     LookupDone = false;
     NoError = true;
-    peerClosed_ = false;
     if (connect(ThisSocket, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0)
         ErrorManager(10035);
     {
@@ -540,7 +540,6 @@ void TPowersock::RequestCloseSocket() {
         OnDisconnect(this);
     if (Destroying)
         return;
-    peerClosed_ = false;
     ThisSocket = newSocket(0);
     if (ThisSocket != INVALID_SOCKET)
         WSAAsyncSelect(ThisSocket, window_, WM_PSOCK_SOCKET, PsockEventMask);
@@ -597,7 +596,6 @@ void TPowersock::AdoptSocket(SOCKET socket, const sockaddr_in& remote) {
     WSAAsyncSelect(ThisSocket, window_, WM_PSOCK_SOCKET, PsockEventMask);
     remote_ = remote;
     RemoteAddress = remote.sin_addr.s_addr;
-    peerClosed_ = false;
     Connected = true;
 }
 
@@ -821,41 +819,38 @@ std::string TPowersock::ReadLn() {
 std::string TPowersock::Read(int count) {
     StatusMessage(8, "Read( " + std::to_string(count) + " )");
     char* buffer = transferBuffer_.data();
-    // Never more than the transfer buffer holds.
-    int wanted = std::min(count, TransferBufferSize);
-    if (wanted > 0) {
-        for (;;) {
-            const int n = recv(ThisSocket, buffer, TransferBufferSize, MSG_PEEK);
-            if (n == 0)
-                return "";
-            if (n >= wanted)
-                break;
-            if (n < 0) {
-                if (WSAGetLastError() == WSAENOTCONN)
-                    return "";
-                ErrorManager(10035);
-            } else if (peerClosed_) {
-                // Nothing more will come: hand over the rest instead of waiting for ever.
-                wanted = n;
-                break;
-            }
-            ProcessMessages();
-            IdleWait(1);
-            if (Canceled) {
-                Canceled = false;
-                throw EAbortError("Socket send aborted");
-            }
-        }
-    } else {
+    if (count <= 0) {
         const int n = recv(ThisSocket, buffer, TransferBufferSize, MSG_PEEK);
         if (n < 0)
             ErrorManager(10035);
         if (n <= 0)
             return "";
-        wanted = n;
+        recvExact(buffer, n);
+        return std::string(buffer, n);
     }
-    recvExact(buffer, wanted);
-    return std::string(buffer, wanted);
+    // The bytes are gathered as they come rather than peeked at until all are there: a peer
+    // that closes after sending fewer shows its close only once the data is taken out.
+    const int wanted = std::min(count, TransferBufferSize);
+    int got = 0;
+    while (got < wanted) {
+        const int n = recv(ThisSocket, buffer + got, wanted - got, 0);
+        if (n == 0)
+            break;
+        if (n > 0) {
+            got += n;
+            continue;
+        }
+        if (WSAGetLastError() == WSAENOTCONN)
+            break;
+        ErrorManager(10035);
+        ProcessMessages();
+        IdleWait(1);
+        if (Canceled) {
+            Canceled = false;
+            throw EAbortError("Socket send aborted");
+        }
+    }
+    return std::string(buffer, got);
 }
 
 std::string TPowersock::Transaction(const std::string& command) {
