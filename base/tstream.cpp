@@ -52,9 +52,20 @@ std::int32_t TMemoryStream::Write(const void* buffer, std::int32_t count) {
     if (count <= 0 || position_ < 0)
         return 0;
     const std::int64_t end = position_ + count;
-    if (end > static_cast<std::int64_t>(data_.size()))
+    const auto size = static_cast<std::int64_t>(data_.size());
+    const char* bytes = static_cast<const char*>(buffer);
+    if (end <= size) {
+        std::memcpy(data_.data() + position_, bytes, static_cast<size_t>(count));
+    } else if (position_ <= size) {
+        // Appending: no zero-fill of bytes about to be overwritten.
+        const std::int64_t overlap = size - position_;
+        if (overlap > 0)
+            std::memcpy(data_.data() + position_, bytes, static_cast<size_t>(overlap));
+        data_.insert(data_.end(), bytes + overlap, bytes + count);
+    } else {
         data_.resize(static_cast<size_t>(end));
-    std::memcpy(data_.data() + position_, buffer, static_cast<size_t>(count));
+        std::memcpy(data_.data() + position_, bytes, static_cast<size_t>(count));
+    }
     position_ = end;
     return count;
 }

@@ -140,43 +140,36 @@ void TMailAssembly::SendAttachments(int index) {
               "\"\r\n" + "Content-Transfer-Encoding: base64\r\n" +
               "Content-Disposition: attachment; filename=\"" + name + "\"\r\n\r\n");
 
+    // The coder writes straight onto the end of the body through a buffer: an intermediate
+    // copy of the encoded text would double the memory and the time of a large attachment.
+    // On a failure the part stays unfinished, and the failed assembly is never sent.
     TNMUUProcessor coder;
-    TMemoryStream encoded;
     std::unique_ptr<TFileStream> file;
+    try {
+        file = std::make_unique<TFileStream>(entry, fmOpenRead | fmShareDenyNone);
+    } catch (const EFOpenError&) {
+        if (OnAttachmentNotFound)
+            OnAttachmentNotFound(entry);
+        throw;
+    }
+    BodyStream->SetCapacity(BodyStream->Size() + encodedSizeBound(file->Size()) +
+                            static_cast<std::int64_t>(Boundary.size()) + 8);
     {
-        TS_BufferStream output(encoded);
+        // Read through a buffer too: the coder asks for 45 bytes at a time.
+        TS_BufferStream input(*file);
+        TS_BufferStream output(*BodyStream);
+        coder.InputStream = &input;
+        coder.OutputStream = &output;
         // The part header says base64, so the part is Base64 whatever EncodeType says: a
         // uuencoded part under that header reaches the reader as garbage.
         coder.Method = uuMime;
-        try {
-            file = std::make_unique<TFileStream>(entry, fmOpenRead | fmShareDenyNone);
-            // Read through a buffer: the coder asks for 45 bytes at a time.
-            TS_BufferStream input(*file);
-            encoded.SetCapacity(encodedSizeBound(file->Size()));
-            coder.InputStream = &input;
-            coder.OutputStream = &output;
-            if (OnEncodeStart)
-                OnEncodeStart(entry);
-            coder.Encode();
-        } catch (const EFOpenError&) {
-            if (OnAttachmentNotFound)
-                OnAttachmentNotFound(entry);
-            throw;
-        }
+        if (OnEncodeStart)
+            OnEncodeStart(entry);
+        coder.Encode();
         if (OnEncodeEnd)
             OnEncodeEnd(entry);
-        output.SetPosition(0);
     }
-    const std::int64_t size = encoded.Size();
-    BodyStream->SetCapacity(BodyStream->Size() + size + static_cast<std::int64_t>(Boundary.size()) +
-                            8);
     BodyStream->Seek(0, soFromEnd);
-    const char* data = encoded.Memory();
-    for (std::int64_t done = 0; done < size;) {
-        const auto chunk = static_cast<std::int32_t>(std::min<std::int64_t>(size - done, 1 << 30));
-        BodyStream->WriteBuffer(data + done, chunk);
-        done += chunk;
-    }
 }
 
 void TMailAssembly::ClearParameters() {

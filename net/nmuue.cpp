@@ -60,6 +60,12 @@ void TNMUUProcessor::Encode() {
         const bool mime = Method != uuCode;
         // Asked once: a size query costs three seeks, which would defeat a buffered input.
         std::int64_t left = in.Size();
+        // Two characters per lookup: each 12 bits of a group give a pair of the alphabet.
+        char pairs[4096][2];
+        for (int v = 0; v < 4096; ++v) {
+            pairs[v][0] = table_[v >> 6];
+            pairs[v][1] = table_[v & 0x3F];
+        }
         unsigned char bytes[kLineBytes];
         char line[2 + kLineBytes / 3 * 4 + 2];
         while (left > 0) {
@@ -72,11 +78,10 @@ void TNMUUProcessor::Encode() {
                 line[k++] = table_[n];
             int i = 0;
             for (; i + 3 <= n; i += 3) {
-                const int b0 = bytes[i], b1 = bytes[i + 1], b2 = bytes[i + 2];
-                line[k++] = table_[b0 >> 2];
-                line[k++] = table_[((b0 << 4) & 0x30) | (b1 >> 4)];
-                line[k++] = table_[((b1 << 2) & 0x3C) | (b2 >> 6)];
-                line[k++] = table_[b2 & 0x3F];
+                const unsigned group = bytes[i] << 16 | bytes[i + 1] << 8 | bytes[i + 2];
+                std::memcpy(line + k, pairs[group >> 12], 2);
+                std::memcpy(line + k + 2, pairs[group & 0xFFF], 2);
+                k += 4;
             }
             if (n - i == 1) {
                 const int b0 = bytes[i];
