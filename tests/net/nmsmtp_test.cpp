@@ -309,6 +309,7 @@ TEST(SmtpDisconnect, QuitRepliesAndCancelLeftOver) {
         client.Connect();
         EXPECT_EQ(raisedBy([&] { client.Disconnect(); }), "(nothing raised)");
         // Closing leaves a fresh socket: the same client connects again.
+        ASSERT_TRUE(peer.WaitSessions(1));
         client.Connect();
         EXPECT_TRUE(client.Connected);
         client.Disconnect();
