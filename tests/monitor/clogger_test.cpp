@@ -11,6 +11,7 @@
 #include <direct.h>
 #else
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -76,7 +77,11 @@ TEST(AppendLogLine, UnopenableFileLosesTheLineQuietly) {
     ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
 #endif
     EXPECT_FALSE(AppendLogLine(path, "01:00 p -> ", "lost"));
-    std::remove(path.c_str());
+#ifdef _WIN32
+    _rmdir(path.c_str());
+#else
+    rmdir(path.c_str());
+#endif
     // A missing folder is never created.
     EXPECT_FALSE(AppendLogLine(TempPath("no-such-folder") + "/x/log.log", "", "lost"));
 }
