@@ -24,9 +24,10 @@ void TStringList::checkIndex(int index) const {
 }
 
 int TStringList::sortedPosition(const std::string& s) const {
-    auto it = std::upper_bound(items_.begin(), items_.end(), s, [](const std::string& v, const Item& e) {
-        return CompareText(v, e.text) < 0;
-    });
+    auto it =
+        std::upper_bound(items_.begin(), items_.end(), s, [](const std::string& v, const Item& e) {
+            return CompareText(v, e.text) < 0;
+        });
     return static_cast<int>(it - items_.begin());
 }
 
@@ -61,7 +62,7 @@ void TStringList::Put(int index, const std::string& s) {
     items_[static_cast<size_t>(index)].text = s;
 }
 
-std::intptr_t TStringList::GetObject(int index) const {
+std::intptr_t TStringList::Objects(int index) const {
     checkIndex(index);
     return items_[static_cast<size_t>(index)].object;
 }

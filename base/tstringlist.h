@@ -25,7 +25,7 @@ public:
     const std::string& Get(int index) const;
     const std::string& operator[](int index) const { return Get(index); }
     void Put(int index, const std::string& s);
-    std::intptr_t GetObject(int index) const;
+    std::intptr_t Objects(int index) const;
     void PutObject(int index, std::intptr_t object);
 
     // Index of the first line equal to s (letter case ignored), or -1.

@@ -39,7 +39,7 @@ public:
     int UrlCount() const { return URLList.Count(); }
     const std::string& Url(int index) const { return URLList.Get(index); }
     std::int32_t UrlStatus(int index) const {
-        return static_cast<std::int32_t>(URLList.GetObject(index));
+        return static_cast<std::int32_t>(URLList.Objects(index));
     }
     void SetUrlStatus(int index, std::int32_t status) { URLList.PutObject(index, status); }
     void AddUrl(const std::string& url) { URLList.AddObject(url, 0); }

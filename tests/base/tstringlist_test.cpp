@@ -11,11 +11,11 @@ TEST(TStringList, KeepsOrderAndAttachedValues) {
     ASSERT_EQ(list.Count(), 3);
     EXPECT_EQ(list[0], "c");
     EXPECT_EQ(list[2], "a");
-    EXPECT_EQ(list.GetObject(2), 112);
+    EXPECT_EQ(list.Objects(2), 112);
     list.PutObject(1, 7);
     list.Put(1, "B");
     EXPECT_EQ(list[1], "B");
-    EXPECT_EQ(list.GetObject(1), 7);
+    EXPECT_EQ(list.Objects(1), 7);
     list.Delete(0);
     EXPECT_EQ(list.Text(), "B\r\na\r\n");
 }

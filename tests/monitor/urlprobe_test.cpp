@@ -1,0 +1,110 @@
+// The probe and one real cycle under Wine, against the in-process loopback HTTP peer.
+#include <algorithm>
+#include "fixtures/http_peer_win.h"
+#include "monitor/checkcycle.h"
+#include "monitor/urlprobe_win.h"
+#include "recording_host.h"
+#include "settings/cusersettings.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace {
+
+class Probe : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { OpenInternetSession(); }
+    static void TearDownTestSuite() { CloseInternetSession(); }
+};
+
+// One peer for the whole program: it outlives the session, so left-over workers end cleanly.
+HttpPeer& sharedPeer() {
+    static HttpPeer* p = new HttpPeer;
+    return *p;
+}
+
+int refusedPort() {
+    // A port that was just free: nothing listens there.
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    int len = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    ::closesocket(s);
+    return ntohs(a.sin_port);
+}
+
+} // namespace
+
+TEST_F(Probe, OnlyAFinalStatus200CountsAsUp) {
+    HttpPeer& p = sharedPeer();
+    EXPECT_TRUE(ProbeUrl(p.Url("/ok"), 5000));
+    EXPECT_TRUE(ProbeUrl(p.Url("/redirect"), 5000));
+    EXPECT_FALSE(ProbeUrl(p.Url("/notfound"), 5000));
+    EXPECT_FALSE(ProbeUrl(p.Url("/error"), 5000));
+    EXPECT_FALSE(ProbeUrl(p.Url("/close"), 5000));
+}
+
+TEST_F(Probe, UnreachableMalformedAndEmptyUrlsFail) {
+    EXPECT_FALSE(ProbeUrl("http://127.0.0.1:" + std::to_string(refusedPort()) + "/", 5000));
+    EXPECT_FALSE(ProbeUrl("http://no-such-host.invalid/", 5000));
+    EXPECT_FALSE(ProbeUrl("http://", 5000));
+    EXPECT_FALSE(ProbeUrl("not a url at all", 5000));
+    EXPECT_FALSE(ProbeUrl("", 5000));
+}
+
+TEST_F(Probe, SilentServerFailsAfterTheTimeOut) {
+    HttpPeer& p = sharedPeer();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ProbeUrl(p.Url("/silent"), 300));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(290));
+    EXPECT_LT(elapsed, std::chrono::seconds(10)); // the wait gave up, not the worker
+    EXPECT_FALSE(ProbeUrl(p.Url("/ok"), 0));      // no time at all: always down
+}
+
+TEST_F(Probe, WithoutSessionEveryProbeFails) {
+    CloseInternetSession();
+    EXPECT_FALSE(ProbeUrl(sharedPeer().Url("/ok"), 5000));
+    OpenInternetSession();
+    EXPECT_TRUE(ProbeUrl(sharedPeer().Url("/ok"), 5000));
+}
+
+namespace {
+
+// The engine with real probes; everything else recorded.
+class ProbingHost : public RecordingHost {
+public:
+    bool ProbeUrl(const std::string& url) override {
+        calls.push_back("probe " + url);
+        return ::ProbeUrl(url, 2000);
+    }
+};
+
+} // namespace
+
+TEST_F(Probe, RealCycleAgainstLoopback) {
+    HttpPeer& p = sharedPeer();
+    CUserSettings settings;
+    settings.Benchmark = p.HostPath("/ok");
+    settings.Active = true;
+    for (const char* path : {"/ok", "/notfound", "/redirect", "/error"})
+        settings.AddUrl(p.Url(path));
+    ProbingHost host;
+    const std::string down = CheckSites(settings, host);
+    EXPECT_EQ(down, p.Url("/notfound") + "\r\n" + p.Url("/error"));
+    EXPECT_EQ(settings.UrlStatus(0), UrlStatusUp);
+    EXPECT_EQ(settings.UrlStatus(1), 0);
+    EXPECT_EQ(settings.UrlStatus(2), UrlStatusUp);
+    EXPECT_EQ(host.calls.back(), "refresh");
+    EXPECT_NE(std::find(host.calls.begin(), host.calls.end(), "mail " + down), host.calls.end());
+
+    settings.Benchmark = p.HostPath("/error");
+    host.calls.clear();
+    CheckSites(settings, host);
+    EXPECT_EQ(host.calls[5], "tip Disconnected !");
+    EXPECT_EQ(settings.UrlStatus(0), UrlStatusUp); // untouched without the benchmark
+}

@@ -1,0 +1,109 @@
+#include "fake_inistore.h"
+#include "settings/cusersettings.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void put(FakeIniStore& ini, const std::string& section, const std::string& key,
+         const std::string& value) {
+    ini.WriteString(section, key, value);
+}
+
+} // namespace
+
+TEST(CUserSettings, MissingFileGivesDefaultsAndWritesNothing) {
+    FakeIniStore ini;
+    CUserSettings s;
+    EXPECT_TRUE(s.Load(ini));
+    EXPECT_EQ(s.Benchmark, DefaultBenchmark);
+    EXPECT_TRUE(s.StartOnStartup);
+    EXPECT_EQ(s.TimeSpan, 15);
+    EXPECT_EQ(s.TimeOut, 500);
+    EXPECT_EQ(s.Filter, 0);
+    EXPECT_EQ(s.Port, 25);
+    EXPECT_FALSE(s.Active);
+    EXPECT_EQ(s.UrlCount(), 0);
+    EXPECT_TRUE(ini.sections.empty());
+}
+
+TEST(CUserSettings, ValuesDecodeWithTheirDefaults) {
+    FakeIniStore ini;
+    put(ini, "General", "Benchmark", "");
+    put(ini, "General", "TimeSpan", "0x1E");
+    put(ini, "General", "StartOnStartup", "letters");
+    put(ini, "General", "TimeOut", "100");
+    put(ini, "Log", "Filter", "5");
+    put(ini, "SMTP", "Port", "abc");
+    put(ini, "SMTP", "Active", "2");
+    put(ini, "SMTP", "To", std::string(3000, 't'));
+    CUserSettings s;
+    s.Load(ini);
+    EXPECT_EQ(s.Benchmark, ""); // present but empty is not missing
+    EXPECT_EQ(s.TimeSpan, 30);
+    EXPECT_TRUE(s.StartOnStartup);
+    EXPECT_EQ(s.TimeOut, 100); // no range check on load
+    EXPECT_EQ(s.Filter, 5);
+    EXPECT_EQ(s.Port, 25);
+    EXPECT_TRUE(s.Active);
+    EXPECT_EQ(s.To.size(), 2047u);
+}
+
+TEST(CUserSettings, SaveWritesSectionsInOrderAndLoadRestoresEverything) {
+    FakeIniStore ini;
+    CUserSettings s;
+    s.Load(ini);
+    s.TimeSpan = -5;
+    s.Pass = "secret";
+    s.AddUrl("http://b.example/");
+    s.AddUrl("http://a.example/?q=1");
+    s.SetUrlStatus(0, UrlStatusUp);
+    s.Save(ini);
+    EXPECT_EQ(ini.SectionNames(), (std::vector<std::string>{"General", "Log", "SMTP", "URLS"}));
+    EXPECT_EQ(ini.ReadSection("URLS")[0].value, "");
+
+    CUserSettings t;
+    t.Load(ini);
+    EXPECT_EQ(t.TimeSpan, -5);
+    EXPECT_EQ(t.Pass, "secret");
+    ASSERT_EQ(t.UrlCount(), 2);
+    EXPECT_EQ(t.Url(0), "http://b.example/");
+    EXPECT_EQ(t.Url(1), "http://a.example/?q=1"); // not cut at its "="
+    EXPECT_EQ(t.UrlStatus(0), 0);                 // status words are never stored
+}
+
+TEST(CUserSettings, UrlSectionRules) {
+    FakeIniStore ini;
+    put(ini, "URLS", "http://one/", "");
+    put(ini, "URLS", "http://two/", "a value");
+    CUserSettings s;
+    s.Load(ini);
+    ASSERT_EQ(s.UrlCount(), 2); // the value of a URL key is ignored
+    EXPECT_EQ(s.Url(1), "http://two/");
+
+    s.URLList.Clear();
+    s.AddUrl("http://Dup/");
+    s.AddUrl("http://dup/");
+    s.AddUrl("  http://spaced/  ");
+    s.Save(ini);
+    s.Load(ini);
+    ASSERT_EQ(s.UrlCount(), 2); // keys match without regard to case
+    EXPECT_EQ(s.Url(1), "http://spaced/");
+
+    s.URLList.Clear();
+    s.Save(ini);
+    EXPECT_EQ(ini.SectionNames().size(), 3u); // an empty list leaves no section
+}
+
+TEST(CUserSettings, RefusedWriteStopsSaveAndKeepsEarlierKeys) {
+    FakeIniStore ini;
+    CUserSettings s;
+    s.Load(ini);
+    s.TimeSpan = 42;
+    s.Filter = 2;
+    ini.writesBeforeRefusal = 3; // Benchmark, StartOnStartup, TimeSpan
+    EXPECT_THROW(s.Save(ini), Exception);
+    EXPECT_EQ(ini.ReadString("General", "TimeSpan", ""), "42");
+    EXPECT_EQ(ini.ReadString("Log", "Filter", "missing"), "missing");
+    EXPECT_EQ(s.Filter, 2);
+}

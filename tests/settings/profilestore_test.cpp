@@ -1,0 +1,145 @@
+// The settings record against real INI files through the platform's profile functions.
+#include "base/exception.h"
+#include "base/handle_win.h"
+#include "base/paths.h"
+#include "settings/cusersettings.h"
+#include "settings/profilestore_win.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+bool exists(const std::string& path) {
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+class IniFile : public ::testing::Test {
+protected:
+    void TearDown() override { ::DeleteFileA(path.c_str()); }
+    std::string path = TempPath(
+        std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".INI");
+};
+
+} // namespace
+
+TEST_F(IniFile, FirstStartWithoutFileCreatesNothingUntilSave) {
+    ProfileStore ini(path);
+    CUserSettings s;
+    s.Load(ini);
+    EXPECT_EQ(s.TimeSpan, 15);
+    EXPECT_FALSE(exists(path));
+    s.AddUrl("http://127.0.0.1/a");
+    s.Save(ini);
+    const std::string text = readFile(path);
+    const size_t general = text.find("[General]"), log = text.find("[Log]"),
+                 smtp = text.find("[SMTP]"), urls = text.find("[URLS]");
+    ASSERT_NE(urls, std::string::npos);
+    EXPECT_LT(general, log);
+    EXPECT_LT(log, smtp);
+    EXPECT_LT(smtp, urls);
+    EXPECT_NE(text.find("http://127.0.0.1/a="), std::string::npos);
+    EXPECT_NE(text.find("TimeSpan=15"), std::string::npos);
+}
+
+TEST_F(IniFile, HandWrittenFileDecodes) {
+    writeFile(path, "[general]\r\nTimeSpan=0x1E\r\nBenchmark=\r\n[smtp]\r\nPort=abc\r\nActive=2\r\n"
+                    "[URLS]\r\nhttp://one/=\r\nhttp://two/=ignored\r\nHTTP://ONE/=\r\n");
+    ProfileStore ini(path);
+    CUserSettings s;
+    s.Load(ini);
+    EXPECT_EQ(s.TimeSpan, 30);
+    EXPECT_EQ(s.Benchmark, "");
+    EXPECT_EQ(s.Port, 25);
+    EXPECT_TRUE(s.Active);
+    ASSERT_GE(s.UrlCount(), 2);
+    EXPECT_EQ(s.Url(0), "http://one/");
+    EXPECT_EQ(s.Url(1), "http://two/");
+}
+
+TEST_F(IniFile, UrlsWithEqualsSignsSurviveTheFile) {
+    ProfileStore ini(path);
+    CUserSettings s;
+    s.AddUrl("http://127.0.0.1/page?a=1&b=2");
+    s.AddUrl("http://127.0.0.1/plain");
+    s.Save(ini);
+    s.URLList.Clear();
+    s.Load(ini);
+    ASSERT_EQ(s.UrlCount(), 2);
+    EXPECT_EQ(s.Url(0), "http://127.0.0.1/page?a=1&b=2");
+    EXPECT_EQ(s.Url(1), "http://127.0.0.1/plain");
+    s.URLList.Clear();
+    s.Save(ini);
+    EXPECT_EQ(readFile(path).find("[URLS]"), std::string::npos);
+}
+
+TEST_F(IniFile, RefusedWriteRaisesWithThePathAndKeepsEarlierKeys) {
+    ProfileStore ini(path);
+    CUserSettings s;
+    s.Load(ini);
+    s.Save(ini);
+    s.TimeSpan = 77;
+    std::string message;
+    {
+        // Held open without sharing: as root, file modes would not stop the write.
+        ScopedFileHandle lock(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(lock.Valid());
+        try {
+            s.Save(ini);
+        } catch (const Exception& e) {
+            message = e.Message();
+        }
+    }
+    EXPECT_EQ(message, "Unable to write to " + path);
+    EXPECT_EQ(s.TimeSpan, 77);
+    CUserSettings t;
+    t.Load(ini);
+    EXPECT_EQ(t.TimeSpan, 15);
+}
+
+TEST_F(IniFile, OverlongUrlSectionLoadsIncompleteWithoutOverflow) {
+    std::string text = "[URLS]\r\n";
+    for (int i = 0; i < 600; ++i)
+        text += "http://127.0.0.1/some/rather/long/path/" + std::to_string(i) + "=\r\n";
+    writeFile(path, text);
+    ProfileStore ini(path);
+    CUserSettings s;
+    s.Load(ini);
+    EXPECT_GT(s.UrlCount(), 100);
+    EXPECT_LT(s.UrlCount(), 600);
+    size_t total = 0;
+    for (int i = 0; i < s.UrlCount(); ++i)
+        total += s.Url(i).size() + 1;
+    EXPECT_LE(total, 16384u);
+    EXPECT_EQ(s.Url(0), "http://127.0.0.1/some/rather/long/path/0");
+}
+
+TEST(ProgramIni, LoadAndSaveUseTheFileBesideTheProgram) {
+    const std::string path = IniPathFor(ProgramPath());
+    EXPECT_EQ(path.substr(path.size() - 4), ".INI");
+    ::DeleteFileA(path.c_str());
+    CUserSettings s;
+    s.Load();
+    s.Filter = 1;
+    s.Save();
+    EXPECT_TRUE(exists(path));
+    CUserSettings t;
+    t.Load();
+    EXPECT_EQ(t.Filter, 1);
+    ::DeleteFileA(path.c_str());
+}
