@@ -10,9 +10,6 @@ TFormBlind* FormBlind = nullptr;
 // Registered when the program loads, before the entry runs.
 const UINT WM_TASKBARCREATED = ::RegisterWindowMessageA("TaskbarCreated");
 
-const char* const FormBlindClassName = "TFormBlind";
-const char* const FormBlindCaption = "FormBlind";
-
 namespace {
 
 constexpr UINT_PTR Timer1Id = 1;

@@ -26,8 +26,8 @@ enum TFormBlindCommand : WORD {
 extern const UINT WM_TASKBARCREATED;
 
 // The form window's class and caption, for whoever needs to find it.
-extern const char* const FormBlindClassName;
-extern const char* const FormBlindCaption;
+inline constexpr const char* FormBlindClassName = "TFormBlind";
+inline constexpr const char* FormBlindCaption = "FormBlind";
 
 class TFormBlind : public CheckCycleHost {
 public:
