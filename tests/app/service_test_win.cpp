@@ -512,3 +512,27 @@ TEST_F(Service, StarterWithoutTheServiceEndsAtOnce) {
     EXPECT_EQ(Start(starter_, "-stop").Wait(5000), 0);
     EXPECT_FALSE(Installed());
 }
+
+TEST_F(Service, FailedSaveOnExitLeavesTheProgramRunning) {
+    Install();
+    StartThroughStarter();
+    ASSERT_TRUE(WaitForLog("Failed --- "));
+    // Hold the settings file without sharing: the save on Exit is refused and raises.
+    HANDLE held = ::CreateFileA(IniPath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(PostToForm(WM_COMMAND, cmdStop1));
+    // The handler's exception goes to the event log and the program goes on: "Check Now"
+    // still runs a cycle.
+    const size_t before = Log().size();
+    ASSERT_TRUE(PostToForm(WM_COMMAND, cmdCheckNow1));
+    EXPECT_TRUE(waitFor([&] { return contains(Log().substr(before), "Failed --- "); }));
+    EXPECT_EQ(Status().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_FALSE(contains(Log(), "Application Stoped"));
+    ::CloseHandle(held);
+
+    // Once the file is free again, Exit completes.
+    ASSERT_TRUE(PostToForm(WM_COMMAND, cmdStop1));
+    EXPECT_TRUE(WaitForState(SERVICE_STOPPED));
+    EXPECT_TRUE(WaitForLog("Application Stoped"));
+}
