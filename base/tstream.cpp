@@ -52,9 +52,20 @@ std::int32_t TMemoryStream::Write(const void* buffer, std::int32_t count) {
     if (count <= 0 || position_ < 0)
         return 0;
     const std::int64_t end = position_ + count;
-    if (end > static_cast<std::int64_t>(data_.size()))
+    const auto size = static_cast<std::int64_t>(data_.size());
+    const char* bytes = static_cast<const char*>(buffer);
+    if (end <= size) {
+        std::memcpy(data_.data() + position_, bytes, static_cast<size_t>(count));
+    } else if (position_ <= size) {
+        // Appending: no zero-fill of bytes about to be overwritten.
+        const std::int64_t overlap = size - position_;
+        if (overlap > 0)
+            std::memcpy(data_.data() + position_, bytes, static_cast<size_t>(overlap));
+        data_.insert(data_.end(), bytes + overlap, bytes + count);
+    } else {
         data_.resize(static_cast<size_t>(end));
-    std::memcpy(data_.data() + position_, buffer, static_cast<size_t>(count));
+        std::memcpy(data_.data() + position_, bytes, static_cast<size_t>(count));
+    }
     position_ = end;
     return count;
 }
@@ -79,6 +90,11 @@ std::int64_t TMemoryStream::Seek(std::int64_t offset, int origin) {
 void TMemoryStream::SetSize(std::int64_t size) {
     data_.resize(static_cast<size_t>(std::max<std::int64_t>(size, 0)));
     position_ = std::min(position_, size);
+}
+
+void TMemoryStream::SetCapacity(std::int64_t capacity) {
+    if (capacity > static_cast<std::int64_t>(data_.capacity()))
+        data_.reserve(static_cast<size_t>(capacity));
 }
 
 void TMemoryStream::Clear() {

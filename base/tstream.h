@@ -42,6 +42,8 @@ public:
     std::int64_t Size() override { return static_cast<std::int64_t>(data_.size()); }
 
     void Clear();
+    // Reserves room for capacity bytes, so that a stream of known final size grows only once.
+    void SetCapacity(std::int64_t capacity);
     const char* Memory() const { return data_.data(); }
     std::string DataString() const { return std::string(data_.begin(), data_.end()); }
     void LoadFromFile(const std::string& fileName);

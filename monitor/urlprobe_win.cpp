@@ -5,21 +5,9 @@
 #include <cstring>
 
 HINTERNET InternetSession = nullptr;
+std::uint32_t ProbeWorkerStepTimeout = 60000;
 
 namespace {
-
-// How long WinINet may wait on one step of a request before a worker gives up on its own: twice
-// the longest TimeOut the settings dialog offers. The caller
-// stops waiting after TimeOut; without these limits a worker whose server accepts the
-// connection and never answers would live for ever (the platform's default receive limit is
-// none), and such workers would pile up cycle after cycle.
-constexpr DWORD WorkerConnectTimeout = 60000;
-constexpr DWORD WorkerSendTimeout = 60000;
-constexpr DWORD WorkerReceiveTimeout = 60000;
-
-void setSessionTimeout(DWORD option, DWORD milliseconds) {
-    ::InternetSetOptionA(InternetSession, option, &milliseconds, sizeof milliseconds);
-}
 
 struct InternetHandleTraits {
     using Type = HINTERNET;
@@ -33,11 +21,6 @@ using ScopedInternetHandle = ScopedHandle<InternetHandleTraits>;
 void OpenInternetSession() {
     InternetSession =
         ::InternetOpenA("check_url", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (!InternetSession)
-        return;
-    setSessionTimeout(INTERNET_OPTION_CONNECT_TIMEOUT, WorkerConnectTimeout);
-    setSessionTimeout(INTERNET_OPTION_SEND_TIMEOUT, WorkerSendTimeout);
-    setSessionTimeout(INTERNET_OPTION_RECEIVE_TIMEOUT, WorkerReceiveTimeout);
 }
 
 void CloseInternetSession() {
@@ -46,14 +29,62 @@ void CloseInternetSession() {
     InternetSession = nullptr;
 }
 
+namespace {
+
+// Opens the request for a URL. HTTP and HTTPS go through an explicit connection so that the
+// worker's time limits apply to it: a request opened in one step by InternetOpenUrlA takes no
+// limit of its own, and on some platforms ignores the session's. Other schemes are opened
+// as the platform does it.
+HINTERNET openRequest(const char* url, ScopedInternetHandle& connection) {
+    URL_COMPONENTSA parts{};
+    parts.dwStructSize = sizeof parts;
+    char host[INTERNET_MAX_HOST_NAME_LENGTH + 1] = {};
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = sizeof host;
+    parts.dwUrlPathLength = 1; // pointers into url: the path and the extra information
+    parts.dwExtraInfoLength = 1;
+    if (!::InternetCrackUrlA(url, 0, 0, &parts) ||
+        (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS))
+        return ::InternetOpenUrlA(InternetSession, url, nullptr, 0, INTERNET_FLAG_RELOAD, 0);
+
+    connection.Reset(::InternetConnectA(InternetSession, host, parts.nPort, nullptr, nullptr,
+                                        INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection)
+        return nullptr;
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                         INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+        DWORD limit = ProbeWorkerStepTimeout;
+        ::InternetSetOptionA(connection.Get(), option, &limit, sizeof limit);
+    }
+    std::string object;
+    if (parts.lpszUrlPath)
+        object.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
+    if (parts.lpszExtraInfo)
+        object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    if (object.empty())
+        object = "/";
+    DWORD flags = INTERNET_FLAG_RELOAD;
+    if (parts.nScheme == INTERNET_SCHEME_HTTPS)
+        flags |= INTERNET_FLAG_SECURE;
+    HINTERNET request = ::HttpOpenRequestA(connection.Get(), "GET", object.c_str(), nullptr,
+                                           nullptr, nullptr, flags, 0);
+    if (request && !::HttpSendRequestA(request, nullptr, 0, nullptr, 0)) {
+        ::InternetCloseHandle(request);
+        return nullptr;
+    }
+    return request;
+}
+
+} // namespace
+
 DWORD WINAPI ProbeThreadProc(LPVOID urlCopy) {
     char* url = static_cast<char*>(urlCopy);
     DWORD status = 0xFFFFFFFF;
     DWORD length = sizeof status;
     DWORD result = 0;
     {
-        ScopedInternetHandle request(
-            ::InternetOpenUrlA(InternetSession, url, nullptr, 0, INTERNET_FLAG_RELOAD, 0));
+        ScopedInternetHandle connection;
+        ScopedInternetHandle request(openRequest(url, connection));
         if (request &&
             ::HttpQueryInfoA(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
                              &status, &length, nullptr))

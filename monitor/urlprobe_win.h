@@ -11,6 +11,11 @@
 // The session all probes share; null until opened, and null for good when opening failed.
 extern HINTERNET InternetSession;
 
+// How long one step of a worker's request (connect, send, receive) may wait before the worker
+// gives up on its own, in milliseconds: twice the longest TimeOut the settings dialog offers.
+// Without it a worker whose server accepts and never answers would live for ever.
+extern std::uint32_t ProbeWorkerStepTimeout;
+
 // Opened once when the main form is built, closed when it closes.
 void OpenInternetSession();
 void CloseInternetSession();

@@ -1,5 +1,6 @@
 // The probe and one real cycle under Wine, against the in-process loopback HTTP peer.
 #include <algorithm>
+#include "base/handle_win.h"
 #include "fixtures/http_peer_win.h"
 #include "monitor/checkcycle.h"
 #include "monitor/urlprobe_win.h"
@@ -9,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+
+#include <tlhelp32.h>
 
 namespace {
 
@@ -64,6 +67,38 @@ TEST_F(Probe, SilentServerFailsAfterTheTimeOut) {
     EXPECT_GE(elapsed, std::chrono::milliseconds(290));
     EXPECT_LT(elapsed, std::chrono::seconds(10)); // the wait gave up, not the worker
     EXPECT_FALSE(ProbeUrl(p.Url("/ok"), 0));      // no time at all: always down
+}
+
+namespace {
+
+int threadCount() {
+    ScopedFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = ::Thread32First(snapshot.Get(), &entry); more;
+         more = ::Thread32Next(snapshot.Get(), &entry))
+        if (entry.th32OwnerProcessID == ::GetCurrentProcessId())
+            ++count;
+    return count;
+}
+
+} // namespace
+
+TEST_F(Probe, WorkersOfASilentServerEndOnTheirOwn) {
+    HttpPeer& p = sharedPeer();
+    ProbeUrl(p.Url("/ok"), 5000); // let WinINet start its own helper threads first
+    const int before = threadCount();
+    const std::uint32_t saved = ProbeWorkerStepTimeout;
+    ProbeWorkerStepTimeout = 1000;
+    for (int i = 0; i < 5; ++i)
+        EXPECT_FALSE(ProbeUrl(p.Url("/silent"), 50));
+    ProbeWorkerStepTimeout = saved;
+    EXPECT_GE(threadCount(), before + 1); // left-over workers exist for now
+    const DWORD deadline = ::GetTickCount() + 30000;
+    while (threadCount() > before && ::GetTickCount() < deadline)
+        ::Sleep(100);
+    EXPECT_LE(threadCount(), before);
 }
 
 TEST_F(Probe, WithoutSessionEveryProbeFails) {

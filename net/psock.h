@@ -1,0 +1,247 @@
+// TCP client component on Windows Sockets 1.1 in asynchronous-notification mode. Each operation
+// looks blocking to its caller: it waits on flags that the hidden notification window sets,
+// pumping only the calling thread's messages, so a component works on a thread without a
+// message loop of its own. A component belongs to the thread that created it; only Cancel may
+// be called from another thread.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include "base/tstream.h"
+#include "base/tstringlist.h"
+#include "net/psock_text.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TPowersock;
+class TThreadTimer;
+
+using TNotifyEvent = std::function<void(TPowersock* Sender)>;
+using THandlerEvent = std::function<void(bool& Handled)>;
+using TOnHostResolved = std::function<void(TPowersock* Sender)>;
+using TOnStatus = std::function<void(TPowersock* Sender, const std::string& Status)>;
+using TOnErrorEvent = std::function<void(TPowersock* Sender, int Errno, const std::string& Errmsg)>;
+using TTimerEvent = std::function<void(TThreadTimer* Sender)>;
+
+// Socket notifications arrive as this message, lookups and Listen(true) accepts as the next.
+constexpr UINT WM_PSOCK_SOCKET = WM_USER + 101;                                       // 1125
+constexpr UINT WM_PSOCK_LOOKUP = WM_USER + 102;                                       // 1126
+constexpr long PsockEventMask = FD_READ | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE; // 61
+constexpr int TransferBufferSize = 65536;
+
+// Exceptions that a timer handler lets escape land here (the notification path never lets a C++
+// exception cross a window procedure). Empty by default: they are dropped.
+extern std::function<void(const std::exception&)> ApplicationHandleException;
+
+// A Windows timer on a hidden window of the creating thread; fires OnTimer every Interval ms
+// while Enabled.
+class TThreadTimer {
+public:
+    TThreadTimer();
+    ~TThreadTimer();
+    TThreadTimer(const TThreadTimer&) = delete;
+    TThreadTimer& operator=(const TThreadTimer&) = delete;
+
+    bool Enabled() const { return enabled_; }
+    unsigned Interval() const { return interval_; }
+    const TTimerEvent& OnTimer() const { return onTimer_; }
+    void SetEnabled(bool value);
+    void SetInterval(unsigned value);
+    void SetOnTimer(TTimerEvent event);
+
+    void Timer();
+    LRESULT Wndproc(UINT msg, WPARAM wParam, LPARAM lParam);
+    HWND Handle() const { return window_; }
+
+    // Windows timers currently armed by all timers of the process.
+    static int ActiveTimers() { return activeTimers_.load(); }
+
+private:
+    void UpdateTimer();
+    void killTimer();
+
+    bool enabled_ = true;
+    unsigned interval_ = 1000;
+    TTimerEvent onTimer_;
+    HWND window_ = nullptr;
+    bool armed_ = false;
+    static std::atomic<int> activeTimers_;
+};
+
+HWND PsockAllocateHWnd(TPowersock* component);
+HWND TmrAllocateHWnd(TThreadTimer* timer);
+
+class TPowersock {
+public:
+    TPowersock();
+    virtual ~TPowersock();
+    TPowersock(const TPowersock&) = delete;
+    TPowersock& operator=(const TPowersock&) = delete;
+
+    // Properties.
+    std::string Host;
+    int Port = 0;
+    int TimeOut = 0;
+    int ReportLevel = 0;
+    std::string Proxy;
+    std::uint16_t ProxyPort = 0;
+    // Listen binds here; the address that listens on every interface unless a caller narrows it.
+    std::string ListenAddress = "0.0.0.0";
+
+    TNotifyEvent OnConnect;
+    TNotifyEvent OnDisconnect;
+    THandlerEvent OnInvalidHost;
+    TOnHostResolved OnHostResolved;
+    TOnStatus OnStatus;
+    TNotifyEvent OnConnectionFailed;
+    TNotifyEvent OnPacketSent;
+    THandlerEvent OnConnectionRequired;
+    TOnErrorEvent OnError;
+    TNotifyEvent OnDataAvailable;
+    TNotifyEvent OnAccept;
+    TNotifyEvent OnPacketRecvd;
+
+    // State.
+    bool Connected = false;
+    std::atomic<bool> Canceled{false}; // the one flag another thread may set
+    bool TimedOut = false;
+    bool NoError = true;
+    bool LookupDone = false;
+    bool Destroying = false;
+    int LastErrorNo = 0;
+    std::string Status;
+    std::string LastReply;
+    std::int16_t ReplyNumber = 0;
+    std::uint32_t RemoteAddress = 0; // network order
+    SOCKET ThisSocket = INVALID_SOCKET;
+    TStringList WinsockInfo;
+    std::uint32_t BytesSent = 0;
+    std::uint32_t BytesTotal = 0;
+    std::uint32_t BytesRecvd = 0;
+
+    // Connection.
+    virtual void Connect();
+    virtual void Disconnect();
+    void CertifyConnect();
+    void Cancel();
+    virtual void Abort();
+    void ResolveRemoteHost();
+    void RequestCloseSocket();
+    void Close(SOCKET socket);
+    bool DataAvailable();
+    void ClearInput();
+
+    // Data transfer.
+    void SendBuffer(const char* buffer, std::uint16_t length);
+    void Write(const std::string& text);
+    void Writeln(const std::string& text);
+    std::string Read(int count);
+    std::string ReadLn();
+    virtual std::string Transaction(const std::string& command);
+    void SendStream(TStream& stream);
+    void SendFile(const std::string& fileName);
+    void AppendFile(const std::string& fileName);
+    void CaptureFile(const std::string& fileName);
+    void CaptureStream(TStream& stream, std::int64_t limit);
+    void CaptureString(std::string& text, std::int64_t limit);
+    void FilterHeader(TStream& stream);
+    void Listen(bool flag);
+    virtual SOCKET Accept();
+
+    std::string GetRemoteIP();
+    std::string GetLocalIP();
+    std::string GetLocalAddress();
+    std::string GetPortString();
+
+    // Errors and status.
+    std::string SocketErrorStr(int number);
+    std::string ErrorManager(int expected);
+    void SetWSAError(int number, const std::string& text);
+    void StatusMessage(int level, const std::string& text);
+    int GetLastErrorNo();
+    void SetLastErrorNo(int value);
+
+    // Machinery used by the component itself and by descendants.
+    void TimerOn();
+    void TimerOff();
+    void TimerFired(TThreadTimer* Sender);
+    void InitWinsock();
+    LRESULT Wndproc(UINT msg, WPARAM wParam, LPARAM lParam);
+
+    HWND Handle() const { return window_; }
+
+    // Components that have Winsock started, process-wide.
+    static int WinsockUsers();
+    // Sockets created and not yet closed by all components of the process.
+    static int OpenSockets() { return openSockets_.load(); }
+
+protected:
+    // Dispatches the calling thread's pending messages.
+    void ProcessMessages();
+    // Gives the core away for a moment, waking at once when a message arrives.
+    void IdleWait(DWORD milliseconds);
+    // Takes over a connected socket (a server instance serving an accepted client).
+    void AdoptSocket(SOCKET socket, const sockaddr_in& remote);
+    bool beingDestroyed() const { return beingDestroyed_; }
+
+private:
+    SOCKET newSocket(int protocol);
+    void renewSocket();
+    void receiveChunks(const std::function<int()>& wanted,
+                       const std::function<void(const char*, int)>& sink, bool whileConnected);
+    void closeOwnSocket();
+    void recvExact(char* data, int length);
+    void sendStreamBody(TStream& stream);
+    bool ownerThread() const;
+
+    HWND window_ = nullptr;
+    std::unique_ptr<TThreadTimer> timer_;
+    std::vector<char> transferBuffer_;
+    std::vector<char> hostEntryBuffer_;
+    WSADATA wsaData_{};
+    bool beingDestroyed_ = false;
+    bool winsockStarted_ = false;
+    DWORD ownerThreadId_ = 0;
+    HANDLE lookupRequest_ = nullptr;
+    sockaddr_in remote_{};
+    static std::atomic<int> openSockets_;
+};
+
+// A listening component: every accepted client is served by a fresh instance of the server's
+// own class, created on a thread of its own that calls the instance's Serve.
+class TNMGeneralServer : public TPowersock {
+public:
+    TNMGeneralServer();
+    ~TNMGeneralServer() override;
+
+    // Starts listening on Port; the owner calls it once the properties are set.
+    void Loaded();
+    void Connect() override {}
+    void Abort() override;
+    virtual void Serve() {}
+
+    TNotifyEvent OnClientContact;
+
+    // Instances whose serving thread is still running.
+    int ClientCount();
+
+protected:
+    // A new instance of the concrete server class, constructed on the serving thread.
+    virtual std::unique_ptr<TNMGeneralServer> NewServeInstance();
+    TNMGeneralServer* Listener() const { return listener_; }
+
+private:
+    friend class InstantiateServethread;
+    void ServerAccept();
+    void threadEnded(TNMGeneralServer* instance);
+
+    TNMGeneralServer* listener_ = nullptr;
+    std::vector<TNMGeneralServer*> instances_;
+    std::vector<HANDLE> threads_;
+};

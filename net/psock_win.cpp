@@ -1,0 +1,1175 @@
+#include "net/psock.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <utility>
+
+std::function<void(const std::exception&)> ApplicationHandleException;
+
+std::atomic<int> TThreadTimer::activeTimers_{0};
+std::atomic<int> TPowersock::openSockets_{0};
+
+namespace {
+
+const char* const PsockClassName = "PsockWindowClass";
+const char* const TmrClassName = "TmrWindowClass";
+
+// Start-up and clean-up follow the user count; components on several threads (the listening
+// server's clients) may come and go at once, so the count and the calls it decides are locked.
+std::mutex winsockLock;
+int winsockUsers = 0;
+WSADATA sharedWsaData{};
+
+// Lookup buffers of requests given up on (time-out, cancellation): the system may still write
+// into them, so they are kept for the life of the process.
+std::mutex abandonedLock;
+std::vector<std::unique_ptr<std::vector<char>>> abandonedBuffers;
+
+// The server's instances are entered into and taken out of a listener's list under this.
+std::mutex serverListLock;
+
+bool ensureClass(const char* name, WNDPROC proc) {
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    WNDCLASSA existing{};
+    if (GetClassInfoA(instance, name, &existing))
+        return true;
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = proc;
+    // Room for a pointer: a 64-bit component address does not fit in 4 bytes.
+    wc.cbWndExtra = sizeof(LONG_PTR);
+    wc.hInstance = instance;
+    wc.lpszClassName = name;
+    return RegisterClassA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+HWND createHiddenWindow(const char* className, WNDPROC proc, void* owner) {
+    if (!ensureClass(className, proc))
+        return nullptr;
+    // Message-only: it only receives posted notifications and timer ticks, needs no desktop
+    // (a service without one, a session without a display) and never shows anywhere.
+    HWND window = CreateWindowExA(WS_EX_TOOLWINDOW, className, "", WS_POPUP, 0, 0, 0, 0,
+                                  HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (window)
+        SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(owner));
+    return window;
+}
+
+LRESULT CALLBACK psockWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto* component = reinterpret_cast<TPowersock*>(GetWindowLongPtrA(window, 0));
+    if (component && msg >= WM_PSOCK_SOCKET)
+        return component->Wndproc(msg, wParam, lParam);
+    return DefWindowProcA(window, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK timerWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto* timer = reinterpret_cast<TThreadTimer*>(GetWindowLongPtrA(window, 0));
+    if (!timer)
+        return DefWindowProcA(window, msg, wParam, lParam);
+    return timer->Wndproc(msg, wParam, lParam);
+}
+
+std::string byteVersion(WORD version) {
+    return std::to_string(HIBYTE(version)) + "." + std::to_string(LOBYTE(version));
+}
+
+// Runs TimerOff when an operation ends, however it ends.
+class TimerScope {
+public:
+    explicit TimerScope(TPowersock& socket) : socket_(socket) {}
+    ~TimerScope() {
+        try {
+            socket_.TimerOff();
+        } catch (...) {
+        }
+    }
+    TimerScope(const TimerScope&) = delete;
+    TimerScope& operator=(const TimerScope&) = delete;
+
+private:
+    TPowersock& socket_;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Hidden windows
+
+HWND PsockAllocateHWnd(TPowersock* component) {
+    return createHiddenWindow(PsockClassName, psockWindowProc, component);
+}
+
+HWND TmrAllocateHWnd(TThreadTimer* timer) {
+    return createHiddenWindow(TmrClassName, timerWindowProc, timer);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TThreadTimer
+
+TThreadTimer::TThreadTimer() : window_(TmrAllocateHWnd(this)) {}
+
+TThreadTimer::~TThreadTimer() {
+    enabled_ = false;
+    killTimer();
+    if (window_)
+        DestroyWindow(window_);
+}
+
+void TThreadTimer::SetEnabled(bool value) {
+    if (value == enabled_)
+        return;
+    enabled_ = value;
+    UpdateTimer();
+}
+
+void TThreadTimer::SetInterval(unsigned value) {
+    if (value == interval_)
+        return;
+    interval_ = value;
+    UpdateTimer();
+}
+
+void TThreadTimer::SetOnTimer(TTimerEvent event) {
+    onTimer_ = std::move(event);
+    UpdateTimer();
+}
+
+void TThreadTimer::Timer() {
+    if (onTimer_)
+        onTimer_(this);
+}
+
+void TThreadTimer::killTimer() {
+    if (!armed_)
+        return;
+    KillTimer(window_, 1);
+    armed_ = false;
+    --activeTimers_;
+}
+
+void TThreadTimer::UpdateTimer() {
+    killTimer();
+    if (interval_ != 0 && enabled_ && onTimer_) {
+        if (!window_ || SetTimer(window_, 1, interval_, nullptr) == 0)
+            throw Exception("No Timer");
+        armed_ = true;
+        ++activeTimers_;
+    }
+}
+
+LRESULT TThreadTimer::Wndproc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_ACTIVATEAPP)
+        return 0;
+    if (msg == WM_TIMER) {
+        try {
+            Timer();
+        } catch (const std::exception& e) {
+            if (ApplicationHandleException)
+                ApplicationHandleException(e);
+        } catch (...) {
+        }
+        return 0;
+    }
+    return DefWindowProcA(window_, msg, wParam, lParam);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Construction and destruction
+
+TPowersock::TPowersock()
+    : transferBuffer_(TransferBufferSize + 1), hostEntryBuffer_(MAXGETHOSTSTRUCT),
+      ownerThreadId_(GetCurrentThreadId()) {
+    StatusMessage(8, "Create");
+    window_ = PsockAllocateHWnd(this);
+    Proxy.clear();
+    timer_ = std::make_unique<TThreadTimer>();
+    timer_->SetEnabled(false);
+    timer_->SetOnTimer([this](TThreadTimer* sender) { TimerFired(sender); });
+    TimeOut = 0;
+    Canceled = false;
+    Destroying = false;
+    Connected = false;
+    try {
+        InitWinsock();
+    } catch (...) {
+        timer_.reset();
+        if (window_)
+            DestroyWindow(window_);
+        throw;
+    }
+}
+
+TPowersock::~TPowersock() {
+    beingDestroyed_ = true;
+    try {
+        StatusMessage(8, "Destroy");
+        // Only the base class's Abort can run here: a descendant is already gone.
+        Abort();
+        Cancel();
+    } catch (...) {
+    }
+    WinsockInfo.Clear();
+    timer_.reset();
+    if (window_) {
+        DestroyWindow(window_);
+        window_ = nullptr;
+    }
+    Destroying = true;
+    if (winsockStarted_) {
+        try {
+            RequestCloseSocket();
+        } catch (...) {
+        }
+        // A close that failed above must not leave the handle open behind us.
+        closeOwnSocket();
+        std::lock_guard<std::mutex> lock(winsockLock);
+        if (--winsockUsers == 0)
+            WSACleanup();
+    }
+}
+
+int TPowersock::WinsockUsers() {
+    std::lock_guard<std::mutex> lock(winsockLock);
+    return winsockUsers;
+}
+
+SOCKET TPowersock::newSocket(int protocol) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, protocol);
+    if (s != INVALID_SOCKET)
+        ++openSockets_;
+    return s;
+}
+
+void TPowersock::closeOwnSocket() {
+    if (ThisSocket == INVALID_SOCKET)
+        return;
+    closesocket(ThisSocket);
+    ThisSocket = INVALID_SOCKET;
+    --openSockets_;
+}
+
+void TPowersock::InitWinsock() {
+    StatusMessage(8, "Initializing Winsock");
+    try {
+        {
+            std::lock_guard<std::mutex> lock(winsockLock);
+            if (++winsockUsers == 1)
+                WSAStartup(0x0101, &sharedWsaData);
+            wsaData_ = sharedWsaData;
+        }
+        winsockStarted_ = true;
+        WinsockInfo.Add("Version= " + byteVersion(wsaData_.wVersion));
+        WinsockInfo.Add("High Version= " + byteVersion(wsaData_.wHighVersion));
+        WinsockInfo.Add("Description= " + std::string(wsaData_.szDescription,
+                                                      strnlen(wsaData_.szDescription,
+                                                              sizeof wsaData_.szDescription)));
+        WinsockInfo.Add("System= " + std::string(wsaData_.szSystemStatus,
+                                                 strnlen(wsaData_.szSystemStatus,
+                                                         sizeof wsaData_.szSystemStatus)));
+        WinsockInfo.Add("Max Sockets= " + std::to_string(wsaData_.iMaxSockets));
+        WinsockInfo.Add("Max Udp pack size= " + std::to_string(wsaData_.iMaxUdpDg));
+        try {
+            ThisSocket = newSocket(IPPROTO_TCP);
+            if (ThisSocket == INVALID_SOCKET) {
+                ErrorManager(10035);
+                throw ESockError(SocketErrorStr(WSAGetLastError()));
+            }
+            // Closing resets the connection at once instead of lingering over unsent data.
+            linger off{1, 0};
+            setsockopt(ThisSocket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&off),
+                       sizeof off);
+            if (WSAAsyncSelect(ThisSocket, window_, WM_PSOCK_SOCKET, PsockEventMask) != 0)
+                ErrorManager(0);
+        } catch (...) {
+            closeOwnSocket();
+            winsockStarted_ = false;
+            std::lock_guard<std::mutex> lock(winsockLock);
+            if (--winsockUsers == 0)
+                WSACleanup();
+            throw;
+        }
+    } catch (...) {
+        throw ESockError("Initializaton of windows sockets failed");
+    }
+}
+
+bool TPowersock::ownerThread() const {
+    return GetCurrentThreadId() == ownerThreadId_;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Notifications and waiting
+
+LRESULT TPowersock::Wndproc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    try {
+        if (msg == WM_PSOCK_SOCKET && static_cast<SOCKET>(wParam) != ThisSocket)
+            return 0; // queued before its socket was closed
+        if (msg == WM_PSOCK_LOOKUP && WSAGETSELECTEVENT(lParam) != FD_ACCEPT &&
+            reinterpret_cast<HANDLE>(wParam) != lookupRequest_)
+            return 0; // a lookup given up on earlier
+        NoError = WSAGETSELECTERROR(lParam) == 0;
+        if (msg == WM_PSOCK_SOCKET) {
+            switch (WSAGETSELECTEVENT(lParam)) {
+            case FD_READ:
+                try {
+                    if (OnDataAvailable)
+                        OnDataAvailable(this);
+                } catch (...) {
+                }
+                break;
+            case FD_ACCEPT:
+                Connected = true;
+                if (OnAccept)
+                    OnAccept(this);
+                break;
+            case FD_CONNECT:
+                if (NoError) {
+                    Connected = true;
+                    if (OnConnect)
+                        OnConnect(this);
+                }
+                break;
+            case FD_CLOSE:
+                if (!DataAvailable())
+                    RequestCloseSocket();
+                break;
+            default:
+                break;
+            }
+        } else if (msg == WM_PSOCK_LOOKUP) {
+            LookupDone = true;
+            if (WSAGETSELECTEVENT(lParam) == FD_ACCEPT) {
+                Connected = true;
+                if (!beingDestroyed_ && OnDisconnect)
+                    OnDisconnect(this);
+            }
+        }
+    } catch (...) {
+    }
+    return 0;
+}
+
+void TPowersock::ProcessMessages() {
+    MSG msg;
+    bool quit = false;
+    WPARAM quitCode = 0;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            // Not ours to act on: hand it back to the thread's own loop once we are done.
+            quit = true;
+            quitCode = msg.wParam;
+            continue;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    if (quit)
+        PostQuitMessage(static_cast<int>(quitCode));
+}
+
+void TPowersock::IdleWait(DWORD milliseconds) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, QS_ALLINPUT);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Time-out
+
+void TPowersock::TimerOn() {
+    StatusMessage(8, "Timer On");
+    TimedOut = false;
+    // Restart the countdown even when the timer already runs.
+    timer_->SetEnabled(false);
+    timer_->SetInterval(TimeOut > 0 ? static_cast<unsigned>(TimeOut) : 0);
+    timer_->SetEnabled(true);
+}
+
+void TPowersock::TimerOff() {
+    StatusMessage(8, "Timer Off");
+    timer_->SetEnabled(false);
+}
+
+void TPowersock::TimerFired(TThreadTimer* /*Sender*/) {
+    StatusMessage(8, "Timer Triggered");
+    TimerOff();
+    TimedOut = true;
+    LookupDone = true;
+    Abort();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lookup and connection
+
+void TPowersock::ResolveRemoteHost() {
+    StatusMessage(8, "Resolve Host");
+    const std::string name = Proxy.empty() ? Host : Proxy;
+    const std::size_t length = std::min<std::size_t>(name.size(), TransferBufferSize);
+    std::memcpy(transferBuffer_.data(), name.data(), length);
+    transferBuffer_[length] = '\0';
+    const char* text = transferBuffer_.data();
+
+    RemoteAddress = inet_addr(text);
+    if (RemoteAddress != INADDR_NONE && *text != '\0')
+        return;
+    RemoteAddress = 0;
+    // An empty name would make the system look up this machine itself.
+    if (*text == '\0')
+        throw ESockError("Host Lookup Failed");
+
+    TimerOn();
+    TimerScope timerScope(*this);
+    LookupDone = false;
+    NoError = true;
+    lookupRequest_ = WSAAsyncGetHostByName(window_, WM_PSOCK_LOOKUP, text, hostEntryBuffer_.data(),
+                                           static_cast<int>(hostEntryBuffer_.size()));
+    if (!lookupRequest_) {
+        LookupDone = true;
+        NoError = false;
+    }
+    while (!(LookupDone || TimedOut || Canceled)) {
+        IdleWait(2);
+        ProcessMessages();
+    }
+    HANDLE request = std::exchange(lookupRequest_, nullptr);
+    const bool completed = LookupDone && !TimedOut && !Canceled;
+    if (request && !completed) {
+        WSACancelAsyncRequest(request);
+        std::lock_guard<std::mutex> lock(abandonedLock);
+        abandonedBuffers.push_back(
+            std::make_unique<std::vector<char>>(std::move(hostEntryBuffer_)));
+        hostEntryBuffer_.assign(MAXGETHOSTSTRUCT, 0);
+    }
+    if (TimedOut)
+        throw ESockError("Host Lookup Timed Out");
+    if (Canceled)
+        throw ESockError("Host Lookup Canceled");
+    if (!NoError)
+        throw ESockError("Host Lookup Failed");
+    const auto* entry = reinterpret_cast<const hostent*>(hostEntryBuffer_.data());
+    if (!entry->h_addr_list || !entry->h_addr_list[0] || entry->h_length < 4)
+        throw ESockError("Host Lookup Failed");
+    std::memcpy(&RemoteAddress, entry->h_addr_list[0], 4);
+    if (OnHostResolved)
+        OnHostResolved(this);
+}
+
+// A socket that tried to connect and failed is spent: a late notification could still mark it
+// connected after the failure was raised, and a second connect on it is refused. Replace it.
+void TPowersock::renewSocket() {
+    closeOwnSocket();
+    ThisSocket = newSocket(IPPROTO_TCP);
+    if (ThisSocket == INVALID_SOCKET)
+        return;
+    linger off{1, 0};
+    setsockopt(ThisSocket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&off), sizeof off);
+    WSAAsyncSelect(ThisSocket, window_, WM_PSOCK_SOCKET, PsockEventMask);
+}
+
+void TPowersock::Connect() {
+    StatusMessage(8, "Connecting");
+    Canceled = false;
+    if (Connected)
+        throw ESockError("Already connected");
+
+    for (int attempt = 0;; ++attempt) {
+        try {
+            ResolveRemoteHost();
+        } catch (const ESockError& e) {
+            const std::string text = e.what();
+            if (text == "Host Lookup Timed Out" || text == "Host Lookup Canceled")
+                throw;
+            RemoteAddress = 0;
+        }
+        if (RemoteAddress != 0)
+            break;
+        if (attempt > 0 || !OnInvalidHost)
+            throw ESockError("Null Remote Address");
+        bool handled = false;
+        OnInvalidHost(handled);
+        if (!handled)
+            throw ESockError("Null Remote Address");
+    }
+
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(static_cast<u_short>(Proxy.empty() ? Port : ProxyPort));
+    remote.sin_addr.s_addr = RemoteAddress;
+    remote_ = remote;
+
+    LookupDone = false;
+    NoError = true;
+    if (connect(ThisSocket, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0)
+        ErrorManager(10035);
+    {
+        TimerOn();
+        TimerScope timerScope(*this);
+        while (!(Connected || TimedOut || Canceled || !NoError)) {
+            IdleWait(2);
+            ProcessMessages();
+        }
+    }
+    if (!TimedOut && !Canceled && NoError)
+        return;
+    renewSocket();
+    if (OnConnectionFailed)
+        OnConnectionFailed(this);
+    if (TimedOut)
+        throw ESockError("Connection Timed out");
+    if (Canceled)
+        throw ESockError("Connection Canceled");
+    throw ESockError("Connection Failed");
+}
+
+void TPowersock::Disconnect() {
+    StatusMessage(8, "Disconnecting");
+    RequestCloseSocket();
+}
+
+void TPowersock::RequestCloseSocket() {
+    StatusMessage(4, "Request Close Socket");
+    Connected = false;
+    if (ThisSocket == INVALID_SOCKET)
+        return;
+    if (closesocket(ThisSocket) != 0) {
+        ErrorManager(10035);
+        return;
+    }
+    ThisSocket = INVALID_SOCKET;
+    --openSockets_;
+    if (!beingDestroyed_ && OnDisconnect)
+        OnDisconnect(this);
+    if (Destroying)
+        return;
+    ThisSocket = newSocket(0);
+    if (ThisSocket != INVALID_SOCKET)
+        WSAAsyncSelect(ThisSocket, window_, WM_PSOCK_SOCKET, PsockEventMask);
+}
+
+void TPowersock::CertifyConnect() {
+    StatusMessage(8, "Checking Connection");
+    for (int pass = 0; !Connected; ++pass) {
+        if (pass > 0 || !OnConnectionRequired)
+            throw Exception("Not Connected");
+        bool handled = false;
+        OnConnectionRequired(handled);
+        if (!handled)
+            throw Exception("Not Connected");
+    }
+}
+
+void TPowersock::Cancel() {
+    // From another thread only the flag is set: status texts and their event belong to the
+    // owner's thread.
+    if (ownerThread())
+        StatusMessage(8, "Canceling");
+    Canceled = true;
+}
+
+void TPowersock::Abort() {
+    StatusMessage(8, "Abort");
+    Cancel();
+}
+
+bool TPowersock::DataAvailable() {
+    StatusMessage(8, "Data Available");
+    char probe;
+    return recv(ThisSocket, &probe, 1, MSG_PEEK) >= 1;
+}
+
+void TPowersock::ClearInput() {
+    StatusMessage(8, "Clearing Input");
+    std::vector<char> scratch(TransferBufferSize);
+    recv(ThisSocket, scratch.data(), TransferBufferSize, 0);
+}
+
+void TPowersock::Close(SOCKET socket) {
+    StatusMessage(8, "Closing Socket");
+    closesocket(socket);
+}
+
+void TPowersock::AdoptSocket(SOCKET socket, const sockaddr_in& remote) {
+    closeOwnSocket();
+    ThisSocket = socket;
+    ++openSockets_;
+    linger off{1, 0};
+    setsockopt(ThisSocket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&off), sizeof off);
+    WSAAsyncSelect(ThisSocket, window_, WM_PSOCK_SOCKET, PsockEventMask);
+    remote_ = remote;
+    RemoteAddress = remote.sin_addr.s_addr;
+    Connected = true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Errors and status
+
+std::string TPowersock::SocketErrorStr(int number) {
+    StatusMessage(8, "Looking Up Error Message");
+    return WinsockErrorText(number);
+}
+
+std::string TPowersock::ErrorManager(int expected) {
+    LastErrorNo = WSAGetLastError();
+    if (LastErrorNo != expected && LastErrorNo > 10000) {
+        const int number = LastErrorNo;
+        const std::string text = SocketErrorStr(number);
+        if (OnError)
+            OnError(this, number, text);
+        throw ESockError(text);
+    }
+    return "";
+}
+
+void TPowersock::SetWSAError(int number, const std::string& text) {
+    StatusMessage(8, "Setting Winsock Error");
+    LastErrorNo = number;
+    const std::string message = text.empty() ? SocketErrorStr(number) : text;
+    WSASetLastError(number);
+    if (OnError)
+        OnError(this, number, message);
+}
+
+void TPowersock::StatusMessage(int level, const std::string& text) {
+    if (level > ReportLevel)
+        return;
+    Status = text;
+    if (beingDestroyed_ || !OnStatus)
+        return;
+    try {
+        OnStatus(this, Status);
+    } catch (...) {
+    }
+}
+
+int TPowersock::GetLastErrorNo() {
+    StatusMessage(8, "Getting LastError Number");
+    return LastErrorNo;
+}
+
+void TPowersock::SetLastErrorNo(int value) {
+    StatusMessage(8, "Setting LastError Number");
+    LastErrorNo = value;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sending
+
+void TPowersock::SendBuffer(const char* buffer, std::uint16_t length) {
+    StatusMessage(4, "Sending Buffer");
+    TimerOn();
+    TimerScope timerScope(*this);
+    if (!Canceled) {
+        std::size_t total = length;
+        if (total == 0) {
+            total = strnlen(buffer, 65536);
+            if (total > 65535)
+                throw ERangeError("Range check error");
+        }
+        std::size_t remaining = total;
+        while (remaining > 0 && !Canceled) {
+            const int n =
+                send(ThisSocket, buffer + total - remaining, static_cast<int>(remaining), 0);
+            if (n == 0)
+                break;
+            if (n < 0)
+                ErrorManager(10035);
+            else
+                remaining -= static_cast<std::size_t>(n);
+        }
+    }
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+}
+
+void TPowersock::Write(const std::string& text) {
+    StatusMessage(8, "Write");
+    // A text ends at its first zero character.
+    const std::size_t length = std::strlen(text.c_str());
+    char* buffer = transferBuffer_.data();
+    if (length < TransferBufferSize) {
+        std::memcpy(buffer, text.data(), length);
+        buffer[length] = '\0';
+        SendBuffer(buffer, 0);
+        return;
+    }
+    // Longer texts go out in pieces rather than being cut short.
+    for (std::size_t done = 0; done < length;) {
+        const std::size_t piece = std::min<std::size_t>(length - done, 65535);
+        std::memcpy(buffer, text.data() + done, piece);
+        SendBuffer(buffer, static_cast<std::uint16_t>(piece));
+        done += piece;
+    }
+}
+
+void TPowersock::Writeln(const std::string& text) {
+    StatusMessage(8, "Writeln");
+    Write(text + "\r\n");
+}
+
+void TPowersock::sendStreamBody(TStream& stream) {
+    stream.SetPosition(0);
+    if (!Canceled) {
+        const std::int64_t size = stream.Size();
+        BytesSent = 0;
+        BytesTotal = static_cast<std::uint32_t>(size);
+        char* buffer = transferBuffer_.data();
+        bool ended = false;
+        while (!ended && !Canceled && stream.Position() < size) {
+            const auto chunk = static_cast<std::int32_t>(
+                std::min<std::int64_t>(size - stream.Position(), TransferBufferSize));
+            const std::int32_t got = stream.Read(buffer, chunk);
+            if (got <= 0)
+                break;
+            std::int32_t sent = 0;
+            while (sent < got && !Canceled) {
+                const int n = send(ThisSocket, buffer + sent, got - sent, 0);
+                if (n == 0) {
+                    ended = true;
+                    break;
+                }
+                if (n < 0) {
+                    ErrorManager(10035);
+                    ProcessMessages();
+                    IdleWait(1);
+                    continue;
+                }
+                sent += n;
+                BytesSent += static_cast<std::uint32_t>(n);
+                if (OnPacketSent)
+                    OnPacketSent(this);
+                ProcessMessages();
+            }
+        }
+    }
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+}
+
+void TPowersock::SendStream(TStream& stream) {
+    StatusMessage(8, "SendStream");
+    sendStreamBody(stream);
+}
+
+void TPowersock::SendFile(const std::string& fileName) {
+    StatusMessage(8, "SendFile");
+    TFileStream file(fileName, fmOpenRead | fmShareDenyNone);
+    sendStreamBody(file);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+void TPowersock::recvExact(char* data, int length) {
+    int got = 0;
+    while (got < length) {
+        const int n = recv(ThisSocket, data + got, length - got, 0);
+        if (n > 0) {
+            got += n;
+            continue;
+        }
+        if (n == 0)
+            throw ESockError(SocketErrorStr(10054));
+        ErrorManager(10035);
+    }
+}
+
+std::string TPowersock::ReadLn() {
+    StatusMessage(8, "ReadLn");
+    TimerOn();
+    TimerScope timerScope(*this);
+    char* buffer = transferBuffer_.data();
+    int consumed = 0;
+    do {
+        // A line that fills the whole buffer comes back cut there; the rest follows as the next.
+        if (consumed >= TransferBufferSize)
+            return std::string(buffer, consumed);
+        const int n = recv(ThisSocket, buffer + consumed, TransferBufferSize - consumed, MSG_PEEK);
+        // The peer closed, or the socket was closed under us: what was taken out is the line.
+        if (n == 0)
+            return std::string(buffer, consumed);
+        if (n < 0) {
+            LastErrorNo = WSAGetLastError();
+            if (LastErrorNo == WSAENOTCONN)
+                return std::string(buffer, consumed);
+            ErrorManager(10035);
+            ProcessMessages();
+            IdleWait(1);
+            continue;
+        }
+        const void* lineFeed = std::memchr(buffer + consumed, '\n', static_cast<std::size_t>(n));
+        if (lineFeed) {
+            const int end = static_cast<int>(static_cast<const char*>(lineFeed) - buffer) + 1;
+            recvExact(buffer + consumed, end - consumed);
+            return std::string(buffer, end);
+        }
+        const int got = recv(ThisSocket, buffer + consumed, n, 0);
+        if (got > 0)
+            consumed += got;
+        else if (got < 0)
+            ErrorManager(10035);
+        ProcessMessages();
+    } while (!Canceled);
+    Canceled = false;
+    throw EAbortError("Socket readln aborted");
+}
+
+std::string TPowersock::Read(int count) {
+    StatusMessage(8, "Read( " + std::to_string(count) + " )");
+    char* buffer = transferBuffer_.data();
+    if (count <= 0) {
+        const int n = recv(ThisSocket, buffer, TransferBufferSize, MSG_PEEK);
+        if (n < 0)
+            ErrorManager(10035);
+        if (n <= 0)
+            return "";
+        recvExact(buffer, n);
+        return std::string(buffer, n);
+    }
+    // The bytes are gathered as they come rather than peeked at until all are there: a peer
+    // that closes after sending fewer shows its close only once the data is taken out.
+    const int wanted = std::min(count, TransferBufferSize);
+    int got = 0;
+    while (got < wanted) {
+        const int n = recv(ThisSocket, buffer + got, wanted - got, 0);
+        if (n == 0)
+            break;
+        if (n > 0) {
+            got += n;
+            continue;
+        }
+        if (WSAGetLastError() == WSAENOTCONN)
+            break;
+        ErrorManager(10035);
+        ProcessMessages();
+        IdleWait(1);
+        if (Canceled) {
+            Canceled = false;
+            throw EAbortError("Socket send aborted");
+        }
+    }
+    return std::string(buffer, got);
+}
+
+std::string TPowersock::Transaction(const std::string& command) {
+    StatusMessage(8, "Transaction");
+    ReplyNumber = 0;
+    Writeln(command);
+    LastReply = ReadLn();
+    if (!LastReply.empty()) {
+        StatusMessage(1, LastReply);
+        ReplyNumber = ReplyNumberOf(LastReply);
+    }
+    return LastReply;
+}
+
+// Receives chunks of at most wanted() bytes (0 ends) until the peer closes, the socket is not
+// connected or the operation is canceled; the time-out restarts after every chunk.
+void TPowersock::receiveChunks(const std::function<int()>& wanted,
+                               const std::function<void(const char*, int)>& sink,
+                               bool whileConnected) {
+    TimerOn();
+    TimerScope timerScope(*this);
+    char* buffer = transferBuffer_.data();
+    while (!Canceled && (!whileConnected || Connected)) {
+        const int room = std::min(wanted(), TransferBufferSize);
+        if (room <= 0)
+            return;
+        const int n = recv(ThisSocket, buffer, room, 0);
+        if (n == 0)
+            return;
+        if (n > 0) {
+            BytesRecvd += static_cast<std::uint32_t>(n);
+            sink(buffer, n);
+            if (OnPacketRecvd)
+                OnPacketRecvd(this);
+            TimerOn();
+        } else {
+            LastErrorNo = WSAGetLastError();
+            if (LastErrorNo == WSAENOTCONN)
+                return;
+            ErrorManager(10035);
+            IdleWait(1);
+        }
+        ProcessMessages();
+    }
+}
+
+void TPowersock::AppendFile(const std::string& fileName) {
+    StatusMessage(8, "Append File");
+    BytesRecvd = 0;
+    TFileStream file(fileName, fmOpenWrite);
+    file.Seek(0, soFromEnd);
+    receiveChunks([] { return TransferBufferSize; },
+                  [&](const char* data, int n) { file.WriteBuffer(data, n); }, true);
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+}
+
+void TPowersock::CaptureFile(const std::string& fileName) {
+    StatusMessage(8, "CaptureFile");
+    BytesRecvd = 0;
+    TFileStream file(fileName, fmCreate);
+    receiveChunks([] { return TransferBufferSize; },
+                  [&](const char* data, int n) { file.WriteBuffer(data, n); }, false);
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+}
+
+void TPowersock::CaptureStream(TStream& stream, std::int64_t limit) {
+    StatusMessage(8, "Capture Stream");
+    BytesRecvd = 0;
+    bool received = false;
+    // Below 0: one receive. Otherwise never take more out of the socket than the limit allows.
+    auto wanted = [&]() -> int {
+        if (limit < 0)
+            return received ? 0 : TransferBufferSize;
+        return static_cast<int>(
+            std::clamp<std::int64_t>(limit - stream.Size(), 0, TransferBufferSize));
+    };
+    receiveChunks(
+        wanted,
+        [&](const char* data, int n) {
+            stream.WriteBuffer(data, n);
+            received = true;
+        },
+        false);
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket capture aborted");
+    }
+}
+
+void TPowersock::CaptureString(std::string& text, std::int64_t limit) {
+    StatusMessage(8, "Capture String");
+    BytesRecvd = 0;
+    text.clear();
+    auto wanted = [&]() -> int {
+        if (limit < 0)
+            return TransferBufferSize;
+        return static_cast<int>(std::clamp<std::int64_t>(
+            limit - static_cast<std::int64_t>(text.size()), 0, TransferBufferSize));
+    };
+    receiveChunks(
+        wanted, [&](const char* data, int n) { text.append(data, n); }, false);
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket capture aborted");
+    }
+}
+
+void TPowersock::FilterHeader(TStream& stream) {
+    StatusMessage(8, "FilterHeader");
+    for (;;) {
+        const std::string line = ReadLn();
+        if (!line.empty())
+            stream.WriteBuffer(line.data(), static_cast<std::int32_t>(line.size()));
+        if (line.empty() || line == "\n" || line == "\r\n")
+            return;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Listening side
+
+void TPowersock::Listen(bool flag) {
+    StatusMessage(8, "Listening");
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<u_short>(Port));
+    local.sin_addr.s_addr = inet_addr(ListenAddress.c_str());
+    LookupDone = false;
+    if (bind(ThisSocket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
+        ErrorManager(10035);
+    if (WSAAsyncSelect(ThisSocket, window_, flag ? WM_PSOCK_LOOKUP : WM_PSOCK_SOCKET, FD_ACCEPT) !=
+        0)
+        ErrorManager(10035);
+    if (listen(ThisSocket, 1) != 0)
+        ErrorManager(10035);
+}
+
+SOCKET TPowersock::Accept() {
+    StatusMessage(4, "Accepting");
+    while (!(LookupDone || Canceled)) {
+        IdleWait(2);
+        ProcessMessages();
+    }
+    if (Canceled) {
+        Canceled = false;
+        throw ESockError("Accepting Canceled");
+    }
+    LookupDone = false;
+    if (NoError) {
+        sockaddr_in remote{};
+        int length = sizeof remote;
+        const SOCKET data = accept(ThisSocket, reinterpret_cast<sockaddr*>(&remote), &length);
+        if (data != INVALID_SOCKET) {
+            WSAAsyncSelect(data, window_, WM_PSOCK_SOCKET, PsockEventMask);
+            remote_ = remote;
+            RemoteAddress = remote.sin_addr.s_addr;
+            return data;
+        }
+    }
+    throw ESockError("Error creating Data Connection");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Addresses
+
+std::string TPowersock::GetRemoteIP() {
+    StatusMessage(8, "Getting Remote IP");
+    in_addr address{};
+    address.s_addr = RemoteAddress;
+    return inet_ntoa(address);
+}
+
+std::string TPowersock::GetLocalIP() {
+    StatusMessage(8, "Getting Local IP");
+    char name[200] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+        return "";
+    const hostent* entry = gethostbyname(name);
+    if (!entry || !entry->h_addr_list || !entry->h_addr_list[0])
+        return "";
+    const auto* b = reinterpret_cast<const unsigned char*>(entry->h_addr_list[0]);
+    char text[32];
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+    return text;
+}
+
+std::string TPowersock::GetLocalAddress() {
+    sockaddr_in local{};
+    int length = sizeof local;
+    if (getsockname(ThisSocket, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        ErrorManager(0);
+    std::string text = inet_ntoa(local.sin_addr);
+    std::replace(text.begin(), text.end(), '.', ',');
+    return text;
+}
+
+std::string TPowersock::GetPortString() {
+    sockaddr_in local{};
+    int length = sizeof local;
+    if (getsockname(ThisSocket, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        ErrorManager(0);
+    const unsigned port = ntohs(local.sin_port);
+    char text[32];
+    std::snprintf(text, sizeof text, ",%u,%u", port >> 8, port & 0xFF);
+    return text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TNMGeneralServer
+
+class InstantiateServethread {
+public:
+    InstantiateServethread(TNMGeneralServer* listener, SOCKET socket, const sockaddr_in& remote)
+        : listener_(listener), socket_(socket), remote_(remote) {}
+
+    void Execute() {
+        std::unique_ptr<TNMGeneralServer> instance;
+        try {
+            instance = listener_->NewServeInstance();
+        } catch (...) {
+            closesocket(socket_);
+            return;
+        }
+        instance->listener_ = listener_;
+        instance->AdoptSocket(socket_, remote_);
+        {
+            std::lock_guard<std::mutex> lock(serverListLock);
+            listener_->instances_.push_back(instance.get());
+        }
+        try {
+            instance->Serve();
+        } catch (...) {
+        }
+        listener_->threadEnded(instance.get());
+    }
+
+    static DWORD WINAPI Run(LPVOID parameter) {
+        std::unique_ptr<InstantiateServethread> thread(
+            static_cast<InstantiateServethread*>(parameter));
+        thread->Execute();
+        return 0;
+    }
+
+private:
+    TNMGeneralServer* listener_;
+    SOCKET socket_;
+    sockaddr_in remote_;
+};
+
+TNMGeneralServer::TNMGeneralServer() = default;
+
+TNMGeneralServer::~TNMGeneralServer() {
+    Abort();
+    // The instances serve on their own threads and refer to this listener until they end.
+    for (HANDLE thread : threads_) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+}
+
+void TNMGeneralServer::Loaded() {
+    OnAccept = [this](TPowersock*) { ServerAccept(); };
+    Listen(false);
+}
+
+void TNMGeneralServer::Abort() {
+    TPowersock::Abort();
+    std::lock_guard<std::mutex> lock(serverListLock);
+    for (TNMGeneralServer* instance : instances_)
+        instance->Cancel();
+}
+
+int TNMGeneralServer::ClientCount() {
+    std::lock_guard<std::mutex> lock(serverListLock);
+    return static_cast<int>(instances_.size());
+}
+
+std::unique_ptr<TNMGeneralServer> TNMGeneralServer::NewServeInstance() {
+    return std::make_unique<TNMGeneralServer>();
+}
+
+void TNMGeneralServer::ServerAccept() {
+    // Handles of threads that have ended are let go here rather than piling up.
+    threads_.erase(std::remove_if(threads_.begin(), threads_.end(),
+                                  [](HANDLE thread) {
+                                      if (WaitForSingleObject(thread, 0) != WAIT_OBJECT_0)
+                                          return false;
+                                      CloseHandle(thread);
+                                      return true;
+                                  }),
+                   threads_.end());
+    sockaddr_in remote{};
+    int length = sizeof remote;
+    const SOCKET client = accept(ThisSocket, reinterpret_cast<sockaddr*>(&remote), &length);
+    if (client == INVALID_SOCKET) {
+        ErrorManager(10035);
+        return;
+    }
+    // The accepted socket inherits the listener's registration; the instance registers it anew.
+    WSAAsyncSelect(client, Handle(), 0, 0);
+    auto* job = new InstantiateServethread(this, client, remote);
+    HANDLE thread = CreateThread(nullptr, 0, InstantiateServethread::Run, job, 0, nullptr);
+    if (!thread) {
+        delete job;
+        closesocket(client);
+        return;
+    }
+    threads_.push_back(thread);
+    if (OnClientContact)
+        OnClientContact(this);
+}
+
+void TNMGeneralServer::threadEnded(TNMGeneralServer* instance) {
+    std::lock_guard<std::mutex> lock(serverListLock);
+    instances_.erase(std::remove(instances_.begin(), instances_.end(), instance), instances_.end());
+}

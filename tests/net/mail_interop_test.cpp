@@ -1,0 +1,88 @@
+// Our mails and encodings read back by independent implementations (Python's email and
+// base64 modules), on the native side.
+#include "mail_support.h"
+#include "net/mailassembly.h"
+#include "net/nmuue.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+std::string runCheck(const std::string& args) {
+    const std::string command = "/usr/bin/python3 " VIGREL_MAIL_CHECK_PY " " + args + " 2>&1";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return "cannot start python3";
+    std::string output;
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, pipe))
+        output += buf;
+    pclose(pipe);
+    while (!output.empty() && (output.back() == '\n' || output.back() == '\r'))
+        output.pop_back();
+    return output;
+}
+
+std::string randomBytes(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (char& c : s)
+        c = static_cast<char>(rng());
+    return s;
+}
+
+} // namespace
+
+TEST(Interop, MultipartMailParsesWithEveryAttachmentIntact) {
+    const std::string dir = TempPath("attachments");
+    mkdir(dir.c_str(), 0700);
+    const std::string first = dir + "/report.bin", second = TempPath("notes.txt");
+    WriteFile(first, randomBytes(100000, 1));
+    WriteFile(second, ".starts with a dot\r\n.\r\nend\r\n");
+
+    TMailAssembly m;
+    TPostMessage& p = *m.PostMessage;
+    p.FromName = "Pelorin";
+    p.FromAddress = "me@example.com";
+    p.ToAddress.Add("you@example.com");
+    p.Subject = "Pelorin Status";
+    p.Date = "Mon, 09 Dec 2024 10:00:00 +0000";
+    p.Body.Add("Sites down ....");
+    p.Body.Add("http://a.example\r\n.\r\n.b.example");
+    p.Attachments.Add(first);
+    p.Attachments.Add(second);
+    m.AssembleMail();
+    const std::string message = TempPath("message.eml");
+    WriteFile(message, ReceivedMessage(m));
+
+    EXPECT_EQ(runCheck("mail " + message + " " + first + " " + second), "OK");
+    std::remove(first.c_str());
+    std::remove(second.c_str());
+    std::remove(message.c_str());
+    rmdir(dir.c_str());
+}
+
+TEST(Interop, Base64MatchesPythonForEveryTail) {
+    const std::string dataPath = TempPath("b64.bin"), encodedPath = TempPath("b64.txt");
+    for (size_t n : {size_t{0}, size_t{1}, size_t{2}, size_t{44}, size_t{45}, size_t{46},
+                     size_t{47}, size_t{1000}, size_t{65536}}) {
+        const std::string data = randomBytes(n, static_cast<unsigned>(n));
+        TMemoryStream in, out;
+        in.WriteBuffer(data.data(), static_cast<std::int32_t>(data.size()));
+        TNMUUProcessor coder;
+        coder.InputStream = &in;
+        coder.OutputStream = &out;
+        coder.Encode();
+        WriteFile(dataPath, data);
+        WriteFile(encodedPath, out.DataString());
+        EXPECT_EQ(runCheck("b64 " + dataPath + " " + encodedPath), "OK") << n << " bytes";
+    }
+    std::remove(dataPath.c_str());
+    std::remove(encodedPath.c_str());
+}
