@@ -1,10 +1,85 @@
 #!/usr/bin/env bash
 # Sets everything up, builds the Windows programs and runs the monitor on a built-in demo
-# configuration served on loopback, so that it works without any network.
+# configuration served on loopback, so that it works without any network:
+# installs the service into a private Wine prefix (in a folder with a blank in its path),
+# starts it through Vigrelrun.exe, shows what it logged, then stops and uninstalls it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
 
-bash tools/setup.sh
-cmake --preset win >/dev/null
-cmake --build --preset win
-echo "Built: $(ls build/win/app/*.exe build/win/starter/*.exe 2>/dev/null | tr '\n' ' ')"
+if [ "${1:-}" != "--inside" ]; then
+    bash tools/setup.sh
+    cmake --preset win >/dev/null
+    cmake --build --preset win
+    # The monitor's window needs a display; the prefix's session lives and ends with it.
+    export VIGREL_WINEPREFIX="$root/build/win/wineprefix-demo"
+    exec tools/with-xvfb.sh bash "$0" --inside
+fi
+
+wine_run="$root/build/win/wine-run"
+prefix="$VIGREL_WINEPREFIX"
+site="$root/build/win/demo-site"
+folder_win='C:\Program Files\Vigrel'
+
+step() { printf '\n== %s\n' "$*"; }
+
+# A tiny web site on loopback: "/" answers 200, "/gone" answers 404.
+mkdir -p "$site"
+echo '<html><body>Vigrel demo</body></html>' >"$site/index.html"
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+python3 -m http.server "$port" --bind 127.0.0.1 --directory "$site" >/dev/null 2>&1 &
+server=$!
+cleanup() { kill "$server" 2>/dev/null || true; }
+trap cleanup EXIT
+for _ in $(seq 1 50); do
+    python3 -c "import urllib.request; urllib.request.urlopen('http://127.0.0.1:$port/')" \
+        2>/dev/null && break
+    sleep 0.1
+done
+
+step "Prefix $prefix (created on first use)"
+"$wine_run" cmd /c exit 0 >/dev/null 2>&1 || true
+folder="$prefix/drive_c/Program Files/Vigrel"
+mkdir -p "$folder"
+cp build/win/app/Vigrel.exe build/win/starter/Vigrelrun.exe "$folder/"
+rm -f "$folder"/log*.log
+printf '[General]\r\nBenchmark=127.0.0.1:%s/\r\nStartOnStartup=1\r\nTimeSpan=1\r\nTimeOut=3000\r\n[Log]\r\nFilter=0\r\n[URLS]\r\nhttp://127.0.0.1:%s/=\r\nhttp://127.0.0.1:%s/gone=\r\n' \
+    "$port" "$port" "$port" >"$folder/Vigrel.INI"
+echo "Demo settings ($folder_win\\Vigrel.INI):"
+sed 's/\r$//; s/^/    /' "$folder/Vigrel.INI"
+
+# A run that was cut short may have left the service registered (and the new session has
+# started it): remove it first, since installing twice is an error.
+if "$wine_run" reg query 'HKLM\System\CurrentControlSet\Services\Vigrel' >/dev/null 2>&1; then
+    "$wine_run" "$folder_win\\Vigrelrun.exe" stop
+    "$wine_run" "$folder_win\\Vigrel.exe" /UNINSTALL /SILENT
+fi
+
+step "Install: Vigrel.exe /INSTALL /SILENT"
+"$wine_run" "$folder_win\\Vigrel.exe" /INSTALL /SILENT
+"$wine_run" reg query 'HKLM\System\CurrentControlSet\Services\Vigrel' 2>/dev/null | sed 's/\r$//'
+
+step "Start: Vigrelrun.exe"
+"$wine_run" "$folder_win\\Vigrelrun.exe"
+"$wine_run" sc query Vigrel 2>/dev/null | sed 's/\r$//' | grep -E 'STATE|WAIT_HINT'
+
+step "Log lines of the first check cycle"
+log=""
+for _ in $(seq 1 200); do
+    log=$(ls "$folder"/log*.log 2>/dev/null | head -1 || true)
+    [ -n "$log" ] && grep -q 'Failed ---' "$log" && break
+    sleep 0.1
+done
+[ -n "$log" ] && sed 's/\r$//; s/^/    /' "$log"
+
+step "Stop: Vigrelrun.exe stop"
+"$wine_run" "$folder_win\\Vigrelrun.exe" stop
+"$wine_run" sc query Vigrel 2>/dev/null | sed 's/\r$//' | grep -E 'STATE'
+
+step "Uninstall: Vigrel.exe /UNINSTALL /SILENT"
+"$wine_run" "$folder_win\\Vigrel.exe" /UNINSTALL /SILENT
+if "$wine_run" reg query 'HKLM\System\CurrentControlSet\Services\Vigrel' >/dev/null 2>&1; then
+    echo "still registered"
+    exit 1
+fi
+echo "Service removed."

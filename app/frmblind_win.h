@@ -1,0 +1,84 @@
+// The hidden main form: never shown, it receives the tray icon's callbacks, owns the menus and
+// the schedule timer, and runs every check cycle on the main thread.
+#pragma once
+
+#include "base/handle_win.h"
+#include "monitor/checkcycle.h"
+
+#include <windows.h>
+
+#include <string>
+
+// The tray icon's callback message (WM_APP + 1) and identifier.
+constexpr UINT WM_TRAYNOTIFY = WM_APP + 1;
+constexpr UINT TrayIconId = 100;
+
+// Command ids of the main menu's items: choosing an item sends WM_COMMAND with its id to the
+// form, so posting the same message does what the user's click does.
+enum TFormBlindCommand : WORD {
+    cmdCheckNow1 = 101,
+    cmdSettings1 = 102,
+    cmdStop1 = 103, // "Exit"
+    cmdWebsite1 = 104
+};
+
+// The message id the shell broadcasts when it re-creates the task bar.
+extern const UINT WM_TASKBARCREATED;
+
+// The form window's class and caption, for whoever needs to find it.
+inline constexpr const char* FormBlindClassName = "TFormBlind";
+inline constexpr const char* FormBlindCaption = "FormBlind";
+
+class TFormBlind : public CheckCycleHost {
+public:
+    // Construction order: window, tray member, globals, session, settings Load.
+    explicit TFormBlind(HWND owner);
+    ~TFormBlind() override;
+    TFormBlind(const TFormBlind&) = delete;
+    TFormBlind& operator=(const TFormBlind&) = delete;
+
+    HWND Handle() const { return handle_.Get(); }
+
+    // Event handlers.
+    void FormCreate();
+    void FormClose();
+    void Timer1Timer();
+    void CheckNow1Click();
+    void Settings1Click();
+    void Stop1Click();
+    void Website1Click();
+
+    // Closing the main form ends the program: FormClose, then the application terminates.
+    void Close();
+
+    // One check cycle with this form as the engine's host.
+    void CheckSites();
+
+    // CheckCycleHost
+    bool ProbeUrl(const std::string& url) override;
+    void SetTrayIcon(int state) override;
+    void SetTip(const std::string& tip) override;
+    void ClearFailedSites() override;
+    void AddFailedSite(const std::string& url) override;
+    void WriteLog(const std::string& text) override;
+    void SendStatusMail(const std::string& report) override;
+    void RefreshSettingsDialog() override;
+
+    // The last mail thread; null until a report was mailed.
+    HANDLE MailThread = nullptr;
+
+    LRESULT TrayWndProc(UINT message, WPARAM wParam, LPARAM lParam);
+
+private:
+    static LRESULT CALLBACK wndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // Applies TimeSpan to Timer1; the timer restarts only when its interval or state changes.
+    void armTimer1();
+    void onTaskbarCreated();
+    void onTrayNotify(LPARAM mouseMessage);
+
+    ScopedWindow handle_;
+    ScheduleRule timer1_;
+    bool closing_ = false;
+};
+
+extern TFormBlind* FormBlind;

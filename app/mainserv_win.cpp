@@ -1,0 +1,430 @@
+#include "mainserv_win.h"
+
+#include "app/frmblind_win.h"
+#include "base/paths.h"
+
+#include <cstdlib>
+#include <typeinfo>
+#ifdef __GNUC__
+#include <cxxabi.h>
+#endif
+
+TVigrel* Vigrel = nullptr;
+TServiceApplication* Application = nullptr;
+
+namespace {
+
+const char* const ApplicationWindowClass = "TApplication";
+
+std::string className(const std::exception& e) {
+    const char* name = typeid(e).name();
+#ifdef __GNUC__
+    int status = 0;
+    char* plain = abi::__cxa_demangle(name, nullptr, nullptr, &status);
+    if (plain) {
+        std::string result = plain;
+        std::free(plain);
+        return result;
+    }
+#endif
+    return name;
+}
+
+void showMessage(const std::string& text, UINT icon, const char* title) {
+    ::MessageBoxA(nullptr, text.c_str(), title, MB_OK | icon | MB_TASKMODAL);
+}
+
+class SystemError : public std::runtime_error {
+public:
+    explicit SystemError(DWORD code) : std::runtime_error(SysErrorMessage(code)) {}
+};
+
+} // namespace
+
+std::string SysErrorMessage(DWORD code) {
+    char* buffer = nullptr;
+    const DWORD length = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+    std::string text = length && buffer ? std::string(buffer, length) : std::string();
+    if (buffer)
+        ::LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    if (text.empty())
+        text = "System Error.  Code: " + std::to_string(code) + ".";
+    return text;
+}
+
+void TEventLogger::LogMessage(const std::string& text, WORD type) {
+    if (!handle_)
+        handle_.Reset(::RegisterEventSourceA(nullptr, source_.c_str()));
+    if (!handle_)
+        return;
+    const char* strings[] = {text.c_str()};
+    ::ReportEventA(handle_.Get(), type, 0, 0, nullptr, 1, 0, strings, nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TService
+
+TService::TService(std::string name)
+    : Name(name), DisplayName(name), logger_(name),
+      resume_(::CreateEventA(nullptr, TRUE, TRUE, nullptr)),
+      queueReady_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+
+TService::~TService() = default;
+
+void TService::SetStatus(TCurrentStatus status) {
+    ServiceStatusRecord r = statusRule_.Next(status);
+    if (!statusHandle_)
+        return;
+    SERVICE_STATUS s = {};
+    s.dwServiceType = r.serviceType;
+    s.dwCurrentState = r.currentState;
+    s.dwControlsAccepted = r.controlsAccepted;
+    s.dwWin32ExitCode = r.win32ExitCode;
+    s.dwServiceSpecificExitCode = r.serviceSpecificExitCode;
+    s.dwCheckPoint = r.checkPoint;
+    s.dwWaitHint = WaitHint;
+    if (!::SetServiceStatus(statusHandle_, &s))
+        logger_.LogMessage(SysErrorMessage(::GetLastError()));
+}
+
+void TService::Main(DWORD argc, LPSTR* argv) {
+    for (DWORD i = 0; i < argc; ++i)
+        params_.push_back(argv[i] ? argv[i] : "");
+    statusHandle_ = ::RegisterServiceCtrlHandlerA(Name.c_str(), GetServiceController());
+    if (!statusHandle_) {
+        logger_.LogMessage(SysErrorMessage(::GetLastError()));
+        return;
+    }
+    SetStatus(csStartPending);
+    ScopedKernelHandle thread(::CreateThread(nullptr, 0, serviceThreadProc, this, 0, &threadId_));
+    if (thread) {
+        // The control handler posts to the thread's queue, which must exist first.
+        const HANDLE waits[] = {queueReady_.Get(), thread.Get()};
+        ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        ::WaitForSingleObject(thread.Get(), INFINITE);
+    } else {
+        logger_.LogMessage(ServiceFailedText("start", SysErrorMessage(::GetLastError())));
+    }
+    SetStatus(csStopped);
+}
+
+DWORD WINAPI TService::serviceThreadProc(LPVOID self) {
+    static_cast<TService*>(self)->runServiceThread();
+    return 0;
+}
+
+void TService::runServiceThread() {
+    MSG msg;
+    ::PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    ::SetEvent(queueReady_.Get());
+    try {
+        SetStatus(csStartPending);
+        SetStatus(csRunning);
+    } catch (const std::exception& e) {
+        logger_.LogMessage(ServiceFailedText("start", e.what()));
+        return;
+    }
+    try {
+        if (OnExecute)
+            OnExecute(*this);
+        else
+            while (!terminated_)
+                ProcessRequests(true);
+    } catch (const std::exception& e) {
+        logger_.LogMessage(ServiceFailedText("execute", e.what()));
+    }
+    while (ProcessRequests(false)) {
+    }
+}
+
+bool TService::ProcessRequests(bool wait) {
+    MSG msg;
+    if (wait) {
+        if (::GetMessageA(&msg, nullptr, 0, 0) <= 0) {
+            terminated_ = true;
+            return false;
+        }
+    } else if (!::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        return false;
+    }
+    if (msg.hwnd == nullptr && msg.message == CM_SERVICE_CONTROL_CODE)
+        doControl(static_cast<DWORD>(msg.wParam));
+    else
+        ::DispatchMessageA(&msg);
+    return true;
+}
+
+void TService::doControl(DWORD code) {
+    const TCurrentStatus before = Status();
+    try {
+        switch (code) {
+        case SERVICE_CONTROL_STOP:
+        case SERVICE_CONTROL_SHUTDOWN:
+            SetStatus(csStopPending);
+            terminated_ = true;
+            break;
+        case SERVICE_CONTROL_PAUSE:
+            SetStatus(csPausePending);
+            SetStatus(csPaused);
+            // Only this thread stops; the main form's timer and cycles go on.
+            ::WaitForSingleObject(resume_.Get(), INFINITE);
+            break;
+        case SERVICE_CONTROL_CONTINUE:
+            SetStatus(csContinuePending);
+            SetStatus(csRunning);
+            break;
+        case SERVICE_CONTROL_INTERROGATE:
+            SetStatus(Status());
+            break;
+        default:
+            break;
+        }
+    } catch (const std::exception& e) {
+        if (code != SERVICE_CONTROL_SHUTDOWN)
+            SetStatus(before);
+        logger_.LogMessage(ServiceFailedText(code, e.what()));
+    }
+}
+
+void TService::Controller(DWORD code) {
+    // A pause holds the service thread until the next request of any kind; resetting before
+    // posting means a continue that overtakes the pause still lets it go.
+    if (code == SERVICE_CONTROL_PAUSE)
+        ::ResetEvent(resume_.Get());
+    ::PostThreadMessageA(threadId_, CM_SERVICE_CONTROL_CODE, code, 0);
+    if (code != SERVICE_CONTROL_PAUSE)
+        ::SetEvent(resume_.Get());
+}
+
+// ---------------------------------------------------------------------------------------------
+// TVigrel
+
+namespace {
+
+void WINAPI vigrelController(DWORD code) {
+    if (Vigrel)
+        Vigrel->Controller(code);
+}
+
+void WINAPI serviceMain(DWORD argc, LPSTR* argv) {
+    if (!Application || argc == 0)
+        return;
+    if (TService* service = Application->FindService(argv[0]))
+        service->Main(argc, argv);
+}
+
+} // namespace
+
+TVigrel::TVigrel() : TService("Vigrel") {
+    DisplayName = "Vigrel";
+    OnExecute = [this](TService& sender) { ServiceExecute(sender); };
+}
+
+void TVigrel::ServiceExecute(TService& sender) {
+    while (!sender.Terminated())
+        sender.ProcessRequests(true);
+}
+
+LPHANDLER_FUNCTION TVigrel::GetServiceController() {
+    return vigrelController;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TServiceApplication
+
+TServiceApplication::TServiceApplication() : eventLogger_(ProgramFileName(ProgramPath())) {
+    for (int i = 1; i < __argc; ++i)
+        args_.push_back(__argv[i]);
+}
+
+TServiceApplication::~TServiceApplication() {
+    // The form goes first: its destruction removes the tray icon.
+    mainForm_.reset();
+    services_.clear();
+    Vigrel = nullptr;
+}
+
+LRESULT CALLBACK TServiceApplication::appWndProc(HWND window, UINT message, WPARAM wParam,
+                                                 LPARAM lParam) {
+    switch (message) {
+    case WM_ENDSESSION:
+        // Logging off must not end the service with the user's session.
+        return 0;
+    case WM_SYSCOMMAND:
+        // A second copy's restore request: the window stays hidden, nothing to show.
+        if ((wParam & 0xFFF0) == SC_RESTORE)
+            return 0;
+        break;
+    }
+    return ::DefWindowProcA(window, message, wParam, lParam);
+}
+
+void TServiceApplication::Initialize() {
+    WNDCLASSA cls = {};
+    cls.lpfnWndProc = appWndProc;
+    cls.hInstance = ::GetModuleHandleA(nullptr);
+    cls.lpszClassName = ApplicationWindowClass;
+    ::RegisterClassA(&cls);
+    const std::string title = ApplicationTitle(ProgramPath());
+    handle_.Reset(::CreateWindowExA(WS_EX_TOOLWINDOW, ApplicationWindowClass, title.c_str(),
+                                    WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0,
+                                    nullptr, nullptr, cls.hInstance, nullptr));
+}
+
+void TServiceApplication::CreateMainForm() {
+    mainForm_ = std::make_unique<TFormBlind>(handle_.Get());
+    mainForm_->FormCreate();
+}
+
+void TServiceApplication::AddService(std::unique_ptr<TService> service) {
+    services_.push_back(std::move(service));
+}
+
+TService* TServiceApplication::FindService(const std::string& name) {
+    for (auto& service : services_)
+        if (::lstrcmpiA(service->Name.c_str(), name.c_str()) == 0)
+            return service.get();
+    return nullptr;
+}
+
+void TServiceApplication::Terminate() {
+    terminated_ = true;
+    ::PostQuitMessage(0);
+}
+
+void TServiceApplication::HandleException(const std::exception& e) {
+    eventLogger_.LogMessage(e.what());
+}
+
+void TServiceApplication::Run() {
+    const bool silent = FindCmdLineSwitch(args_, "SILENT");
+    if (FindCmdLineSwitch(args_, "INSTALL")) {
+        registerServices(true, silent);
+        return;
+    }
+    if (FindCmdLineSwitch(args_, "UNINSTALL")) {
+        registerServices(false, silent);
+        return;
+    }
+    runServices();
+}
+
+void TServiceApplication::registerServices(bool install, bool silent) {
+    ScopedServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager)
+        throw SystemError(::GetLastError());
+    const std::string binaryPath = QuotedBinaryPath(ProgramPath());
+    bool allDone = true;
+    for (auto& service : services_) {
+        try {
+            if (install) {
+                const DWORD type = SERVICE_WIN32_OWN_PROCESS |
+                                   (service->Interactive ? SERVICE_INTERACTIVE_PROCESS : 0);
+                ScopedServiceHandle created(::CreateServiceA(
+                    manager.Get(), service->Name.c_str(), service->DisplayName.c_str(),
+                    SERVICE_ALL_ACCESS, type, service->StartType, service->ErrorSeverity,
+                    binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+                if (!created)
+                    throw SystemError(::GetLastError());
+            } else {
+                ScopedServiceHandle opened(
+                    ::OpenServiceA(manager.Get(), service->Name.c_str(), SERVICE_ALL_ACCESS));
+                if (!opened || !::DeleteService(opened.Get()))
+                    throw SystemError(::GetLastError());
+            }
+        } catch (const std::exception& e) {
+            allDone = false;
+            showMessage(install ? InstallFailedText(service->DisplayName, e.what())
+                                : UninstallFailedText(service->DisplayName, e.what()),
+                        MB_ICONERROR, "Error");
+        }
+    }
+    if (allDone && !silent)
+        showMessage(install ? InstallOkText : UninstallOkText, MB_ICONINFORMATION, "Information");
+}
+
+DWORD WINAPI TServiceApplication::dispatcherThreadProc(LPVOID self) {
+    auto* app = static_cast<TServiceApplication*>(self);
+    std::vector<std::string> names;
+    for (auto& service : app->services_)
+        names.push_back(service->Name);
+    std::vector<SERVICE_TABLE_ENTRYA> table;
+    for (auto& name : names)
+        table.push_back({name.data(), serviceMain});
+    table.push_back({nullptr, nullptr});
+    app->dispatcherResult_ = ::StartServiceCtrlDispatcherA(table.data()) ? 0 : ::GetLastError();
+    ::PostMessageA(app->Handle(), WM_QUIT, 0, 0);
+    return 0;
+}
+
+void TServiceApplication::runServices() {
+    ScopedKernelHandle dispatcher(
+        ::CreateThread(nullptr, 0, dispatcherThreadProc, this, 0, nullptr));
+    if (!dispatcher) {
+        eventLogger_.LogMessage(SysErrorMessage(::GetLastError()));
+        return;
+    }
+    MSG msg;
+    while (!terminated_) {
+        const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0 || got == -1)
+            break;
+        try {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageA(&msg);
+        } catch (const std::exception& e) {
+            HandleException(e);
+        }
+    }
+    if (dispatcherResult_ != 0)
+        eventLogger_.LogMessage(SysErrorMessage(dispatcherResult_));
+    ::WaitForSingleObject(dispatcher.Get(), INFINITE);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Entry
+
+void PostRestoreSignal() {
+    if (HWND window = ::FindWindowA(nullptr, "Vigrel"))
+        ::PostMessageA(window, WM_SYSCOMMAND, SC_RESTORE, 0);
+}
+
+int VigrelMain() {
+    HANDLE mutex = ::CreateMutexA(nullptr, TRUE, "Vigrel");
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (mutex)
+            ::CloseHandle(mutex);
+        PostRestoreSignal();
+        return 0;
+    }
+    try {
+        TServiceApplication app;
+        Application = &app;
+        try {
+            app.Initialize();
+            if (app.Args().empty())
+                app.CreateMainForm();
+            auto vigrel = std::make_unique<TVigrel>();
+            Vigrel = vigrel.get();
+            app.AddService(std::move(vigrel));
+            app.Run();
+        } catch (...) {
+            Application = nullptr;
+            throw;
+        }
+        Application = nullptr;
+    } catch (const std::exception& e) {
+        const std::string text =
+            ApplicationErrorText(className(e), ProgramFileName(ProgramPath()), nullptr, e.what());
+        ::MessageBoxA(nullptr, text.c_str(), "Application Error", MB_OK | MB_ICONERROR);
+    }
+    if (mutex) {
+        ::ReleaseMutex(mutex);
+        ::CloseHandle(mutex);
+    }
+    return 0;
+}

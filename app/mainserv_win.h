@@ -1,0 +1,139 @@
+// The service application: program entry, the service object TVigrel, the event-log writer and
+// the message loop that the hidden main form lives in.
+#pragma once
+
+#include "app/mainserv.h"
+#include "base/handle_win.h"
+
+#include <windows.h>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Error entries in the application event log under one source name.
+class TEventLogger {
+public:
+    explicit TEventLogger(std::string source) : source_(std::move(source)) {}
+    void LogMessage(const std::string& text, WORD type = EVENTLOG_ERROR_TYPE);
+
+private:
+    std::string source_;
+    ScopedEventSource handle_;
+};
+
+// The system's text for an error code, without the line end.
+std::string SysErrorMessage(DWORD code);
+
+// A service of this process: its registration values, its status towards the service manager
+// and the thread that carries out the manager's control requests.
+class TService {
+public:
+    explicit TService(std::string name);
+    virtual ~TService();
+    TService(const TService&) = delete;
+    TService& operator=(const TService&) = delete;
+
+    std::string Name;
+    std::string DisplayName;
+    bool Interactive = true;
+    DWORD StartType = SERVICE_AUTO_START;
+    DWORD ErrorSeverity = SERVICE_ERROR_NORMAL;
+    bool AllowStop = true;
+    bool AllowPause = true;
+    DWORD WaitHint = VigrelWaitHint;
+
+    // Runs on the service thread; the default carries out control requests until stopped.
+    std::function<void(TService& sender)> OnExecute;
+
+    // Sets the status and reports it to the service manager at once (when it started us).
+    void SetStatus(TCurrentStatus status);
+    TCurrentStatus Status() const { return static_cast<TCurrentStatus>(statusRule_.State()); }
+    bool Terminated() const { return terminated_; }
+    // Handles the next control request (waiting for one when wait is true); false when none.
+    bool ProcessRequests(bool wait);
+
+    // The service-main routine for this service, and the control entry the manager calls.
+    void Main(DWORD argc, LPSTR* argv);
+    void Controller(DWORD code);
+    // The plain function registered as the control handler; it forwards to Controller.
+    virtual LPHANDLER_FUNCTION GetServiceController() = 0;
+
+    TEventLogger& EventLogger() { return logger_; }
+    const std::vector<std::string>& Params() const { return params_; }
+
+private:
+    static DWORD WINAPI serviceThreadProc(LPVOID self);
+    void runServiceThread();
+    void doControl(DWORD code);
+
+    StatusReportRule statusRule_;
+    SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
+    TEventLogger logger_;
+    std::vector<std::string> params_;
+    volatile bool terminated_ = false;
+    DWORD threadId_ = 0;
+    // Set while the service thread may run; reset by a pause request, set by any other.
+    ScopedKernelHandle resume_;
+    ScopedKernelHandle queueReady_;
+};
+
+class TVigrel : public TService {
+public:
+    TVigrel();
+    void ServiceExecute(TService& sender);
+    LPHANDLER_FUNCTION GetServiceController() override;
+};
+
+// The service object; created by the entry, owned by the application.
+extern TVigrel* Vigrel;
+
+class TFormBlind;
+
+class TServiceApplication {
+public:
+    TServiceApplication();
+    ~TServiceApplication();
+    TServiceApplication(const TServiceApplication&) = delete;
+    TServiceApplication& operator=(const TServiceApplication&) = delete;
+
+    // Creates the hidden application window; the main form is never shown by it.
+    void Initialize();
+    void CreateMainForm();
+    void AddService(std::unique_ptr<TService> service);
+    // Registration with the INSTALL/UNINSTALL switches, else the dispatcher and message loop.
+    void Run();
+    // Ends the message loop; used when the main form closes.
+    void Terminate();
+    // Where exceptions escaping event handlers go while the loop runs.
+    void HandleException(const std::exception& e);
+
+    HWND Handle() const { return handle_.Get(); }
+    TEventLogger& EventLogger() { return eventLogger_; }
+    TService* FindService(const std::string& name);
+    const std::vector<std::string>& Args() const { return args_; }
+
+private:
+    static DWORD WINAPI dispatcherThreadProc(LPVOID self);
+    static LRESULT CALLBACK appWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void registerServices(bool install, bool silent);
+    void runServices();
+
+    std::vector<std::string> args_;
+    ScopedWindow handle_;
+    TEventLogger eventLogger_;
+    std::vector<std::unique_ptr<TService>> services_;
+    std::unique_ptr<TFormBlind> mainForm_;
+    bool terminated_ = false;
+    DWORD dispatcherResult_ = 0;
+};
+
+extern TServiceApplication* Application;
+
+// The program's main routine: single instance, application, form, service, loop. Exit code 0.
+int VigrelMain();
+
+// The restore signal a second copy posts to the first one's window titled "Vigrel".
+void PostRestoreSignal();

@@ -1,0 +1,90 @@
+// Vigrelrun: starts the Vigrel service and waits while it starts, or stops it when given any
+// argument. No window, no output, exit code 0 whatever happens.
+#include "waitrules.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+namespace {
+
+const char ServiceName[] = "Vigrel";
+
+// A service manager handle closed on every path out.
+class ScHandle {
+public:
+    explicit ScHandle(SC_HANDLE handle) : handle_(handle) {}
+    ~ScHandle() {
+        if (handle_)
+            ::CloseServiceHandle(handle_);
+    }
+    ScHandle(const ScHandle&) = delete;
+    ScHandle& operator=(const ScHandle&) = delete;
+    SC_HANDLE Get() const { return handle_; }
+
+private:
+    SC_HANDLE handle_;
+};
+
+starter::Status fromService(const SERVICE_STATUS& s) {
+    starter::Status status;
+    status.state = s.dwCurrentState;
+    status.checkPoint = s.dwCheckPoint;
+    status.waitHint = s.dwWaitHint;
+    return status;
+}
+
+starter::ServiceOps opsFor(SC_HANDLE service) {
+    starter::ServiceOps ops;
+    ops.query = [service](starter::Status& status) {
+        SERVICE_STATUS s = {};
+        if (!::QueryServiceStatus(service, &s))
+            return false;
+        status = fromService(s);
+        return true;
+    };
+    ops.stop = [service](starter::Status& status) {
+        SERVICE_STATUS s = {};
+        if (!::ControlService(service, SERVICE_CONTROL_STOP, &s))
+            return false;
+        status = fromService(s);
+        return true;
+    };
+    ops.sleep = [](std::uint32_t ms) { ::Sleep(ms); };
+    ops.tickCount = [] { return static_cast<std::uint32_t>(::GetTickCount()); };
+    ops.lastError = [] { return static_cast<std::uint32_t>(::GetLastError()); };
+    return ops;
+}
+
+int StartMonitorService() {
+    ScHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScHandle service(manager.Get() ? ::OpenServiceA(manager.Get(), ServiceName, SERVICE_ALL_ACCESS)
+                                   : nullptr);
+    if (!service.Get())
+        return -1;
+    // Already running or already starting: the status decides below.
+    ::StartServiceA(service.Get(), 0, nullptr);
+    return starter::WaitForStart(opsFor(service.Get()));
+}
+
+std::uint32_t StopMonitorService() {
+    const std::uint32_t startTick = ::GetTickCount();
+    ScHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager.Get())
+        return static_cast<std::uint32_t>(-1);
+    ScHandle service(::OpenServiceA(manager.Get(), ServiceName, SERVICE_ALL_ACCESS));
+    if (!service.Get())
+        return static_cast<std::uint32_t>(-1);
+    return starter::StopAndWait(opsFor(service.Get()), startTick);
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // The runtime splits the command line by the usual rules, quoted stretches as one.
+    if (__argc > 1)
+        StopMonitorService();
+    else
+        StartMonitorService();
+    return 0;
+}

@@ -1,0 +1,87 @@
+#include "monitor/clogger.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#ifdef _WIN32
+#include <direct.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+} // namespace
+
+TEST(LogFilePath, DayFileBesideTheProgram) {
+    EXPECT_EQ(LogFilePath("C:\\Program Files\\Vigrel\\Vigrel.exe", 2004, 3, 15),
+              "C:\\Program Files\\Vigrel\\log20040315.log");
+    EXPECT_EQ(LogFilePath("C:\\Vigrel.exe", 2024, 12, 1), "C:\\log20241201.log");
+    // A path without a backslash is used whole as the folder.
+    EXPECT_EQ(LogFilePath("Vigrel.exe", 1999, 1, 9), "Vigrel.exe\\log19990109.log");
+    // Out-of-range clock values still give eight digits.
+    EXPECT_EQ(LogFilePath("C:\\x\\a.exe", 12345, 123, -1).size(),
+              std::string("C:\\x\\log12345678.log").size());
+}
+
+TEST(LogTimePrefix, TwelveHourClock) {
+    EXPECT_EQ(LogTimePrefix(0, 30, ":"), "12:30 a -> ");
+    EXPECT_EQ(LogTimePrefix(0, 0, ":"), "12:00 a -> ");
+    EXPECT_EQ(LogTimePrefix(9, 5, ":"), "09:05 a -> ");
+    EXPECT_EQ(LogTimePrefix(11, 59, ":"), "11:59 a -> ");
+    EXPECT_EQ(LogTimePrefix(12, 5, ":"), "12:05 p -> ");
+    EXPECT_EQ(LogTimePrefix(13, 0, ":"), "01:00 p -> ");
+    EXPECT_EQ(LogTimePrefix(23, 40, ":"), "11:40 p -> ");
+}
+
+TEST(LogTimePrefix, LocaleSeparator) {
+    EXPECT_EQ(LogTimePrefix(9, 5, "."), "09.05 a -> ");
+    EXPECT_EQ(LogTimePrefix(21, 7, "h"), "09h07 p -> ");
+    EXPECT_EQ(LogTimePrefix(21, 7, ""), "0907 p -> ");
+}
+
+TEST(LogTimePrefix, BrokenClockValuesStayWellFormed) {
+    EXPECT_EQ(LogTimePrefix(24, 60, ":"), "12:00 a -> ");
+    EXPECT_EQ(LogTimePrefix(-1, -1, ":"), "11:59 p -> ");
+}
+
+TEST(AppendLogLine, CreatesThenAppendsInCallOrder) {
+    const std::string path = TempPath("append.log");
+    std::remove(path.c_str());
+    ASSERT_TRUE(AppendLogLine(path, "09:05 a -> ", "Application Started"));
+    EXPECT_EQ(readFile(path), "09:05 a -> Application Started\r\n");
+    ASSERT_TRUE(AppendLogLine(path, "09:05 a -> ", "Failed --- http://a/"));
+    ASSERT_TRUE(AppendLogLine(path, "09:05 a -> ", ""));
+    EXPECT_EQ(readFile(path), "09:05 a -> Application Started\r\n"
+                              "09:05 a -> Failed --- http://a/\r\n"
+                              "09:05 a -> \r\n");
+    std::remove(path.c_str());
+}
+
+TEST(AppendLogLine, UnopenableFileLosesTheLineQuietly) {
+    // A folder where the day's file should be: no rights trick needed when running as root.
+    const std::string path = TempPath("blocked.log");
+#ifdef _WIN32
+    ASSERT_EQ(_mkdir(path.c_str()), 0);
+#else
+    ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+#endif
+    EXPECT_FALSE(AppendLogLine(path, "01:00 p -> ", "lost"));
+#ifdef _WIN32
+    _rmdir(path.c_str());
+#else
+    rmdir(path.c_str());
+#endif
+    // A missing folder is never created.
+    EXPECT_FALSE(AppendLogLine(TempPath("no-such-folder") + "/x/log.log", "", "lost"));
+}
