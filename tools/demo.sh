@@ -29,8 +29,18 @@ echo '<html><body>Vigrel demo</body></html>' >"$site/index.html"
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 python3 -m http.server "$port" --bind 127.0.0.1 --directory "$site" >/dev/null 2>&1 &
 server=$!
-cleanup() { kill "$server" 2>/dev/null || true; }
+# A real SMTP server on loopback receives the alert mail.
+mail="$root/build/win/demo-mail"
+rm -rf "$mail"
+/usr/bin/python3 tests/fixtures/smtp_sink.py "$mail" >/dev/null 2>&1 &
+sink=$!
+cleanup() { kill "$server" "$sink" 2>/dev/null || true; }
 trap cleanup EXIT
+for _ in $(seq 1 100); do
+    [ -f "$mail/port" ] && break
+    sleep 0.1
+done
+smtp_port=$(cat "$mail/port")
 for _ in $(seq 1 50); do
     python3 -c "import urllib.request; urllib.request.urlopen('http://127.0.0.1:$port/')" \
         2>/dev/null && break
@@ -43,8 +53,8 @@ folder="$prefix/drive_c/Program Files/Vigrel"
 mkdir -p "$folder"
 cp build/win/app/Vigrel.exe build/win/starter/Vigrelrun.exe "$folder/"
 rm -f "$folder"/log*.log
-printf '[General]\r\nBenchmark=127.0.0.1:%s/\r\nStartOnStartup=1\r\nTimeSpan=1\r\nTimeOut=3000\r\n[Log]\r\nFilter=0\r\n[URLS]\r\nhttp://127.0.0.1:%s/=\r\nhttp://127.0.0.1:%s/gone=\r\n' \
-    "$port" "$port" "$port" >"$folder/Vigrel.INI"
+printf '[General]\r\nBenchmark=127.0.0.1:%s/\r\nStartOnStartup=1\r\nTimeSpan=1\r\nTimeOut=3000\r\n[Log]\r\nFilter=0\r\n[SMTP]\r\nTo=admin@localhost\r\nFrom=vigrel@localhost\r\nActive=1\r\nServer=127.0.0.1\r\nPort=%s\r\nUserID=vigrel-demo\r\n[URLS]\r\nhttp://127.0.0.1:%s/=\r\nhttp://127.0.0.1:%s/gone=\r\n' \
+    "$port" "$smtp_port" "$port" "$port" >"$folder/Vigrel.INI"
 echo "Demo settings ($folder_win\\Vigrel.INI):"
 sed 's/\r$//; s/^/    /' "$folder/Vigrel.INI"
 
@@ -71,6 +81,17 @@ for _ in $(seq 1 200); do
     sleep 0.1
 done
 [ -n "$log" ] && sed 's/\r$//; s/^/    /' "$log"
+
+step "Alert mail received by the loopback SMTP server"
+for _ in $(seq 1 300); do
+    [ -f "$mail/001.eml" ] && break
+    sleep 0.1
+done
+if [ -f "$mail/001.eml" ]; then
+    sed 's/\r$//; s/^/    /' "$mail/001.env" "$mail/001.eml"
+else
+    echo "    (no mail arrived)"
+fi
 
 step "Stop: Vigrelrun.exe stop"
 "$wine_run" "$folder_win\\Vigrelrun.exe" stop
