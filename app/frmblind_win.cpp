@@ -5,6 +5,8 @@
 #include "monitor/urlprobe_win.h"
 #include "settings/cusersettings.h"
 
+#include <stdexcept>
+
 TFormBlind* FormBlind = nullptr;
 
 // Registered when the program loads, before the entry runs.
@@ -216,6 +218,9 @@ LRESULT CALLBACK TFormBlind::wndProc(HWND window, UINT message, WPARAM wParam, L
     } catch (const std::exception& e) {
         if (Application)
             Application->HandleException(e);
+    } catch (...) {
+        if (Application)
+            Application->HandleException(std::runtime_error("Unknown exception"));
     }
     return 0;
 }
