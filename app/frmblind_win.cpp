@@ -7,6 +7,8 @@
 #include "settings/cusersettings.h"
 #include "settings/frmsettings.h"
 
+#include <stdexcept>
+
 TFormBlind* FormBlind = nullptr;
 
 namespace {
@@ -195,6 +197,9 @@ LRESULT CALLBACK TFormBlind::wndProc(HWND window, UINT message, WPARAM wParam, L
     } catch (const std::exception& e) {
         if (Application)
             Application->HandleException(e);
+    } catch (...) {
+        if (Application)
+            Application->HandleException(std::runtime_error("Unknown exception"));
     }
     return 0;
 }
