@@ -48,7 +48,7 @@ awk '
         for (k = 1; k <= b; k++) {
             s = 1
             for (i = 1; i <= n; i++)
-                if (t[i] <= start[k]) s = i
+                if (t[i] < start[k] - 0.5) s = i # a sample taken as the batch began is not before it
             if (k == 1) s1 = s
             printf "before batch %d:  %4d threads, %7d kB, %4d descriptors\n", k, th[s], rss[s], fd[s]
         }
