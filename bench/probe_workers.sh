@@ -38,8 +38,12 @@ echo "pid $pid; time (s), threads, VmRSS (kB), open descriptors"
 sort -n -s -k1,1 "$out/samples" "$out/phases"
 awk '
     $2 == "#" && /probing:/ { start[++b] = $1 }
+    $2 == "#" && / end;/ { finish = $1 }
     $2 != "#" { t[++n] = $1; th[n] = $2; rss[n] = $3; fd[n] = $4 }
     END {
+        e = n # the last sample before the program said it ends: later ones see it exiting
+        for (i = n; i > 1 && finish && t[i] > finish; i--)
+            e = i - 1
         for (i = 1; i <= n; i++) {
             if (th[i] > pt) pt = th[i]
             if (rss[i] > pr) pr = rss[i]
@@ -48,11 +52,11 @@ awk '
         for (k = 1; k <= b; k++) {
             s = 1
             for (i = 1; i <= n; i++)
-                if (t[i] <= start[k]) s = i
+                if (t[i] < start[k] - 0.5) s = i # a sample taken as the batch began is not before it
             if (k == 1) s1 = s
             printf "before batch %d:  %4d threads, %7d kB, %4d descriptors\n", k, th[s], rss[s], fd[s]
         }
         printf "peak:            %4d threads, %7d kB, %4d descriptors\n", pt, pr, pf
-        printf "end:             %4d threads, %7d kB, %4d descriptors\n", th[n], rss[n], fd[n]
-        printf "end - before batch 1: %+d threads, %+d kB, %+d descriptors\n", th[n] - th[s1], rss[n] - rss[s1], fd[n] - fd[s1]
+        printf "end:             %4d threads, %7d kB, %4d descriptors\n", th[e], rss[e], fd[e]
+        printf "end - before batch 1: %+d threads, %+d kB, %+d descriptors\n", th[e] - th[s1], rss[e] - rss[s1], fd[e] - fd[s1]
     }' "$out/samples" <(grep ' # ' "$out/phases")
