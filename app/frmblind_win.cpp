@@ -2,13 +2,14 @@
 
 #include "app/mainserv_win.h"
 #include "monitor/clogger.h"
+#include "app/settingsclick_win.h"
 #include "monitor/urlprobe_win.h"
 #include "settings/cusersettings.h"
+#include "settings/frmsettings.h"
+
+#include <stdexcept>
 
 TFormBlind* FormBlind = nullptr;
-
-// Registered when the program loads, before the entry runs.
-const UINT WM_TASKBARCREATED = ::RegisterWindowMessageA("TaskbarCreated");
 
 namespace {
 
@@ -33,8 +34,15 @@ TFormBlind::TFormBlind(HWND owner) {
     handle_.Reset(::CreateWindowExA(WS_EX_TOOLWINDOW, FormBlindClassName, FormBlindCaption,
                                     WS_POPUP | WS_CAPTION, 0, 0, 0, 0, owner, nullptr,
                                     ::GetModuleHandleA(nullptr), nullptr));
-    // 2. TRAY HOOK: construct the tray member (no icon, empty tip, not shown).
-    // 3. SETTINGS DIALOG HOOK: FormSettings = nullptr. MailThread is null already.
+    // 2. The tray member: pictures and menus, no icon yet, empty tip.
+    tray_ = std::make_unique<TTrayUi>();
+    tray_->OnCheckNow = [this] { CheckNow1Click(); };
+    tray_->OnSettings = [this] { Settings1Click(); };
+    tray_->OnExit = [this] { Stop1Click(); };
+    tray_->OnWebsite = [this] { Website1Click(); };
+    tray_->OnLog = [this](const std::string& text) { WriteLog(text); };
+    // 3. No dialog is open; MailThread is null already.
+    FormSettings = nullptr;
     FormBlind = this;
     // 4. Our window procedure from here on.
     if (handle_) {
@@ -50,9 +58,8 @@ TFormBlind::TFormBlind(HWND owner) {
 TFormBlind::~TFormBlind() {
     if (handle_)
         ::KillTimer(handle_.Get(), Timer1Id);
-    // TRAY HOOK: destroying the tray member removes its icon if still shown.
-    if (MailThread)
-        ::CloseHandle(MailThread);
+    // The tray member removes its icon if still shown; a mail thread is not waited for.
+    tray_.reset();
     if (FormBlind == this)
         FormBlind = nullptr;
 }
@@ -61,7 +68,7 @@ void TFormBlind::FormCreate() {
     if (UserSettings.Filter <= 0)
         WriteLog("Application Started");
     UserSettings.Load();
-    // TRAY HOOK: icon from image 0 of ImageList1 -> tray SetIcon; tray Show(Handle(), false).
+    tray_->ShowIcon(Handle());
     armTimer1();
     if (timer1_.Enabled())
         CheckSites();
@@ -86,10 +93,11 @@ void TFormBlind::CheckNow1Click() {
 }
 
 void TFormBlind::Settings1Click() {
-    // SETTINGS DIALOG HOOK: create TFormSettings owned by the form, FormSettings = it, show it
-    // modally; on OK: armTimer1() and a cycle when enabled, SetAutoStart(StartOnStartup),
-    // UserSettings.Save(), "Settings Changed" when Filter <= 0; then destroy it and
-    // FormSettings = nullptr.
+    SettingsSteps steps;
+    steps.ArmSchedule = [this] { armTimer1(); };
+    steps.CheckSites = [this] { CheckSites(); };
+    steps.WriteLog = [this](const std::string& text) { WriteLog(text); };
+    ::Settings1Click(Handle(), UserSettings, steps);
 }
 
 void TFormBlind::Stop1Click() {
@@ -97,7 +105,7 @@ void TFormBlind::Stop1Click() {
 }
 
 void TFormBlind::Website1Click() {
-    // MENU HOOK: ShellExecuteA(nullptr, "open", <product site>, "", "", SW_SHOWNORMAL).
+    OpenProductWebSite();
 }
 
 void TFormBlind::Close() {
@@ -111,7 +119,7 @@ void TFormBlind::Close() {
 }
 
 void TFormBlind::FormClose() {
-    // TRAY HOOK: tray Hide(), so the icon goes before the settings are saved.
+    tray_->HideIcon(); // the icon goes before the settings are saved
     UserSettings.Save();
     CloseInternetSession();
     if (UserSettings.Filter <= 0)
@@ -128,72 +136,45 @@ bool TFormBlind::ProbeUrl(const std::string& url) {
     return ::ProbeUrl(url, static_cast<std::uint32_t>(UserSettings.TimeOut));
 }
 
-void TFormBlind::SetTrayIcon(int /*state*/) {
-    // TRAY HOOK: icon from that image of ImageList1 -> tray SetIcon, then destroy the icon.
+void TFormBlind::SetTrayIcon(int state) {
+    tray_->SetTrayIcon(state);
 }
 
-void TFormBlind::SetTip(const std::string& /*tip*/) {
-    // TRAY HOOK: tray SetTip(tip).
+void TFormBlind::SetTip(const std::string& tip) {
+    tray_->SetTip(tip);
 }
 
 void TFormBlind::ClearFailedSites() {
-    // MENU HOOK: remove and free every item of PopupMenu2.
+    tray_->ClearFailedSites();
 }
 
-void TFormBlind::AddFailedSite(const std::string& /*url*/) {
-    // MENU HOOK: append an item captioned with the URL to PopupMenu2, no click handler.
+void TFormBlind::AddFailedSite(const std::string& url) {
+    tray_->AddFailedSite(url);
 }
 
 void TFormBlind::WriteLog(const std::string& text) {
     ::WriteLog(text);
 }
 
-void TFormBlind::SendStatusMail(const std::string& /*report*/) {
-    // ALERT MAIL HOOK: wait for MailThread, start a mail thread with a copy of the report.
+void TFormBlind::SendStatusMail(const std::string& report) {
+    alertMail_.SendStatusMail(report, UserSettings);
 }
 
 void TFormBlind::RefreshSettingsDialog() {
-    // SETTINGS DIALOG HOOK: if FormSettings is not null, FormSettings->FillFromSettings().
-}
-
-void TFormBlind::onTaskbarCreated() {
-    // TRAY HOOK: Sleep(2000); icon from image 0 -> tray SetIcon; tray Show(Handle(), true);
-    // WriteLog("Taskbar created") whatever Filter says; destroy the icon.
-}
-
-void TFormBlind::onTrayNotify(LPARAM /*mouseMessage*/) {
-    // MENU HOOK: WM_LBUTTONUP pops PopupMenu2 up, WM_RBUTTONUP PopupMenu1, each with
-    // SetForegroundWindow before and PostMessageA(Handle(), WM_NULL, 0, 0) after.
+    if (FormSettings)
+        FormSettings->FillFromSettings();
 }
 
 LRESULT TFormBlind::TrayWndProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_TASKBARCREATED && WM_TASKBARCREATED != 0) {
-        onTaskbarCreated();
-        return ::DefWindowProcA(handle_.Get(), message, wParam, lParam);
-    }
+    // The tray sees every message first: its callback, the menus' commands and glyphs, and
+    // the shell's "TaskbarCreated".
+    LRESULT result = 0;
+    if (tray_ && tray_->HandleMessage(handle_.Get(), message, wParam, lParam, result))
+        return result;
     switch (message) {
-    case WM_TRAYNOTIFY:
-        onTrayNotify(lParam);
-        return 0;
     case WM_TIMER:
         if (wParam == Timer1Id) {
             Timer1Timer();
-            return 0;
-        }
-        break;
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case cmdCheckNow1:
-            CheckNow1Click();
-            return 0;
-        case cmdSettings1:
-            Settings1Click();
-            return 0;
-        case cmdStop1:
-            Stop1Click();
-            return 0;
-        case cmdWebsite1:
-            Website1Click();
             return 0;
         }
         break;
@@ -216,6 +197,9 @@ LRESULT CALLBACK TFormBlind::wndProc(HWND window, UINT message, WPARAM wParam, L
     } catch (const std::exception& e) {
         if (Application)
             Application->HandleException(e);
+    } catch (...) {
+        if (Application)
+            Application->HandleException(std::runtime_error("Unknown exception"));
     }
     return 0;
 }

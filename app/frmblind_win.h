@@ -2,28 +2,24 @@
 // the schedule timer, and runs every check cycle on the main thread.
 #pragma once
 
+#include "app/traymenus_win.h"
 #include "base/handle_win.h"
+#include "monitor/alertmail_win.h"
 #include "monitor/checkcycle.h"
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
-
-// The tray icon's callback message (WM_APP + 1) and identifier.
-constexpr UINT WM_TRAYNOTIFY = WM_APP + 1;
-constexpr UINT TrayIconId = 100;
 
 // Command ids of the main menu's items: choosing an item sends WM_COMMAND with its id to the
 // form, so posting the same message does what the user's click does.
 enum TFormBlindCommand : WORD {
-    cmdCheckNow1 = 101,
-    cmdSettings1 = 102,
-    cmdStop1 = 103, // "Exit"
-    cmdWebsite1 = 104
+    cmdCheckNow1 = cmdCheckNow,
+    cmdSettings1 = cmdSettings,
+    cmdStop1 = cmdExit, // "Exit"
+    cmdWebsite1 = cmdWebsite
 };
-
-// The message id the shell broadcasts when it re-creates the task bar.
-extern const UINT WM_TASKBARCREATED;
 
 // The form window's class and caption, for whoever needs to find it.
 inline constexpr const char* FormBlindClassName = "TFormBlind";
@@ -65,7 +61,7 @@ public:
     void RefreshSettingsDialog() override;
 
     // The last mail thread; null until a report was mailed.
-    HANDLE MailThread = nullptr;
+    HANDLE MailThread() const { return alertMail_.MailThread(); }
 
     LRESULT TrayWndProc(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -73,10 +69,11 @@ private:
     static LRESULT CALLBACK wndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     // Applies TimeSpan to Timer1; the timer restarts only when its interval or state changes.
     void armTimer1();
-    void onTaskbarCreated();
-    void onTrayNotify(LPARAM mouseMessage);
 
     ScopedWindow handle_;
+    // The icon, its pictures and both menus; it sees every message of the form first.
+    std::unique_ptr<TTrayUi> tray_;
+    TAlertMail alertMail_;
     ScheduleRule timer1_;
     bool closing_ = false;
 };

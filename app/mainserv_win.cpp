@@ -4,6 +4,7 @@
 #include "base/paths.h"
 
 #include <cstdlib>
+#include <stdexcept>
 #include <typeinfo>
 #ifdef __GNUC__
 #include <cxxabi.h>
@@ -378,6 +379,8 @@ void TServiceApplication::runServices() {
             ::DispatchMessageA(&msg);
         } catch (const std::exception& e) {
             HandleException(e);
+        } catch (...) {
+            HandleException(std::runtime_error("Unknown exception"));
         }
     }
     if (dispatcherResult_ != 0)
@@ -420,6 +423,10 @@ int VigrelMain() {
     } catch (const std::exception& e) {
         const std::string text =
             ApplicationErrorText(className(e), ProgramFileName(ProgramPath()), nullptr, e.what());
+        ::MessageBoxA(nullptr, text.c_str(), "Application Error", MB_OK | MB_ICONERROR);
+    } catch (...) {
+        const std::string text = ApplicationErrorText("Exception", ProgramFileName(ProgramPath()),
+                                                      nullptr, "Unknown exception");
         ::MessageBoxA(nullptr, text.c_str(), "Application Error", MB_OK | MB_ICONERROR);
     }
     if (mutex) {

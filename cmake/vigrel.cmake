@@ -22,3 +22,24 @@ function(vigrel_test)
         set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${T_ENV}")
     endif()
 endfunction()
+
+# A GoogleTest executable that needs a screen: it runs on a private X display with a Wine
+# desktop shell (tools/with-desktop.sh), one such test at a time.
+#   vigrel_window_test(NAME name SOURCES ... LIBS ... [TIMEOUT seconds])
+function(vigrel_window_test)
+    cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+    target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+    vigrel_warnings(${T_NAME})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    add_test(NAME ${T_NAME}
+             COMMAND ${PROJECT_SOURCE_DIR}/tools/with-desktop.sh
+                     --artifacts ${CMAKE_BINARY_DIR}/artifacts --exe ${T_NAME}.exe --
+                     ${CMAKE_BINARY_DIR}/wine-run $<TARGET_FILE:${T_NAME}> --gtest_color=no)
+    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS window
+                         RESOURCE_LOCK wine_desktop
+                         ENVIRONMENT "VIGREL_BUILD_DIR=${CMAKE_BINARY_DIR}")
+endfunction()

@@ -196,6 +196,7 @@ private:
     void receiveChunks(const std::function<int()>& wanted,
                        const std::function<void(const char*, int)>& sink, bool whileConnected);
     void closeOwnSocket();
+    void dropStaleNotifications();
     void recvExact(char* data, int length);
     void sendStreamBody(TStream& stream);
     bool ownerThread() const;

@@ -247,6 +247,20 @@ void TPowersock::closeOwnSocket() {
     closesocket(ThisSocket);
     ThisSocket = INVALID_SOCKET;
     --openSockets_;
+    dropStaleNotifications();
+}
+
+// The next socket may get the closed one's handle value, so notifications still queued for the
+// closed socket (a peer's FD_CLOSE, typically) would be taken for the new one's.
+void TPowersock::dropStaleNotifications() {
+    MSG message;
+    while (PeekMessageA(&message, window_, WM_PSOCK_SOCKET, WM_PSOCK_SOCKET, PM_REMOVE)) {
+        // A quit message comes through every filter; it belongs to the thread's own loop.
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
+    }
 }
 
 void TPowersock::InitWinsock() {
@@ -536,6 +550,7 @@ void TPowersock::RequestCloseSocket() {
     }
     ThisSocket = INVALID_SOCKET;
     --openSockets_;
+    dropStaleNotifications();
     if (!beingDestroyed_ && OnDisconnect)
         OnDisconnect(this);
     if (Destroying)

@@ -471,6 +471,16 @@ TEST_F(Service, StarterRunsItPauseAndContinueWhileCyclesGoOnStarterStops) {
     EXPECT_TRUE(Installed());
     EXPECT_EQ(Status().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(::FindWindowA("#32770", nullptr), nullptr);
+    // The signal changes nothing visible, and the end of a user's session does not end us.
+    HWND app = ::FindWindowA(nullptr, "Vigrel");
+    ASSERT_NE(app, nullptr);
+    EXPECT_FALSE(::IsWindowVisible(app));
+    EXPECT_FALSE(::IsWindowVisible(FormWindow()));
+    ::SendMessageTimeoutA(app, WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, 10000, nullptr);
+    const size_t before3 = Log().size();
+    ASSERT_TRUE(PostToForm(WM_COMMAND, cmdCheckNow1));
+    EXPECT_TRUE(waitFor([&] { return contains(Log().substr(before3), "Failed --- "); }));
+    EXPECT_EQ(Status().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
 
     // Stop through the starter: the process ends without saving or the stop line.
     const std::string iniBefore = readFile(IniPath());

@@ -1,0 +1,9 @@
+// "Start with Windows": the start type of the program's installed service.
+#pragma once
+
+// The service the program registers for itself.
+constexpr const char* VigrelServiceName = "Vigrel";
+
+// Sets the service to start automatically (true) or on demand (false), writing every other
+// value of its configuration back as queried. False when anything failed; nothing is reported.
+bool SetAutoStart(bool startWithWindows, const char* serviceName = VigrelServiceName);

@@ -1,0 +1,65 @@
+#include "app/csimpletray.h"
+
+#include "app/traytip.h"
+
+#include <algorithm>
+#include <cstring>
+
+static_assert(sizeof(NOTIFYICONDATAA) >= TrayNotifyDataSize, "record smaller than what is sent");
+
+CSimpleTray::CSimpleTray() : CSimpleTray(Notifier(::Shell_NotifyIconA)) {}
+
+CSimpleTray::CSimpleTray(Notifier notifier) : notify(std::move(notifier)) {}
+
+CSimpleTray::~CSimpleTray() {
+    Hide();
+}
+
+void CSimpleTray::CopyTip() {
+    const std::string text = TrayTipText(tip);
+    // TrayTipText keeps within the field; the bound here guards the field whatever it returns.
+    const std::size_t n = std::min(text.size(), sizeof(notifyData.szTip) - 1);
+    std::memcpy(notifyData.szTip, text.data(), n);
+    std::memset(notifyData.szTip + n, 0, sizeof(notifyData.szTip) - n);
+}
+
+void CSimpleTray::Show(HWND owner, bool force) {
+    if (!icon || (!force && shown == 1))
+        return;
+    notifyData.cbSize = TrayNotifyDataSize;
+    notifyData.hWnd = owner;
+    notifyData.uID = TrayIconId;
+    notifyData.uCallbackMessage = WM_TRAYNOTIFY;
+    CopyTip();
+    notifyData.hIcon = icon;
+    notifyData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    shown = notify(NIM_ADD, &notifyData) ? 1 : 0;
+}
+
+void CSimpleTray::Hide() {
+    if (shown != 1)
+        return;
+    notifyData.uFlags = 0;
+    if (notify(NIM_DELETE, &notifyData))
+        shown = 0;
+}
+
+void CSimpleTray::SetIcon(HICON newIcon) {
+    if (!newIcon)
+        return;
+    icon = newIcon;
+    if (shown != 1)
+        return;
+    notifyData.hIcon = icon;
+    notifyData.uFlags = NIF_ICON;
+    notify(NIM_MODIFY, &notifyData);
+}
+
+void CSimpleTray::SetTip(const std::string& text) {
+    tip = text;
+    if (shown != 1)
+        return;
+    CopyTip();
+    notifyData.uFlags = NIF_TIP;
+    notify(NIM_MODIFY, &notifyData);
+}

@@ -1,0 +1,204 @@
+#include "app/traymenus_win.h"
+
+#include "app/res/resource.h"
+
+#include <shellapi.h>
+
+#include <cstring>
+
+void OpenProductWebSite() {
+    ::ShellExecuteA(nullptr, "open", ProductWebSite, "", "", SW_SHOWNORMAL);
+}
+
+UINT TaskbarCreatedMessage() {
+    static const UINT id = ::RegisterWindowMessageA("TaskbarCreated");
+    return id;
+}
+
+TTrayUi::TTrayUi(HINSTANCE resources, CSimpleTray::Notifier notifier)
+    : tray(notifier ? std::move(notifier) : CSimpleTray::Notifier(::Shell_NotifyIconA)) {
+    if (!resources)
+        resources = ::GetModuleHandleA(nullptr);
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
+    ::InitCommonControlsEx(&icc);
+    imageList1.Reset(::ImageList_Create(32, 32, ILC_COLOR32 | ILC_MASK, 4, 0));
+    // The notification area shows small icons: it gets each picture in the form drawn for
+    // that size, which stays recognisable where a scaled-down 32-pixel image would blur.
+    const int small = ::GetSystemMetrics(SM_CXSMICON);
+    for (int id :
+         {IDI_STATE_ALLUP, IDI_STATE_SITESDOWN, IDI_STATE_CHECKING, IDI_STATE_DISCONNECTED}) {
+        ScopedIcon icon(static_cast<HICON>(
+            ::LoadImageA(resources, MAKEINTRESOURCEA(id), IMAGE_ICON, 32, 32, 0)));
+        if (imageList1 && icon)
+            ::ImageList_AddIcon(imageList1.Get(), icon.Get());
+        trayIcons.emplace_back(static_cast<HICON>(
+            ::LoadImageA(resources, MAKEINTRESOURCEA(id), IMAGE_ICON, small, small, 0)));
+    }
+    BuildPopupMenu1(resources);
+    popupMenu2.Reset(::CreatePopupMenu());
+    // Touch the id now, so the broadcast is recognised from the first message on.
+    TaskbarCreatedMessage();
+}
+
+void TTrayUi::BuildPopupMenu1(HINSTANCE resources) {
+    popupMenu1.Reset(::CreatePopupMenu());
+    struct Item {
+        UINT id;
+        const char* caption;
+        int glyph;
+        int size;
+    };
+    static const Item items[] = {
+        {cmdCheckNow, "Check Now", IDI_GLYPH_CHECKNOW, 20},
+        {0, nullptr, 0, 0},
+        {cmdSettings, "Settings", IDI_GLYPH_SETTINGS, 32},
+        {cmdExit, "Exit", IDI_GLYPH_EXIT, 16},
+        {0, nullptr, 0, 0},
+        {cmdWebsite, "Pelorin", IDI_GLYPH_WEBSITE, 16},
+    };
+    for (const Item& item : items) {
+        if (!item.caption) {
+            ::AppendMenuA(popupMenu1.Get(), MF_SEPARATOR, 0, nullptr);
+            continue;
+        }
+        ::AppendMenuA(popupMenu1.Get(), MF_STRING, item.id, item.caption);
+        HICON glyph = static_cast<HICON>(::LoadImageA(resources, MAKEINTRESOURCEA(item.glyph),
+                                                      IMAGE_ICON, item.size, item.size, 0));
+        if (!glyph)
+            continue;
+        glyphs.push_back({item.id, item.size, ScopedIcon(glyph)});
+        // The form draws the glyph itself (WM_DRAWITEM), so its alpha edges blend with the
+        // menu's background whether the line is highlighted or not.
+        MENUITEMINFOA mii{};
+        mii.cbSize = sizeof(mii);
+        mii.fMask = MIIM_BITMAP;
+        mii.hbmpItem = HBMMENU_CALLBACK;
+        ::SetMenuItemInfoA(popupMenu1.Get(), item.id, FALSE, &mii);
+    }
+}
+
+const TTrayUi::Glyph* TTrayUi::GlyphFor(UINT id) const {
+    for (const Glyph& g : glyphs)
+        if (g.id == id)
+            return &g;
+    return nullptr;
+}
+
+void TTrayUi::ShowIcon(HWND form) {
+    SetTrayIcon(0);
+    tray.Show(form, false);
+}
+
+void TTrayUi::SetTrayIcon(int state) {
+    if (state < 0 || state >= static_cast<int>(trayIcons.size()))
+        return;
+    if (trayIcons[state]) {
+        tray.SetIcon(trayIcons[state].Get());
+        return;
+    }
+    // The shell copies the picture, so an icon made here need live only for the call.
+    ScopedIcon icon(::ImageList_GetIcon(imageList1.Get(), state, ILD_NORMAL));
+    tray.SetIcon(icon.Get());
+}
+
+void TTrayUi::ClearFailedSites() {
+    while (::GetMenuItemCount(popupMenu2.Get()) > 0)
+        ::DeleteMenu(popupMenu2.Get(), 0, MF_BYPOSITION);
+}
+
+void TTrayUi::AddFailedSite(const std::string& url) {
+    const UINT id = FailedSiteFirstId + ::GetMenuItemCount(popupMenu2.Get());
+    ::AppendMenuA(popupMenu2.Get(), MF_STRING, id, url.c_str());
+}
+
+void TTrayUi::TrayNotify(HWND form, LPARAM mouseEvent) {
+    const UINT event = static_cast<UINT>(mouseEvent);
+    if (event != WM_LBUTTONUP && event != WM_RBUTTONUP)
+        return;
+    HMENU menu = event == WM_LBUTTONUP ? popupMenu2.Get() : popupMenu1.Get();
+    // An empty menu would show as a stray empty box: no failed site, no menu.
+    if (::GetMenuItemCount(menu) <= 0)
+        return;
+    POINT at{};
+    ::GetCursorPos(&at);
+    // Without the foreground the menu would not close when the user clicks elsewhere, and
+    // the WM_NULL afterwards lets a second click open it again at once.
+    ::SetForegroundWindow(form);
+    const UINT flags = event == WM_LBUTTONUP
+                           ? TPM_BOTTOMALIGN | TPM_RIGHTBUTTON
+                           : TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_VERNEGANIMATION;
+    ::TrackPopupMenu(menu, flags, at.x, at.y, 0, form, nullptr);
+    ::PostMessageA(form, WM_NULL, 0, 0);
+}
+
+bool TTrayUi::Command(UINT id) {
+    std::function<void()>* handler = nullptr;
+    switch (id) {
+    case cmdCheckNow:
+        handler = &OnCheckNow;
+        break;
+    case cmdSettings:
+        handler = &OnSettings;
+        break;
+    case cmdExit:
+        handler = &OnExit;
+        break;
+    case cmdWebsite:
+        if (!OnWebsite) {
+            OpenProductWebSite();
+            return true;
+        }
+        handler = &OnWebsite;
+        break;
+    default:
+        // Lines of the failed-sites menu do nothing.
+        return id >= FailedSiteFirstId &&
+               id < FailedSiteFirstId + static_cast<UINT>(::GetMenuItemCount(popupMenu2.Get()));
+    }
+    if (*handler)
+        (*handler)();
+    return true;
+}
+
+bool TTrayUi::HandleMessage(HWND form, UINT message, WPARAM wParam, LPARAM lParam,
+                            LRESULT& result) {
+    result = 0;
+    if (message == TaskbarCreatedMessage()) {
+        // The new task bar needs a moment before it takes icons.
+        ::Sleep(TaskbarSettleMs);
+        SetTrayIcon(0);
+        tray.Show(form, true);
+        if (OnLog)
+            OnLog("Taskbar created");
+        return false;
+    }
+    if (message == WM_TRAYNOTIFY) {
+        TrayNotify(form, lParam);
+        return true;
+    }
+    if (message == WM_MEASUREITEM) {
+        auto* mi = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+        const Glyph* g = mi->CtlType == ODT_MENU ? GlyphFor(mi->itemID) : nullptr;
+        if (!g)
+            return false;
+        // A little air between the glyph and the caption.
+        mi->itemWidth = static_cast<UINT>(g->size + 6);
+        mi->itemHeight = static_cast<UINT>(g->size);
+        result = TRUE;
+        return true;
+    }
+    if (message == WM_DRAWITEM) {
+        auto* di = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
+        const Glyph* g = di->CtlType == ODT_MENU ? GlyphFor(di->itemID) : nullptr;
+        if (!g)
+            return false;
+        const int x = di->rcItem.left + (di->rcItem.right - di->rcItem.left - g->size) / 2;
+        const int y = di->rcItem.top + (di->rcItem.bottom - di->rcItem.top - g->size) / 2;
+        ::DrawIconEx(di->hDC, x, y, g->icon.Get(), g->size, g->size, 0, nullptr, DI_NORMAL);
+        result = TRUE;
+        return true;
+    }
+    if (message == WM_COMMAND && HIWORD(wParam) == 0 && lParam == 0)
+        return Command(LOWORD(wParam));
+    return false;
+}

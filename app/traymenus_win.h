@@ -1,0 +1,109 @@
+// The tray side of the hidden main form: the state images, the icon in the notification
+// area, the main menu on the right button and the failed-sites menu on the left button.
+//
+// The form owns one TTrayUi, creates it after its window exists, and lets it see every message
+// first:
+//
+//     LRESULT FormWndProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+//         LRESULT result = 0;
+//         if (trayUi->HandleMessage(h, m, w, l, result))
+//             return result;
+//         return DefWindowProcA(h, m, w, l);
+//     }
+//
+// It reports the menu choices and the "Taskbar created" log line through its events; nothing
+// here knows the check cycle, the settings or the log.
+#pragma once
+
+#include "app/csimpletray.h"
+#include "base/handle_win.h"
+#include "base/product.h"
+
+#include <commctrl.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// Command ids of the main menu; the failed-sites menu numbers its lines from
+// FailedSiteFirstId on (they have no action).
+enum TrayCommand : UINT {
+    cmdCheckNow = 1001,
+    cmdSettings = 1002,
+    cmdExit = 1003,
+    cmdWebsite = 1004,
+    FailedSiteFirstId = 2000,
+};
+
+// Opens the product's web site in the user's browser; failures are silent.
+void OpenProductWebSite();
+
+// The message id the shell broadcasts when it has re-created the task bar.
+UINT TaskbarCreatedMessage();
+
+struct ImageListTraits {
+    using Type = HIMAGELIST;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::ImageList_Destroy(h); }
+};
+using ScopedImageList = ScopedHandle<ImageListTraits>;
+
+class TTrayUi {
+public:
+    // Loads the pictures from the module's resources (null: the program file itself).
+    explicit TTrayUi(HINSTANCE resources = nullptr,
+                     CSimpleTray::Notifier notifier = CSimpleTray::Notifier());
+    TTrayUi(const TTrayUi&) = delete;
+    TTrayUi& operator=(const TTrayUi&) = delete;
+
+    // Puts the icon up with image 0 and the current (at start: empty) tip.
+    void ShowIcon(HWND form);
+    // Removes the icon (on Exit, before the settings are saved).
+    void HideIcon() { tray.Hide(); }
+    // The picture of a tray state (0 all up .. 3 disconnected; other values are ignored).
+    void SetTrayIcon(int state);
+    void SetTip(const std::string& text) { tray.SetTip(text); }
+
+    // The failed-sites menu, refilled by every check cycle.
+    void ClearFailedSites();
+    void AddFailedSite(const std::string& url);
+
+    // Handles the shell's and the menus' messages for the form window. Returns true when the
+    // message was consumed (result then holds the answer); "TaskbarCreated" is handled and
+    // still passed on.
+    bool HandleMessage(HWND form, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+
+    // Menu choices. Website has a default: it opens the product's web site.
+    std::function<void()> OnCheckNow;
+    std::function<void()> OnSettings;
+    std::function<void()> OnExit;
+    std::function<void()> OnWebsite;
+    // Log lines of the tray ("Taskbar created"); written whatever the log level.
+    std::function<void(const std::string&)> OnLog;
+    // How long to let a new task bar settle before the icon is added again.
+    DWORD TaskbarSettleMs = 2000;
+
+    HMENU PopupMenu1() const { return popupMenu1.Get(); }
+    HMENU PopupMenu2() const { return popupMenu2.Get(); }
+    HIMAGELIST ImageList1() const { return imageList1.Get(); }
+    const CSimpleTray& Tray() const { return tray; }
+
+private:
+    void BuildPopupMenu1(HINSTANCE resources);
+    void TrayNotify(HWND form, LPARAM mouseEvent);
+    bool Command(UINT id);
+
+    ScopedImageList imageList1;        // the four state pictures, 32 x 32
+    std::vector<ScopedIcon> trayIcons; // the same at the notification area's icon size
+    ScopedMenu popupMenu1;
+    ScopedMenu popupMenu2;
+    struct Glyph {
+        UINT id;
+        int size;
+        ScopedIcon icon;
+    };
+    const Glyph* GlyphFor(UINT id) const;
+
+    std::vector<Glyph> glyphs; // pictures of PopupMenu1's lines, drawn on the menu's request
+    CSimpleTray tray;          // last member: its icon goes first
+};

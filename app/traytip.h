@@ -1,0 +1,13 @@
+// The text that fits the notification area's tip field.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Characters the tip field holds before its terminating zero.
+constexpr std::size_t TrayTipCapacity = 127;
+
+// The tip as the shell gets it: unchanged when it fits; otherwise its beginning, ended by "..."
+// so that the user sees there is more. The failed sites stand in list order, so the first ones
+// stay readable; a line break is never split in half.
+std::string TrayTipText(const std::string& tip);

@@ -1,0 +1,62 @@
+// SMTP client: the command/reply dialogue of one mail submission on top of the socket client.
+// Connect greets the server with HELO, SendMail assembles PostMessage and transfers it, and
+// Disconnect says QUIT. There is no authentication command: UserID is only HELO's argument.
+// Every failure the client detects itself is raised as Exception with a fixed text or with the
+// server's reply line (line end included).
+#pragma once
+
+// The socket client brings <windows.h>, whose PostMessage macro must rename the assembly's
+// member of that name in every file that sees this header.
+#include "net/psock.h"
+#include "net/mailassembly.h"
+
+#include <functional>
+#include <string>
+
+using TRecipientNotFound = std::function<void(const std::string& Recipient)>;
+// hiType: 1 no sender, 2 no recipient.
+using THeaderInComplete = std::function<void(bool& handled, int hiType)>;
+using TMailListReturn = std::function<void(const std::string& MailAddress)>;
+
+class TNMSMTP : public TPowersock, public TMailAssembly {
+public:
+    TNMSMTP();
+    ~TNMSMTP() override;
+
+    // Fires once the greeting and HELO succeeded. It hides the socket-level event of the same
+    // name, which stays unassigned so that a bare TCP connect is never mistaken for a session.
+    TNotifyEvent OnConnect;
+    std::string UserID;
+    bool ClearParams = true;
+
+    TRecipientNotFound OnRecipientNotFound;
+    THeaderInComplete OnHeaderIncomplete;
+    TNotifyEvent OnSendStart;
+    TNotifyEvent OnSuccess;
+    TNotifyEvent OnFailure;
+    TMailListReturn OnMailListReturn;
+    THandlerEvent OnAuthenticationFailed;
+
+    // Set while Connect, SendMail or ExpandList runs; the waits pump messages, so an event
+    // handler could otherwise start a second dialogue in the middle of the first.
+    bool Busy = false;
+
+    void Connect() override;
+    void Disconnect() override;
+    void SendMail();
+    bool Verify(const std::string& name);
+    bool ExpandList(const std::string& name);
+    void Abort() override;
+
+    // The envelope address of one recipient entry: what stands in angle brackets, else what
+    // follows the first colon, else the entry itself. Spaces are kept.
+    static std::string ExtractAddress(const std::string& entry);
+    // Reads the continuation lines of a multi-line reply; reply ends as the last line read.
+    void ReadExtraLines(std::string& reply);
+
+private:
+    void greet();
+    void checkHeader();
+    void expectBelow(const std::string& command, int limit);
+    void requireReply(const std::string& reply);
+};

@@ -1,0 +1,211 @@
+#include "net/nmsmtp.h"
+
+#include <exception>
+
+namespace {
+
+// Clears a flag on every way out of the scope that set it.
+class FlagScope {
+public:
+    FlagScope(bool& flag, bool active) : flag_(flag), active_(active) {
+        if (active_)
+            flag_ = true;
+    }
+    ~FlagScope() {
+        if (active_)
+            flag_ = false;
+    }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& flag_;
+    bool active_;
+};
+
+} // namespace
+
+TNMSMTP::TNMSMTP() {
+    Port = 25;
+}
+
+TNMSMTP::~TNMSMTP() = default;
+
+// ReadLn hands back an empty line when the server has closed the connection. Read as a reply
+// number that is 0, which every limit of the dialogue lets through, so a server that hangs up
+// in the middle of a mail would be reported as having accepted it.
+void TNMSMTP::requireReply(const std::string& reply) {
+    if (reply.empty())
+        throw Exception("Not Connected");
+}
+
+void TNMSMTP::ReadExtraLines(std::string& reply) {
+    while (!reply.empty() && (reply[0] == ' ' || (reply.size() > 3 && reply[3] == '-')))
+        reply = ReadLn();
+}
+
+void TNMSMTP::greet() {
+    std::string greeting = ReadLn();
+    requireReply(greeting);
+    const std::string firstLine = greeting;
+    ReadExtraLines(greeting);
+    LastReply = firstLine;
+    ReplyNumber = ReplyNumberOf(firstLine);
+    if (ReplyNumber >= 400)
+        throw Exception(firstLine);
+
+    for (int attempt = 0;; ++attempt) {
+        std::string reply = Transaction("HELO " + UserID);
+        requireReply(reply);
+        ReadExtraLines(reply);
+        if (ReplyNumber < 300)
+            return;
+        if (attempt > 0 || !OnAuthenticationFailed)
+            throw Exception("Authentication failed");
+        bool handled = false;
+        OnAuthenticationFailed(handled);
+        if (!handled)
+            throw Exception("Authentication failed");
+    }
+}
+
+void TNMSMTP::Connect() {
+    {
+        FlagScope busy(Busy, !Busy);
+        TPowersock::Connect();
+        // The message goes out as header, body and end mark in three sends that the server
+        // does not answer one by one; with Nagle's rule each waits for the delayed ACK of the
+        // one before it, about 40 ms apiece.
+        const BOOL noDelay = TRUE;
+        setsockopt(ThisSocket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+                   sizeof noDelay);
+        try {
+            greet();
+        } catch (...) {
+            // The caller learns why the handshake failed, not what went wrong saying QUIT.
+            try {
+                Disconnect();
+            } catch (const std::exception&) {
+            }
+            throw;
+        }
+    }
+    if (OnConnect)
+        OnConnect(this);
+}
+
+void TNMSMTP::Disconnect() {
+    Canceled = false;
+    try {
+        Transaction("QUIT");
+        if (ReplyNumber > 339)
+            throw Exception(LastReply);
+    } catch (...) {
+        TPowersock::Disconnect();
+        throw;
+    }
+    TPowersock::Disconnect();
+}
+
+void TNMSMTP::Abort() {
+    TPowersock::Abort();
+}
+
+void TNMSMTP::expectBelow(const std::string& command, int limit) {
+    const std::string reply = Transaction(command);
+    requireReply(reply);
+    if (ReplyNumber >= limit)
+        throw Exception(reply);
+}
+
+void TNMSMTP::checkHeader() {
+    const auto complete = [this] {
+        return !PostMessage->FromAddress.empty() &&
+               (PostMessage->ToAddress.Count() > 0 || PostMessage->ToCarbonCopy.Count() > 0 ||
+                PostMessage->ToBlindCarbonCopy.Count() > 0);
+    };
+    if (complete())
+        return;
+    if (!OnHeaderIncomplete)
+        throw Exception("Incomplete Header");
+    bool handled = false;
+    OnHeaderIncomplete(handled, PostMessage->FromAddress.empty() ? 1 : 2);
+    if (!handled || !complete())
+        throw Exception("Incomplete Header");
+}
+
+void TNMSMTP::SendMail() {
+    if (Busy)
+        return;
+    bool success = false;
+    {
+        FlagScope busy(Busy, true);
+        AssembleMail();
+        CertifyConnect();
+        checkHeader();
+        if (OnSendStart)
+            OnSendStart(this);
+
+        expectBelow("RSET", 400);
+        expectBelow("MAIL FROM:<" + PostMessage->FromAddress + ">", 400);
+        for (const TStringList* list : {&PostMessage->ToAddress, &PostMessage->ToCarbonCopy,
+                                        &PostMessage->ToBlindCarbonCopy}) {
+            // A handler may edit the lists; walk a copy of what was there when we started.
+            const TStringList entries = *list;
+            for (int i = 0; i < entries.Count(); ++i) {
+                const std::string address = ExtractAddress(entries[i]);
+                if (address.empty())
+                    continue;
+                requireReply(Transaction("RCPT TO:<" + address + ">"));
+                if (ReplyNumber > 300 && OnRecipientNotFound)
+                    OnRecipientNotFound(entries[i]);
+            }
+        }
+        expectBelow("DATA", 400);
+
+        Write(FinalHeader->Text() + "\r\n\r\n");
+        SendStream(*BodyStream);
+
+        const std::string reply = Transaction(".");
+        requireReply(reply);
+        if (ReplyNumber >= 400) {
+            if (OnFailure)
+                OnFailure(this);
+            throw Exception(reply);
+        }
+        success = true;
+        if (ClearParams)
+            ClearParameters();
+    }
+    if (success && OnSuccess)
+        OnSuccess(this);
+}
+
+bool TNMSMTP::Verify(const std::string& name) {
+    CertifyConnect();
+    requireReply(Transaction("VRFY " + name));
+    return ReplyNumber <= 251;
+}
+
+bool TNMSMTP::ExpandList(const std::string& name) {
+    if (Busy)
+        return false;
+    FlagScope busy(Busy, true);
+    CertifyConnect();
+    std::string reply = Transaction("EXPN " + name);
+    requireReply(reply);
+    if (ReplyNumber >= 400)
+        return false;
+    if (OnMailListReturn)
+        OnMailListReturn(reply);
+    ReadExtraLines(reply);
+    return true;
+}
+
+std::string TNMSMTP::ExtractAddress(const std::string& entry) {
+    if (entry.find('<') != std::string::npos)
+        return NthWord(NthWord(entry, '<', 2), '>', 1);
+    if (entry.find(':') != std::string::npos)
+        return NthWord(entry, ':', 2);
+    return entry;
+}

@@ -1,0 +1,149 @@
+// The settings dialog: the one place where the user edits the settings record.
+//
+// The main form opens it from its tray menu, fresh each time:
+//
+//     TFormSettings dialog(formWindow);           // edits UserSettings
+//     dialog.OnGo = [this] { CheckSites(); };     // "Go" runs a cycle inside the dialog
+//     FormSettings = &dialog;
+//     const int result = dialog.ShowModal();     // IDOK once the settings are stored and saved
+//     FormSettings = nullptr;
+//
+// and every check cycle that reaches the benchmark ends with
+// `if (FormSettings) FormSettings->FillFromSettings();`.
+#pragma once
+
+#include "settings/cusersettings.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+// Control ids, named after the dialog's controls.
+enum SettingsControl : int {
+    idTabs = 100,
+    idStaticText1, // "Benchmark URL"
+    idPanel1,      // "http://" before the benchmark
+    idEdtBenchURL,
+    idListView1,
+    idBitBtn1, // delete
+    idBitBtn5, // Go
+    idPanel2,  // "http://" before the new URL
+    idEdit1,   // new URL
+    idBitBtn2, // add
+    idGroupGeneral,
+    idCheckBox2, // Start with Windows
+    idGroupSchedule,
+    idCheckBox1, // Check URL's at every
+    idCSpinEdit1,
+    idUpDown1,
+    idStaticText3, // minutes
+    idLabel4,      // Timeout
+    idCSpinEdit2,
+    idUpDown2,
+    idLabel5, // ms
+    idRadioGroup1,
+    idRadioAll,
+    idRadioWeb,
+    idRadioFailure,
+    idGroupMail,
+    idCheckBox3, // Send Mails To ....
+    idEdit4,     // To
+    idLabel3,    // From
+    idEdit6,
+    idLabel1, // using server
+    idEdit2,
+    idLabel2, // port
+    idEdit3,
+    idCheckBox4,   // Authentication
+    idEdit5,       // user
+    idEdit7,       // password
+    idStaticText2, // the link
+    idBitBtn4,     // Cancel
+    idBitBtn3,     // OK
+};
+
+// Tabs of the dialog, in their order.
+enum SettingsTab : int { tabURLs = 0, tabGeneral = 1 };
+
+class TFormSettings {
+public:
+    // Builds the dialog (hidden) over the given owner; it edits the given record.
+    explicit TFormSettings(HWND owner, CUserSettings& settings = UserSettings);
+    ~TFormSettings();
+    TFormSettings(const TFormSettings&) = delete;
+    TFormSettings& operator=(const TFormSettings&) = delete;
+
+    // Shows the dialog, filled from the record, and runs its loop with the owner disabled.
+    // IDOK after OK (the record stored and saved), IDCANCEL after Cancel or the close box.
+    int ShowModal();
+
+    // Copies the record into the controls.
+    void FillFromSettings();
+    // Copies the controls into the record and saves it. False, with nothing stored and the
+    // focus on the port field, when the port is no whole number.
+    bool StoreToSettings();
+
+    // Runs a check cycle on the main form ("Go"); unset, "Go" only commits the rows.
+    std::function<void()> OnGo;
+    // Shows a failed save's message; unset, a message box shows it.
+    std::function<void(const std::string&)> OnError;
+    // Opens the product's web site; unset, the shell opens it.
+    std::function<void()> OnLink;
+
+    // For the loop of whoever shows the dialog modelessly (tests): the dialog's keyboard
+    // handling (Tab, Enter, Esc). True when the message was used.
+    bool PreTranslate(MSG& msg);
+    // Shows the dialog without a loop of its own, filled from the record (tests).
+    void Show();
+    // 0 while open; IDOK or IDCANCEL once closed.
+    int ModalResult() const { return modalResult; }
+
+    HWND Handle() const { return handle; }
+    HWND Control(int id) const { return ::GetDlgItem(handle, id); }
+    int ActiveTab() const;
+    void SelectTab(int tab);
+
+private:
+    static LRESULT CALLBACK WndProc(HWND h, UINT m, WPARAM w, LPARAM l);
+    LRESULT Dispatch(UINT m, WPARAM w, LPARAM l);
+    void CreateControls();
+    HWND Add(const char* cls, const char* text, DWORD style, int x, int y, int w, int h, int id,
+             DWORD exStyle = 0);
+    void AddTip(int id, const char* text);
+    void ShowPage(int tab);
+    void DrawButton(const DRAWITEMSTRUCT& di);
+
+    // Event handlers, named after the dialog's controls.
+    void FormShow();
+    void BitBtn3Click();
+    void BitBtn2Click();
+    void BitBtn1Click();
+    void BitBtn5Click();
+    void ListView1SelectItem();
+    void CheckBox1Click();
+    void CheckBox3Click();
+    void CheckBox4Click();
+    void Edit3Exit(HWND newFocus);
+    void StaticText2Click();
+    void SpinExit(int edit);
+    void SpinStep(int edit, int delta);
+    void CommitRows();
+
+    std::string Text(int id) const;
+    void SetText(int id, const std::string& text);
+    bool Checked(int id) const;
+    void SetChecked(int id, bool on);
+    void Enable(int id, bool on);
+
+    CUserSettings& settings;
+    HWND owner;
+    HWND handle = nullptr;
+    HWND tooltip = nullptr;
+    HFONT font = nullptr;
+    HFONT linkFont = nullptr;
+    int modalResult = 0;
+};
+
+// The dialog while it is open, else null; the check cycle refreshes it through this.
+extern TFormSettings* FormSettings;

@@ -1,0 +1,37 @@
+// The settings dialog's rules for what is typed into it; no window involved.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// Limits of the dialog's spin fields.
+struct SpinLimits {
+    std::int32_t min;
+    std::int32_t max;
+    std::int32_t step;
+};
+constexpr SpinLimits IntervalLimits{1, 120, 1};     // minutes
+constexpr SpinLimits TimeOutLimits{500, 30000, 10}; // milliseconds
+
+// Decimal digits with an optional sign, within 32 bits; anything else is no whole number.
+std::optional<std::int32_t> WholeNumber(const std::string& text);
+
+std::int32_t Clamp(std::int64_t value, const SpinLimits& limits);
+// The value a spin field's text stands for: clamped into the limits; text that is no whole
+// number reads as the minimum.
+std::int32_t SpinValue(const std::string& text, const SpinLimits& limits);
+
+// The URL a typed new-URL text becomes: blanks around it dropped, "http://" put in front;
+// empty when nothing but blanks was typed (nothing is added then).
+std::string NewUrlFromText(const std::string& text);
+
+// The status cell of a URL row.
+inline const char* StatusText(std::int32_t status) {
+    return status != 0 ? "OK" : "FAILED";
+}
+
+// The log choice shown for a Filter value: above 2 is the last choice, below 0 none (-1).
+inline int LogChoiceFor(std::int32_t filter) {
+    return filter > 2 ? 2 : (filter < 0 ? -1 : filter);
+}

@@ -1,0 +1,91 @@
+// "Settings" from the tray menu: what happens after OK, in which order, and after Cancel.
+#include "app/settingsclick_win.h"
+
+#include "settings/frmsettings.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// What the user does once the dialog is up: a thread timer, which fires inside the dialog's
+// loop, presses one button per tick.
+std::vector<int> presses;
+std::size_t pressed = 0;
+
+void CALLBACK Press(HWND, UINT, UINT_PTR id, DWORD) {
+    if (!FormSettings)
+        return;
+    if (pressed >= presses.size()) {
+        ::KillTimer(nullptr, id);
+        return;
+    }
+    const int button = presses[pressed++];
+    if (button == 0)
+        ::PostMessageA(FormSettings->Handle(), WM_CLOSE, 0, 0);
+    else
+        ::PostMessageA(FormSettings->Handle(), WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+}
+
+class SettingsClick : public ::testing::Test {
+protected:
+    void SetUp() override {
+        record.TimeSpan = 5;
+        record.TimeOut = 500;
+        record.Port = 25;
+        record.StartOnStartup = false;
+        hooks.ArmSchedule = [this] { steps.push_back("arm"); };
+        hooks.CheckSites = [this] {
+            steps.push_back(FormSettings ? "cycle with dialog" : "cycle");
+        };
+        hooks.SetAutoStart = [this](bool on) {
+            steps.push_back(on ? "autostart on" : "autostart off");
+            return false;
+        };
+        hooks.Save = [this] { steps.push_back("save"); };
+        hooks.WriteLog = [this](const std::string& line) { steps.push_back("log " + line); };
+    }
+    int Run(std::vector<int> buttons) {
+        presses = std::move(buttons);
+        pressed = 0;
+        const UINT_PTR timer = ::SetTimer(nullptr, 0, 20, Press);
+        const int result = Settings1Click(nullptr, record, hooks);
+        ::KillTimer(nullptr, timer);
+        return result;
+    }
+
+    CUserSettings record;
+    SettingsSteps hooks;
+    std::vector<std::string> steps;
+};
+
+using Steps = std::vector<std::string>;
+
+} // namespace
+
+TEST_F(SettingsClick, OkAppliesEverythingInOrder) {
+    EXPECT_EQ(Run({idBitBtn3}), IDOK);
+    EXPECT_EQ(steps, (Steps{"arm", "cycle", "autostart off", "save", "log Settings Changed"}));
+    EXPECT_EQ(FormSettings, nullptr);
+}
+
+TEST_F(SettingsClick, OkWithoutScheduleRunsNoCycleAndQuietLevelsLogNothing) {
+    record.TimeSpan = 0;
+    record.Filter = 2;
+    EXPECT_EQ(Run({idBitBtn3}), IDOK);
+    EXPECT_EQ(steps, (Steps{"arm", "autostart off", "save"}));
+}
+
+TEST_F(SettingsClick, CancelAndTheCloseBoxChangeNothing) {
+    EXPECT_EQ(Run({idBitBtn4}), IDCANCEL);
+    EXPECT_EQ(Run({0}), IDCANCEL);
+    EXPECT_TRUE(steps.empty());
+    EXPECT_EQ(FormSettings, nullptr);
+}
+
+TEST_F(SettingsClick, GoRunsTheCycleWhileTheDialogIsOpen) {
+    EXPECT_EQ(Run({idBitBtn5, idBitBtn4}), IDCANCEL);
+    EXPECT_EQ(steps, (Steps{"cycle with dialog"}));
+}

@@ -1,0 +1,35 @@
+#include "app/traytip.h"
+
+#include <gtest/gtest.h>
+
+TEST(TrayTipText, TextThatFitsIsUnchanged) {
+    EXPECT_EQ(TrayTipText(""), "");
+    EXPECT_EQ(TrayTipText("Everything is OK !"), "Everything is OK !");
+    const std::string full(TrayTipCapacity, 'x');
+    EXPECT_EQ(TrayTipText(full), full);
+}
+
+TEST(TrayTipText, LongTextKeepsItsBeginningAndIsMarked) {
+    std::string tip;
+    for (int i = 0; i < 20; ++i)
+        tip += (i ? "\r\n" : "") + std::string("http://site") + std::to_string(i) + ".test/";
+    const std::string cut = TrayTipText(tip);
+    EXPECT_LE(cut.size(), TrayTipCapacity);
+    EXPECT_EQ(cut.substr(cut.size() - 3), "...");
+    EXPECT_EQ(tip.compare(0, cut.size() - 3, cut, 0, cut.size() - 3), 0);
+
+    EXPECT_EQ(TrayTipText(std::string(TrayTipCapacity + 1, 'y')).size(), TrayTipCapacity);
+}
+
+TEST(TrayTipText, CutNeverLeavesHalfALineBreak) {
+    // Put the CR of a line break exactly at the last kept character, then the LF.
+    for (std::size_t at = TrayTipCapacity - 6; at < TrayTipCapacity; ++at) {
+        std::string tip(at, 'a');
+        tip += "\r\n";
+        tip += std::string(200, 'b');
+        const std::string cut = TrayTipText(tip);
+        ASSERT_LE(cut.size(), TrayTipCapacity);
+        const std::string body = cut.substr(0, cut.size() - 3);
+        EXPECT_TRUE(body.empty() || (body.back() != '\r' && body.back() != '\n')) << at;
+    }
+}

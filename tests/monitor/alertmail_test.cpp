@@ -1,0 +1,184 @@
+// The alert mail on its own thread, against a scripted SMTP peer on loopback, driven by a real
+// check cycle or by the form's call directly.
+#include "monitor/alertmail_win.h"
+
+#include "fixtures/smtp_peer_win.h"
+#include "monitor/checkcycle.h"
+#include "recording_host.h"
+#include "settings/cusersettings.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+constexpr int TestClientTimeOut = 10000;
+constexpr DWORD TestPreviousWait = 30000;
+
+CUserSettings mailSettings(const SmtpPeer& peer) {
+    CUserSettings s;
+    s.Server = "127.0.0.1";
+    s.Port = peer.Port();
+    s.From = "watch@example.com";
+    s.To = "ops@example.com";
+    s.Pass = "secret";
+    s.Active = true;
+    return s;
+}
+
+// The cycle's host as the main form is: probes from a table, reports to the alert mail.
+struct MailingHost : RecordingHost {
+    TAlertMail* mail = nullptr;
+    const CUserSettings* settings = nullptr;
+    void SendStatusMail(const std::string& report) override {
+        RecordingHost::SendStatusMail(report);
+        mail->SendStatusMail(report, *settings);
+    }
+};
+
+std::string afterData(const std::string& transcript) {
+    const size_t start = transcript.find("DATA\r\n");
+    return start == std::string::npos ? "" : transcript.substr(start + 6);
+}
+
+TEST(AlertMail, CycleWithSitesDownMailsTheReport) {
+    SmtpPeer peer;
+    TAlertMail mail(TestClientTimeOut, TestPreviousWait);
+    CUserSettings settings = mailSettings(peer);
+    settings.Benchmark = "bench.example";
+    settings.AddUrl("http://a.example/");
+    settings.AddUrl("http://b.example/");
+    settings.AddUrl("http://up.example/");
+    MailingHost host;
+    host.mail = &mail;
+    host.settings = &settings;
+    host.up = {{"http://bench.example", true}, {"http://up.example/", true}};
+    CheckSites(settings, host);
+    ASSERT_TRUE(mail.WaitForMail(20000));
+    ASSERT_TRUE(peer.WaitSessions(1));
+
+    const std::string t = peer.Transcript();
+    EXPECT_EQ(t.substr(0, t.find("DATA\r\n")), "HELO \r\nRSET\r\nMAIL FROM:<watch@example.com>\r\n"
+                                               "RCPT TO:<ops@example.com>\r\n");
+    const std::string data = afterData(t);
+    EXPECT_EQ(data.substr(0, data.find("Date: ")), "From: Pelorin<watch@example.com>\r\n"
+                                                   "To: ops@example.com\r\n"
+                                                   "Subject: Pelorin Status\r\n"
+                                                   "X-Mailer: sentrel.exe\r\n");
+    const size_t body = data.find("\r\n\r\n\r\n");
+    ASSERT_NE(body, std::string::npos);
+    const std::string lines = data.substr(body + 6);
+    const std::string head = "Sites down ....\r\n---------------\r\nhttp://a.example/\r\n"
+                             "http://b.example/\r\n---------------\r\nPelorin - ";
+    EXPECT_EQ(lines.substr(0, head.size()), head);
+    EXPECT_EQ(lines.substr(lines.size() - 11), "\r\n.\r\nQUIT\r\n");
+    EXPECT_EQ(t.find("secret"), std::string::npos);
+}
+
+TEST(AlertMail, ActiveOffSendsNothing) {
+    SmtpPeer peer;
+    TAlertMail mail(TestClientTimeOut, TestPreviousWait);
+    CUserSettings settings = mailSettings(peer);
+    settings.Active = false;
+    settings.Benchmark = "bench.example";
+    settings.AddUrl("http://a.example/");
+    MailingHost host;
+    host.mail = &mail;
+    host.settings = &settings;
+    host.up = {{"http://bench.example", true}};
+    CheckSites(settings, host);
+    EXPECT_EQ(mail.MailThread(), nullptr);
+    EXPECT_EQ(peer.Accepted(), 0);
+}
+
+TEST(AlertMail, UserIdIsHelosArgument) {
+    SmtpPeer peer;
+    TAlertMail mail(TestClientTimeOut, TestPreviousWait);
+    CUserSettings settings = mailSettings(peer);
+    settings.UserID = "desk-7";
+    ASSERT_TRUE(mail.SendStatusMail("http://a.example/", settings));
+    ASSERT_TRUE(mail.WaitForMail(20000));
+    ASSERT_TRUE(peer.WaitSessions(1));
+    EXPECT_EQ(peer.Transcript().substr(0, 13), "HELO desk-7\r\n");
+}
+
+TEST(AlertMail, EmptyToGreetsThenClosesWithoutQuit) {
+    SmtpPeer peer;
+    TAlertMail mail(TestClientTimeOut, TestPreviousWait);
+    CUserSettings settings = mailSettings(peer);
+    settings.To.clear();
+    ASSERT_TRUE(mail.SendStatusMail("http://a.example/", settings));
+    ASSERT_TRUE(mail.WaitForMail(20000));
+    DWORD code = 1;
+    GetExitCodeThread(mail.MailThread(), &code);
+    EXPECT_EQ(code, 0u);
+    ASSERT_TRUE(peer.WaitSessions(1));
+    EXPECT_EQ(peer.Transcript(), "HELO \r\n");
+}
+
+TEST(AlertMail, SecondReportWaitsForTheSlowFirstAndGoesOutSecond) {
+    SmtpPeer peer;
+    peer.ReplyDelayMs = 150;
+    TAlertMail mail(TestClientTimeOut, TestPreviousWait);
+    CUserSettings settings = mailSettings(peer);
+    ASSERT_TRUE(mail.SendStatusMail("http://first.example/", settings));
+    settings.To = "changed@example.com"; // the running thread keeps its own copy
+    ASSERT_TRUE(mail.SendStatusMail("http://second.example/", settings));
+    // The first mail was complete before the second thread existed.
+    EXPECT_TRUE(peer.WaitSessions(1, std::chrono::milliseconds(0)));
+    ASSERT_TRUE(mail.WaitForMail(20000));
+    ASSERT_TRUE(peer.WaitSessions(2));
+    const std::string first = peer.Transcript(0);
+    const std::string second = peer.Transcript(1);
+    EXPECT_NE(first.find("http://first.example/"), std::string::npos);
+    EXPECT_NE(first.find("RCPT TO:<ops@example.com>"), std::string::npos);
+    EXPECT_NE(second.find("http://second.example/"), std::string::npos);
+    EXPECT_NE(second.find("RCPT TO:<changed@example.com>"), std::string::npos);
+}
+
+TEST(AlertMail, SilentServerHoldsTheGuiThreadNoLongerThanTheBound) {
+    {
+        // The previous thread gives up within its client time-outs; the next report follows.
+        SmtpPeer peer;
+        peer.Silent = true;
+        TAlertMail mail(300, 5000);
+        CUserSettings settings = mailSettings(peer);
+        ASSERT_TRUE(mail.SendStatusMail("one", settings));
+        const DWORD start = GetTickCount();
+        EXPECT_TRUE(mail.SendStatusMail("two", settings));
+        EXPECT_LT(GetTickCount() - start, 5000u + 2000u);
+        ASSERT_TRUE(mail.WaitForMail(20000));
+    }
+    {
+        // The previous thread outlives the bound: the new report is dropped, no second thread.
+        TAlertMail mail(15000, 500);
+        {
+            SmtpPeer peer;
+            peer.Silent = true;
+            CUserSettings settings = mailSettings(peer);
+            ASSERT_TRUE(mail.SendStatusMail("one", settings));
+            HANDLE first = mail.MailThread();
+            const DWORD start = GetTickCount();
+            EXPECT_FALSE(mail.SendStatusMail("two", settings));
+            EXPECT_LT(GetTickCount() - start, 500u + 2000u);
+            EXPECT_EQ(mail.MailThread(), first);
+            EXPECT_EQ(peer.Accepted(), 1);
+        } // the peer hangs up: the mail thread ends
+        EXPECT_TRUE(mail.WaitForMail(20000));
+    }
+}
+
+TEST(AlertMail, UnreachableServerIsDroppedSilently) {
+    TAlertMail mail(TestClientTimeOut, TestPreviousWait);
+    CUserSettings settings;
+    settings.Server = ""; // no server configured
+    settings.Port = 25;
+    ASSERT_TRUE(mail.SendStatusMail("http://a.example/", settings));
+    ASSERT_TRUE(mail.WaitForMail(20000));
+    DWORD code = 1;
+    GetExitCodeThread(mail.MailThread(), &code);
+    EXPECT_EQ(code, 0u);
+}
+
+} // namespace
