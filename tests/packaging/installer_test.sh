@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# The setup program under Wine, silent, into a folder whose path holds a blank: install,
+# reinstall over a stopped and over a running service, uninstall keeping the user's settings
+# and logs, then install again and uninstall with /PURGE.
+#   installer_test.sh <wine-run> <setup.exe> <shipped sample Vigrel.INI>
+# Runs in the prefix named by VIGREL_WINEPREFIX, under a display (the service opens windows).
+# Whatever happens, the service is removed at the end: Wine would start a registered
+# auto-start service whenever the prefix comes up again.
+set -uo pipefail
+
+wine_run=$1
+setup=$2
+sample_ini=$3
+prefix=${VIGREL_WINEPREFIX:?VIGREL_WINEPREFIX names the prefix}
+
+folder_win='C:\Program Files\Vigrel Test'
+folder="$prefix/drive_c/Program Files/Vigrel Test"
+service_key='HKLM\System\CurrentControlSet\Services\Vigrel'
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vigrel'
+
+failures=0
+check() {
+    local what=$1
+    shift
+    if "$@"; then
+        echo "ok   $what"
+    else
+        echo "FAIL $what"
+        failures=$((failures + 1))
+    fi
+}
+
+# Every Wine call is bounded, so that a program that hangs fails the test instead of holding it.
+run() { timeout 120 "$wine_run" "$@" </dev/null; }
+
+# Polls until the command succeeds, at most the given number of seconds.
+wait_until() {
+    local bound=$1
+    shift
+    local end=$((SECONDS + bound))
+    until "$@"; do
+        ((SECONDS >= end)) && return 1
+        sleep 0.2
+    done
+}
+
+registered() { run reg query "$service_key" >/dev/null 2>&1; }
+not_registered() { ! registered; }
+state() { run sc query Vigrel 2>/dev/null | tr -d '\r' | awk '/STATE/ { print $4 }'; }
+running() { [ "$(state)" = RUNNING ]; }
+stopped() { [ "$(state)" = STOPPED ]; }
+stopped_or_gone() { [ "$(state)" != RUNNING ] && [ "$(state)" != STOP_PENDING ]; }
+service_value() { run reg query "$service_key" /v "$1" 2>/dev/null | tr -d '\r' | grep -F "$1"; }
+image_path_quoted() {
+    local value
+    value=$(service_value ImagePath)
+    echo "     $value"
+    grep -qF "\"$folder_win\\Vigrel.exe\"" <<<"$value"
+}
+auto_start() { service_value Start | grep -q '0x2$'; }
+listed() { run reg query "$uninstall_key" >/dev/null 2>&1; }
+not_listed() { ! listed; }
+absent() { [ ! -e "$folder/$1" ]; }
+present() { [ -e "$folder/$1" ]; }
+gone() { [ ! -e "$folder" ]; }
+has_line() { tr -d '\r' <"$folder/Vigrel.INI" | grep -qxF "$1"; }
+
+# NSIS takes /D= only last and unquoted, and Wine would quote an argument holding blanks, so
+# the command line goes through a batch file, which runs it as written and waits for it.
+setup_win="Z:$(realpath "$setup" | tr / '\\')"
+install() {
+    local bat="$prefix/drive_c/vigrel-install.bat"
+    printf '@"%s" /S %s /D=%s\r\n@exit %%ERRORLEVEL%%\r\n' "$setup_win" "$*" "$folder_win" >"$bat"
+    run cmd /c 'C:\vigrel-install.bat' >/dev/null 2>&1
+}
+
+# The uninstaller runs from a copy of itself and returns at once; its own file goes last.
+uninstall() {
+    run "$folder_win\\uninstall.exe" /S "$@" >/dev/null 2>&1
+    wait_until 120 absent uninstall.exe
+}
+
+cleanup() {
+    if registered; then
+        run sc stop Vigrel >/dev/null 2>&1
+        wait_until 60 stopped_or_gone
+        run sc delete Vigrel >/dev/null 2>&1
+        wait_until 30 not_registered || echo "cleanup: the service is still registered"
+    fi
+    run reg delete "$uninstall_key" /f >/dev/null 2>&1
+    rm -rf "$folder" "$prefix/drive_c/vigrel-install.bat"
+}
+trap cleanup EXIT
+
+# Loopback only and no scheduled cycle: the service must not reach out when it starts.
+test_ini() {
+    printf '%s\r\n' '; settings of the installer test' '[General]' 'Benchmark=127.0.0.1:9/' \
+        'StartOnStartup=1' 'TimeSpan=0' 'TimeOut=500' '[Log]' 'Filter=0' >"$folder/Vigrel.INI"
+}
+
+echo "== leftovers of an earlier run"
+cleanup
+
+echo "== fresh silent install"
+check "setup ends with exit code 0" install
+for f in Vigrel.exe Vigrelrun.exe Vigrel.INI README.md uninstall.exe; do
+    check "$f installed" present "$f"
+done
+check "the sample settings file is the shipped one" cmp -s "$folder/Vigrel.INI" "$sample_ini"
+check "service registered" registered
+check "image path quoted" image_path_quoted
+check "automatic start" auto_start
+check "not started without /START" stopped
+check "listed among installed programs" listed
+
+echo "== reinstall with /START over the stopped service, settings of the user in place"
+test_ini
+echo "12:00 a -> Application Started" >"$folder/log20000101.log"
+check "setup ends with exit code 0" install /START
+check "service running" wait_until 60 running
+check "user's settings kept" has_line '; settings of the installer test'
+
+echo "== reinstall with /START over the running service"
+check "setup ends with exit code 0" install /START
+check "service registered" registered
+check "service running" wait_until 60 running
+check "user's settings kept" has_line '; settings of the installer test'
+
+echo "== silent uninstall"
+check "uninstaller finishes" uninstall
+check "service removed" wait_until 30 not_registered
+for f in Vigrel.exe Vigrelrun.exe README.md uninstall.exe; do
+    check "$f removed" absent "$f"
+done
+check "settings file left" has_line '; settings of the installer test'
+check "log file left" present log20000101.log
+check "no longer listed" not_listed
+
+echo "== install again, uninstall with /PURGE"
+check "setup ends with exit code 0" install
+check "service registered" registered
+check "user's settings kept" has_line '; settings of the installer test'
+check "uninstaller finishes" uninstall /PURGE
+check "service removed" wait_until 30 not_registered
+check "folder removed with settings and logs" wait_until 30 gone
+
+if ((failures)); then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "all checks passed"
