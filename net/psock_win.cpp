@@ -382,8 +382,11 @@ void TPowersock::ProcessMessages() {
         PostQuitMessage(static_cast<int>(quitCode));
 }
 
+// Waiting before pumping, not after: a notification that arrives between the socket call that
+// would block and the pump is then still in the queue, and the wait returns at once for it
+// instead of sleeping its whole time with the data already there.
 void TPowersock::IdleWait(DWORD milliseconds) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, QS_ALLINPUT);
+    MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
 void TPowersock::pumpMessages() {
@@ -843,8 +846,7 @@ std::string TPowersock::ReadLn() {
             if (LastErrorNo == WSAENOTCONN)
                 return std::string(buffer, consumed);
             ErrorManager(10035);
-            pumpMessages();
-            IdleWait(1);
+            waitAndPump(1);
             continue;
         }
         const void* lineFeed = std::memchr(buffer + consumed, '\n', static_cast<std::size_t>(n));
@@ -891,8 +893,8 @@ std::string TPowersock::Read(int count) {
         if (WSAGetLastError() == WSAENOTCONN)
             break;
         ErrorManager(10035);
-        ProcessMessages();
         IdleWait(1);
+        ProcessMessages();
         if (Canceled) {
             Canceled = false;
             throw EAbortError("Socket send aborted");
