@@ -186,6 +186,10 @@ protected:
     void ProcessMessages();
     // Gives the core away for a moment, waking at once when a message arrives.
     void IdleWait(DWORD milliseconds);
+    // The component's own waits: pump messages (and wait at most the given time for the next
+    // one), then let the time-out of the running operation fire when it has run out.
+    void pumpMessages();
+    void waitAndPump(DWORD milliseconds);
     // Takes over a connected socket (a server instance serving an accepted client).
     void AdoptSocket(SOCKET socket, const sockaddr_in& remote);
     bool beingDestroyed() const { return beingDestroyed_; }
@@ -196,6 +200,12 @@ private:
     void receiveChunks(const std::function<int()>& wanted,
                        const std::function<void(const char*, int)>& sink, bool whileConnected);
     void closeOwnSocket();
+    // TimerOn for the component's own operations: the countdown is kept as a deadline that
+    // the operation's wait loop checks, instead of a Windows timer armed and killed around
+    // every send and read (two round trips to the window system each, for a send that never
+    // waits). It ends the same way: TimerFired when the deadline passes while waiting.
+    void countdownOn();
+    void checkCountdown();
     void dropStaleNotifications();
     void recvExact(char* data, int length);
     void sendStreamBody(TStream& stream);
@@ -210,6 +220,8 @@ private:
     bool winsockStarted_ = false;
     DWORD ownerThreadId_ = 0;
     HANDLE lookupRequest_ = nullptr;
+    ULONGLONG countdownStart_ = 0;
+    ULONGLONG countdownLength_ = 0; // 0: no countdown runs
     sockaddr_in remote_{};
     static std::atomic<int> openSockets_;
 };

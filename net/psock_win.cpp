@@ -382,8 +382,30 @@ void TPowersock::ProcessMessages() {
         PostQuitMessage(static_cast<int>(quitCode));
 }
 
+// Waiting before pumping, not after: a notification that arrives between the socket call that
+// would block and the pump is then still in the queue, and the wait returns at once for it
+// instead of sleeping its whole time with the data already there.
 void TPowersock::IdleWait(DWORD milliseconds) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, QS_ALLINPUT);
+    MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+void TPowersock::pumpMessages() {
+    ProcessMessages();
+    checkCountdown();
+}
+
+void TPowersock::waitAndPump(DWORD milliseconds) {
+    if (countdownLength_ != 0) {
+        const ULONGLONG elapsed = GetTickCount64() - countdownStart_;
+        if (elapsed < countdownLength_)
+            milliseconds =
+                static_cast<DWORD>(std::min<ULONGLONG>(milliseconds, countdownLength_ - elapsed));
+        else
+            milliseconds = 0;
+    }
+    if (milliseconds != 0)
+        IdleWait(milliseconds);
+    pumpMessages();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -392,14 +414,30 @@ void TPowersock::IdleWait(DWORD milliseconds) {
 void TPowersock::TimerOn() {
     StatusMessage(8, "Timer On");
     TimedOut = false;
+    countdownLength_ = 0;
     // Restart the countdown even when the timer already runs.
     timer_->SetEnabled(false);
     timer_->SetInterval(TimeOut > 0 ? static_cast<unsigned>(TimeOut) : 0);
     timer_->SetEnabled(true);
 }
 
+void TPowersock::countdownOn() {
+    StatusMessage(8, "Timer On");
+    TimedOut = false;
+    // A Windows timer started by TimerOn before is replaced by this countdown.
+    timer_->SetEnabled(false);
+    countdownStart_ = GetTickCount64();
+    countdownLength_ = TimeOut > 0 ? static_cast<ULONGLONG>(TimeOut) : 0;
+}
+
+void TPowersock::checkCountdown() {
+    if (countdownLength_ != 0 && GetTickCount64() - countdownStart_ >= countdownLength_)
+        TimerFired(timer_.get());
+}
+
 void TPowersock::TimerOff() {
     StatusMessage(8, "Timer Off");
+    countdownLength_ = 0;
     timer_->SetEnabled(false);
 }
 
@@ -430,7 +468,7 @@ void TPowersock::ResolveRemoteHost() {
     if (*text == '\0')
         throw ESockError("Host Lookup Failed");
 
-    TimerOn();
+    countdownOn();
     TimerScope timerScope(*this);
     LookupDone = false;
     NoError = true;
@@ -441,8 +479,7 @@ void TPowersock::ResolveRemoteHost() {
         NoError = false;
     }
     while (!(LookupDone || TimedOut || Canceled)) {
-        IdleWait(2);
-        ProcessMessages();
+        waitAndPump(2);
     }
     HANDLE request = std::exchange(lookupRequest_, nullptr);
     const bool completed = LookupDone && !TimedOut && !Canceled;
@@ -515,11 +552,10 @@ void TPowersock::Connect() {
     if (connect(ThisSocket, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0)
         ErrorManager(10035);
     {
-        TimerOn();
+        countdownOn();
         TimerScope timerScope(*this);
         while (!(Connected || TimedOut || Canceled || !NoError)) {
-            IdleWait(2);
-            ProcessMessages();
+            waitAndPump(2);
         }
     }
     if (!TimedOut && !Canceled && NoError)
@@ -670,7 +706,7 @@ void TPowersock::SetLastErrorNo(int value) {
 
 void TPowersock::SendBuffer(const char* buffer, std::uint16_t length) {
     StatusMessage(4, "Sending Buffer");
-    TimerOn();
+    countdownOn();
     TimerScope timerScope(*this);
     if (!Canceled) {
         std::size_t total = length;
@@ -793,7 +829,7 @@ void TPowersock::recvExact(char* data, int length) {
 
 std::string TPowersock::ReadLn() {
     StatusMessage(8, "ReadLn");
-    TimerOn();
+    countdownOn();
     TimerScope timerScope(*this);
     char* buffer = transferBuffer_.data();
     int consumed = 0;
@@ -810,8 +846,7 @@ std::string TPowersock::ReadLn() {
             if (LastErrorNo == WSAENOTCONN)
                 return std::string(buffer, consumed);
             ErrorManager(10035);
-            ProcessMessages();
-            IdleWait(1);
+            waitAndPump(1);
             continue;
         }
         const void* lineFeed = std::memchr(buffer + consumed, '\n', static_cast<std::size_t>(n));
@@ -825,7 +860,7 @@ std::string TPowersock::ReadLn() {
             consumed += got;
         else if (got < 0)
             ErrorManager(10035);
-        ProcessMessages();
+        pumpMessages();
     } while (!Canceled);
     Canceled = false;
     throw EAbortError("Socket readln aborted");
@@ -858,8 +893,8 @@ std::string TPowersock::Read(int count) {
         if (WSAGetLastError() == WSAENOTCONN)
             break;
         ErrorManager(10035);
-        ProcessMessages();
         IdleWait(1);
+        ProcessMessages();
         if (Canceled) {
             Canceled = false;
             throw EAbortError("Socket send aborted");
@@ -885,7 +920,7 @@ std::string TPowersock::Transaction(const std::string& command) {
 void TPowersock::receiveChunks(const std::function<int()>& wanted,
                                const std::function<void(const char*, int)>& sink,
                                bool whileConnected) {
-    TimerOn();
+    countdownOn();
     TimerScope timerScope(*this);
     char* buffer = transferBuffer_.data();
     while (!Canceled && (!whileConnected || Connected)) {
@@ -900,7 +935,7 @@ void TPowersock::receiveChunks(const std::function<int()>& wanted,
             sink(buffer, n);
             if (OnPacketRecvd)
                 OnPacketRecvd(this);
-            TimerOn();
+            countdownOn();
         } else {
             LastErrorNo = WSAGetLastError();
             if (LastErrorNo == WSAENOTCONN)
@@ -908,7 +943,7 @@ void TPowersock::receiveChunks(const std::function<int()>& wanted,
             ErrorManager(10035);
             IdleWait(1);
         }
-        ProcessMessages();
+        pumpMessages();
     }
 }
 
@@ -1012,8 +1047,7 @@ void TPowersock::Listen(bool flag) {
 SOCKET TPowersock::Accept() {
     StatusMessage(4, "Accepting");
     while (!(LookupDone || Canceled)) {
-        IdleWait(2);
-        ProcessMessages();
+        waitAndPump(2);
     }
     if (Canceled) {
         Canceled = false;

@@ -1,0 +1,136 @@
+// Drives the running service through COUNT check cycles, one after another, each started the
+// way the tray menu's "Check Now" starts it, and samples the service process as it goes.
+//   soak_driver FOLDER COUNT LINES_PER_CYCLE
+// FOLDER holds the service's daily log files. A cycle counts as ended when the log has
+// LINES_PER_CYCLE more "OK --- "/"Failed --- " lines. Prints one sample line every 100
+// cycles: cycle, seconds, handles, threads, private bytes, working set.
+#include "app/frmblind_win.h"
+
+#include <windows.h>
+
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+
+namespace {
+
+// Counts result lines in every log file of the folder, reading only what was added.
+class LogCounter {
+public:
+    explicit LogCounter(std::string folder) : folder_(std::move(folder)) {}
+    long Count() {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((folder_ + "\\log*.log").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            return total_;
+        do {
+            std::ifstream in(folder_ + "\\" + found.cFileName, std::ios::binary);
+            std::streamoff& offset = offsets_[found.cFileName];
+            in.seekg(offset);
+            std::string line;
+            // Only whole lines: a line still being written is read again next time.
+            while (std::getline(in, line) && !in.eof()) {
+                offset = in.tellg();
+                if (line.find("OK --- ") != std::string::npos ||
+                    line.find("Failed --- ") != std::string::npos)
+                    ++total_;
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+        return total_;
+    }
+
+private:
+    std::string folder_;
+    std::map<std::string, std::streamoff> offsets_;
+    long total_ = 0;
+};
+
+DWORD servicePid() {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, "Vigrel", SERVICE_QUERY_STATUS) : nullptr;
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (service)
+        QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                             sizeof status, &needed);
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    return status.dwProcessId;
+}
+
+int threadsOf(DWORD pid) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == pid;
+    CloseHandle(snapshot);
+    return count;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: soak_driver FOLDER COUNT LINES_PER_CYCLE\n");
+        return 2;
+    }
+    LogCounter log(argv[1]);
+    const long count = std::atol(argv[2]);
+    const long perCycle = std::atol(argv[3]);
+    const DWORD pid = servicePid();
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (!pid || !process) {
+        std::fprintf(stderr, "service process not found\n");
+        return 1;
+    }
+    HWND form = nullptr;
+    for (int i = 0; i < 200 && !(form = FindWindowA(FormBlindClassName, nullptr)); ++i)
+        Sleep(100);
+    if (!form) {
+        std::fprintf(stderr, "form window not found\n");
+        return 1;
+    }
+    const long start = log.Count();
+    const ULONGLONG began = GetTickCount64();
+    auto sample = [&](long cycle) {
+        DWORD handles = 0;
+        GetProcessHandleCount(process, &handles);
+        PROCESS_MEMORY_COUNTERS_EX memory{};
+        GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                             sizeof memory);
+        std::printf("%ld %.1f %lu %d %zu %zu\n", cycle, (GetTickCount64() - began) / 1000.0,
+                    handles, threadsOf(pid), static_cast<size_t>(memory.PrivateUsage),
+                    static_cast<size_t>(memory.WorkingSetSize));
+        std::fflush(stdout);
+    };
+    sample(0);
+    for (long cycle = 1; cycle <= count; ++cycle) {
+        PostMessageA(form, WM_COMMAND, cmdCheckNow1, 0);
+        const ULONGLONG deadline = GetTickCount64() + 60000;
+        while (log.Count() < start + cycle * perCycle) {
+            if (GetTickCount64() > deadline) {
+                std::fprintf(stderr, "cycle %ld did not end within 60 s (%ld lines)\n", cycle,
+                             log.Count() - start);
+                return 1;
+            }
+            Sleep(2);
+        }
+        if (cycle % 100 == 0)
+            sample(cycle);
+    }
+    std::printf("lines %ld\n", log.Count() - start);
+    CloseHandle(process);
+    return 0;
+}
