@@ -1,0 +1,725 @@
+// The system as a user meets it: the service installed from a folder with a blank in its path,
+// started through the starter, watching pages of a loopback web server, showing its state in
+// the notification area of a Wine desktop shell, mailing a real SMTP server on loopback, its
+// settings changed in the dialog, ended from the menu, started and stopped again, removed.
+//
+// Runs through tools/e2e.sh, which provides the desktop, the SMTP server (VIGREL_SINK_DIR),
+// screenshots (VIGREL_SNAPSHOT_DIR) and the final reading of the mail with Python.
+#include "app/frmblind_win.h"
+#include "app/res/resource.h"
+#include "desktop_support_win.h"
+#include "fixtures/http_peer_win.h"
+#include "settings/frmsettings.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool waitFor(const std::function<bool()>& condition, int boundMs = 30000) {
+    const auto end = Clock::now() + std::chrono::milliseconds(boundMs);
+    while (Clock::now() < end) {
+        if (condition())
+            return true;
+        ::Sleep(50);
+    }
+    return condition();
+}
+
+std::string fromUnix(const std::string& path) {
+    std::string p = "Z:" + path;
+    for (char& c : p)
+        if (c == '/')
+            c = '\\';
+    return p;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+bool fileExists(const std::string& path) {
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Memory inside another process, for the controls whose messages carry pointers: the system
+// does not carry those across processes, so the record must live where the control lives.
+class RemoteMemory {
+public:
+    RemoteMemory(DWORD pid, size_t size)
+        : process_(::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE,
+                                 pid)) {
+        if (process_)
+            address_ =
+                ::VirtualAllocEx(process_, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    }
+    ~RemoteMemory() {
+        if (address_)
+            ::VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+        if (process_)
+            ::CloseHandle(process_);
+    }
+    RemoteMemory(const RemoteMemory&) = delete;
+    RemoteMemory& operator=(const RemoteMemory&) = delete;
+
+    explicit operator bool() const { return address_ != nullptr; }
+    char* Address(size_t offset = 0) const { return static_cast<char*>(address_) + offset; }
+    bool Write(const void* data, size_t size, size_t offset = 0) const {
+        SIZE_T done = 0;
+        return ::WriteProcessMemory(process_, Address(offset), data, size, &done) && done == size;
+    }
+    bool Read(void* data, size_t size, size_t offset = 0) const {
+        SIZE_T done = 0;
+        return ::ReadProcessMemory(process_, Address(offset), data, size, &done) && done == size;
+    }
+
+private:
+    HANDLE process_;
+    void* address_ = nullptr;
+};
+
+DWORD processOf(HWND window) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    return pid;
+}
+
+// One icon of the notification area as the desktop shell keeps it: the tool of its tip, with
+// the tip text and the icon's place on the task bar.
+struct TrayEntry {
+    std::string tip;
+    RECT screen{};
+};
+
+// The shell gives each icon a tool in a tip control of its own process; the tool's text is
+// the icon's tip and its rectangle is where the icon is drawn on the task bar.
+std::vector<TrayEntry> trayEntries() {
+    std::vector<TrayEntry> entries;
+    HWND tray = ::FindWindowA("Shell_TrayWnd", nullptr);
+    if (!tray)
+        return entries;
+    const DWORD shell = processOf(tray);
+    constexpr size_t TextOffset = 256, TextChars = 1024;
+    RemoteMemory remote(shell, TextOffset + TextChars * sizeof(WCHAR));
+    if (!remote)
+        return entries;
+    for (HWND tip = nullptr; (tip = ::FindWindowExA(nullptr, tip, TOOLTIPS_CLASSA, nullptr));) {
+        if (processOf(tip) != shell)
+            continue;
+        DWORD_PTR tools = 0;
+        if (!::SendMessageTimeoutA(tip, TTM_GETTOOLCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &tools))
+            continue;
+        for (DWORD_PTR i = 0; i < tools; ++i) {
+            TTTOOLINFOW info{};
+            info.cbSize = sizeof info;
+            info.lpszText = reinterpret_cast<LPWSTR>(remote.Address(TextOffset));
+            const WCHAR none = 0;
+            DWORD_PTR found = 0;
+            if (!remote.Write(&info, sizeof info) ||
+                !remote.Write(&none, sizeof none, TextOffset) ||
+                !::SendMessageTimeoutA(tip, TTM_ENUMTOOLSW, i,
+                                       reinterpret_cast<LPARAM>(remote.Address()), SMTO_ABORTIFHUNG,
+                                       5000, &found) ||
+                !found)
+                continue;
+            std::vector<WCHAR> text(TextChars);
+            if (!remote.Read(&info, sizeof info) ||
+                !remote.Read(text.data(), text.size() * sizeof(WCHAR), TextOffset))
+                continue;
+            // The shell keeps the tool of a removed icon, with an empty rectangle.
+            if (::IsRectEmpty(&info.rect))
+                continue;
+            text.back() = 0;
+            TrayEntry entry;
+            char narrow[TextChars] = {};
+            ::WideCharToMultiByte(CP_ACP, 0, text.data(), -1, narrow, sizeof narrow, nullptr,
+                                  nullptr);
+            entry.tip = narrow;
+            entry.screen = info.rect;
+            ::MapWindowPoints(info.hwnd, nullptr, reinterpret_cast<POINT*>(&entry.screen), 2);
+            entries.push_back(entry);
+        }
+    }
+    return entries;
+}
+
+// Pixels of a screen rectangle, 32 bits each, top row first.
+std::vector<BYTE> screenPixels(const RECT& r) {
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    std::vector<BYTE> pixels;
+    if (w <= 0 || h <= 0)
+        return pixels;
+    HDC screen = ::GetDC(nullptr);
+    HDC dc = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = ::SelectObject(dc, bitmap);
+    ::BitBlt(dc, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    ::SelectObject(dc, old);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    pixels.resize(static_cast<size_t>(w) * h * 4);
+    ::GetDIBits(dc, bitmap, 0, h, pixels.data(), &info, DIB_RGB_COLORS);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(dc);
+    ::ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+// The four state pictures of the program, drawn the size the shell draws them, centred in a
+// rectangle of the task bar's colour; the state whose drawing is nearest to the screen wins.
+int stateShown(const RECT& r, const std::string& program, std::string* detail) {
+    const std::vector<BYTE> shown = screenPixels(r);
+    if (shown.empty())
+        return -1;
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    const int icon = ::GetSystemMetrics(SM_CXSMICON);
+    HMODULE module = ::LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module)
+        return -1;
+    // The corner of the icon's cell is background.
+    const COLORREF background = RGB(shown[2], shown[1], shown[0]);
+    std::vector<long long> diffs;
+    for (int state = 0; state < 4; ++state) {
+        HICON picture = static_cast<HICON>(::LoadImageA(
+            module, MAKEINTRESOURCEA(IDI_STATE_ALLUP + state), IMAGE_ICON, icon, icon, 0));
+        HDC screen = ::GetDC(nullptr);
+        HDC dc = ::CreateCompatibleDC(screen);
+        HBITMAP bitmap = ::CreateCompatibleBitmap(screen, w, h);
+        HGDIOBJ old = ::SelectObject(dc, bitmap);
+        HBRUSH brush = ::CreateSolidBrush(background);
+        RECT all{0, 0, w, h};
+        ::FillRect(dc, &all, brush);
+        ::DeleteObject(brush);
+        ::DrawIconEx(dc, (w - icon) / 2, (h - icon) / 2, picture, icon, icon, 0, nullptr,
+                     DI_NORMAL);
+        ::SelectObject(dc, old);
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = w;
+        info.bmiHeader.biHeight = -h;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        std::vector<BYTE> drawn(shown.size());
+        ::GetDIBits(dc, bitmap, 0, h, drawn.data(), &info, DIB_RGB_COLORS);
+        ::DeleteObject(bitmap);
+        ::DeleteDC(dc);
+        ::ReleaseDC(nullptr, screen);
+        ::DestroyIcon(picture);
+        long long diff = 0;
+        for (size_t i = 0; i < shown.size(); ++i)
+            if (i % 4 != 3)
+                diff += std::abs(int(shown[i]) - int(drawn[i]));
+        if (detail)
+            *detail += " state" + std::to_string(state) + ":" + std::to_string(diff);
+        diffs.push_back(diff);
+    }
+    ::FreeLibrary(module);
+    // Only a clear winner counts: something drawn over the icon must not pass for a state.
+    const int best = static_cast<int>(std::min_element(diffs.begin(), diffs.end()) - diffs.begin());
+    for (int state = 0; state < 4; ++state)
+        if (state != best && diffs[best] * 4 >= diffs[state])
+            return -1;
+    return best;
+}
+
+std::string describe(const std::vector<TrayEntry>& entries) {
+    std::string text = std::to_string(entries.size()) + " icon(s):";
+    for (const TrayEntry& e : entries)
+        text += " [" + std::to_string(e.screen.left) + "," + std::to_string(e.screen.top) + "," +
+                std::to_string(e.screen.right) + "," + std::to_string(e.screen.bottom) + " \"" +
+                e.tip + "\"]";
+    return text;
+}
+
+class Scenario : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(waitFor(HasTaskbar)) << "run through tools/e2e.sh: no task bar";
+        const char* sink = std::getenv("VIGREL_SINK_DIR");
+        ASSERT_TRUE(sink && *sink) << "run through tools/e2e.sh: no SMTP server";
+        sink_ = fromUnix(sink);
+        smtpPort_ = std::atoi(readFile(sink_ + "\\port").c_str());
+        ASSERT_GT(smtpPort_, 0);
+
+        // What a run cut short may have left behind.
+        removeService();
+        folder_ = "C:\\Program Files\\Vigrel e2e";
+        ::CreateDirectoryA(folder_.c_str(), nullptr);
+        vigrel_ = folder_ + "\\Vigrel.exe";
+        starter_ = folder_ + "\\Vigrelrun.exe";
+        ASSERT_TRUE(::CopyFileA(fromUnix(VIGREL_EXE).c_str(), vigrel_.c_str(), FALSE));
+        ASSERT_TRUE(::CopyFileA(fromUnix(VIGRELRUN_EXE).c_str(), starter_.c_str(), FALSE));
+        ::DeleteFileA(LogPath().c_str());
+        ::DeleteFileA(IniPath().c_str());
+    }
+
+    void TearDown() override { removeService(); }
+
+    // --- the program's files ---
+    std::string IniPath() const { return folder_ + "\\Vigrel.INI"; }
+    std::string LogPath() const {
+        SYSTEMTIME now;
+        ::GetLocalTime(&now);
+        char name[32];
+        std::snprintf(name, sizeof name, "\\log%04d%02d%02d.log", now.wYear, now.wMonth, now.wDay);
+        return folder_ + name;
+    }
+    std::string Log() const { return readFile(LogPath()); }
+    // The log from a mark on, once it holds the line.
+    bool WaitForLog(size_t mark, const std::string& line, int boundMs = 30000) const {
+        return waitFor([&] { return contains(Log().substr(std::min(mark, Log().size())), line); },
+                       boundMs);
+    }
+    static std::string Line(const std::string& text) { return " -> " + text + "\r\n"; }
+
+    int MailCount() const {
+        int n = 0;
+        while (fileExists(MailPath(n + 1)))
+            ++n;
+        return n;
+    }
+    std::string MailPath(int n) const {
+        char name[16];
+        std::snprintf(name, sizeof name, "\\%03d.eml", n);
+        return sink_ + name;
+    }
+
+    // --- processes ---
+    long Run(const std::string& program, const std::string& args, DWORD boundMs = 60000) {
+        std::string command = "\"" + program + "\"" + (args.empty() ? "" : " " + args);
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                              folder_.c_str(), &si, &pi))
+            return -2;
+        ::CloseHandle(pi.hThread);
+        DWORD code = 0;
+        if (::WaitForSingleObject(pi.hProcess, boundMs) != WAIT_OBJECT_0) {
+            ::TerminateProcess(pi.hProcess, 99);
+            code = static_cast<DWORD>(-1);
+        } else {
+            ::GetExitCodeProcess(pi.hProcess, &code);
+        }
+        ::CloseHandle(pi.hProcess);
+        return static_cast<long>(code);
+    }
+
+    // --- the service manager's view ---
+    static SC_HANDLE OpenVigrel() {
+        SC_HANDLE manager = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE service =
+            manager ? ::OpenServiceA(manager, "Vigrel", SERVICE_ALL_ACCESS) : nullptr;
+        if (manager)
+            ::CloseServiceHandle(manager);
+        return service;
+    }
+    static bool Installed() {
+        SC_HANDLE s = OpenVigrel();
+        if (s)
+            ::CloseServiceHandle(s);
+        return s != nullptr;
+    }
+    static SERVICE_STATUS_PROCESS Status() {
+        SERVICE_STATUS_PROCESS status{};
+        if (SC_HANDLE s = OpenVigrel()) {
+            DWORD needed = 0;
+            ::QueryServiceStatusEx(s, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                   sizeof status, &needed);
+            ::CloseServiceHandle(s);
+        }
+        return status;
+    }
+    static DWORD State() { return Status().dwCurrentState; }
+    static DWORD StartType() {
+        DWORD type = 0;
+        if (SC_HANDLE s = OpenVigrel()) {
+            DWORD needed = 0;
+            ::QueryServiceConfigA(s, nullptr, 0, &needed);
+            std::vector<BYTE> buffer(needed);
+            auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+            if (needed && ::QueryServiceConfigA(s, config, needed, &needed))
+                type = config->dwStartType;
+            ::CloseServiceHandle(s);
+        }
+        return type;
+    }
+    static std::string BinaryPath() {
+        std::string path;
+        if (SC_HANDLE s = OpenVigrel()) {
+            DWORD needed = 0;
+            ::QueryServiceConfigA(s, nullptr, 0, &needed);
+            std::vector<BYTE> buffer(needed);
+            auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+            if (needed && ::QueryServiceConfigA(s, config, needed, &needed))
+                path = config->lpBinaryPathName;
+            ::CloseServiceHandle(s);
+        }
+        return path;
+    }
+    static bool RegistryKeyExists() {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\Vigrel", 0,
+                            KEY_READ, &key) != ERROR_SUCCESS)
+            return false;
+        ::RegCloseKey(key);
+        return true;
+    }
+
+    // Stops the service however it runs and deletes it; nothing may stay registered, since the
+    // prefix starts auto-start services whenever it comes up.
+    static void removeService() {
+        const SERVICE_STATUS_PROCESS status = Status();
+        if (status.dwCurrentState != 0 && status.dwCurrentState != SERVICE_STOPPED) {
+            HANDLE process =
+                ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, status.dwProcessId);
+            if (SC_HANDLE s = OpenVigrel()) {
+                SERVICE_STATUS ignored;
+                ::ControlService(s, SERVICE_CONTROL_STOP, &ignored);
+                ::CloseServiceHandle(s);
+            }
+            if (process) {
+                if (::WaitForSingleObject(process, 20000) != WAIT_OBJECT_0)
+                    ::TerminateProcess(process, 1);
+                ::CloseHandle(process);
+            }
+            waitFor([] { return State() == SERVICE_STOPPED; }, 20000);
+        }
+        if (SC_HANDLE s = OpenVigrel()) {
+            ::DeleteService(s);
+            ::CloseServiceHandle(s);
+        }
+        waitFor([] { return !Installed(); }, 10000);
+    }
+
+    // --- the program's windows ---
+    static HWND Form() { return ::FindWindowA(FormBlindClassName, nullptr); }
+    // What choosing a line of the tray menu sends to the form.
+    static bool Choose(WORD command) {
+        HWND form = nullptr;
+        return waitFor([&] { return (form = Form()) != nullptr; }) &&
+               ::PostMessageA(form, WM_COMMAND, command, 0);
+    }
+
+    // The program's icon: exactly one icon stands in the notification area.
+    bool TrayShows(int state, const std::string& tip) {
+        last_.clear();
+        const std::vector<TrayEntry> entries = trayEntries();
+        if (entries.size() != 1) {
+            last_ = std::to_string(entries.size()) + " icons";
+            return false;
+        }
+        std::string detail;
+        const int shown = stateShown(entries[0].screen, vigrel_, &detail);
+        last_ =
+            "state " + std::to_string(shown) + " (" + detail + ") tip \"" + entries[0].tip + "\"";
+        return shown == state && entries[0].tip == tip;
+    }
+    ::testing::AssertionResult WaitForTray(int state, const std::string& tip) {
+        if (waitFor([&] { return TrayShows(state, tip); }))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << "expected state " << state << " tip \"" << tip << "\", shown: " << last_;
+    }
+
+    std::string folder_, vigrel_, starter_, sink_;
+    int smtpPort_ = 0;
+    std::string last_;
+    HttpPeer peer_;
+};
+
+// The settings dialog of the running program, driven from outside as a user's clicks would.
+class RemoteDialog {
+public:
+    RemoteDialog() {
+        waitFor([&] { return (handle_ = ::FindWindowA("VigrelSettingsDialog", "Settings")); },
+                20000);
+    }
+    explicit operator bool() const { return handle_ != nullptr; }
+    HWND Control(int id) const { return ::GetDlgItem(handle_, id); }
+    HWND Handle() const { return handle_; }
+
+    bool Send(int id, UINT message, WPARAM w = 0, LPARAM l = 0) const {
+        DWORD_PTR result = 0;
+        return ::SendMessageTimeoutA(Control(id), message, w, l, SMTO_ABORTIFHUNG, 20000, &result);
+    }
+    bool Click(int id) const { return Send(id, BM_CLICK); }
+    bool SetText(int id, const std::string& text) const {
+        return Send(id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+    bool Checked(int id) const {
+        DWORD_PTR state = 0;
+        ::SendMessageTimeoutA(Control(id), BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 20000, &state);
+        return state == BST_CHECKED;
+    }
+
+    // Clicks the tab of the general settings where it is drawn.
+    bool ShowGeneralTab() const {
+        RemoteMemory remote(processOf(handle_), sizeof(RECT));
+        DWORD_PTR ok = 0;
+        RECT tab{};
+        if (!remote ||
+            !::SendMessageTimeoutA(Control(idTabs), TCM_GETITEMRECT, tabGeneral,
+                                   reinterpret_cast<LPARAM>(remote.Address()), SMTO_ABORTIFHUNG,
+                                   20000, &ok) ||
+            !ok || !remote.Read(&tab, sizeof tab))
+            return false;
+        const LPARAM at = MAKELPARAM((tab.left + tab.right) / 2, (tab.top + tab.bottom) / 2);
+        ::PostMessageA(Control(idTabs), WM_LBUTTONDOWN, MK_LBUTTON, at);
+        ::PostMessageA(Control(idTabs), WM_LBUTTONUP, 0, at);
+        return waitFor([&] { return ::IsWindowVisible(Control(idCheckBox1)) != FALSE; }, 10000);
+    }
+
+    // The text of one column of the URL list.
+    std::vector<std::string> Column(int column) const {
+        std::vector<std::string> rows;
+        HWND list = Control(idListView1);
+        DWORD_PTR n = 0;
+        ::SendMessageTimeoutA(list, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 20000, &n);
+        constexpr size_t TextOffset = 256, TextSize = 512;
+        RemoteMemory remote(processOf(handle_), TextOffset + TextSize);
+        for (DWORD_PTR i = 0; remote && i < n; ++i) {
+            LVITEMA item{};
+            item.iSubItem = column;
+            item.pszText = remote.Address(TextOffset);
+            item.cchTextMax = TextSize;
+            char text[TextSize] = {};
+            DWORD_PTR length = 0;
+            if (remote.Write(&item, sizeof item) &&
+                ::SendMessageTimeoutA(list, LVM_GETITEMTEXTA, i,
+                                      reinterpret_cast<LPARAM>(remote.Address()), SMTO_ABORTIFHUNG,
+                                      20000, &length) &&
+                remote.Read(text, sizeof text, TextOffset)) {
+                text[TextSize - 1] = 0;
+                rows.push_back(text);
+            }
+        }
+        return rows;
+    }
+
+    bool Closed() const {
+        return waitFor([&] { return !::IsWindow(handle_); }, 30000);
+    }
+
+private:
+    HWND handle_ = nullptr;
+};
+
+using Strings = std::vector<std::string>;
+
+} // namespace
+
+TEST_F(Scenario, FromInstallToUninstall) {
+    // Pages of every kind, listed so that the failed ones are not neighbours.
+    const Strings urls = {peer_.Url("/ok"), peer_.Url("/notfound"), peer_.Url("/redirect"),
+                          peer_.Url("/error"), peer_.Url("/silent")};
+    const Strings failed = {urls[1], urls[3], urls[4]};
+    const std::string downText = failed[0] + "\r\n" + failed[1] + "\r\n" + failed[2];
+    peer_.SetDown("/bench", false); // up: 200
+    {
+        std::ofstream expected(sink_ + "\\expected.txt", std::ios::trunc);
+        expected << "admin@localhost\n";
+        for (const std::string& url : failed)
+            expected << url << "\n";
+    }
+
+    // 1. Install from a folder with a blank in its path.
+    ASSERT_EQ(Run(vigrel_, "-install -silent"), 0);
+    ASSERT_TRUE(Installed());
+    EXPECT_EQ(BinaryPath(), "\"" + vigrel_ + "\"");
+
+    // 2. Benchmark and pages on loopback, a cycle a minute, mail on; start through the starter.
+    {
+        std::ofstream ini(IniPath(), std::ios::binary | std::ios::trunc);
+        ini << "[General]\r\nBenchmark=" << peer_.HostPath("/bench")
+            << "\r\nStartOnStartup=1\r\nTimeSpan=1\r\nTimeOut=2000\r\n[Log]\r\nFilter=0\r\n"
+            << "[SMTP]\r\nTo=admin@localhost\r\nFrom=vigrel@localhost\r\nActive=1\r\n"
+            << "Server=127.0.0.1\r\nPort=" << smtpPort_ << "\r\nUserID=vigrel-e2e\r\n[URLS]\r\n";
+        for (const std::string& url : urls)
+            ini << url << "=\r\n";
+    }
+    ASSERT_EQ(Run(starter_, ""), 0);
+    ASSERT_EQ(State(), static_cast<DWORD>(SERVICE_RUNNING));
+
+    // 3. The first cycle: log, tray and one mail.
+    ASSERT_TRUE(WaitForLog(0, Line("Failed --- " + failed[2]))) << Log();
+    {
+        const std::string log = Log();
+        const Strings lines = {"Application Started",   "OK --- " + urls[0],
+                               "Failed --- " + urls[1], "OK --- " + urls[2],
+                               "Failed --- " + urls[3], "Failed --- " + urls[4]};
+        size_t at = 0;
+        for (const std::string& line : lines) {
+            const size_t found = log.find(Line(line), at);
+            EXPECT_NE(found, std::string::npos) << "missing or out of order: " << line << "\n"
+                                                << log;
+            if (found != std::string::npos)
+                at = found + 1;
+        }
+        EXPECT_FALSE(contains(log, "Benchmark site not reached")) << log;
+    }
+    EXPECT_TRUE(WaitForTray(1, downText));
+    EXPECT_TRUE(Snapshot("e2e-step3-sites-down"));
+    ASSERT_TRUE(waitFor([&] { return MailCount() >= 1; })) << "no mail arrived";
+    {
+        const std::string mail = readFile(MailPath(1));
+        EXPECT_TRUE(contains(mail, "Subject: Pelorin Status\r\n")) << mail;
+        EXPECT_TRUE(contains(mail, "---------------\r\n" + downText + "\r\n---------------\r\n"))
+            << mail;
+    }
+
+    // 4. The failed pages come up; "Check Now" as the menu sends it.
+    for (const char* path : {"/notfound", "/error", "/silent"})
+        peer_.SetDown(path, false);
+    size_t mark = Log().size();
+    ASSERT_TRUE(Choose(cmdCheckNow1));
+    EXPECT_TRUE(WaitForLog(mark, Line("OK --- " + urls[4]))) << Log().substr(mark);
+    EXPECT_FALSE(contains(Log().substr(mark), "Failed --- ")) << Log().substr(mark);
+    EXPECT_TRUE(WaitForTray(0, "Everything is OK !"));
+    EXPECT_EQ(MailCount(), 1);
+
+    // 5. The benchmark goes down: disconnected, the pages are not probed.
+    peer_.SetDown("/bench", true);
+    mark = Log().size();
+    const int requestsBefore = peer_.Requests();
+    ASSERT_TRUE(Choose(cmdCheckNow1));
+    EXPECT_TRUE(WaitForLog(mark, Line("Benchmark site not reached")));
+    EXPECT_TRUE(WaitForTray(3, "Disconnected !"));
+    EXPECT_FALSE(contains(Log().substr(mark), "OK --- ")) << Log().substr(mark);
+    EXPECT_FALSE(contains(Log().substr(mark), "Failed --- ")) << Log().substr(mark);
+    EXPECT_EQ(peer_.Requests(), requestsBefore + 1) << "only the benchmark was fetched";
+    // The steps above count on the cycles they start being the only ones.
+    EXPECT_FALSE(contains(Log(), "Autocheck started"))
+        << "the schedule's first tick came before step 5 ended; the steps took over a minute";
+
+    // 6. Settings dialog, first round: a new interval, failures only, not with Windows.
+    ASSERT_TRUE(Choose(cmdSettings1));
+    {
+        RemoteDialog dialog;
+        ASSERT_TRUE(dialog) << "the settings dialog did not open";
+        // The disconnected cycle left the status words of the cycle before it.
+        EXPECT_EQ(dialog.Column(0), urls);
+        EXPECT_EQ(dialog.Column(1), Strings(urls.size(), "OK"));
+        ASSERT_TRUE(dialog.ShowGeneralTab());
+        EXPECT_TRUE(dialog.Checked(idCheckBox1));
+        EXPECT_TRUE(dialog.Checked(idRadioAll));
+        EXPECT_TRUE(dialog.Checked(idCheckBox2));
+        ASSERT_TRUE(dialog.SetText(idCSpinEdit1, "5"));
+        ASSERT_TRUE(dialog.Click(idRadioFailure));
+        ASSERT_TRUE(dialog.Click(idCheckBox2));
+        EXPECT_TRUE(dialog.Checked(idRadioFailure));
+        EXPECT_FALSE(dialog.Checked(idRadioAll));
+        Snapshot("e2e-step6-settings");
+        mark = Log().size();
+        ASSERT_TRUE(dialog.Click(idBitBtn3));
+        ASSERT_TRUE(dialog.Closed());
+    }
+    EXPECT_TRUE(waitFor([] { return StartType() == SERVICE_DEMAND_START; }))
+        << "start type " << StartType();
+    EXPECT_TRUE(waitFor([&] {
+        const std::string ini = readFile(IniPath());
+        return contains(ini, "TimeSpan=5\r\n") && contains(ini, "Filter=2\r\n") &&
+               contains(ini, "StartOnStartup=0\r\n");
+    })) << readFile(IniPath());
+
+    // Second round: all events again and with Windows; now the change is logged.
+    ASSERT_TRUE(Choose(cmdSettings1));
+    {
+        RemoteDialog dialog;
+        ASSERT_TRUE(dialog) << "the settings dialog did not open again";
+        ASSERT_TRUE(dialog.ShowGeneralTab());
+        EXPECT_TRUE(dialog.Checked(idRadioFailure));
+        EXPECT_FALSE(dialog.Checked(idCheckBox2));
+        ASSERT_TRUE(dialog.Click(idRadioAll));
+        ASSERT_TRUE(dialog.Click(idCheckBox2));
+        ASSERT_TRUE(dialog.Click(idBitBtn3));
+        ASSERT_TRUE(dialog.Closed());
+    }
+    EXPECT_TRUE(WaitForLog(mark, Line("Settings Changed")));
+    EXPECT_EQ(count(Log().substr(mark), "Settings Changed"), 1u)
+        << "logged at level 2: " << Log().substr(mark);
+    EXPECT_TRUE(waitFor([] { return StartType() == SERVICE_AUTO_START; }))
+        << "start type " << StartType();
+    {
+        const std::string ini = readFile(IniPath());
+        EXPECT_TRUE(contains(ini, "TimeSpan=5\r\n")) << ini;
+        EXPECT_TRUE(contains(ini, "Filter=0\r\n")) << ini;
+        EXPECT_TRUE(contains(ini, "StartOnStartup=1\r\n")) << ini;
+    }
+
+    // 7. Exit from the menu. An empty file shows that the settings are written on the way out.
+    { std::ofstream(IniPath(), std::ios::binary | std::ios::trunc); }
+    const DWORD pid = Status().dwProcessId;
+    HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
+    mark = Log().size();
+    ASSERT_TRUE(Choose(cmdStop1));
+    EXPECT_TRUE(waitFor([] { return State() == SERVICE_STOPPED; })) << State();
+    if (process) {
+        EXPECT_EQ(::WaitForSingleObject(process, 20000), WAIT_OBJECT_0);
+        ::CloseHandle(process);
+    }
+    EXPECT_TRUE(waitFor([] { return trayEntries().empty(); })) << describe(trayEntries());
+    Snapshot("e2e-step7-exit");
+    EXPECT_TRUE(contains(Log().substr(mark), Line("Application Stoped"))) << Log().substr(mark);
+    {
+        const std::string ini = readFile(IniPath());
+        EXPECT_TRUE(contains(ini, "TimeSpan=5\r\n")) << ini;
+        EXPECT_TRUE(contains(ini, "Filter=0\r\n")) << ini;
+        EXPECT_TRUE(contains(ini, "[SMTP]")) << ini;
+        EXPECT_TRUE(contains(ini, urls[4])) << ini;
+    }
+
+    // Started again, stopped by the starter: no stop line, the process ends.
+    mark = Log().size();
+    ASSERT_EQ(Run(starter_, ""), 0);
+    EXPECT_EQ(State(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_TRUE(WaitForLog(mark, Line("Application Started")));
+    EXPECT_TRUE(waitFor([] { return trayEntries().size() == 1; })) << describe(trayEntries());
+    const DWORD pid2 = Status().dwProcessId;
+    HANDLE process2 = ::OpenProcess(SYNCHRONIZE, FALSE, pid2);
+    EXPECT_EQ(Run(starter_, "stop"), 0);
+    EXPECT_EQ(State(), static_cast<DWORD>(SERVICE_STOPPED));
+    if (process2) {
+        EXPECT_EQ(::WaitForSingleObject(process2, 20000), WAIT_OBJECT_0);
+        ::CloseHandle(process2);
+    }
+    EXPECT_FALSE(contains(Log().substr(mark), "Application Stoped"));
+
+    // Uninstalled: nothing registered, no window, no icon, and still the one mail.
+    EXPECT_EQ(Run(vigrel_, "-uninstall -silent"), 0);
+    EXPECT_FALSE(Installed());
+    EXPECT_FALSE(RegistryKeyExists());
+    EXPECT_EQ(Form(), nullptr);
+    EXPECT_TRUE(waitFor([] { return trayEntries().empty(); })) << describe(trayEntries());
+    EXPECT_EQ(MailCount(), 1);
+}
