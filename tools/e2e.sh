@@ -29,6 +29,13 @@ if [ "$desktop" != shell ]; then
     WINEPREFIX=$VIGREL_WINEPREFIX wineserver -w >/dev/null 2>&1
 fi
 
+# Bring the desktop shell up now rather than on the scenario's first window, and wait for it.
+"$winerun" explorer /desktop=shell,1024x768 >/dev/null 2>&1 &
+for _ in $(seq 600); do
+    xdotool search --name 'Wine desktop' >/dev/null 2>&1 && break
+    sleep 0.1
+done
+
 sh "$here/../tests/fixtures/smtp_sink_ctl.sh" start "$sink" || exit 1
 spid=
 cleanup() {

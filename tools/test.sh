@@ -13,4 +13,8 @@ for preset in native win; do
     echo "== $preset: test"
     ctest --preset "$preset" -j2 || status=1
 done
+# The test prefixes' Wine servers stay up for the whole run; end them with it.
+for prefix in build/win/wineprefix*/; do
+    [ -d "$prefix" ] && WINEPREFIX="$PWD/$prefix" wineserver -k >/dev/null 2>&1 || true
+done
 exit $status
