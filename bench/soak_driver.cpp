@@ -79,12 +79,135 @@ int threadsOf(DWORD pid) {
     return count;
 }
 
+// The form is looked for on our own desktop first, then on every desktop of every window
+// station we may open, saying where it was found: under Wine a service's process does not
+// always share the desktop of a program started from the shell.
+HWND findForm() {
+    if (HWND form = FindWindowA(FormBlindClassName, nullptr))
+        return form;
+    struct Search {
+        HWND found = nullptr;
+        std::string where;
+    } search;
+    EnumWindowStationsA(
+        [](LPSTR station, LPARAM param) -> BOOL {
+            auto& s = *reinterpret_cast<Search*>(param);
+            HWINSTA handle = OpenWindowStationA(station, FALSE, MAXIMUM_ALLOWED);
+            if (!handle)
+                return TRUE;
+            // OpenDesktopA looks in the process's window station only.
+            HWINSTA previous = GetProcessWindowStation();
+            SetProcessWindowStation(handle);
+            s.where = station;
+            EnumDesktopsA(
+                handle,
+                [](LPSTR desktop, LPARAM param) -> BOOL {
+                    auto& s = *reinterpret_cast<Search*>(param);
+                    HDESK handle = OpenDesktopA(desktop, 0, FALSE, MAXIMUM_ALLOWED);
+                    if (!handle)
+                        return TRUE;
+                    EnumDesktopWindows(
+                        handle,
+                        [](HWND window, LPARAM param) -> BOOL {
+                            char name[64] = "";
+                            GetClassNameA(window, name, sizeof name);
+                            if (std::string(name) != FormBlindClassName)
+                                return TRUE;
+                            reinterpret_cast<Search*>(param)->found = window;
+                            return FALSE;
+                        },
+                        param);
+                    CloseDesktop(handle);
+                    if (s.found) {
+                        std::fprintf(stderr, "form found on %s\\%s\n", s.where.c_str(), desktop);
+                        return FALSE;
+                    }
+                    return TRUE;
+                },
+                param);
+            SetProcessWindowStation(previous);
+            CloseWindowStation(handle);
+            return !s.found;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// What a failed search saw: every window station and desktop, and the classes on each.
+void listDesktops() {
+    char own[256] = "";
+    GetUserObjectInformationA(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, own, sizeof own,
+                              nullptr);
+    std::fprintf(stderr, "own desktop: %s, desktop window %p, top-level:", own,
+                 static_cast<void*>(GetDesktopWindow()));
+    EnumWindows(
+        [](HWND window, LPARAM) -> BOOL {
+            char name[64] = "";
+            GetClassNameA(window, name, sizeof name);
+            std::fprintf(stderr, " %s", name);
+            return TRUE;
+        },
+        0);
+    std::fprintf(stderr, "\n");
+    EnumWindowStationsA(
+        [](LPSTR station, LPARAM) -> BOOL {
+            std::fprintf(stderr, "station %s\n", station);
+            HWINSTA handle = OpenWindowStationA(station, FALSE, MAXIMUM_ALLOWED);
+            if (!handle) {
+                std::fprintf(stderr, "  (cannot open: %lu)\n", GetLastError());
+                return TRUE;
+            }
+            HWINSTA previous = GetProcessWindowStation();
+            SetProcessWindowStation(handle);
+            EnumDesktopsA(
+                handle,
+                [](LPSTR desktop, LPARAM) -> BOOL {
+                    std::fprintf(stderr, "  desktop %s:", desktop);
+                    HDESK handle = OpenDesktopA(desktop, 0, FALSE, MAXIMUM_ALLOWED);
+                    if (handle) {
+                        EnumDesktopWindows(
+                            handle,
+                            [](HWND window, LPARAM) -> BOOL {
+                                char name[64] = "";
+                                GetClassNameA(window, name, sizeof name);
+                                std::fprintf(stderr, " %s", name);
+                                return TRUE;
+                            },
+                            0);
+                        CloseDesktop(handle);
+                    }
+                    std::fprintf(stderr, "\n");
+                    return TRUE;
+                },
+                0);
+            SetProcessWindowStation(previous);
+            CloseWindowStation(handle);
+            return TRUE;
+        },
+        0);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 4) {
         std::fprintf(stderr, "usage: soak_driver FOLDER COUNT LINES_PER_CYCLE\n");
         return 2;
+    }
+    if (argc > 4) {
+        // Start the service from here, as a Windows child, before looking for its form.
+        std::string line = std::string("\"") + argv[4] + "\"";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &info)) {
+            std::fprintf(stderr, "cannot start %s\n", argv[4]);
+            return 1;
+        }
+        WaitForSingleObject(info.hProcess, 60000);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
     }
     LogCounter log(argv[1]);
     const long count = std::atol(argv[2]);
@@ -96,10 +219,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     HWND form = nullptr;
-    for (int i = 0; i < 200 && !(form = FindWindowA(FormBlindClassName, nullptr)); ++i)
+    for (int i = 0; i < 200 && !(form = findForm()); ++i)
         Sleep(100);
     if (!form) {
         std::fprintf(stderr, "form window not found\n");
+        listDesktops();
         return 1;
     }
     const long start = log.Count();
