@@ -88,6 +88,11 @@ for _ in $(seq 600); do
     [ -n "$pid" ] && break
     sleep 0.1
 done
+if [ -z "$pid" ]; then
+    echo "the service's process did not appear" >&2
+    kill "$driver" 2>/dev/null || true
+    exit 1
+fi
 echo "service: Unix pid $pid"
 (
     start=$(date +%s.%N)
@@ -116,4 +121,5 @@ cat "$work/proc.txt"
 echo "log lines: OK $(grep -c 'OK --- ' "$folder"/log*.log | awk -F: '{s+=$NF} END {print s}')," \
     "Failed $(grep -c 'Failed --- ' "$folder"/log*.log | awk -F: '{s+=$NF} END {print s}')" \
     "(expected $cycles and $((2 * cycles)))"
+echo "cycles skipped (benchmark not reached): $(cat "$folder"/log*.log | grep -c 'Benchmark site not reached' || true)"
 echo "mails received: $(ls "$work/mail"/*.eml 2>/dev/null | wc -l) (expected $cycles)"

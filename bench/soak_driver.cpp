@@ -22,7 +22,9 @@ namespace {
 // Counts result lines in every log file of the folder, reading only what was added.
 class LogCounter {
 public:
-    explicit LogCounter(std::string folder) : folder_(std::move(folder)) {}
+    LogCounter(std::string folder, long perCycle)
+        : folder_(std::move(folder)), perCycle_(perCycle) {}
+    long Skipped() const { return skipped_; }
     long Count() {
         WIN32_FIND_DATAA found;
         HANDLE search = FindFirstFileA((folder_ + "\\log*.log").c_str(), &found);
@@ -39,6 +41,12 @@ public:
                 if (line.find("OK --- ") != std::string::npos ||
                     line.find("Failed --- ") != std::string::npos)
                     ++total_;
+                // A cycle whose benchmark fetch failed ends with this line and no results:
+                // it counts as a whole cycle's worth, and is reported.
+                if (line.find("Benchmark site not reached") != std::string::npos) {
+                    total_ += perCycle_;
+                    ++skipped_;
+                }
             }
         } while (FindNextFileA(search, &found));
         FindClose(search);
@@ -48,7 +56,9 @@ public:
 private:
     std::string folder_;
     std::map<std::string, std::streamoff> offsets_;
+    long perCycle_;
     long total_ = 0;
+    long skipped_ = 0;
 };
 
 DWORD servicePid() {
@@ -209,9 +219,9 @@ int main(int argc, char** argv) {
         CloseHandle(info.hThread);
         CloseHandle(info.hProcess);
     }
-    LogCounter log(argv[1]);
     const long count = std::atol(argv[2]);
     const long perCycle = std::atol(argv[3]);
+    LogCounter log(argv[1], perCycle);
     const DWORD pid = servicePid();
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
     if (!pid || !process) {
@@ -254,7 +264,8 @@ int main(int argc, char** argv) {
         if (cycle % 100 == 0)
             sample(cycle);
     }
-    std::printf("lines %ld\n", log.Count() - start);
+    std::printf("lines %ld, cycles skipped (benchmark not reached) %ld\n", log.Count() - start,
+                log.Skipped());
     CloseHandle(process);
     return 0;
 }
