@@ -18,6 +18,7 @@ timeout=$3
 wine_run="$root/build/win/wine-run"
 prefix="$VIGREL_WINEPREFIX"
 work=$(mktemp -d)
+echo "work folder: $work (driver.txt, proc.txt, mail/)"
 folder_win='C:\Vigrel bench'
 python3 bench/loopback_sites.py "$work/web.port" &
 web=$!
@@ -36,6 +37,25 @@ port=$(cat "$work/web.port")
 smtp=$(cat "$work/mail/port")
 
 "$wine_run" cmd /c exit 0 >/dev/null 2>&1 || true
+# Every program of the prefix, the service and the driver included, on one named Wine desktop:
+# on the default desktop, a program started from the shell does not see the windows of the
+# service, which the service manager starts (the driver's FindWindowA found nothing). The
+# service inherits its desktop from the service manager, so the setting must hold for the
+# whole prefix and the session must begin with it.
+desktop=$("$wine_run" reg query 'HKCU\Software\Wine\Explorer' /v Desktop 2>/dev/null |
+    tr -d '\r' | awk '$1 == "Desktop" { print $3 }' || true)
+if [ "$desktop" != shell ]; then
+    "$wine_run" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
+    "$wine_run" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f \
+        >/dev/null 2>&1
+    WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+    WINEPREFIX="$prefix" wineserver -w >/dev/null 2>&1 || true
+fi
+"$wine_run" explorer /desktop=shell,1024x768 >/dev/null 2>&1 &
+for _ in $(seq 1 100); do
+    xdotool search --name 'Wine desktop' >/dev/null 2>&1 && break
+    sleep 0.1
+done
 folder="$prefix/drive_c/Vigrel bench"
 mkdir -p "$folder"
 cp build/win/app/Vigrel.exe build/win/starter/Vigrelrun.exe "$folder/"
@@ -48,11 +68,17 @@ if "$wine_run" reg query 'HKLM\System\CurrentControlSet\Services\Vigrel' >/dev/n
     "$wine_run" "$folder_win\\Vigrel.exe" /UNINSTALL /SILENT || true
 fi
 "$wine_run" "$folder_win\\Vigrel.exe" /INSTALL /SILENT
-"$wine_run" "$folder_win\\Vigrelrun.exe"
+cp build/win/bench/soak_driver.exe "$folder/"
+# The driver starts the service itself (Vigrelrun.exe as its own child, as the service test
+# does): with Vigrelrun.exe started from the shell, the driver did not find the form.
+echo "driver: cycle seconds handles threads private_bytes working_set"
+"$wine_run" "$folder_win\\soak_driver.exe" "$folder_win" "$cycles" 3 "$folder_win\\Vigrelrun.exe" |
+    tr -d '\r' >"$work/driver.txt" &
+driver=$!
 
 # The Wine process of the service: its command line names Vigrel.exe, its prefix is ours.
 pid=
-for _ in $(seq 100); do
+for _ in $(seq 600); do
     for p in /proc/[0-9]*; do
         [ -r "$p/cmdline" ] || continue
         tr '\0' ' ' <"$p/cmdline" 2>/dev/null | grep -q 'Vigrel.exe' || continue
@@ -62,6 +88,11 @@ for _ in $(seq 100); do
     [ -n "$pid" ] && break
     sleep 0.1
 done
+if [ -z "$pid" ]; then
+    echo "the service's process did not appear" >&2
+    kill "$driver" 2>/dev/null || true
+    exit 1
+fi
 echo "service: Unix pid $pid"
 (
     start=$(date +%s.%N)
@@ -76,8 +107,8 @@ echo "service: Unix pid $pid"
 ) >"$work/proc.txt" &
 sampler=$!
 
-echo "driver: cycle seconds handles threads private_bytes working_set"
-"$wine_run" build/win/bench/soak_driver.exe "$folder_win" "$cycles" 3 | tr -d '\r' | tee "$work/driver.txt"
+wait "$driver" || echo "driver failed"
+cat "$work/driver.txt"
 # The last mail may still be on its way.
 for _ in $(seq 300); do
     [ "$(ls "$work/mail"/*.eml 2>/dev/null | wc -l)" -ge "$cycles" ] && break
@@ -90,4 +121,5 @@ cat "$work/proc.txt"
 echo "log lines: OK $(grep -c 'OK --- ' "$folder"/log*.log | awk -F: '{s+=$NF} END {print s}')," \
     "Failed $(grep -c 'Failed --- ' "$folder"/log*.log | awk -F: '{s+=$NF} END {print s}')" \
     "(expected $cycles and $((2 * cycles)))"
+echo "cycles skipped (benchmark not reached): $(cat "$folder"/log*.log | grep -c 'Benchmark site not reached' || true)"
 echo "mails received: $(ls "$work/mail"/*.eml 2>/dev/null | wc -l) (expected $cycles)"

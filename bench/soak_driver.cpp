@@ -22,7 +22,9 @@ namespace {
 // Counts result lines in every log file of the folder, reading only what was added.
 class LogCounter {
 public:
-    explicit LogCounter(std::string folder) : folder_(std::move(folder)) {}
+    LogCounter(std::string folder, long perCycle)
+        : folder_(std::move(folder)), perCycle_(perCycle) {}
+    long Skipped() const { return skipped_; }
     long Count() {
         WIN32_FIND_DATAA found;
         HANDLE search = FindFirstFileA((folder_ + "\\log*.log").c_str(), &found);
@@ -39,6 +41,12 @@ public:
                 if (line.find("OK --- ") != std::string::npos ||
                     line.find("Failed --- ") != std::string::npos)
                     ++total_;
+                // A cycle whose benchmark fetch failed ends with this line and no results:
+                // it counts as a whole cycle's worth, and is reported.
+                if (line.find("Benchmark site not reached") != std::string::npos) {
+                    total_ += perCycle_;
+                    ++skipped_;
+                }
             }
         } while (FindNextFileA(search, &found));
         FindClose(search);
@@ -48,7 +56,9 @@ public:
 private:
     std::string folder_;
     std::map<std::string, std::streamoff> offsets_;
+    long perCycle_;
     long total_ = 0;
+    long skipped_ = 0;
 };
 
 DWORD servicePid() {
@@ -79,6 +89,114 @@ int threadsOf(DWORD pid) {
     return count;
 }
 
+// The form is looked for on our own desktop first, then on every desktop of every window
+// station we may open, saying where it was found: under Wine a service's process does not
+// always share the desktop of a program started from the shell.
+HWND findForm() {
+    if (HWND form = FindWindowA(FormBlindClassName, nullptr))
+        return form;
+    struct Search {
+        HWND found = nullptr;
+        std::string where;
+    } search;
+    EnumWindowStationsA(
+        [](LPSTR station, LPARAM param) -> BOOL {
+            auto& s = *reinterpret_cast<Search*>(param);
+            HWINSTA handle = OpenWindowStationA(station, FALSE, MAXIMUM_ALLOWED);
+            if (!handle)
+                return TRUE;
+            // OpenDesktopA looks in the process's window station only.
+            HWINSTA previous = GetProcessWindowStation();
+            SetProcessWindowStation(handle);
+            s.where = station;
+            EnumDesktopsA(
+                handle,
+                [](LPSTR desktop, LPARAM param) -> BOOL {
+                    auto& s = *reinterpret_cast<Search*>(param);
+                    HDESK handle = OpenDesktopA(desktop, 0, FALSE, MAXIMUM_ALLOWED);
+                    if (!handle)
+                        return TRUE;
+                    EnumDesktopWindows(
+                        handle,
+                        [](HWND window, LPARAM param) -> BOOL {
+                            char name[64] = "";
+                            GetClassNameA(window, name, sizeof name);
+                            if (std::string(name) != FormBlindClassName)
+                                return TRUE;
+                            reinterpret_cast<Search*>(param)->found = window;
+                            return FALSE;
+                        },
+                        param);
+                    CloseDesktop(handle);
+                    if (s.found) {
+                        std::fprintf(stderr, "form found on %s\\%s\n", s.where.c_str(), desktop);
+                        return FALSE;
+                    }
+                    return TRUE;
+                },
+                param);
+            SetProcessWindowStation(previous);
+            CloseWindowStation(handle);
+            return !s.found;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// What a failed search saw: every window station and desktop, and the classes on each.
+void listDesktops() {
+    char own[256] = "";
+    GetUserObjectInformationA(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, own, sizeof own,
+                              nullptr);
+    std::fprintf(stderr, "own desktop: %s, desktop window %p, top-level:", own,
+                 static_cast<void*>(GetDesktopWindow()));
+    EnumWindows(
+        [](HWND window, LPARAM) -> BOOL {
+            char name[64] = "";
+            GetClassNameA(window, name, sizeof name);
+            std::fprintf(stderr, " %s", name);
+            return TRUE;
+        },
+        0);
+    std::fprintf(stderr, "\n");
+    EnumWindowStationsA(
+        [](LPSTR station, LPARAM) -> BOOL {
+            std::fprintf(stderr, "station %s\n", station);
+            HWINSTA handle = OpenWindowStationA(station, FALSE, MAXIMUM_ALLOWED);
+            if (!handle) {
+                std::fprintf(stderr, "  (cannot open: %lu)\n", GetLastError());
+                return TRUE;
+            }
+            HWINSTA previous = GetProcessWindowStation();
+            SetProcessWindowStation(handle);
+            EnumDesktopsA(
+                handle,
+                [](LPSTR desktop, LPARAM) -> BOOL {
+                    std::fprintf(stderr, "  desktop %s:", desktop);
+                    HDESK handle = OpenDesktopA(desktop, 0, FALSE, MAXIMUM_ALLOWED);
+                    if (handle) {
+                        EnumDesktopWindows(
+                            handle,
+                            [](HWND window, LPARAM) -> BOOL {
+                                char name[64] = "";
+                                GetClassNameA(window, name, sizeof name);
+                                std::fprintf(stderr, " %s", name);
+                                return TRUE;
+                            },
+                            0);
+                        CloseDesktop(handle);
+                    }
+                    std::fprintf(stderr, "\n");
+                    return TRUE;
+                },
+                0);
+            SetProcessWindowStation(previous);
+            CloseWindowStation(handle);
+            return TRUE;
+        },
+        0);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -86,9 +204,24 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: soak_driver FOLDER COUNT LINES_PER_CYCLE\n");
         return 2;
     }
-    LogCounter log(argv[1]);
+    if (argc > 4) {
+        // Start the service from here, as a Windows child, before looking for its form.
+        std::string line = std::string("\"") + argv[4] + "\"";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &info)) {
+            std::fprintf(stderr, "cannot start %s\n", argv[4]);
+            return 1;
+        }
+        WaitForSingleObject(info.hProcess, 60000);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
     const long count = std::atol(argv[2]);
     const long perCycle = std::atol(argv[3]);
+    LogCounter log(argv[1], perCycle);
     const DWORD pid = servicePid();
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
     if (!pid || !process) {
@@ -96,10 +229,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     HWND form = nullptr;
-    for (int i = 0; i < 200 && !(form = FindWindowA(FormBlindClassName, nullptr)); ++i)
+    for (int i = 0; i < 200 && !(form = findForm()); ++i)
         Sleep(100);
     if (!form) {
         std::fprintf(stderr, "form window not found\n");
+        listDesktops();
         return 1;
     }
     const long start = log.Count();
@@ -130,7 +264,8 @@ int main(int argc, char** argv) {
         if (cycle % 100 == 0)
             sample(cycle);
     }
-    std::printf("lines %ld\n", log.Count() - start);
+    std::printf("lines %ld, cycles skipped (benchmark not reached) %ld\n", log.Count() - start,
+                log.Skipped());
     CloseHandle(process);
     return 0;
 }
