@@ -1,6 +1,7 @@
 // Vigrel.exe and Vigrelrun.exe against Wine's own service manager, in a prefix of their own,
 // installed into a folder whose path holds a blank. Every test removes what it registered.
 #include "fixtures/http_peer_win.h"
+#include "fixtures/vigrel_service_win.h"
 #include "app/frmblind_win.h"
 
 #include <gtest/gtest.h>
@@ -17,36 +18,6 @@
 #include <thread>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Polls until the condition holds or the bound passes; never a bare sleep.
-bool waitFor(const std::function<bool()>& condition, int boundMs = 20000) {
-    const auto end = Clock::now() + std::chrono::milliseconds(boundMs);
-    while (Clock::now() < end) {
-        if (condition())
-            return true;
-        ::Sleep(50);
-    }
-    return condition();
-}
-
-std::string fromUnix(const char* path) {
-    std::string p = std::string("Z:") + path;
-    for (char& c : p)
-        if (c == '/')
-            c = '\\';
-    return p;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 struct Process {
     HANDLE handle = nullptr;
@@ -209,75 +180,9 @@ protected:
         }
     }
 
-    // The service manager's view.
-    static SC_HANDLE OpenVigrel() {
-        SC_HANDLE manager = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        SC_HANDLE service =
-            manager ? ::OpenServiceA(manager, "Vigrel", SERVICE_ALL_ACCESS) : nullptr;
-        if (manager)
-            ::CloseServiceHandle(manager);
-        return service;
-    }
-    static bool Installed() {
-        SC_HANDLE s = OpenVigrel();
-        if (s)
-            ::CloseServiceHandle(s);
-        return s != nullptr;
-    }
-    static SERVICE_STATUS_PROCESS Status() {
-        SERVICE_STATUS_PROCESS status = {};
-        if (SC_HANDLE s = OpenVigrel()) {
-            DWORD needed = 0;
-            ::QueryServiceStatusEx(s, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                   sizeof status, &needed);
-            ::CloseServiceHandle(s);
-        }
-        return status;
-    }
     static bool WaitForState(DWORD state, int boundMs = 20000) {
         return waitFor([&] { return Status().dwCurrentState == state; }, boundMs);
     }
-    static bool Control(DWORD code) {
-        SC_HANDLE s = OpenVigrel();
-        SERVICE_STATUS status;
-        const bool ok = s && ::ControlService(s, code, &status);
-        if (s)
-            ::CloseServiceHandle(s);
-        return ok;
-    }
-    static std::string RegisteredPath() {
-        std::string path;
-        if (SC_HANDLE s = OpenVigrel()) {
-            DWORD needed = 0;
-            ::QueryServiceConfigA(s, nullptr, 0, &needed);
-            std::string buffer(needed, '\0');
-            auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
-            if (::QueryServiceConfigA(s, config, needed, &needed))
-                path = config->lpBinaryPathName;
-            ::CloseServiceHandle(s);
-        }
-        return path;
-    }
-
-    // Stops the service if it runs, waits for its process to end, and deletes it.
-    static void removeService() {
-        const SERVICE_STATUS_PROCESS status = Status();
-        if (status.dwCurrentState != 0 && status.dwCurrentState != SERVICE_STOPPED) {
-            HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId);
-            Control(SERVICE_CONTROL_STOP);
-            WaitForState(SERVICE_STOPPED);
-            if (process) {
-                ::WaitForSingleObject(process, 20000);
-                ::CloseHandle(process);
-            }
-        }
-        if (SC_HANDLE s = OpenVigrel()) {
-            ::DeleteService(s);
-            ::CloseServiceHandle(s);
-        }
-        waitFor([] { return !Installed(); }, 5000);
-    }
-
     void Install() {
         Process p = Start(vigrel_, "/INSTALL /SILENT");
         ASSERT_EQ(p.Wait(), 0);
@@ -309,20 +214,14 @@ std::string Service::starter_;
 TEST_F(Service, SilentInstallRegistersQuotedPathAndUninstallSwitchesRemove) {
     Install();
     // Quoted, so that the blank in the folder cannot split the command line.
-    EXPECT_EQ(RegisteredPath(), "\"" + vigrel_ + "\"");
-    SC_HANDLE s = OpenVigrel();
-    ASSERT_TRUE(s);
-    DWORD needed = 0;
-    ::QueryServiceConfigA(s, nullptr, 0, &needed);
-    std::string buffer(needed, '\0');
-    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
-    ASSERT_TRUE(::QueryServiceConfigA(s, config, needed, &needed));
-    ::CloseServiceHandle(s);
-    EXPECT_EQ(config->dwServiceType, 0x110u);
-    EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
-    EXPECT_EQ(config->dwErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
-    EXPECT_STREQ(config->lpDisplayName, "Vigrel");
-    EXPECT_STREQ(config->lpServiceStartName, "LocalSystem");
+    EXPECT_EQ(QueryConfig().binaryPath, "\"" + vigrel_ + "\"");
+    const VigrelConfig config = QueryConfig();
+    ASSERT_TRUE(config.found);
+    EXPECT_EQ(config.serviceType, 0x110u);
+    EXPECT_EQ(config.startType, static_cast<DWORD>(SERVICE_AUTO_START));
+    EXPECT_EQ(config.errorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+    EXPECT_EQ(config.displayName, "Vigrel");
+    EXPECT_EQ(config.startName, "LocalSystem");
 
     Process lower = Start(vigrel_, "-uninstall -silent");
     EXPECT_EQ(lower.Wait(), 0);

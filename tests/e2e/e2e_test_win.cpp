@@ -9,6 +9,7 @@
 #include "app/res/resource.h"
 #include "desktop_support_win.h"
 #include "fixtures/http_peer_win.h"
+#include "fixtures/vigrel_service_win.h"
 #include "settings/frmsettings.h"
 
 #include <commctrl.h>
@@ -27,35 +28,6 @@
 #include <vector>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-bool waitFor(const std::function<bool()>& condition, int boundMs = 30000) {
-    const auto end = Clock::now() + std::chrono::milliseconds(boundMs);
-    while (Clock::now() < end) {
-        if (condition())
-            return true;
-        ::Sleep(50);
-    }
-    return condition();
-}
-
-std::string fromUnix(const std::string& path) {
-    std::string p = "Z:" + path;
-    for (char& c : p)
-        if (c == '/')
-            c = '\\';
-    return p;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 size_t count(const std::string& text, const std::string& part) {
     size_t n = 0;
@@ -336,57 +308,6 @@ protected:
     }
 
     // --- the service manager's view ---
-    static SC_HANDLE OpenVigrel() {
-        SC_HANDLE manager = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        SC_HANDLE service =
-            manager ? ::OpenServiceA(manager, "Vigrel", SERVICE_ALL_ACCESS) : nullptr;
-        if (manager)
-            ::CloseServiceHandle(manager);
-        return service;
-    }
-    static bool Installed() {
-        SC_HANDLE s = OpenVigrel();
-        if (s)
-            ::CloseServiceHandle(s);
-        return s != nullptr;
-    }
-    static SERVICE_STATUS_PROCESS Status() {
-        SERVICE_STATUS_PROCESS status{};
-        if (SC_HANDLE s = OpenVigrel()) {
-            DWORD needed = 0;
-            ::QueryServiceStatusEx(s, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                   sizeof status, &needed);
-            ::CloseServiceHandle(s);
-        }
-        return status;
-    }
-    static DWORD State() { return Status().dwCurrentState; }
-    static DWORD StartType() {
-        DWORD type = 0;
-        if (SC_HANDLE s = OpenVigrel()) {
-            DWORD needed = 0;
-            ::QueryServiceConfigA(s, nullptr, 0, &needed);
-            std::vector<BYTE> buffer(needed);
-            auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
-            if (needed && ::QueryServiceConfigA(s, config, needed, &needed))
-                type = config->dwStartType;
-            ::CloseServiceHandle(s);
-        }
-        return type;
-    }
-    static std::string BinaryPath() {
-        std::string path;
-        if (SC_HANDLE s = OpenVigrel()) {
-            DWORD needed = 0;
-            ::QueryServiceConfigA(s, nullptr, 0, &needed);
-            std::vector<BYTE> buffer(needed);
-            auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
-            if (needed && ::QueryServiceConfigA(s, config, needed, &needed))
-                path = config->lpBinaryPathName;
-            ::CloseServiceHandle(s);
-        }
-        return path;
-    }
     static bool RegistryKeyExists() {
         HKEY key = nullptr;
         if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\Vigrel", 0,
@@ -394,32 +315,6 @@ protected:
             return false;
         ::RegCloseKey(key);
         return true;
-    }
-
-    // Stops the service however it runs and deletes it; nothing may stay registered, since the
-    // prefix starts auto-start services whenever it comes up.
-    static void removeService() {
-        const SERVICE_STATUS_PROCESS status = Status();
-        if (status.dwCurrentState != 0 && status.dwCurrentState != SERVICE_STOPPED) {
-            HANDLE process =
-                ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, status.dwProcessId);
-            if (SC_HANDLE s = OpenVigrel()) {
-                SERVICE_STATUS ignored;
-                ::ControlService(s, SERVICE_CONTROL_STOP, &ignored);
-                ::CloseServiceHandle(s);
-            }
-            if (process) {
-                if (::WaitForSingleObject(process, 20000) != WAIT_OBJECT_0)
-                    ::TerminateProcess(process, 1);
-                ::CloseHandle(process);
-            }
-            waitFor([] { return State() == SERVICE_STOPPED; }, 20000);
-        }
-        if (SC_HANDLE s = OpenVigrel()) {
-            ::DeleteService(s);
-            ::CloseServiceHandle(s);
-        }
-        waitFor([] { return !Installed(); }, 10000);
     }
 
     // --- the program's windows ---
@@ -556,7 +451,7 @@ TEST_F(Scenario, FromInstallToUninstall) {
     // 1. Install from a folder with a blank in its path.
     ASSERT_EQ(Run(vigrel_, "-install -silent"), 0);
     ASSERT_TRUE(Installed());
-    EXPECT_EQ(BinaryPath(), "\"" + vigrel_ + "\"");
+    EXPECT_EQ(QueryConfig().binaryPath, "\"" + vigrel_ + "\"");
 
     // 2. Benchmark and pages on loopback, a cycle a minute, mail on; start through the starter.
     {
@@ -644,8 +539,8 @@ TEST_F(Scenario, FromInstallToUninstall) {
         ASSERT_TRUE(dialog.Click(idBitBtn3));
         ASSERT_TRUE(dialog.Closed());
     }
-    EXPECT_TRUE(waitFor([] { return StartType() == SERVICE_DEMAND_START; }))
-        << "start type " << StartType();
+    EXPECT_TRUE(waitFor([] { return QueryConfig().startType == SERVICE_DEMAND_START; }))
+        << "start type " << QueryConfig().startType;
     EXPECT_TRUE(waitFor([&] {
         const std::string ini = readFile(IniPath());
         return contains(ini, "TimeSpan=5\r\n") && contains(ini, "Filter=2\r\n") &&
@@ -668,8 +563,8 @@ TEST_F(Scenario, FromInstallToUninstall) {
     EXPECT_TRUE(WaitForLog(mark, Line("Settings Changed")));
     EXPECT_EQ(count(Log().substr(mark), "Settings Changed"), 1u)
         << "logged at level 2: " << Log().substr(mark);
-    EXPECT_TRUE(waitFor([] { return StartType() == SERVICE_AUTO_START; }))
-        << "start type " << StartType();
+    EXPECT_TRUE(waitFor([] { return QueryConfig().startType == SERVICE_AUTO_START; }))
+        << "start type " << QueryConfig().startType;
     {
         const std::string ini = readFile(IniPath());
         EXPECT_TRUE(contains(ini, "TimeSpan=5\r\n")) << ini;
