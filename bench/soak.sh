@@ -9,6 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+. tools/wine-desktop.sh
 if [ "${1:-}" != "--inside" ]; then
     export VIGREL_WINEPREFIX="${VIGREL_WINEPREFIX:-$root/build/win/wineprefix-bench}"
     exec tools/with-xvfb.sh bash "$0" --inside "${1:-2000}" "${2:-200}"
@@ -39,23 +40,8 @@ smtp=$(cat "$work/mail/port")
 "$wine_run" cmd /c exit 0 >/dev/null 2>&1 || true
 # Every program of the prefix, the service and the driver included, on one named Wine desktop:
 # on the default desktop, a program started from the shell does not see the windows of the
-# service, which the service manager starts (the driver's FindWindowA found nothing). The
-# service inherits its desktop from the service manager, so the setting must hold for the
-# whole prefix and the session must begin with it.
-desktop=$("$wine_run" reg query 'HKCU\Software\Wine\Explorer' /v Desktop 2>/dev/null |
-    tr -d '\r' | awk '$1 == "Desktop" { print $3 }' || true)
-if [ "$desktop" != shell ]; then
-    "$wine_run" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
-    "$wine_run" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f \
-        >/dev/null 2>&1
-    WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
-    WINEPREFIX="$prefix" wineserver -w >/dev/null 2>&1 || true
-fi
-"$wine_run" explorer /desktop=shell,1024x768 >/dev/null 2>&1 &
-for _ in $(seq 1 100); do
-    xdotool search --name 'Wine desktop' >/dev/null 2>&1 && break
-    sleep 0.1
-done
+# service, which the service manager starts (the driver's FindWindowA found nothing).
+vigrel_shared_desktop "$wine_run" "$prefix"
 folder="$prefix/drive_c/Vigrel bench"
 mkdir -p "$folder"
 cp build/win/app/Vigrel.exe build/win/starter/Vigrelrun.exe "$folder/"

@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+. tools/wine-desktop.sh
 
 if [ "${1:-}" != "--inside" ]; then
     bash tools/setup.sh
@@ -57,22 +58,7 @@ done
 
 step "Prefix $prefix (created on first use)"
 "$wine_run" cmd /c exit 0 >/dev/null 2>&1 || true
-# Every program of the prefix, the service included, on one Wine desktop with a task bar, so
-# that the notification area exists. A session begun on another desktop is restarted.
-desktop=$("$wine_run" reg query 'HKCU\Software\Wine\Explorer' /v Desktop 2>/dev/null |
-    tr -d '\r' | awk '$1 == "Desktop" { print $3 }' || true)
-if [ "$desktop" != shell ]; then
-    "$wine_run" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
-    "$wine_run" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f \
-        >/dev/null 2>&1
-    WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
-    WINEPREFIX="$prefix" wineserver -w >/dev/null 2>&1 || true
-fi
-"$wine_run" explorer /desktop=shell,1024x768 >/dev/null 2>&1 &
-for _ in $(seq 1 100); do
-    xdotool search --name 'Wine desktop' >/dev/null 2>&1 && break
-    sleep 0.1
-done
+vigrel_shared_desktop "$wine_run" "$prefix"
 folder="$prefix/drive_c/Program Files/Vigrel"
 mkdir -p "$folder"
 cp build/win/app/Vigrel.exe build/win/starter/Vigrelrun.exe "$folder/"

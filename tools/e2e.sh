@@ -13,28 +13,13 @@ set -uo pipefail
 build=$1
 shift
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/wine-desktop.sh"
 winerun=$build/wine-run
 artifacts=$build/artifacts
 sink=$build/e2e-mail
 mkdir -p "$artifacts"
 
-desktop=$(timeout 120 "$winerun" reg query 'HKCU\Software\Wine\Explorer' /v Desktop 2>/dev/null |
-    tr -d '\r' | awk '$1 == "Desktop" { print $3 }')
-if [ "$desktop" != shell ]; then
-    timeout 60 "$winerun" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
-    timeout 60 "$winerun" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f \
-        >/dev/null 2>&1
-    # The session that is up now started on the default desktop: begin a new one.
-    WINEPREFIX=$VIGREL_WINEPREFIX wineserver -k >/dev/null 2>&1
-    WINEPREFIX=$VIGREL_WINEPREFIX wineserver -w >/dev/null 2>&1
-fi
-
-# Bring the desktop shell up now rather than on the scenario's first window, and wait for it.
-"$winerun" explorer /desktop=shell,1024x768 >/dev/null 2>&1 &
-for _ in $(seq 600); do
-    xdotool search --name 'Wine desktop' >/dev/null 2>&1 && break
-    sleep 0.1
-done
+vigrel_shared_desktop "$winerun" "$VIGREL_WINEPREFIX"
 
 sh "$here/../tests/fixtures/smtp_sink_ctl.sh" start "$sink" || exit 1
 spid=
@@ -45,19 +30,8 @@ cleanup() {
 trap cleanup EXIT
 
 export VIGREL_SNAPSHOT_DIR=$artifacts
-(
-    while :; do
-        for req in "$artifacts"/*.req; do
-            [ -e "$req" ] || continue
-            name=${req%.req}
-            import -window root "$name.png.tmp.png" >/dev/null 2>&1 &&
-                mv -f "$name.png.tmp.png" "$name.png"
-            rm -f "$req"
-        done
-        sleep 0.1
-    done
-) &
-spid=$!
+vigrel_snapshot_server "$artifacts"
+spid=$VIGREL_SNAPSHOT_PID
 
 VIGREL_SINK_DIR=$sink "$winerun" "$@"
 status=$?

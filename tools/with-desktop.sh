@@ -28,6 +28,7 @@ if ((!$#)); then
 fi
 
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/wine-desktop.sh"
 build=${VIGREL_BUILD_DIR:-$here/../build/win}
 winerun=$build/wine-run
 artifacts=${artifacts:-$build/artifacts}
@@ -82,19 +83,8 @@ done
 
 # Screenshot service for the program under test.
 export VIGREL_SNAPSHOT_DIR=$artifacts
-(
-    while :; do
-        for req in "$artifacts"/*.req; do
-            [ -e "$req" ] || continue
-            name=${req%.req}
-            import -window root "$name.png.tmp.png" >/dev/null 2>&1 &&
-                mv -f "$name.png.tmp.png" "$name.png"
-            rm -f "$req"
-        done
-        sleep 0.1
-    done
-) &
-spid=$!
+vigrel_snapshot_server "$artifacts"
+spid=$VIGREL_SNAPSHOT_PID
 
 timeout --kill-after=10 "$bound" "$@"
 status=$?
