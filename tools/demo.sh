@@ -2,7 +2,10 @@
 # Sets everything up, builds the Windows programs and runs the monitor on a built-in demo
 # configuration served on loopback, so that it works without any network:
 # installs the service into a private Wine prefix (in a folder with a blank in its path),
-# starts it through Vigrelrun.exe, shows what it logged, then stops and uninstalls it.
+# starts it through Vigrelrun.exe, shows what it logged, what its icon in the notification area
+# shows (with a picture of the screen in build/win/artifacts/demo-tray.png) and the alert mail,
+# then stops and uninstalls it. On a display of your own the Wine desktop window shows the
+# monitor running until you press Enter.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -18,19 +21,26 @@ if [ "${1:-}" != "--inside" ]; then
     export VIGREL_WINEPREFIX="$root/build/win/wineprefix-demo"
     if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
         status=0
-        bash "$0" --inside || status=$?
+        bash "$0" --inside on-screen || status=$?
         WINEPREFIX="$VIGREL_WINEPREFIX" wineserver -k >/dev/null 2>&1 || true
         exit $status
     fi
     exec tools/with-xvfb.sh bash "$0" --inside
 fi
 
-wine_run="$root/build/win/wine-run"
+# The build tree of the win preset (a test of the demo names its own).
+build="${VIGREL_BUILD:-$root/build/win}"
+wine_run="$build/wine-run"
+# On the user's own display the demo waits for Enter before it stops the monitor.
+interactive=0
+[ "${2:-}" = on-screen ] && interactive=1
 prefix="$VIGREL_WINEPREFIX"
-site="$root/build/win/demo-site"
+site="$build/demo-site"
 folder_win='C:\Program Files\Vigrel'
 
 step() { printf '\n== %s\n' "$*"; }
+# What did not work as it should; the demo ends with exit code 1 when anything did not.
+problems=()
 
 # A tiny web site on loopback: "/" answers 200, "/gone" answers 404.
 mkdir -p "$site"
@@ -39,11 +49,19 @@ port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); p
 python3 -m http.server "$port" --bind 127.0.0.1 --directory "$site" >/dev/null 2>&1 &
 server=$!
 # A real SMTP server on loopback receives the alert mail.
-mail="$root/build/win/demo-mail"
+mail="$build/demo-mail"
 rm -rf "$mail"
 /usr/bin/python3 tests/fixtures/smtp_sink.py "$mail" >/dev/null 2>&1 &
 sink=$!
-cleanup() { kill "$server" "$sink" 2>/dev/null || true; }
+viewer=
+snapshots=
+quit="$build/demo-quit"
+rm -f "$quit"
+cleanup() {
+    touch "$quit"
+    [ -n "$viewer" ] && { timeout 20 tail --pid="$viewer" -f /dev/null || kill "$viewer"; }
+    kill "$server" "$sink" $snapshots 2>/dev/null || true
+}
 trap cleanup EXIT
 for _ in $(seq 1 100); do
     [ -f "$mail/port" ] && break
@@ -59,9 +77,19 @@ done
 step "Prefix $prefix (created on first use)"
 "$wine_run" cmd /c exit 0 >/dev/null 2>&1 || true
 vigrel_shared_desktop "$wine_run" "$prefix"
+# The demo's own window program keeps the desktop open (the service alone does not), reads the
+# service's icon and has the screen photographed.
+artifacts="$build/artifacts"
+mkdir -p "$artifacts"
+rm -f "$artifacts"/demo-*.png
+vigrel_snapshot_server "$artifacts"
+snapshots=$VIGREL_SNAPSHOT_PID
+VIGREL_SNAPSHOT_DIR="$artifacts" "$wine_run" "$build/tools/trayview.exe" \
+    "$folder_win\\Vigrel.exe" "Z:$quit" >"$build/demo-trayview.out" 2>&1 &
+viewer=$!
 folder="$prefix/drive_c/Program Files/Vigrel"
 mkdir -p "$folder"
-cp build/win/app/Vigrel.exe build/win/starter/Vigrelrun.exe "$folder/"
+cp "$build/app/Vigrel.exe" "$build/starter/Vigrelrun.exe" "$folder/"
 rm -f "$folder"/log*.log
 printf '[General]\r\nBenchmark=127.0.0.1:%s/\r\nStartOnStartup=1\r\nTimeSpan=1\r\nTimeOut=3000\r\n[Log]\r\nFilter=0\r\n[SMTP]\r\nTo=admin@localhost\r\nFrom=vigrel@localhost\r\nActive=1\r\nServer=127.0.0.1\r\nPort=%s\r\nUserID=vigrel-demo\r\n[URLS]\r\nhttp://127.0.0.1:%s/=\r\nhttp://127.0.0.1:%s/gone=\r\n' \
     "$port" "$smtp_port" "$port" "$port" >"$folder/Vigrel.INI"
@@ -91,6 +119,23 @@ for _ in $(seq 1 200); do
     sleep 0.1
 done
 [ -n "$log" ] && sed 's/\r$//; s/^/    /' "$log"
+[ -n "$log" ] && grep -q 'Failed ---' "$log" || problems+=("no check cycle in the log")
+
+step "Notification area"
+for _ in $(seq 1 1200); do
+    grep -q 'screenshots:' "$build/demo-trayview.out" && break
+    kill -0 "$viewer" 2>/dev/null || break
+    sleep 0.1
+done
+tr -d '\r' <"$build/demo-trayview.out"
+grep -q 'icon: sites down' "$build/demo-trayview.out" || problems+=("no icon with the sites down")
+for shot in demo-tray demo-menu; do
+    if [ -f "$artifacts/$shot.png" ]; then
+        echo "    picture of the screen: $artifacts/$shot.png"
+    else
+        problems+=("no picture $shot.png")
+    fi
+done
 
 step "Alert mail received by the loopback SMTP server"
 for _ in $(seq 1 300); do
@@ -101,6 +146,12 @@ if [ -f "$mail/001.eml" ]; then
     sed 's/\r$//; s/^/    /' "$mail/001.env" "$mail/001.eml"
 else
     echo "    (no mail arrived)"
+    problems+=("no alert mail")
+fi
+
+if [ "$interactive" = 1 ] && [ -t 0 ]; then
+    printf '\nThe monitor runs on the "Wine desktop" window; press Enter to stop it. '
+    read -r _ || true
 fi
 
 step "Stop: Vigrelrun.exe stop"
@@ -114,3 +165,9 @@ if "$wine_run" reg query 'HKLM\System\CurrentControlSet\Services\Vigrel' >/dev/n
     exit 1
 fi
 echo "Service removed."
+
+if ((${#problems[@]})); then
+    printf '\nThe demo did not work as it should:\n'
+    printf '    %s\n' "${problems[@]}"
+    exit 1
+fi

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ g++-mingw-w64-x86-64-posix googletest
-    wine64 xvfb xauth x11-utils xdotool imagemagick
+    wine wine64 xvfb xauth x11-utils xdotool imagemagick
     python3 python3-aiosmtpd clang nsis zip
 )
 
