@@ -1,7 +1,8 @@
 // The demo's window on the monitor: stays on the Wine desktop while the demo runs (a desktop
 // shell closes once no program of its own is left on it, and the service does not count),
 // waits for the service's icon to show the result of its first check cycle, says what the
-// icon shows, has a picture of the screen taken and waits until the demo is over.
+// icon shows, has a picture of the screen taken, clicks the icon so that the menu of the sites
+// down opens, has that photographed too and waits until the demo is over.
 //
 //   trayview.exe VIGREL_EXE QUIT_FILE
 //
