@@ -1,10 +1,12 @@
 // The system as a user meets it: the service installed from a folder with a blank in its path,
 // started through the starter, watching pages of a loopback web server, showing its state in
-// the notification area of a Wine desktop shell, mailing a real SMTP server on loopback, its
-// settings changed in the dialog, ended from the menu, started and stopped again, removed.
+// the notification area of a Wine desktop shell (and again after a new task bar), mailing a real
+// SMTP server on loopback, its settings changed in the dialog, ended from the menu, started and
+// stopped again, removed.
 //
 // Runs through tools/e2e.sh, which provides the desktop, the SMTP server (VIGREL_SINK_DIR),
 // screenshots (VIGREL_SNAPSHOT_DIR) and the final reading of the mail with Python.
+#include "app/csimpletray.h"
 #include "app/frmblind_win.h"
 #include "app/res/resource.h"
 #include "desktop_support_win.h"
@@ -17,6 +19,8 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <algorithm>
 #include <chrono>
@@ -363,6 +367,22 @@ TEST_F(Scenario, FromInstallToUninstall) {
         return contains(ini, "TimeSpan=5\r\n") && contains(ini, "Filter=2\r\n") &&
                contains(ini, "StartOnStartup=0\r\n");
     })) << readFile(IniPath());
+
+    // A new task bar, as after the shell restarted: the old one took the icon with it. The
+    // icon comes back with image 0 and the last tip, and the event is logged even at level 2.
+    EXPECT_TRUE(WaitForTray(3, "Disconnected !"));
+    {
+        NOTIFYICONDATAA gone{};
+        gone.cbSize = sizeof gone;
+        gone.hWnd = Form();
+        gone.uID = TrayIconId;
+        ASSERT_TRUE(::Shell_NotifyIconA(NIM_DELETE, &gone));
+    }
+    EXPECT_TRUE(waitFor([] { return trayEntries().empty(); })) << describe(trayEntries());
+    mark = Log().size();
+    ASSERT_TRUE(::PostMessageA(Form(), ::RegisterWindowMessageA("TaskbarCreated"), 0, 0));
+    EXPECT_TRUE(WaitForLog(mark, Line("Taskbar created"))) << Log().substr(mark);
+    EXPECT_TRUE(WaitForTray(0, "Disconnected !"));
 
     // Second round: all events again and with Windows; now the change is logged.
     ASSERT_TRUE(Choose(cmdSettings1));
