@@ -3,6 +3,7 @@
 //   cycle_overhead.exe [rounds=7] [urls=200]
 // Rounds alternate which contender goes first; one unrecorded warm-up round precedes them.
 #include "bench_servers_win.h"
+#include "bench_stats.h"
 
 #include "monitor/checkcycle.h"
 #include "monitor/urlprobe_win.h"
@@ -98,12 +99,6 @@ double threadsOnly(size_t count) {
         ::CloseHandle(thread);
     }
     return seconds(start);
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 } // namespace

@@ -143,6 +143,38 @@ HWND findForm() {
     return search.found;
 }
 
+BOOL CALLBACK printClassName(HWND window, LPARAM) {
+    char name[64] = "";
+    GetClassNameA(window, name, sizeof name);
+    std::fprintf(stderr, " %s", name);
+    return TRUE;
+}
+
+BOOL CALLBACK printDesktop(LPSTR desktop, LPARAM) {
+    std::fprintf(stderr, "  desktop %s:", desktop);
+    if (HDESK handle = OpenDesktopA(desktop, 0, FALSE, MAXIMUM_ALLOWED)) {
+        EnumDesktopWindows(handle, printClassName, 0);
+        CloseDesktop(handle);
+    }
+    std::fprintf(stderr, "\n");
+    return TRUE;
+}
+
+BOOL CALLBACK printStation(LPSTR station, LPARAM) {
+    std::fprintf(stderr, "station %s\n", station);
+    HWINSTA handle = OpenWindowStationA(station, FALSE, MAXIMUM_ALLOWED);
+    if (!handle) {
+        std::fprintf(stderr, "  (cannot open: %lu)\n", GetLastError());
+        return TRUE;
+    }
+    HWINSTA previous = GetProcessWindowStation();
+    SetProcessWindowStation(handle);
+    EnumDesktopsA(handle, printDesktop, 0);
+    SetProcessWindowStation(previous);
+    CloseWindowStation(handle);
+    return TRUE;
+}
+
 // What a failed search saw: every window station and desktop, and the classes on each.
 void listDesktops() {
     char own[256] = "";
@@ -150,51 +182,9 @@ void listDesktops() {
                               nullptr);
     std::fprintf(stderr, "own desktop: %s, desktop window %p, top-level:", own,
                  static_cast<void*>(GetDesktopWindow()));
-    EnumWindows(
-        [](HWND window, LPARAM) -> BOOL {
-            char name[64] = "";
-            GetClassNameA(window, name, sizeof name);
-            std::fprintf(stderr, " %s", name);
-            return TRUE;
-        },
-        0);
+    EnumWindows(printClassName, 0);
     std::fprintf(stderr, "\n");
-    EnumWindowStationsA(
-        [](LPSTR station, LPARAM) -> BOOL {
-            std::fprintf(stderr, "station %s\n", station);
-            HWINSTA handle = OpenWindowStationA(station, FALSE, MAXIMUM_ALLOWED);
-            if (!handle) {
-                std::fprintf(stderr, "  (cannot open: %lu)\n", GetLastError());
-                return TRUE;
-            }
-            HWINSTA previous = GetProcessWindowStation();
-            SetProcessWindowStation(handle);
-            EnumDesktopsA(
-                handle,
-                [](LPSTR desktop, LPARAM) -> BOOL {
-                    std::fprintf(stderr, "  desktop %s:", desktop);
-                    HDESK handle = OpenDesktopA(desktop, 0, FALSE, MAXIMUM_ALLOWED);
-                    if (handle) {
-                        EnumDesktopWindows(
-                            handle,
-                            [](HWND window, LPARAM) -> BOOL {
-                                char name[64] = "";
-                                GetClassNameA(window, name, sizeof name);
-                                std::fprintf(stderr, " %s", name);
-                                return TRUE;
-                            },
-                            0);
-                        CloseDesktop(handle);
-                    }
-                    std::fprintf(stderr, "\n");
-                    return TRUE;
-                },
-                0);
-            SetProcessWindowStation(previous);
-            CloseWindowStation(handle);
-            return TRUE;
-        },
-        0);
+    EnumWindowStationsA(printStation, 0);
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 // status every millisecond and notes when the service reports SERVICE_RUNNING and when the
 // starter ends; then stops the service with "STARTER stop" and waits until its process is
 // gone. Prints one line per run and the medians, in milliseconds.
+#include "bench_stats.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -41,12 +43,6 @@ bool query(SC_HANDLE service, SERVICE_STATUS_PROCESS& status) {
     DWORD needed = 0;
     return QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
                                 sizeof status, &needed) != 0;
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 } // namespace

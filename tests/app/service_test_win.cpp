@@ -92,14 +92,7 @@ protected:
             << peer_.Url("/notfound") << "=\r\n";
     }
 
-    std::string TodaysLogPath() const {
-        SYSTEMTIME now;
-        ::GetLocalTime(&now);
-        char name[32];
-        std::snprintf(name, sizeof name, "\\log%04d%02d%02d.log", now.wYear, now.wMonth, now.wDay);
-        return folder_ + name;
-    }
-    std::string Log() const { return readFile(TodaysLogPath()); }
+    std::string Log() const { return readFile(TodaysLogPath(folder_)); }
     bool WaitForLog(const std::string& part, int boundMs = 20000) {
         return waitFor([&] { return contains(Log(), part); }, boundMs);
     }
@@ -232,7 +225,7 @@ TEST_F(Service, SilentInstallRegistersQuotedPathAndUninstallSwitchesRemove) {
     EXPECT_EQ(upper.Wait(), 0);
     EXPECT_FALSE(Installed());
     // No form was built for any of these: no log at all.
-    EXPECT_EQ(::GetFileAttributesA(TodaysLogPath().c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(::GetFileAttributesA(TodaysLogPath(folder_).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(Service, MessagesWithoutSilentAndFailureTextsEvenWithIt) {
@@ -265,7 +258,7 @@ TEST_F(Service, NoSwitchMeansANonServiceStartWithoutForm) {
         EXPECT_FALSE(Installed()) << args;
         EXPECT_TRUE(OneErrorEntry(EventsSince(mark))) << args;
     }
-    EXPECT_EQ(::GetFileAttributesA(TodaysLogPath().c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(::GetFileAttributesA(TodaysLogPath(folder_).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(Service, DirectStartRunsOneCycleLogsTheDispatcherErrorAndEnds) {
@@ -321,18 +314,18 @@ TEST_F(Service, LevelTwoDayWithoutFailuresLeavesNoFile) {
             << peer_.Url("/ok") << "=\r\n";
     }
     EXPECT_EQ(Start(vigrel_, "").Wait(), 0);
-    EXPECT_EQ(::GetFileAttributesA(TodaysLogPath().c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(::GetFileAttributesA(TodaysLogPath(folder_).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(Service, UnopenableLogLosesLinesAndTheProgramRuns) {
-    ASSERT_TRUE(::CreateDirectoryA(TodaysLogPath().c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryA(TodaysLogPath(folder_).c_str(), nullptr));
     const size_t mark = EventsMark();
     Process p = Start(vigrel_, "");
     EXPECT_EQ(p.Wait(), 0);
     // It ran to its end: the dispatcher's failure was reported.
     EXPECT_TRUE(OneErrorEntry(EventsSince(mark)));
-    EXPECT_TRUE(::GetFileAttributesA(TodaysLogPath().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
-    ::RemoveDirectoryA(TodaysLogPath().c_str());
+    EXPECT_TRUE(::GetFileAttributesA(TodaysLogPath(folder_).c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    ::RemoveDirectoryA(TodaysLogPath(folder_).c_str());
 }
 
 TEST_F(Service, StarterRunsItPauseAndContinueWhileCyclesGoOnStarterStops) {

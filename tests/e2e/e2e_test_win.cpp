@@ -80,13 +80,7 @@ protected:
 
     // --- the program's files ---
     std::string IniPath() const { return folder_ + "\\Vigrel.INI"; }
-    std::string LogPath() const {
-        SYSTEMTIME now;
-        ::GetLocalTime(&now);
-        char name[32];
-        std::snprintf(name, sizeof name, "\\log%04d%02d%02d.log", now.wYear, now.wMonth, now.wDay);
-        return folder_ + name;
-    }
+    std::string LogPath() const { return TodaysLogPath(folder_); }
     std::string Log() const { return readFile(LogPath()); }
     // The log from a mark on, once it holds the line.
     bool WaitForLog(size_t mark, const std::string& line, int boundMs = 30000) const {
