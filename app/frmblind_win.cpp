@@ -1,8 +1,8 @@
 #include "frmblind_win.h"
 
 #include "app/mainserv_win.h"
-#include "monitor/clogger.h"
 #include "app/settingsclick_win.h"
+#include "monitor/clogger.h"
 #include "monitor/urlprobe_win.h"
 #include "settings/cusersettings.h"
 #include "settings/frmsettings.h"

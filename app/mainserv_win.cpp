@@ -397,10 +397,8 @@ void PostRestoreSignal() {
 }
 
 int VigrelMain() {
-    HANDLE mutex = ::CreateMutexA(nullptr, TRUE, "Vigrel");
+    ScopedKernelHandle mutex(::CreateMutexA(nullptr, TRUE, "Vigrel"));
     if (::GetLastError() == ERROR_ALREADY_EXISTS) {
-        if (mutex)
-            ::CloseHandle(mutex);
         PostRestoreSignal();
         return 0;
     }
@@ -429,9 +427,7 @@ int VigrelMain() {
                                                       nullptr, "Unknown exception");
         ::MessageBoxA(nullptr, text.c_str(), "Application Error", MB_OK | MB_ICONERROR);
     }
-    if (mutex) {
-        ::ReleaseMutex(mutex);
-        ::CloseHandle(mutex);
-    }
+    if (mutex)
+        ::ReleaseMutex(mutex.Get());
     return 0;
 }

@@ -73,7 +73,7 @@ private:
     SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
     TEventLogger logger_;
     std::vector<std::string> params_;
-    volatile bool terminated_ = false;
+    bool terminated_ = false; // only the service thread touches it
     DWORD threadId_ = 0;
     // Set while the service thread may run; reset by a pause request, set by any other.
     ScopedKernelHandle resume_;

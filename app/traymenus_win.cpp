@@ -144,10 +144,6 @@ bool TTrayUi::Command(UINT id) {
         handler = &OnExit;
         break;
     case cmdWebsite:
-        if (!OnWebsite) {
-            OpenProductWebSite();
-            return true;
-        }
         handler = &OnWebsite;
         break;
     default:

@@ -77,7 +77,7 @@ public:
     std::function<void()> OnCheckNow;
     std::function<void()> OnSettings;
     std::function<void()> OnExit;
-    std::function<void()> OnWebsite;
+    std::function<void()> OnWebsite = OpenProductWebSite;
     // Log lines of the tray ("Taskbar created"); written whatever the log level.
     std::function<void(const std::string&)> OnLog;
     // How long to let a new task bar settle before the icon is added again.

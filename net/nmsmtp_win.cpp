@@ -60,11 +60,8 @@ void TNMSMTP::greet() {
         ReadExtraLines(reply);
         if (ReplyNumber < 300)
             return;
-        if (attempt > 0 || !OnAuthenticationFailed)
-            throw Exception("Authentication failed");
-        bool handled = false;
-        OnAuthenticationFailed(handled);
-        if (!handled)
+        // The handler gets one chance to mend the user name.
+        if (attempt > 0 || !Handled(OnAuthenticationFailed))
             throw Exception("Authentication failed");
     }
 }

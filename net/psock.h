@@ -24,6 +24,14 @@ class TThreadTimer;
 
 using TNotifyEvent = std::function<void(TPowersock* Sender)>;
 using THandlerEvent = std::function<void(bool& Handled)>;
+
+// Asks a handler event whether it dealt with a failure; false when no handler is set.
+inline bool Handled(const THandlerEvent& event) {
+    bool handled = false;
+    if (event)
+        event(handled);
+    return handled;
+}
 using TOnHostResolved = std::function<void(TPowersock* Sender)>;
 using TOnStatus = std::function<void(TPowersock* Sender, const std::string& Status)>;
 using TOnErrorEvent = std::function<void(TPowersock* Sender, int Errno, const std::string& Errmsg)>;

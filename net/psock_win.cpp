@@ -533,11 +533,8 @@ void TPowersock::Connect() {
         }
         if (RemoteAddress != 0)
             break;
-        if (attempt > 0 || !OnInvalidHost)
-            throw ESockError("Null Remote Address");
-        bool handled = false;
-        OnInvalidHost(handled);
-        if (!handled)
+        // The handler gets one chance to mend the host.
+        if (attempt > 0 || !Handled(OnInvalidHost))
             throw ESockError("Null Remote Address");
     }
 
@@ -598,14 +595,10 @@ void TPowersock::RequestCloseSocket() {
 
 void TPowersock::CertifyConnect() {
     StatusMessage(8, "Checking Connection");
-    for (int pass = 0; !Connected; ++pass) {
-        if (pass > 0 || !OnConnectionRequired)
+    // The handler gets one chance to connect.
+    for (int pass = 0; !Connected; ++pass)
+        if (pass > 0 || !Handled(OnConnectionRequired))
             throw Exception("Not Connected");
-        bool handled = false;
-        OnConnectionRequired(handled);
-        if (!handled)
-            throw Exception("Not Connected");
-    }
 }
 
 void TPowersock::Cancel() {

@@ -12,6 +12,7 @@
 // `if (FormSettings) FormSettings->FillFromSettings();`.
 #pragma once
 
+#include "base/handle_win.h"
 #include "settings/cusersettings.h"
 
 #include <windows.h>
@@ -138,10 +139,10 @@ private:
 
     CUserSettings& settings;
     HWND owner;
-    HWND handle = nullptr;
-    HWND tooltip = nullptr;
-    HFONT font = nullptr;
-    HFONT linkFont = nullptr;
+    HWND handle = nullptr; // destroyed first, with the controls that use the fonts
+    ScopedGdiObject font;  // the dialog's text
+    ScopedGdiObject linkFont;
+    ScopedWindow tooltip;
     int modalResult = 0;
 };
 

@@ -78,12 +78,6 @@ TFormSettings::~TFormSettings() {
         ::SetWindowLongPtrA(handle, GWLP_USERDATA, 0);
         ::DestroyWindow(handle);
     }
-    if (tooltip)
-        ::DestroyWindow(tooltip);
-    if (font)
-        ::DeleteObject(font);
-    if (linkFont)
-        ::DeleteObject(linkFont);
 }
 
 HWND TFormSettings::Add(const char* cls, const char* text, DWORD style, int x, int y, int w, int h,
@@ -91,7 +85,7 @@ HWND TFormSettings::Add(const char* cls, const char* text, DWORD style, int x, i
     HWND control = ::CreateWindowExA(exStyle, cls, text, WS_CHILD | style, x, y, w, h, handle,
                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                      ::GetModuleHandleA(nullptr), nullptr);
-    ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
     return control;
 }
 
@@ -102,17 +96,17 @@ void TFormSettings::AddTip(int id, const char* text) {
     ti.hwnd = handle;
     ti.uId = reinterpret_cast<UINT_PTR>(Control(id));
     ti.lpszText = const_cast<char*>(text);
-    ::SendMessageA(tooltip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
+    ::SendMessageA(tooltip.Get(), TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
 }
 
 void TFormSettings::CreateControls() {
     NONCLIENTMETRICSA ncm{};
     ncm.cbSize = sizeof(ncm);
     ::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0);
-    font = ::CreateFontIndirectA(&ncm.lfMessageFont);
+    font.Reset(::CreateFontIndirectA(&ncm.lfMessageFont));
     LOGFONTA lf = ncm.lfMessageFont;
     lf.lfUnderline = TRUE;
-    linkFont = ::CreateFontIndirectA(&lf);
+    linkFont.Reset(::CreateFontIndirectA(&lf));
 
     const DWORD tab = WS_TABSTOP;
     const DWORD edit = WS_BORDER | ES_AUTOHSCROLL | tab;
@@ -189,13 +183,14 @@ void TFormSettings::CreateControls() {
 
     // Below the tabs.
     Add("STATIC", "Pelorin", SS_NOTIFY | WS_VISIBLE, 12, 242, 60, 16, idStaticText2);
-    ::SendMessageA(Control(idStaticText2), WM_SETFONT, reinterpret_cast<WPARAM>(linkFont), 0);
+    ::SendMessageA(Control(idStaticText2), WM_SETFONT, reinterpret_cast<WPARAM>(linkFont.Get()), 0);
     Add("BUTTON", "&Cancel", BS_OWNERDRAW | WS_VISIBLE | tab, 236, 236, 78, 28, idBitBtn4);
     Add("BUTTON", "&OK", BS_OWNERDRAW | WS_VISIBLE | tab, 320, 236, 78, 28, idBitBtn3);
     ::SetWindowPos(tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
-    tooltip = ::CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP,
-                                0, 0, 0, 0, handle, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+    tooltip.Reset(::CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
+                                    WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0, 0, handle, nullptr,
+                                    ::GetModuleHandleA(nullptr), nullptr));
     AddTip(idBitBtn1, "Delete URL from List");
     AddTip(idBitBtn2, "Add URL to list");
     AddTip(idEdit5, "User");
@@ -628,7 +623,7 @@ void TFormSettings::DrawButton(const DRAWITEMSTRUCT& di) {
     const int h = r.bottom - r.top;
     const bool tall = h > w && text[0];
     SIZE extent{};
-    HGDIOBJ oldFont = ::SelectObject(di.hDC, font);
+    HGDIOBJ oldFont = ::SelectObject(di.hDC, font.Get());
     ::GetTextExtentPoint32A(di.hDC, text, lstrlenA(text), &extent);
     int ix = r.left + (w - 16) / 2;
     int iy = r.top + (h - 16) / 2;
