@@ -6,10 +6,6 @@
 
 #include <cstring>
 
-void OpenProductWebSite() {
-    ::ShellExecuteA(nullptr, "open", ProductWebSite, "", "", SW_SHOWNORMAL);
-}
-
 UINT TaskbarCreatedMessage() {
     static const UINT id = ::RegisterWindowMessageA("TaskbarCreated");
     return id;

@@ -17,7 +17,7 @@
 
 #include "app/csimpletray.h"
 #include "base/handle_win.h"
-#include "base/product.h"
+#include "base/product_win.h"
 
 #include <commctrl.h>
 
@@ -34,9 +34,6 @@ enum TrayCommand : UINT {
     cmdWebsite = 1004,
     FailedSiteFirstId = 2000,
 };
-
-// Opens the product's web site in the user's browser; failures are silent.
-void OpenProductWebSite();
 
 // The message id the shell broadcasts when it has re-created the task bar.
 UINT TaskbarCreatedMessage();

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "base/handle_win.h"
+#include "base/product_win.h"
 #include "settings/cusersettings.h"
 
 #include <windows.h>
@@ -89,8 +90,8 @@ public:
     std::function<void()> OnGo;
     // Shows a failed save's message; unset, a message box shows it.
     std::function<void(const std::string&)> OnError;
-    // Opens the product's web site; unset, the shell opens it.
-    std::function<void()> OnLink;
+    // Opens the product's web site (by default in the browser).
+    std::function<void()> OnLink = OpenProductWebSite;
 
     // For the loop of whoever shows the dialog modelessly (tests): the dialog's keyboard
     // handling (Tab, Enter, Esc). True when the message was used.
@@ -126,6 +127,8 @@ private:
     void CheckBox3Click();
     void CheckBox4Click();
     void Edit3Exit(HWND newFocus);
+    // Puts the focus on the port field with its text selected.
+    void FocusPort();
     void StaticText2Click();
     void SpinExit(int edit);
     void SpinStep(int edit, int delta);

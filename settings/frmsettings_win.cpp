@@ -2,11 +2,9 @@
 
 #include "app/res/resource.h"
 #include "base/exception.h"
-#include "base/product.h"
 #include "settings/frmsettingsrules.h"
 
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <vector>
 
@@ -31,6 +29,16 @@ const int MailFields[] = {idEdit4, idEdit6, idEdit2, idEdit3, idEdit5, idEdit7, 
 
 const SpinLimits& LimitsOf(int edit) {
     return edit == idCSpinEdit1 ? IntervalLimits : TimeOutLimits;
+}
+
+// Inserts a row with the URL at index; returns where it went.
+int InsertRow(HWND list, int index, const std::string& url) {
+    LVITEMA row{};
+    row.mask = LVIF_TEXT;
+    row.iItem = index;
+    row.pszText = const_cast<char*>(url.c_str());
+    return static_cast<int>(
+        ::SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
 }
 
 void RegisterClassOnce(HINSTANCE instance, WNDPROC proc) {
@@ -249,12 +257,7 @@ void TFormSettings::FillFromSettings() {
     HWND list = Control(idListView1);
     ListView_DeleteAllItems(list);
     for (int i = 0; i < settings.UrlCount(); ++i) {
-        LVITEMA row{};
-        row.mask = LVIF_TEXT;
-        row.iItem = i;
-        row.pszText = const_cast<char*>(settings.Url(i).c_str());
-        const int at = static_cast<int>(
-            ::SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
+        const int at = InsertRow(list, i, settings.Url(i));
         ListView_SetItemText(list, at, 1, const_cast<char*>(StatusText(settings.UrlStatus(i))));
     }
     ListView1SelectItem();
@@ -299,8 +302,7 @@ bool TFormSettings::StoreToSettings() {
     if (!port) {
         if (ActiveTab() != tabGeneral)
             SelectTab(tabGeneral);
-        ::SetFocus(Control(idEdit3));
-        ::SendMessageA(Control(idEdit3), EM_SETSEL, 0, -1);
+        FocusPort();
         return false;
     }
     settings.Benchmark = Text(idEdtBenchURL);
@@ -348,11 +350,7 @@ void TFormSettings::BitBtn2Click() {
     if (url.empty())
         return;
     HWND list = Control(idListView1);
-    LVITEMA row{};
-    row.mask = LVIF_TEXT;
-    row.iItem = ListView_GetItemCount(list);
-    row.pszText = const_cast<char*>(url.c_str());
-    ::SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row));
+    InsertRow(list, ListView_GetItemCount(list), url);
     SetText(idEdit1, "");
 }
 
@@ -396,6 +394,10 @@ void TFormSettings::Edit3Exit(HWND newFocus) {
     // Keep the user at the field, but not when leaving the dialog or cancelling it.
     if (!newFocus || ::GetParent(newFocus) != handle || newFocus == Control(idBitBtn4))
         return;
+    FocusPort();
+}
+
+void TFormSettings::FocusPort() {
     ::SetFocus(Control(idEdit3));
     ::SendMessageA(Control(idEdit3), EM_SETSEL, 0, -1);
 }
@@ -403,8 +405,6 @@ void TFormSettings::Edit3Exit(HWND newFocus) {
 void TFormSettings::StaticText2Click() {
     if (OnLink)
         OnLink();
-    else
-        ::ShellExecuteA(nullptr, "open", ProductWebSite, nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void TFormSettings::SpinExit(int edit) {
