@@ -1,6 +1,7 @@
 // Vigrelrun: starts the Vigrel service and waits while it starts, or stops it when given any
 // argument. No window, no output, exit code 0 whatever happens.
-#include "waitrules.h"
+#include "base/handle_win.h"
+#include "starter/waitrules.h"
 
 #include <windows.h>
 
@@ -9,22 +10,6 @@
 namespace {
 
 const char ServiceName[] = "Vigrel";
-
-// A service manager handle closed on every path out.
-class ScHandle {
-public:
-    explicit ScHandle(SC_HANDLE handle) : handle_(handle) {}
-    ~ScHandle() {
-        if (handle_)
-            ::CloseServiceHandle(handle_);
-    }
-    ScHandle(const ScHandle&) = delete;
-    ScHandle& operator=(const ScHandle&) = delete;
-    SC_HANDLE Get() const { return handle_; }
-
-private:
-    SC_HANDLE handle_;
-};
 
 starter::Status fromService(const SERVICE_STATUS& s) {
     starter::Status status;
@@ -57,10 +42,10 @@ starter::ServiceOps opsFor(SC_HANDLE service) {
 }
 
 int StartMonitorService() {
-    ScHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    ScHandle service(manager.Get() ? ::OpenServiceA(manager.Get(), ServiceName, SERVICE_ALL_ACCESS)
-                                   : nullptr);
-    if (!service.Get())
+    ScopedServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScopedServiceHandle service(
+        manager.Get() ? ::OpenServiceA(manager.Get(), ServiceName, SERVICE_ALL_ACCESS) : nullptr);
+    if (!service)
         return -1;
     // Already running or already starting: the status decides below.
     ::StartServiceA(service.Get(), 0, nullptr);
@@ -69,11 +54,11 @@ int StartMonitorService() {
 
 std::uint32_t StopMonitorService() {
     const std::uint32_t startTick = ::GetTickCount();
-    ScHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager.Get())
+    ScopedServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager)
         return static_cast<std::uint32_t>(-1);
-    ScHandle service(::OpenServiceA(manager.Get(), ServiceName, SERVICE_ALL_ACCESS));
-    if (!service.Get())
+    ScopedServiceHandle service(::OpenServiceA(manager.Get(), ServiceName, SERVICE_ALL_ACCESS));
+    if (!service)
         return static_cast<std::uint32_t>(-1);
     return starter::StopAndWait(opsFor(service.Get()), startTick);
 }
