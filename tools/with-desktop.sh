@@ -28,14 +28,18 @@ if ((!$#)); then
 fi
 
 here=$(cd "$(dirname "$0")" && pwd)
+# The display is a private Xvfb that lives as long as this script.
+if [ -z "${VIGREL_DESKTOP_XVFB:-}" ]; then
+    VIGREL_DESKTOP_XVFB=1 exec "$here/with-xvfb.sh" "$0" ${artifacts:+--artifacts "$artifacts"} \
+        ${exe:+--exe "$exe"} -- "$@"
+fi
 . "$here/wine-desktop.sh"
 build=${VIGREL_BUILD_DIR:-$here/../build/win}
 winerun=$build/wine-run
 artifacts=${artifacts:-$build/artifacts}
 mkdir -p "$artifacts"
 artifacts=$(cd "$artifacts" && pwd)
-work=$(mktemp -d)
-xpid= epid= spid=
+epid= spid=
 
 cleanup() {
     [ -n "$spid" ] && kill "$spid" 2>/dev/null
@@ -46,26 +50,9 @@ cleanup() {
         timeout 20 "$winerun" reg delete "HKCU\\Software\\Wine\\AppDefaults\\$exe\\Explorer" \
             /f >/dev/null 2>&1 || true
     fi
-    [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
-    [ -n "$xpid" ] && wait "$xpid" 2>/dev/null
-    rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-
-# Xvfb picks a free display itself and tells which.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xpid=$!
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    sleep 0.1
-done
-if [ ! -s "$work/display" ]; then
-    echo "with-desktop: Xvfb did not start" >&2
-    cat "$work/xvfb.log" >&2
-    exit 1
-fi
-export DISPLAY=:$(head -n1 "$work/display")
 
 if [ -n "$exe" ]; then
     timeout 60 "$winerun" reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe\\Explorer" \
