@@ -50,9 +50,6 @@ python3 -m http.server "$port" --bind 127.0.0.1 --directory "$site" >/dev/null 2
 server=$!
 # A real SMTP server on loopback receives the alert mail.
 mail="$build/demo-mail"
-rm -rf "$mail"
-/usr/bin/python3 tests/fixtures/smtp_sink.py "$mail" >/dev/null 2>&1 &
-sink=$!
 viewer=
 snapshots=
 quit="$build/demo-quit"
@@ -60,13 +57,11 @@ rm -f "$quit"
 cleanup() {
     touch "$quit"
     [ -n "$viewer" ] && { timeout 20 tail --pid="$viewer" -f /dev/null || kill "$viewer"; }
-    kill "$server" "$sink" $snapshots 2>/dev/null || true
+    kill "$server" $snapshots 2>/dev/null || true
+    sh tests/fixtures/smtp_sink_ctl.sh stop "$mail" || true
 }
 trap cleanup EXIT
-for _ in $(seq 1 100); do
-    [ -f "$mail/port" ] && break
-    sleep 0.1
-done
+sh tests/fixtures/smtp_sink_ctl.sh start "$mail"
 smtp_port=$(cat "$mail/port")
 for _ in $(seq 1 50); do
     python3 -c "import urllib.request; urllib.request.urlopen('http://127.0.0.1:$port/')" \
