@@ -37,6 +37,13 @@ const HWND Owner = reinterpret_cast<HWND>(0x1234);
 const HICON IconA = reinterpret_cast<HICON>(0x10);
 const HICON IconB = reinterpret_cast<HICON>(0x20);
 
+// Puts the icon up with IconA and forgets the add, for tests of what follows.
+void showWithIconA(CSimpleTray& tray, Recorder& shell) {
+    tray.SetIcon(IconA);
+    tray.Show(Owner, false);
+    shell.sent.clear();
+}
+
 } // namespace
 
 TEST(CSimpleTray, ShowSendsTheWholeRecordOnce) {
@@ -71,9 +78,7 @@ TEST(CSimpleTray, ShowSendsTheWholeRecordOnce) {
 TEST(CSimpleTray, IconAndTipChangesWhileShown) {
     Recorder shell;
     CSimpleTray tray(shell.Notifier());
-    tray.SetIcon(IconA);
-    tray.Show(Owner, false);
-    shell.sent.clear();
+    showWithIconA(tray, shell);
 
     tray.SetIcon(nullptr); // ignored
     EXPECT_TRUE(shell.sent.empty());
@@ -95,9 +100,7 @@ TEST(CSimpleTray, IconAndTipChangesWhileShown) {
 TEST(CSimpleTray, LongTipIsCutInsideTheFieldAndKeptWhole) {
     Recorder shell;
     CSimpleTray tray(shell.Notifier());
-    tray.SetIcon(IconA);
-    tray.Show(Owner, false);
-    shell.sent.clear();
+    showWithIconA(tray, shell);
 
     std::string tip;
     for (int i = 0; i < 40; ++i)
