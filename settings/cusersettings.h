@@ -11,6 +11,10 @@ class IniStore;
 // Status word of a URL entry after a successful probe; 0 means failed or not yet checked.
 constexpr std::int32_t UrlStatusUp = 112;
 
+// The range of TimeOut the program acts on, in milliseconds: the settings dialog's range.
+constexpr std::int32_t MinTimeOut = 500;
+constexpr std::int32_t MaxTimeOut = 30000;
+
 class CUserSettings {
 public:
     std::string Benchmark;
@@ -34,6 +38,15 @@ public:
     // The same rules over any store; Save raises when the store refuses a write.
     bool Load(IniStore& ini);
     bool Save(IniStore& ini);
+
+    // TimeOut as a probe waits for it: the file may hold any number (-1 would wait for ever,
+    // 0 would fail every probe), so a value outside the range is brought to its nearest limit.
+    // The record keeps the value as read.
+    std::uint32_t ProbeTimeOut() const {
+        return static_cast<std::uint32_t>(TimeOut < MinTimeOut   ? MinTimeOut
+                                          : TimeOut > MaxTimeOut ? MaxTimeOut
+                                                                 : TimeOut);
+    }
 
     // URL list access in the record's terms.
     int UrlCount() const { return URLList.Count(); }

@@ -1,6 +1,8 @@
 // The settings dialog's rules for what is typed into it; no window involved.
 #pragma once
 
+#include "settings/cusersettings.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,8 +13,8 @@ struct SpinLimits {
     std::int32_t max;
     std::int32_t step;
 };
-constexpr SpinLimits IntervalLimits{1, 120, 1};     // minutes
-constexpr SpinLimits TimeOutLimits{500, 30000, 10}; // milliseconds
+constexpr SpinLimits IntervalLimits{1, 120, 1};                 // minutes
+constexpr SpinLimits TimeOutLimits{MinTimeOut, MaxTimeOut, 10}; // milliseconds
 
 // Decimal digits with an optional sign, within 32 bits; anything else is no whole number.
 std::optional<std::int32_t> WholeNumber(const std::string& text);

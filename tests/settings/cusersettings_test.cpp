@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace {
 
 void put(FakeIniStore& ini, const std::string& section, const std::string& key,
@@ -42,7 +44,12 @@ TEST(CUserSettings, ValuesDecodeWithTheirDefaults) {
     EXPECT_EQ(s.Benchmark, ""); // present but empty is not missing
     EXPECT_EQ(s.TimeSpan, 30);
     EXPECT_TRUE(s.StartOnStartup);
-    EXPECT_EQ(s.TimeOut, 100); // no range check on load
+    EXPECT_EQ(s.TimeOut, 100); // kept as read, acted on within the dialog's range
+    EXPECT_EQ(s.ProbeTimeOut(), 500u);
+    for (auto [stored, used] : {std::pair{-1, 500u}, {0, 500u}, {700, 700u}, {30001, 30000u}}) {
+        s.TimeOut = stored;
+        EXPECT_EQ(s.ProbeTimeOut(), used) << stored;
+    }
     EXPECT_EQ(s.Filter, 5);
     EXPECT_EQ(s.Port, 25);
     EXPECT_TRUE(s.Active);
