@@ -14,6 +14,9 @@ TFormBlind* FormBlind = nullptr;
 namespace {
 
 constexpr UINT_PTR Timer1Id = 1;
+// Posted by FormCreate: the first cycle runs from the message loop, once the program is
+// connected to the service manager, never before it.
+constexpr UINT WM_FIRSTCHECK = WM_APP + 2;
 
 void registerFormClass() {
     static bool registered = false;
@@ -70,7 +73,9 @@ void TFormBlind::FormCreate() {
     UserSettings.Load();
     tray_->ShowIcon(Handle());
     armTimer1();
-    if (timer1_.Enabled())
+    // The service manager gives a starting service a few seconds to report that it runs; a
+    // first cycle over silent sites takes longer, and run here it would kill the start.
+    if (timer1_.Enabled() && !(handle_ && ::PostMessageA(handle_.Get(), WM_FIRSTCHECK, 0, 0)))
         CheckSites();
 }
 
@@ -133,7 +138,7 @@ void TFormBlind::CheckSites() {
 }
 
 bool TFormBlind::ProbeUrl(const std::string& url) {
-    return ::ProbeUrl(url, static_cast<std::uint32_t>(UserSettings.TimeOut));
+    return ::ProbeUrl(url, UserSettings.ProbeTimeOut());
 }
 
 void TFormBlind::SetTrayIcon(int state) {
@@ -178,6 +183,10 @@ LRESULT TFormBlind::TrayWndProc(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         break;
+    case WM_FIRSTCHECK:
+        if (!closing_)
+            CheckSites();
+        return 0;
     case WM_CLOSE:
         // A close from outside (a task manager, a test) takes the same way as "Exit".
         Close();

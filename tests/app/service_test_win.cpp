@@ -82,14 +82,19 @@ protected:
 
     std::string IniPath() const { return folder_ + "\\Vigrel.INI"; }
 
-    void WriteIni(int filter, int timeSpan, bool benchmarkUp = true) {
+    // A silent site with a long TimeOut makes a first cycle longer than the service
+    // manager's start limit.
+    void WriteIni(int filter, int timeSpan, bool benchmarkUp = true, int silentTimeOut = 0) {
         const std::string benchmark =
             "127.0.0.1:" + std::to_string(benchmarkUp ? peer_.Port() : 1) + "/ok";
         std::ofstream out(IniPath(), std::ios::binary | std::ios::trunc);
         out << "[General]\r\nBenchmark=" << benchmark << "\r\nTimeSpan=" << timeSpan
-            << "\r\nTimeOut=3000\r\n[Log]\r\nFilter=" << filter << "\r\n[URLS]\r\n"
+            << "\r\nTimeOut=" << (silentTimeOut ? silentTimeOut : 3000)
+            << "\r\n[Log]\r\nFilter=" << filter << "\r\n[URLS]\r\n"
             << peer_.Url("/ok") << "=\r\n"
             << peer_.Url("/notfound") << "=\r\n";
+        if (silentTimeOut)
+            out << peer_.Url("/silent") << "=\r\n";
     }
 
     std::string Log() const { return readFile(TodaysLogPath(folder_)); }
@@ -386,6 +391,14 @@ TEST_F(Service, StarterRunsItPauseAndContinueWhileCyclesGoOnStarterStops) {
     }
     EXPECT_EQ(readFile(IniPath()), iniBefore);
     EXPECT_FALSE(contains(Log(), "Application Stoped"));
+}
+
+TEST_F(Service, FirstCycleLongerThanTheStartLimitDoesNotStopTheStart) {
+    WriteIni(0, 1, true, 12000);
+    Install();
+    StartThroughStarter();
+    EXPECT_TRUE(WaitForLog("Failed --- " + peer_.Url("/silent"), 40000)) << Log();
+    EXPECT_EQ(State(), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
 TEST_F(Service, ExitThroughTheFormSavesLogsAndReportsStopped) {
