@@ -13,8 +13,8 @@ public:
     // The value of section/key, cut to 2047 characters, or defaultValue when the key is missing.
     virtual std::string ReadString(const std::string& section, const std::string& key,
                                    const std::string& defaultValue) = 0;
-    // The key names of a section in file order (as many as fit the platform's 16384-byte
-    // buffer), each with its value.
+    // The key names of a section in file order, all of them however long the section, each
+    // with its value.
     struct Key {
         std::string name;
         std::string value;

@@ -6,12 +6,32 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
 
 constexpr DWORD ValueBufferSize = 2048; // 2047 characters and the terminating zero
-constexpr DWORD KeyNamesBufferSize = 16384;
+constexpr DWORD KeyNamesFirstSize = 16384;
+// A section's key names beyond this are a damaged or hostile file, not a user's list.
+constexpr DWORD KeyNamesMaxSize = 64u << 20;
+
+// All key names of a section at once: each ends with a zero, the list with one more. When the
+// list does not fit, the platform cuts the last name, terminates the buffer and returns its
+// size less two; then the whole section is asked for again with a larger buffer, since a cut
+// list would be saved back as the user's whole list.
+std::vector<char> sectionKeyNames(const std::string& section, const std::string& path) {
+    std::vector<char> names;
+    for (DWORD size = KeyNamesFirstSize;; size *= 2) {
+        names.assign(size, '\0');
+        const DWORD length = ::GetPrivateProfileStringA(section.c_str(), nullptr, "", names.data(),
+                                                        size, path.c_str());
+        if (length + 2 < size || size >= KeyNamesMaxSize) {
+            names.resize(std::min<DWORD>(length, size));
+            return names;
+        }
+    }
+}
 
 } // namespace
 
@@ -24,16 +44,12 @@ std::string ProfileStore::ReadString(const std::string& section, const std::stri
 }
 
 std::vector<IniStore::Key> ProfileStore::ReadSection(const std::string& section) {
-    // All key names at once: each ends with a zero, the list with one more. When the list
-    // does not fit, the platform cuts the last name and still terminates the buffer.
-    std::vector<char> names(KeyNamesBufferSize, '\0');
-    const DWORD length = ::GetPrivateProfileStringA(section.c_str(), nullptr, "", names.data(),
-                                                    KeyNamesBufferSize, path_.c_str());
+    const std::vector<char> names = sectionKeyNames(section, path_);
     std::vector<Key> keys;
     size_t pos = 0;
-    while (pos < length && pos < names.size() && names[pos] != '\0') {
+    while (pos < names.size() && names[pos] != '\0') {
         size_t end = pos;
-        while (end < length && names[end] != '\0')
+        while (end < names.size() && names[end] != '\0')
             ++end;
         std::string name(names.data() + pos, end - pos);
         keys.push_back({name, ReadString(section, name, "")});
