@@ -1,29 +1,12 @@
 #include "mainserv.h"
 
+#include "base/text.h"
+
 #include <cstdio>
-
-namespace {
-
-bool sameText(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z')
-            x = static_cast<char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z')
-            y = static_cast<char>(y - 'a' + 'A');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 bool FindCmdLineSwitch(const std::vector<std::string>& args, const std::string& word) {
     for (const std::string& arg : args) {
-        if (arg.size() > 1 && (arg[0] == '-' || arg[0] == '/') && sameText(arg.substr(1), word))
+        if (arg.size() > 1 && (arg[0] == '-' || arg[0] == '/') && SameText(arg.substr(1), word))
             return true;
     }
     return false;
@@ -80,8 +63,7 @@ std::string QuotedBinaryPath(const std::string& programPath) {
 }
 
 std::string ProgramFileName(const std::string& programPath) {
-    const size_t slash = programPath.find_last_of("\\/");
-    return slash == std::string::npos ? programPath : programPath.substr(slash + 1);
+    return FileNameOf(programPath);
 }
 
 std::string ApplicationTitle(const std::string& programPath) {

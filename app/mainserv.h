@@ -2,20 +2,11 @@
 // switches, the status report with its checkpoint, and the texts the program shows or logs.
 #pragma once
 
+#include "base/servicestate.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-// Service states as the service manager numbers them.
-enum TCurrentStatus : std::uint32_t {
-    csStopped = 1,
-    csStartPending = 2,
-    csStopPending = 3,
-    csRunning = 4,
-    csContinuePending = 5,
-    csPausePending = 6,
-    csPaused = 7
-};
 
 // SERVICE_WIN32_OWN_PROCESS with SERVICE_INTERACTIVE_PROCESS.
 constexpr std::uint32_t VigrelServiceType = 0x110;

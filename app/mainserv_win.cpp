@@ -2,6 +2,7 @@
 
 #include "app/frmblind_win.h"
 #include "base/paths.h"
+#include "base/text.h"
 
 #include <cstdlib>
 #include <stdexcept>
@@ -287,7 +288,7 @@ void TServiceApplication::AddService(std::unique_ptr<TService> service) {
 
 TService* TServiceApplication::FindService(const std::string& name) {
     for (auto& service : services_)
-        if (::lstrcmpiA(service->Name.c_str(), name.c_str()) == 0)
+        if (SameText(service->Name, name))
             return service.get();
     return nullptr;
 }

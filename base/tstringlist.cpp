@@ -1,21 +1,13 @@
 #include "tstringlist.h"
 
 #include "exception.h"
+#include "text.h"
 
 #include <algorithm>
 #include <cctype>
 
 int TStringList::CompareText(const std::string& a, const std::string& b) {
-    const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        const int ca = std::tolower(static_cast<unsigned char>(a[i]));
-        const int cb = std::tolower(static_cast<unsigned char>(b[i]));
-        if (ca != cb)
-            return ca < cb ? -1 : 1;
-    }
-    if (a.size() == b.size())
-        return 0;
-    return a.size() < b.size() ? -1 : 1;
+    return ::CompareText(a, b);
 }
 
 void TStringList::checkIndex(int index) const {

@@ -1,6 +1,7 @@
 #include "net/mailassembly.h"
 
 #include "base/exception.h"
+#include "base/text.h"
 #include "net/nms_stream.h"
 
 #include <algorithm>
@@ -39,12 +40,6 @@ std::string newBoundary() {
     for (int i = 0; i < 6; ++i)
         boundary += static_cast<char>('a' + MailRandom(25));
     return boundary + "====";
-}
-
-// The file-name part of an attachment entry. Windows takes "/" as a folder separator too.
-std::string bareName(const std::string& entry) {
-    const size_t slash = entry.find_last_of("\\:/");
-    return slash == std::string::npos ? entry : entry.substr(slash + 1);
 }
 
 // Bytes the coder writes for size input bytes, at most: lines of up to 61 characters and CR LF,
@@ -134,7 +129,7 @@ void TMailAssembly::AssembleMail() {
 
 void TMailAssembly::SendAttachments(int index) {
     const std::string entry = PostMessage->Attachments[index - 1];
-    const std::string name = bareName(entry);
+    const std::string name = FileNameOf(entry);
     BodyStream->Seek(0, soFromEnd);
     writeText("--" + Boundary + "\r\n" + "Content-Type: application/octet-stream; name=\"" + name +
               "\"\r\n" + "Content-Transfer-Encoding: base64\r\n" +

@@ -1,6 +1,7 @@
 // The settings dialog's rules for what is typed into it; no window involved.
 #pragma once
 
+#include "base/text.h"
 #include "settings/cusersettings.h"
 
 #include <cstdint>
@@ -15,9 +16,6 @@ struct SpinLimits {
 };
 constexpr SpinLimits IntervalLimits{1, 120, 1};                 // minutes
 constexpr SpinLimits TimeOutLimits{MinTimeOut, MaxTimeOut, 10}; // milliseconds
-
-// Decimal digits with an optional sign, within 32 bits; anything else is no whole number.
-std::optional<std::int32_t> WholeNumber(const std::string& text);
 
 std::int32_t Clamp(std::int64_t value, const SpinLimits& limits);
 // The value a spin field's text stands for: clamped into the limits; text that is no whole

@@ -1,5 +1,7 @@
 #include "inivalues.h"
 
+#include "base/text.h"
+
 #include <cctype>
 #include <cstdint>
 
@@ -33,27 +35,7 @@ std::int32_t IniToInt(const std::string& text, std::int32_t defaultValue) {
         }
         return static_cast<std::int32_t>(value);
     }
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    if (i == text.size())
-        return defaultValue;
-    std::int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        if (!isDigit(text[i]))
-            return defaultValue;
-        value = value * 10 + (text[i] - '0');
-        if (value > 2147483648LL)
-            return defaultValue;
-    }
-    if (negative)
-        value = -value;
-    if (value > INT32_MAX)
-        return defaultValue;
-    return static_cast<std::int32_t>(value);
+    return WholeNumber(text).value_or(defaultValue);
 }
 
 bool IniToBool(const std::string& text, bool defaultValue) {
@@ -80,11 +62,5 @@ std::string UrlFromKeyLine(const std::string& key, const std::string& value) {
 }
 
 std::string TrimUrl(const std::string& url) {
-    size_t begin = 0;
-    size_t end = url.size();
-    while (begin < end && static_cast<unsigned char>(url[begin]) <= ' ')
-        ++begin;
-    while (end > begin && static_cast<unsigned char>(url[end - 1]) <= ' ')
-        --end;
-    return url.substr(begin, end - begin);
+    return TrimBlanks(url);
 }

@@ -17,7 +17,7 @@ int WaitForStart(const ServiceOps& ops) {
         return -1;
     std::uint32_t progressTick = ops.tickCount();
     std::uint32_t checkPoint = status.checkPoint;
-    while (status.state == StateStartPending) {
+    while (status.state == csStartPending) {
         ops.sleep(StartWaitTime(status.waitHint));
         if (!ops.query(status))
             break;
@@ -30,32 +30,32 @@ int WaitForStart(const ServiceOps& ops) {
         if (ops.tickCount() - progressTick > status.waitHint)
             break;
     }
-    return status.state == StateRunning ? 1 : -1;
+    return status.state == csRunning ? 1 : -1;
 }
 
 std::uint32_t StopAndWait(const ServiceOps& ops, std::uint32_t startTick, std::uint32_t timeOut) {
     Status status;
     if (!ops.query(status))
         return ops.lastError();
-    if (status.state == StateStopped)
+    if (status.state == csStopped)
         return 0;
     // A stop already under way is waited for rather than requested again.
-    while (status.state == StateStopPending) {
+    while (status.state == csStopPending) {
         ops.sleep(status.waitHint);
         if (!ops.query(status))
             return ops.lastError();
-        if (status.state == StateStopped)
+        if (status.state == csStopped)
             return 0;
         if (ops.tickCount() - startTick > timeOut)
             return ErrorTimeout;
     }
     if (!ops.stop(status))
         return ops.lastError();
-    while (status.state != StateStopped) {
+    while (status.state != csStopped) {
         ops.sleep(status.waitHint);
         if (!ops.query(status))
             return ops.lastError();
-        if (status.state == StateStopped)
+        if (status.state == csStopped)
             break;
         if (ops.tickCount() - startTick > timeOut)
             return ErrorTimeout;

@@ -2,16 +2,12 @@
 // millisecond tick count, so that they can run against scripted status sequences.
 #pragma once
 
+#include "base/servicestate.h"
+
 #include <cstdint>
 #include <functional>
 
 namespace starter {
-
-// The service states the waits look at, with the service manager's values.
-constexpr std::uint32_t StateStopped = 1;
-constexpr std::uint32_t StateStartPending = 2;
-constexpr std::uint32_t StateStopPending = 3;
-constexpr std::uint32_t StateRunning = 4;
 
 constexpr std::uint32_t ErrorTimeout = 1460;
 

@@ -13,7 +13,7 @@ namespace {
 struct ScriptedService {
     std::deque<Status> answers; // one per query; an empty script makes the query fail
     bool stopSucceeds = true;
-    Status stopAnswer{StateStopPending, 0, 5000};
+    Status stopAnswer{csStopPending, 0, 5000};
     int stopsSent = 0;
     std::uint32_t now = 0;
     std::vector<std::uint32_t> sleeps;
@@ -44,7 +44,7 @@ struct ScriptedService {
 };
 
 Status pending(std::uint32_t checkPoint, std::uint32_t waitHint) {
-    return {StateStartPending, checkPoint, waitHint};
+    return {csStartPending, checkPoint, waitHint};
 }
 
 } // namespace
@@ -59,7 +59,7 @@ TEST(StartWait, WaitTimeIsATenthOfTheHintWithinBounds) {
 
 TEST(StartWait, RunningOrFailedQueryEndsAtOnce) {
     ScriptedService running;
-    running.answers = {{StateRunning, 0, 0}};
+    running.answers = {{csRunning, 0, 0}};
     EXPECT_EQ(WaitForStart(running.Ops()), 1);
     EXPECT_TRUE(running.sleeps.empty());
 
@@ -68,14 +68,14 @@ TEST(StartWait, RunningOrFailedQueryEndsAtOnce) {
     EXPECT_TRUE(missing.sleeps.empty());
 
     ScriptedService stopped;
-    stopped.answers = {{StateStopped, 0, 0}};
+    stopped.answers = {{csStopped, 0, 0}};
     EXPECT_EQ(WaitForStart(stopped.Ops()), -1);
 }
 
 TEST(StartWait, CheckpointProgressKeepsWaitingUntilRunning) {
     ScriptedService s;
     s.answers = {pending(0, 5000), pending(0, 5000), pending(1, 5000),
-                 pending(1, 5000), pending(2, 5000), {StateRunning, 0, 0}};
+                 pending(1, 5000), pending(2, 5000), {csRunning, 0, 0}};
     EXPECT_EQ(WaitForStart(s.Ops()), 1);
     EXPECT_EQ(s.sleeps, std::vector<std::uint32_t>(5, 1000));
 }
@@ -91,14 +91,14 @@ TEST(StartWait, NoProgressForLongerThanTheHintGivesUp) {
 
 TEST(StartWait, ZeroHintGivesUpAfterTheFirstWaitWithoutProgress) {
     ScriptedService s;
-    s.answers = {pending(0, 0), pending(0, 0), {StateRunning, 0, 0}};
+    s.answers = {pending(0, 0), pending(0, 0), {csRunning, 0, 0}};
     EXPECT_EQ(WaitForStart(s.Ops()), -1);
     EXPECT_EQ(s.sleeps, std::vector<std::uint32_t>{1000});
 }
 
 TEST(StartWait, HugeHintWaitsTenSecondsAtATime) {
     ScriptedService s;
-    s.answers = {pending(0, 200000), pending(1, 200000), {StateRunning, 0, 0}};
+    s.answers = {pending(0, 200000), pending(1, 200000), {csRunning, 0, 0}};
     EXPECT_EQ(WaitForStart(s.Ops()), 1);
     EXPECT_EQ(s.sleeps, (std::vector<std::uint32_t>{10000, 10000}));
 }
@@ -113,20 +113,20 @@ TEST(StartWait, QueryFailureDuringTheWaitEndsIt) {
 TEST(StartWait, TickCountWrapDoesNotEndTheWaitEarly) {
     ScriptedService s;
     s.now = 0xFFFFFF00u;
-    s.answers = {pending(0, 5000), pending(0, 5000), {StateRunning, 0, 0}};
+    s.answers = {pending(0, 5000), pending(0, 5000), {csRunning, 0, 0}};
     EXPECT_EQ(WaitForStart(s.Ops()), 1);
 }
 
 TEST(StopWait, AlreadyStoppedSendsNoControl) {
     ScriptedService s;
-    s.answers = {{StateStopped, 0, 0}};
+    s.answers = {{csStopped, 0, 0}};
     EXPECT_EQ(StopAndWait(s.Ops(), 0), 0u);
     EXPECT_EQ(s.stopsSent, 0);
 }
 
 TEST(StopWait, StopsAndWaitsOneHintAtATime) {
     ScriptedService s;
-    s.answers = {{StateRunning, 0, 5000}, {StateStopPending, 1, 5000}, {StateStopped, 0, 0}};
+    s.answers = {{csRunning, 0, 5000}, {csStopPending, 1, 5000}, {csStopped, 0, 0}};
     EXPECT_EQ(StopAndWait(s.Ops(), 0), 0u);
     EXPECT_EQ(s.stopsSent, 1);
     EXPECT_EQ(s.sleeps, (std::vector<std::uint32_t>{5000, 5000}));
@@ -134,7 +134,7 @@ TEST(StopWait, StopsAndWaitsOneHintAtATime) {
 
 TEST(StopWait, StopAlreadyUnderWayIsWaitedForWithoutAControl) {
     ScriptedService s;
-    s.answers = {{StateStopPending, 1, 2000}, {StateStopPending, 2, 2000}, {StateStopped, 0, 0}};
+    s.answers = {{csStopPending, 1, 2000}, {csStopPending, 2, 2000}, {csStopped, 0, 0}};
     EXPECT_EQ(StopAndWait(s.Ops(), 0), 0u);
     EXPECT_EQ(s.stopsSent, 0);
 }
@@ -142,18 +142,18 @@ TEST(StopWait, StopAlreadyUnderWayIsWaitedForWithoutAControl) {
 TEST(StopWait, TimeOutAndFailuresGiveTheirCodes) {
     ScriptedService slow;
     for (int i = 0; i < 10; ++i)
-        slow.answers.push_back({StateStopPending, 0, 5000});
+        slow.answers.push_back({csStopPending, 0, 5000});
     EXPECT_EQ(StopAndWait(slow.Ops(), 0, 12000), ErrorTimeout);
 
     ScriptedService hung; // accepts the stop, never reports stopped
-    hung.answers = {{StateRunning, 0, 5000}};
+    hung.answers = {{csRunning, 0, 5000}};
     for (int i = 0; i < 10; ++i)
-        hung.answers.push_back({StateStopPending, 0, 5000});
+        hung.answers.push_back({csStopPending, 0, 5000});
     EXPECT_EQ(StopAndWait(hung.Ops(), 0, 12000), ErrorTimeout);
     EXPECT_EQ(hung.stopsSent, 1);
 
     ScriptedService refused;
-    refused.answers = {{StateRunning, 0, 5000}};
+    refused.answers = {{csRunning, 0, 5000}};
     refused.stopSucceeds = false;
     EXPECT_EQ(StopAndWait(refused.Ops(), 0), 1062u);
 

@@ -1,0 +1,25 @@
+// The small text rules every part of the program shares: comparison without regard to case,
+// blanks around a text, whole numbers, and the file-name part of a path. All of it is ASCII
+// and independent of the locale: these texts are URLs, switches, key names and file names.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// Below zero, zero or above zero as a sorts before, with or after b, letters compared without
+// regard to case; a text that is the start of another sorts first.
+int CompareText(const std::string& a, const std::string& b);
+inline bool SameText(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && CompareText(a, b) == 0;
+}
+
+// The text without the blanks around it: spaces, tabs and every other control character.
+std::string TrimBlanks(const std::string& text);
+
+// Decimal digits with an optional "+" or "-", within 32 bits; anything else, an empty text
+// included, is no whole number.
+std::optional<std::int32_t> WholeNumber(const std::string& text);
+
+// The file-name part of a path: what follows its last "\", "/" or drive colon.
+std::string FileNameOf(const std::string& path);
