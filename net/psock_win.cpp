@@ -827,6 +827,22 @@ void TPowersock::recvExact(char* data, int length) {
 std::string TPowersock::ReadLn() {
     StatusMessage(8, "ReadLn");
     countdownOn();
+    return readLine();
+}
+
+std::string TPowersock::ReadLnSince(ULONGLONG since) {
+    StatusMessage(8, "ReadLn");
+    countdownOn();
+    countdownStart_ = since;
+    checkCountdown();
+    if (TimedOut) {
+        Canceled = false;
+        throw EAbortError("Socket readln aborted");
+    }
+    return readLine();
+}
+
+std::string TPowersock::readLine() {
     TimerScope timerScope(*this);
     char* buffer = transferBuffer_.data();
     int consumed = 0;
