@@ -10,6 +10,7 @@
 #include "net/psock.h"
 #include "net/mailassembly.h"
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -52,11 +53,18 @@ public:
     // follows the first colon, else the entry itself. Spaces are kept.
     static std::string ExtractAddress(const std::string& entry);
     // Reads the continuation lines of a multi-line reply; reply ends as the last line read.
-    void ReadExtraLines(std::string& reply);
+    // All lines must arrive within TimeOut counted from since (a GetTickCount64 reading: when
+    // the command went out), and the whole reply within MaxReplySize bytes.
+    void ReadExtraLines(std::string& reply, ULONGLONG since = GetTickCount64());
+
+    static constexpr std::size_t MaxReplySize = 65536;
 
 private:
+    // Sends a command and reads its reply to the last line. LastReply and ReplyNumber stay
+    // those of the first line, which is returned.
+    std::string command(const std::string& text);
     void greet();
     void checkHeader();
-    void expectBelow(const std::string& command, int limit);
+    void expectBelow(const std::string& text, int limit);
     void requireReply(const std::string& reply);
 };

@@ -39,25 +39,37 @@ void TNMSMTP::requireReply(const std::string& reply) {
         throw Exception("Not Connected");
 }
 
-void TNMSMTP::ReadExtraLines(std::string& reply) {
-    while (!reply.empty() && (reply[0] == ' ' || (reply.size() > 3 && reply[3] == '-')))
-        reply = ReadLn();
+void TNMSMTP::ReadExtraLines(std::string& reply, ULONGLONG since) {
+    std::size_t size = reply.size();
+    while (!reply.empty() && (reply[0] == ' ' || (reply.size() > 3 && reply[3] == '-'))) {
+        reply = ReadLnSince(since);
+        size += reply.size();
+        if (size > MaxReplySize)
+            throw Exception("Reply too long");
+    }
+}
+
+std::string TNMSMTP::command(const std::string& text) {
+    const ULONGLONG sent = GetTickCount64();
+    const std::string reply = Transaction(text);
+    std::string last = reply;
+    ReadExtraLines(last, sent);
+    return reply;
 }
 
 void TNMSMTP::greet() {
+    const ULONGLONG connected = GetTickCount64();
     std::string greeting = ReadLn();
     requireReply(greeting);
     const std::string firstLine = greeting;
-    ReadExtraLines(greeting);
+    ReadExtraLines(greeting, connected);
     LastReply = firstLine;
     ReplyNumber = ReplyNumberOf(firstLine);
     if (ReplyNumber >= 400)
         throw Exception(firstLine);
 
     for (int attempt = 0;; ++attempt) {
-        std::string reply = Transaction("HELO " + UserID);
-        requireReply(reply);
-        ReadExtraLines(reply);
+        requireReply(command("HELO " + UserID));
         if (ReplyNumber < 300)
             return;
         // The handler gets one chance to mend the user name.
@@ -94,6 +106,8 @@ void TNMSMTP::Connect() {
 void TNMSMTP::Disconnect() {
     Canceled = false;
     try {
+        // One line is enough: the socket closes next, and reading a flood of continuation
+        // lines would hold a failed session for one more time-out.
         Transaction("QUIT");
         if (ReplyNumber > 339)
             throw Exception(LastReply);
@@ -108,8 +122,8 @@ void TNMSMTP::Abort() {
     TPowersock::Abort();
 }
 
-void TNMSMTP::expectBelow(const std::string& command, int limit) {
-    const std::string reply = Transaction(command);
+void TNMSMTP::expectBelow(const std::string& text, int limit) {
+    const std::string reply = command(text);
     requireReply(reply);
     if (ReplyNumber >= limit)
         throw Exception(reply);
@@ -153,7 +167,7 @@ void TNMSMTP::SendMail() {
                 const std::string address = ExtractAddress(entries[i]);
                 if (address.empty())
                     continue;
-                requireReply(Transaction("RCPT TO:<" + address + ">"));
+                requireReply(command("RCPT TO:<" + address + ">"));
                 if (ReplyNumber > 300 && OnRecipientNotFound)
                     OnRecipientNotFound(entries[i]);
             }
@@ -163,7 +177,7 @@ void TNMSMTP::SendMail() {
         Write(FinalHeader->Text() + "\r\n\r\n");
         SendStream(*BodyStream);
 
-        const std::string reply = Transaction(".");
+        const std::string reply = command(".");
         requireReply(reply);
         if (ReplyNumber >= 400) {
             if (OnFailure)
@@ -180,7 +194,7 @@ void TNMSMTP::SendMail() {
 
 bool TNMSMTP::Verify(const std::string& name) {
     CertifyConnect();
-    requireReply(Transaction("VRFY " + name));
+    requireReply(command("VRFY " + name));
     return ReplyNumber <= 251;
 }
 
@@ -189,13 +203,12 @@ bool TNMSMTP::ExpandList(const std::string& name) {
         return false;
     FlagScope busy(Busy, true);
     CertifyConnect();
-    std::string reply = Transaction("EXPN " + name);
+    const std::string reply = command("EXPN " + name);
     requireReply(reply);
     if (ReplyNumber >= 400)
         return false;
     if (OnMailListReturn)
         OnMailListReturn(reply);
-    ReadExtraLines(reply);
     return true;
 }
 

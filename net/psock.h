@@ -198,6 +198,10 @@ protected:
     // one), then let the time-out of the running operation fire when it has run out.
     void pumpMessages();
     void waitAndPump(DWORD milliseconds);
+    // ReadLn with the time-out counted from since (a GetTickCount64 reading) instead of from
+    // now, so that the lines of one reply share one deadline. Once it has passed the read ends
+    // as a time-out, even with a line waiting: a peer that never pauses never lets a wait run.
+    std::string ReadLnSince(ULONGLONG since);
     // Takes over a connected socket (a server instance serving an accepted client).
     void AdoptSocket(SOCKET socket, const sockaddr_in& remote);
     bool beingDestroyed() const { return beingDestroyed_; }
@@ -216,6 +220,8 @@ private:
     void checkCountdown();
     void dropStaleNotifications();
     void recvExact(char* data, int length);
+    // The body of ReadLn, under a countdown the caller has started.
+    std::string readLine();
     void sendStreamBody(TStream& stream);
     bool ownerThread() const;
 

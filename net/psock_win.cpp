@@ -521,6 +521,10 @@ void TPowersock::Connect() {
     Canceled = false;
     if (Connected)
         throw ESockError("Already connected");
+    // The port is narrowed to 16 bits below; one outside the range would reach another port.
+    const int port = Proxy.empty() ? Port : ProxyPort;
+    if (port < 1 || port > 65535)
+        throw ESockError("Invalid Port");
 
     for (int attempt = 0;; ++attempt) {
         try {
@@ -540,7 +544,7 @@ void TPowersock::Connect() {
 
     sockaddr_in remote{};
     remote.sin_family = AF_INET;
-    remote.sin_port = htons(static_cast<u_short>(Proxy.empty() ? Port : ProxyPort));
+    remote.sin_port = htons(static_cast<u_short>(port));
     remote.sin_addr.s_addr = RemoteAddress;
     remote_ = remote;
 
@@ -823,6 +827,22 @@ void TPowersock::recvExact(char* data, int length) {
 std::string TPowersock::ReadLn() {
     StatusMessage(8, "ReadLn");
     countdownOn();
+    return readLine();
+}
+
+std::string TPowersock::ReadLnSince(ULONGLONG since) {
+    StatusMessage(8, "ReadLn");
+    countdownOn();
+    countdownStart_ = since;
+    checkCountdown();
+    if (TimedOut) {
+        Canceled = false;
+        throw EAbortError("Socket readln aborted");
+    }
+    return readLine();
+}
+
+std::string TPowersock::readLine() {
     TimerScope timerScope(*this);
     char* buffer = transferBuffer_.data();
     int consumed = 0;

@@ -104,6 +104,26 @@ TEST(SmtpDialogue, MultiLineGreetingAndHeloAreReadWhole) {
     EXPECT_EQ(client.LastReply, "221 bye\r\n");
 }
 
+// Every reply is read to its last line, so each command gets its own reply and no other.
+TEST(SmtpDialogue, MultiLineRepliesToEveryCommandKeepTheDialogueInStep) {
+    SmtpPeer peer;
+    peer.Script("RSET", {"250-resetting\r\n250 reset\r\n"});
+    peer.Script("MAIL", {"250-sender\r\n250 ok\r\n"});
+    peer.Script("RCPT", {"550-no such\r\n550 user\r\n"});
+    peer.Script("DATA", {"354-go\r\n354 on\r\n"});
+    peer.Script(".", {"250-queued\r\n250 accepted\r\n"});
+    Client client(peer);
+    fillMail(*client.PostMessage);
+    std::vector<std::string> refused;
+    client.OnRecipientNotFound = [&](const std::string& r) { refused.push_back(r); };
+    client.Connect();
+    client.SendMail();
+    EXPECT_EQ(client.LastReply, "250-queued\r\n");
+    client.Disconnect();
+    EXPECT_EQ(client.LastReply, "221 bye\r\n");
+    EXPECT_EQ(refused, std::vector<std::string>{"ops@example.com"});
+}
+
 TEST(SmtpDialogue, RefusedGreetingQuitsClosesAndRaisesTheLine) {
     for (const char* greeting : {"421 busy, try later\r\n", "554 no service\r\n"}) {
         SmtpPeer peer;
@@ -345,6 +365,27 @@ TEST(SmtpBreakdown, SilentServerEndsWithinTheTimeOut) {
     EXPECT_LT(elapsed, 5000u);
     EXPECT_FALSE(client.Connected);
     EXPECT_FALSE(client.Canceled);
+}
+
+// Continuation lines that never end: the whole reply has one deadline and a size bound.
+TEST(SmtpBreakdown, EndlessGreetingEndsAtTheDeadlineOrTheSizeBound) {
+    struct Case {
+        int paceMs;
+        int timeOut;
+        const char* error;
+    };
+    for (const Case& c : {Case{50, 500, "ESockError: Socket readln aborted"},
+                          Case{0, TestTimeOut, "Reply too long"}}) {
+        SmtpPeer peer;
+        peer.Greeting = "220-hello\r\n";
+        peer.EndlessGreetingMs = c.paceMs;
+        Client client(peer);
+        client.TimeOut = c.timeOut;
+        const DWORD start = GetTickCount();
+        EXPECT_EQ(raisedBy([&] { client.Connect(); }), c.error);
+        EXPECT_LT(GetTickCount() - start, 5000u);
+        EXPECT_FALSE(client.Connected);
+    }
 }
 
 TEST(SmtpQueries, VerifyAndExpandList) {

@@ -246,6 +246,20 @@ TEST_F(PsockTest, RefusedConnectionFailsAfterTheEventAndTheComponentRecovers) {
     EXPECT_TRUE(sock.Connected);
 }
 
+// The port goes out as 16 bits: one outside the range must not wrap onto a listening port.
+TEST_F(PsockTest, PortOutsideTheRangeConnectsNowhere) {
+    LoopbackServer server(HoldUntilClosed);
+    TPowersock sock;
+    sock.Host = "127.0.0.1";
+    sock.TimeOut = 10000;
+    for (int port : {server.Port() + 65536, server.Port() - 65536, 0}) {
+        sock.Port = port;
+        EXPECT_EQ(ErrorText([&] { sock.Connect(); }), "Invalid Port") << port;
+        EXPECT_FALSE(sock.Connected);
+    }
+    EXPECT_EQ(server.Accepted(), 0);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Time-out and cancellation
 
