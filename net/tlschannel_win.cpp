@@ -80,6 +80,8 @@ TTlsChannel::~TTlsChannel() {
 }
 
 void TTlsChannel::AcquireCredentials() {
+    if (haveCredentials_)
+        return;
     SCHANNEL_CRED cred{};
     cred.dwVersion = SCHANNEL_CRED_VERSION;
     // TLS 1.2 only: every mail service of today speaks it, and under TLS 1.3 SChannel hands
@@ -180,7 +182,8 @@ void TTlsChannel::Handshake(const std::string& serverName) {
         SendToken(out.buffer);
         // Bytes past the current handshake message belong to the next step, or, once the
         // handshake is done, to the first record of data.
-        if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0)
+        if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0 &&
+            in[1].cbBuffer <= input_.size())
             input_.erase(0, input_.size() - in[1].cbBuffer);
         else
             input_.clear();
@@ -271,7 +274,9 @@ std::string TTlsChannel::Decrypt(std::string_view received) {
             input_.clear();
             break;
         }
-        input_.erase(0, input_.size() - (extra < input_.size() ? extra : input_.size()));
+        if (extra >= input_.size())
+            throw ETlsError("TLS decryption failed: a record was not consumed");
+        input_.erase(0, input_.size() - extra);
     }
     if (plaintext.empty() && input_.size() > kMaxPending)
         throw ETlsError("the server sent more than " + std::to_string(kMaxPending / 1024) +
