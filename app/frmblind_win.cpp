@@ -2,7 +2,7 @@
 
 #include "app/mainserv_win.h"
 #include "app/settingsclick_win.h"
-#include "monitor/clogger.h"
+#include "monitor/clogger_win.h"
 #include "monitor/urlprobe_win.h"
 #include "settings/cusersettings.h"
 #include "settings/frmsettings.h"

@@ -1,7 +1,7 @@
 #include "mainserv_win.h"
 
 #include "app/frmblind_win.h"
-#include "base/paths.h"
+#include "base/paths_win.h"
 #include "base/text.h"
 
 #include <cstdlib>

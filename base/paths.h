@@ -9,6 +9,3 @@ std::string FolderOf(const std::string& path);
 // The path with its extension (after the last dot of the file name) replaced by newExtension,
 // which includes its dot; a name without an extension gets it appended.
 std::string ChangeFileExt(const std::string& path, const std::string& newExtension);
-
-// The program's full path as the platform reports it (Windows builds only).
-std::string ProgramPath();

@@ -1,4 +1,4 @@
-#include "paths.h"
+#include "paths_win.h"
 
 #include <windows.h>
 

@@ -4,10 +4,6 @@
 
 #include <string>
 
-// Writes "hh:nn a/p -> text" and CR LF to today's file. Never fails towards its caller: a line
-// that cannot be written is lost. Callers make their own log level test (Windows builds).
-void WriteLog(const std::string& text);
-
 // The day's file for a program path: its folder, then "\log", yyyymmdd and ".log".
 std::string LogFilePath(const std::string& programPath, int year, int month, int day);
 

@@ -1,6 +1,6 @@
-#include "clogger.h"
+#include "clogger_win.h"
 
-#include "base/paths.h"
+#include "base/paths_win.h"
 
 #include <windows.h>
 

@@ -32,9 +32,11 @@ public:
     std::string UserID;
     std::string Pass;
 
-    // The INI file beside the program (Windows builds).
+#ifdef _WIN32
+    // The INI file beside the program (settings/profilestore_win.cpp).
     bool Load();
     bool Save();
+#endif
     // The same rules over any store; Save raises when the store refuses a write.
     bool Load(IniStore& ini);
     bool Save(IniStore& ini);
@@ -49,13 +51,21 @@ public:
     }
 
     // URL list access in the record's terms.
-    int UrlCount() const { return URLList.Count(); }
-    const std::string& Url(int index) const { return URLList.Get(index); }
+    int UrlCount() const {
+        return URLList.Count();
+    }
+    const std::string& Url(int index) const {
+        return URLList.Get(index);
+    }
     std::int32_t UrlStatus(int index) const {
         return static_cast<std::int32_t>(URLList.Objects(index));
     }
-    void SetUrlStatus(int index, std::int32_t status) { URLList.PutObject(index, status); }
-    void AddUrl(const std::string& url) { URLList.AddObject(url, 0); }
+    void SetUrlStatus(int index, std::int32_t status) {
+        URLList.PutObject(index, status);
+    }
+    void AddUrl(const std::string& url) {
+        URLList.AddObject(url, 0);
+    }
 };
 
 extern CUserSettings UserSettings;

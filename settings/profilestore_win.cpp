@@ -1,7 +1,7 @@
 #include "profilestore_win.h"
 
 #include "base/exception.h"
-#include "base/paths.h"
+#include "base/paths_win.h"
 #include "cusersettings.h"
 
 #include <windows.h>

@@ -1,5 +1,5 @@
-#include "monitor/clogger.h"
-#include "base/paths.h"
+#include "monitor/clogger_win.h"
+#include "base/paths_win.h"
 
 #include <gtest/gtest.h>
 

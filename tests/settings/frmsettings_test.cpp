@@ -2,7 +2,7 @@
 // produce, and read back through Win32.
 #include "settings/frmsettings.h"
 
-#include "base/paths.h"
+#include "base/paths_win.h"
 #include "desktop_support_win.h"
 
 #include <commctrl.h>

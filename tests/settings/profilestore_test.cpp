@@ -1,7 +1,7 @@
 // The settings record against real INI files through the platform's profile functions.
 #include "base/exception.h"
 #include "base/handle_win.h"
-#include "base/paths.h"
+#include "base/paths_win.h"
 #include "settings/cusersettings.h"
 #include "settings/profilestore_win.h"
 #include "test_support.h"
