@@ -29,6 +29,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -250,6 +251,12 @@ using Strings = std::vector<std::string>;
 } // namespace
 
 TEST_F(Scenario, FromInstallToUninstall) {
+    // Every failure names the step it happened in.
+    std::optional<::testing::ScopedTrace> step;
+    auto Step = [&step](int line, const char* name) {
+        step.reset();
+        step.emplace(__FILE__, line, name);
+    };
     // Pages of every kind, listed so that the failed ones are not neighbours.
     const Strings urls = {peer_.Url("/ok"), peer_.Url("/notfound"), peer_.Url("/redirect"),
                           peer_.Url("/error"), peer_.Url("/silent")};
@@ -263,11 +270,13 @@ TEST_F(Scenario, FromInstallToUninstall) {
             expected << url << "\n";
     }
 
+    Step(__LINE__, "step 1: install");
     // 1. Install from a folder with a blank in its path.
     ASSERT_EQ(Run(vigrel_, "-install -silent"), 0);
     ASSERT_TRUE(Installed());
     EXPECT_EQ(QueryConfig().binaryPath, "\"" + vigrel_ + "\"");
 
+    Step(__LINE__, "step 2: start");
     // 2. Benchmark and pages on loopback, a cycle a minute, mail on; start through the starter.
     {
         std::ofstream ini(IniPath(), std::ios::binary | std::ios::trunc);
@@ -281,6 +290,7 @@ TEST_F(Scenario, FromInstallToUninstall) {
     ASSERT_EQ(Run(starter_, ""), 0);
     ASSERT_EQ(State(), static_cast<DWORD>(SERVICE_RUNNING));
 
+    Step(__LINE__, "step 3: first cycle");
     // 3. The first cycle: log, tray and one mail.
     ASSERT_TRUE(WaitForLog(0, Line("Failed --- " + failed[2]))) << Log();
     {
@@ -308,6 +318,7 @@ TEST_F(Scenario, FromInstallToUninstall) {
             << mail;
     }
 
+    Step(__LINE__, "step 4: check now, all up");
     // 4. The failed pages come up; "Check Now" as the menu sends it.
     for (const char* path : {"/notfound", "/error", "/silent"})
         peer_.SetDown(path, false);
@@ -318,6 +329,7 @@ TEST_F(Scenario, FromInstallToUninstall) {
     EXPECT_TRUE(WaitForTray(0, "Everything is OK !"));
     EXPECT_EQ(MailCount(), 1);
 
+    Step(__LINE__, "step 5: disconnected");
     // 5. The benchmark goes down: disconnected, the pages are not probed.
     peer_.SetDown("/bench", true);
     mark = Log().size();
@@ -332,6 +344,7 @@ TEST_F(Scenario, FromInstallToUninstall) {
     EXPECT_FALSE(contains(Log(), "Autocheck started"))
         << "the schedule's first tick came before step 5 ended; the steps took over a minute";
 
+    Step(__LINE__, "step 6: settings, first round");
     // 6. Settings dialog, first round: a new interval, failures only, not with Windows.
     ASSERT_TRUE(Choose(cmdSettings1));
     {
@@ -362,6 +375,7 @@ TEST_F(Scenario, FromInstallToUninstall) {
                contains(ini, "StartOnStartup=0\r\n");
     })) << readFile(IniPath());
 
+    Step(__LINE__, "step 6: new task bar");
     // A new task bar, as after the shell restarted: the old one took the icon with it. The
     // icon comes back with image 0 and the last tip, and the event is logged even at level 2.
     EXPECT_TRUE(WaitForTray(3, "Disconnected !"));
@@ -378,6 +392,7 @@ TEST_F(Scenario, FromInstallToUninstall) {
     EXPECT_TRUE(WaitForLog(mark, Line("Taskbar created"))) << Log().substr(mark);
     EXPECT_TRUE(WaitForTray(0, "Disconnected !"));
 
+    Step(__LINE__, "step 6: settings, second round");
     // Second round: all events again and with Windows; now the change is logged.
     ASSERT_TRUE(Choose(cmdSettings1));
     {
@@ -403,6 +418,7 @@ TEST_F(Scenario, FromInstallToUninstall) {
         EXPECT_TRUE(contains(ini, "StartOnStartup=1\r\n")) << ini;
     }
 
+    Step(__LINE__, "step 7: exit");
     // 7. Exit from the menu. An empty file shows that the settings are written on the way out.
     { std::ofstream(IniPath(), std::ios::binary | std::ios::trunc); }
     const DWORD pid = Status().dwProcessId;
@@ -425,6 +441,7 @@ TEST_F(Scenario, FromInstallToUninstall) {
         EXPECT_TRUE(contains(ini, urls[4])) << ini;
     }
 
+    Step(__LINE__, "step 7: restart, starter stop");
     // Started again, stopped by the starter: no stop line, the process ends.
     mark = Log().size();
     ASSERT_EQ(Run(starter_, ""), 0);
@@ -441,6 +458,7 @@ TEST_F(Scenario, FromInstallToUninstall) {
     }
     EXPECT_FALSE(contains(Log().substr(mark), "Application Stoped"));
 
+    Step(__LINE__, "step 7: uninstall");
     // Uninstalled: nothing registered, no window, no icon, and still the one mail.
     EXPECT_EQ(Run(vigrel_, "-uninstall -silent"), 0);
     EXPECT_FALSE(Installed());
