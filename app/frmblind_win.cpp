@@ -5,7 +5,7 @@
 #include "monitor/clogger.h"
 #include "monitor/urlprobe_win.h"
 #include "settings/cusersettings.h"
-#include "settings/frmsettings.h"
+#include "ui/frmsettings_win.h"
 
 #include <stdexcept>
 

@@ -2,10 +2,10 @@
 // the schedule timer, and runs every check cycle on the main thread.
 #pragma once
 
-#include "app/traymenus_win.h"
 #include "base/handle_win.h"
 #include "monitor/alertmail_win.h"
 #include "monitor/checkcycle.h"
+#include "ui/traymenus_win.h"
 
 #include <windows.h>
 

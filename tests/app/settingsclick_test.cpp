@@ -1,7 +1,7 @@
 // "Settings" from the tray menu: what happens after OK, in which order, and after Cancel.
 #include "app/settingsclick_win.h"
 
-#include "settings/frmsettings.h"
+#include "ui/frmsettings_win.h"
 
 #include <gtest/gtest.h>
 

@@ -6,14 +6,14 @@
 //
 // Runs through tools/e2e.sh, which provides the desktop, the SMTP server (VIGREL_SINK_DIR),
 // screenshots (VIGREL_SNAPSHOT_DIR) and the final reading of the mail with Python.
-#include "app/csimpletray.h"
 #include "app/frmblind_win.h"
-#include "app/res/resource.h"
 #include "desktop_support_win.h"
 #include "fixtures/http_peer_win.h"
 #include "fixtures/tray_reader_win.h"
 #include "fixtures/vigrel_service_win.h"
-#include "settings/frmsettings.h"
+#include "ui/csimpletray_win.h"
+#include "ui/frmsettings_win.h"
+#include "ui/res/resource.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>

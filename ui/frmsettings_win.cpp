@@ -1,8 +1,8 @@
-#include "settings/frmsettings.h"
+#include "ui/frmsettings_win.h"
 
-#include "app/res/resource.h"
 #include "base/exception.h"
-#include "settings/frmsettingsrules.h"
+#include "ui/frmsettingsrules.h"
+#include "ui/res/resource.h"
 
 #include <commctrl.h>
 

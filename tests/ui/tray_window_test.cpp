@@ -1,8 +1,8 @@
 // The tray icon and its menus on a real task bar (Wine desktop shell), with a small window
 // standing in for the main form.
-#include "app/res/resource.h"
-#include "app/traymenus_win.h"
 #include "desktop_support_win.h"
+#include "ui/res/resource.h"
+#include "ui/traymenus_win.h"
 
 #include <gtest/gtest.h>
 

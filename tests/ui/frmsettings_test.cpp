@@ -1,6 +1,6 @@
 // The settings dialog on a real desktop, driven by the messages a user's typing and clicks
 // produce, and read back through Win32.
-#include "settings/frmsettings.h"
+#include "ui/frmsettings_win.h"
 
 #include "base/paths.h"
 #include "desktop_support_win.h"
