@@ -63,7 +63,7 @@ public:
     // The last mail thread; null until a report was mailed.
     HANDLE MailThread() const { return alertMail_.MailThread(); }
 
-    LRESULT TrayWndProc(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
     static LRESULT CALLBACK wndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
