@@ -2,10 +2,11 @@
 
 #include "app/mainserv_win.h"
 #include "app/settingsclick_win.h"
+#include "base/window_win.h"
 #include "monitor/clogger_win.h"
 #include "monitor/urlprobe_win.h"
 #include "settings/cusersettings.h"
-#include "settings/frmsettings.h"
+#include "ui/frmsettings_win.h"
 
 #include <stdexcept>
 
@@ -18,12 +19,12 @@ constexpr UINT_PTR Timer1Id = 1;
 // connected to the service manager, never before it.
 constexpr UINT WM_FIRSTCHECK = WM_APP + 2;
 
-void registerFormClass() {
+void registerFormClass(WNDPROC formWndProc) {
     static bool registered = false;
     if (registered)
         return;
     WNDCLASSA cls = {};
-    cls.lpfnWndProc = ::DefWindowProcA;
+    cls.lpfnWndProc = formWndProc;
     cls.hInstance = ::GetModuleHandleA(nullptr);
     cls.lpszClassName = FormBlindClassName;
     registered = ::RegisterClassA(&cls) != 0;
@@ -32,11 +33,12 @@ void registerFormClass() {
 } // namespace
 
 TFormBlind::TFormBlind(HWND owner) {
-    // 1. The form window: a tool window that is never made visible.
-    registerFormClass();
+    // 1. The form window: a tool window that is never made visible. Its messages come to
+    // TrayWndProc from the first one on.
+    registerFormClass(&wndProc);
     handle_.Reset(::CreateWindowExA(WS_EX_TOOLWINDOW, FormBlindClassName, FormBlindCaption,
                                     WS_POPUP | WS_CAPTION, 0, 0, 0, 0, owner, nullptr,
-                                    ::GetModuleHandleA(nullptr), nullptr));
+                                    ::GetModuleHandleA(nullptr), this));
     // 2. The tray member: pictures and menus, no icon yet, empty tip.
     tray_ = std::make_unique<TTrayUi>();
     tray_->OnCheckNow = [this] { CheckNow1Click(); };
@@ -47,18 +49,15 @@ TFormBlind::TFormBlind(HWND owner) {
     // 3. No dialog is open; MailThread is null already.
     FormSettings = nullptr;
     FormBlind = this;
-    // 4. Our window procedure from here on.
-    if (handle_) {
-        ::SetWindowLongPtrA(handle_.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        ::SetWindowLongPtrA(handle_.Get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&wndProc));
-    }
-    // 5. One session for all probes; a failure shows as every probe failing.
+    // 4. One session for all probes; a failure shows as every probe failing.
     OpenInternetSession();
-    // 6.
+    // 5.
     UserSettings.Load();
 }
 
 TFormBlind::~TFormBlind() {
+    // The window is destroyed after the members its last messages would reach: unjoin it.
+    DetachWindowObject(handle_.Get());
     if (handle_)
         ::KillTimer(handle_.Get(), Timer1Id);
     // The tray member removes its icon if still shown; a mail thread is not waited for.
@@ -170,11 +169,11 @@ void TFormBlind::RefreshSettingsDialog() {
         FormSettings->FillFromSettings();
 }
 
-LRESULT TFormBlind::TrayWndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT TFormBlind::TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     // The tray sees every message first: its callback, the menus' commands and glyphs, and
     // the shell's "TaskbarCreated".
     LRESULT result = 0;
-    if (tray_ && tray_->HandleMessage(handle_.Get(), message, wParam, lParam, result))
+    if (tray_ && tray_->HandleMessage(window, message, wParam, lParam, result))
         return result;
     switch (message) {
     case WM_TIMER:
@@ -192,17 +191,17 @@ LRESULT TFormBlind::TrayWndProc(UINT message, WPARAM wParam, LPARAM lParam) {
         Close();
         return 0;
     }
-    return ::DefWindowProcA(handle_.Get(), message, wParam, lParam);
+    return ::DefWindowProcA(window, message, wParam, lParam);
 }
 
 LRESULT CALLBACK TFormBlind::wndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* form = reinterpret_cast<TFormBlind*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+    auto* form = WindowObject<TFormBlind>(window, message, lParam);
     if (!form)
         return ::DefWindowProcA(window, message, wParam, lParam);
     // An exception must not unwind through the system's dispatch: it goes to the event log
     // and the program goes on.
     try {
-        return form->TrayWndProc(message, wParam, lParam);
+        return form->TrayWndProc(window, message, wParam, lParam);
     } catch (const std::exception& e) {
         if (Application)
             Application->HandleException(e);

@@ -2,10 +2,10 @@
 // the schedule timer, and runs every check cycle on the main thread.
 #pragma once
 
-#include "app/traymenus_win.h"
 #include "base/handle_win.h"
 #include "monitor/alertmail_win.h"
 #include "monitor/checkcycle.h"
+#include "ui/traymenus_win.h"
 
 #include <windows.h>
 
@@ -63,7 +63,7 @@ public:
     // The last mail thread; null until a report was mailed.
     HANDLE MailThread() const { return alertMail_.MailThread(); }
 
-    LRESULT TrayWndProc(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
     static LRESULT CALLBACK wndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,7 +1,7 @@
 #include "app/settingsclick_win.h"
 
 #include "app/autostart_win.h"
-#include "settings/frmsettings.h"
+#include "ui/frmsettings_win.h"
 
 namespace {
 

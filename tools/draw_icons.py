@@ -4,7 +4,7 @@
 Each picture is a short list of shapes painted in order on a supersampled canvas, then reduced
 to its real size with antialiased edges. Standard library only.
 
-    python3 tools/draw_icons.py [--out app/res] [--readme app/res/preview] [--preview DIR]
+    python3 tools/draw_icons.py [--out ui/res] [--readme ui/res/preview] [--preview DIR]
 
 --preview also writes enlarged PNGs (real size and 8x) for looking at them.
 """
@@ -446,7 +446,7 @@ def png_bytes(w, h, pixels, scale=1, background=None):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--out", default=os.path.join(os.path.dirname(__file__), "..", "app", "res"))
+    ap.add_argument("--out", default=os.path.join(os.path.dirname(__file__), "..", "ui", "res"))
     ap.add_argument("--preview")
     ap.add_argument("--only")
     ap.add_argument("--readme", help="writes the state icons at 1x and 4x as PNG here")

@@ -1,7 +1,7 @@
 // "Settings" from the tray menu: what happens after OK, in which order, and after Cancel.
 #include "app/settingsclick_win.h"
 
-#include "settings/frmsettings.h"
+#include "ui/frmsettings_win.h"
 
 #include <gtest/gtest.h>
 
@@ -66,7 +66,7 @@ using Steps = std::vector<std::string>;
 } // namespace
 
 TEST_F(SettingsClick, OkAppliesEverythingInOrder) {
-    EXPECT_EQ(Run({idBitBtn3}), IDOK);
+    EXPECT_EQ(Run({idOk}), IDOK);
     EXPECT_EQ(steps, (Steps{"arm", "cycle", "autostart off", "save", "log Settings Changed"}));
     EXPECT_EQ(FormSettings, nullptr);
 }
@@ -74,18 +74,18 @@ TEST_F(SettingsClick, OkAppliesEverythingInOrder) {
 TEST_F(SettingsClick, OkWithoutScheduleRunsNoCycleAndQuietLevelsLogNothing) {
     record.TimeSpan = 0;
     record.Filter = 2;
-    EXPECT_EQ(Run({idBitBtn3}), IDOK);
+    EXPECT_EQ(Run({idOk}), IDOK);
     EXPECT_EQ(steps, (Steps{"arm", "autostart off", "save"}));
 }
 
 TEST_F(SettingsClick, CancelAndTheCloseBoxChangeNothing) {
-    EXPECT_EQ(Run({idBitBtn4}), IDCANCEL);
+    EXPECT_EQ(Run({idCancel}), IDCANCEL);
     EXPECT_EQ(Run({0}), IDCANCEL);
     EXPECT_TRUE(steps.empty());
     EXPECT_EQ(FormSettings, nullptr);
 }
 
 TEST_F(SettingsClick, GoRunsTheCycleWhileTheDialogIsOpen) {
-    EXPECT_EQ(Run({idBitBtn5, idBitBtn4}), IDCANCEL);
+    EXPECT_EQ(Run({idGo, idCancel}), IDCANCEL);
     EXPECT_EQ(steps, (Steps{"cycle with dialog"}));
 }

@@ -6,14 +6,14 @@
 //
 // Runs through tools/e2e.sh, which provides the desktop, the SMTP server (VIGREL_SINK_DIR),
 // screenshots (VIGREL_SNAPSHOT_DIR) and the final reading of the mail with Python.
-#include "app/csimpletray.h"
 #include "app/frmblind_win.h"
-#include "app/res/resource.h"
 #include "desktop_support_win.h"
 #include "fixtures/http_peer_win.h"
 #include "fixtures/tray_reader_win.h"
 #include "fixtures/vigrel_service_win.h"
-#include "settings/frmsettings.h"
+#include "ui/csimpletray_win.h"
+#include "ui/frmsettings_win.h"
+#include "ui/res/resource.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -208,13 +208,14 @@ public:
         const LPARAM at = MAKELPARAM((tab.left + tab.right) / 2, (tab.top + tab.bottom) / 2);
         ::PostMessageA(Control(idTabs), WM_LBUTTONDOWN, MK_LBUTTON, at);
         ::PostMessageA(Control(idTabs), WM_LBUTTONUP, 0, at);
-        return waitFor([&] { return ::IsWindowVisible(Control(idCheckBox1)) != FALSE; }, 10000);
+        return waitFor([&] { return ::IsWindowVisible(Control(idScheduleChecks)) != FALSE; },
+                       10000);
     }
 
     // The text of one column of the URL list.
     std::vector<std::string> Column(int column) const {
         std::vector<std::string> rows;
-        HWND list = Control(idListView1);
+        HWND list = Control(idUrlList);
         DWORD_PTR n = 0;
         ::SendMessageTimeoutA(list, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 20000, &n);
         constexpr size_t TextOffset = 256, TextSize = 512;
@@ -354,17 +355,17 @@ TEST_F(Scenario, FromInstallToUninstall) {
         EXPECT_EQ(dialog.Column(0), urls);
         EXPECT_EQ(dialog.Column(1), Strings(urls.size(), "OK"));
         ASSERT_TRUE(dialog.ShowGeneralTab());
-        EXPECT_TRUE(dialog.Checked(idCheckBox1));
+        EXPECT_TRUE(dialog.Checked(idScheduleChecks));
         EXPECT_TRUE(dialog.Checked(idRadioAll));
-        EXPECT_TRUE(dialog.Checked(idCheckBox2));
-        ASSERT_TRUE(dialog.SetText(idCSpinEdit1, "5"));
+        EXPECT_TRUE(dialog.Checked(idStartWithWindows));
+        ASSERT_TRUE(dialog.SetText(idInterval, "5"));
         ASSERT_TRUE(dialog.Click(idRadioFailure));
-        ASSERT_TRUE(dialog.Click(idCheckBox2));
+        ASSERT_TRUE(dialog.Click(idStartWithWindows));
         EXPECT_TRUE(dialog.Checked(idRadioFailure));
         EXPECT_FALSE(dialog.Checked(idRadioAll));
         Snapshot("e2e-step6-settings");
         mark = Log().size();
-        ASSERT_TRUE(dialog.Click(idBitBtn3));
+        ASSERT_TRUE(dialog.Click(idOk));
         ASSERT_TRUE(dialog.Closed());
     }
     EXPECT_TRUE(waitFor([] { return QueryConfig().startType == SERVICE_DEMAND_START; }))
@@ -400,10 +401,10 @@ TEST_F(Scenario, FromInstallToUninstall) {
         ASSERT_TRUE(dialog) << "the settings dialog did not open again";
         ASSERT_TRUE(dialog.ShowGeneralTab());
         EXPECT_TRUE(dialog.Checked(idRadioFailure));
-        EXPECT_FALSE(dialog.Checked(idCheckBox2));
+        EXPECT_FALSE(dialog.Checked(idStartWithWindows));
         ASSERT_TRUE(dialog.Click(idRadioAll));
-        ASSERT_TRUE(dialog.Click(idCheckBox2));
-        ASSERT_TRUE(dialog.Click(idBitBtn3));
+        ASSERT_TRUE(dialog.Click(idStartWithWindows));
+        ASSERT_TRUE(dialog.Click(idOk));
         ASSERT_TRUE(dialog.Closed());
     }
     EXPECT_TRUE(WaitForLog(mark, Line("Settings Changed")));

@@ -1,6 +1,6 @@
 // The settings dialog on a real desktop, driven by the messages a user's typing and clicks
 // produce, and read back through Win32.
-#include "settings/frmsettings.h"
+#include "ui/frmsettings_win.h"
 
 #include "base/paths_win.h"
 #include "desktop_support_win.h"
@@ -82,16 +82,16 @@ protected:
     bool Enabled(int id) const { return ::IsWindowEnabled(C(id)) != FALSE; }
     std::vector<std::string> Rows(int column = 0) const {
         std::vector<std::string> rows;
-        for (int i = 0; i < ListView_GetItemCount(C(idListView1)); ++i) {
+        for (int i = 0; i < ListView_GetItemCount(C(idUrlList)); ++i) {
             char buf[512] = {};
-            ListView_GetItemText(C(idListView1), i, column, buf, sizeof(buf));
+            ListView_GetItemText(C(idUrlList), i, column, buf, sizeof(buf));
             rows.push_back(buf);
         }
         return rows;
     }
     void SelectRow(int row) {
-        ::SetFocus(C(idListView1));
-        ListView_SetItemState(C(idListView1), row, LVIS_SELECTED | LVIS_FOCUSED,
+        ::SetFocus(C(idUrlList));
+        ListView_SetItemState(C(idUrlList), row, LVIS_SELECTED | LVIS_FOCUSED,
                               LVIS_SELECTED | LVIS_FOCUSED);
         Pump();
     }
@@ -101,7 +101,7 @@ protected:
             urls.push_back(record.Url(i));
         return urls;
     }
-    void Ok() { Click(idBitBtn3); }
+    void Ok() { Click(idOk); }
 
     CUserSettings record;
     std::unique_ptr<TFormSettings> dialog;
@@ -136,32 +136,32 @@ TEST_F(SettingsDialog, WindowAndControlsAsTheUserSeesThem) {
 
     EXPECT_EQ(dialog->ActiveTab(), tabURLs);
     EXPECT_EQ(TabCtrl_GetItemCount(C(idTabs)), 2);
-    EXPECT_EQ(ListView_GetColumnWidth(C(idListView1), 0), 250);
-    EXPECT_EQ(ListView_GetColumnWidth(C(idListView1), 1), 50);
-    EXPECT_EQ(Text(idStaticText2), "Pelorin");
-    EXPECT_EQ(Text(idBitBtn5), "Go");
-    EXPECT_FALSE(Enabled(idBitBtn1)) << "delete starts disabled";
-    EXPECT_EQ(::SendMessageA(C(idEdit7), EM_GETPASSWORDCHAR, 0, 0), 0) << "password unmasked";
+    EXPECT_EQ(ListView_GetColumnWidth(C(idUrlList), 0), 250);
+    EXPECT_EQ(ListView_GetColumnWidth(C(idUrlList), 1), 50);
+    EXPECT_EQ(Text(idWebSiteLink), "Pelorin");
+    EXPECT_EQ(Text(idGo), "Go");
+    EXPECT_FALSE(Enabled(idDeleteUrl)) << "delete starts disabled";
+    EXPECT_EQ(::SendMessageA(C(idPassword), EM_GETPASSWORDCHAR, 0, 0), 0) << "password unmasked";
 
-    EXPECT_EQ(Text(idEdtBenchURL), "bench.test");
+    EXPECT_EQ(Text(idBenchmarkUrl), "bench.test");
     EXPECT_EQ(Rows(), (Strings{"http://one.test/", "http://two.test/"}));
     EXPECT_EQ(Rows(1), (Strings{"OK", "FAILED"}));
     Snapshot("settings-tab-urls");
     General();
-    EXPECT_TRUE(::IsWindowVisible(C(idCheckBox1)));
-    EXPECT_FALSE(::IsWindowVisible(C(idListView1)));
-    EXPECT_TRUE(Checked(idCheckBox2));
+    EXPECT_TRUE(::IsWindowVisible(C(idScheduleChecks)));
+    EXPECT_FALSE(::IsWindowVisible(C(idUrlList)));
+    EXPECT_TRUE(Checked(idStartWithWindows));
     EXPECT_TRUE(Checked(idRadioWeb));
-    EXPECT_EQ(Text(idEdit3), "25");
+    EXPECT_EQ(Text(idPort), "25");
     Snapshot("settings-tab-general");
 }
 
 TEST_F(SettingsDialog, ScheduleOffOpensClearAndStoresZero) {
     record.TimeSpan = 0;
     Open();
-    EXPECT_FALSE(Checked(idCheckBox1));
-    EXPECT_FALSE(Enabled(idCSpinEdit1));
-    EXPECT_EQ(Text(idCSpinEdit1), "1");
+    EXPECT_FALSE(Checked(idScheduleChecks));
+    EXPECT_FALSE(Enabled(idInterval));
+    EXPECT_EQ(Text(idInterval), "1");
     Ok();
     EXPECT_EQ(dialog->ModalResult(), IDOK);
     EXPECT_EQ(record.TimeSpan, 0);
@@ -174,16 +174,16 @@ TEST_F(SettingsDialog, ScheduleBoxDecidesWhatIsStored) {
     record.TimeSpan = 0;
     Open();
     General();
-    Click(idCheckBox1);
-    EXPECT_TRUE(Enabled(idCSpinEdit1));
-    Type(idCSpinEdit1, "30");
+    Click(idScheduleChecks);
+    EXPECT_TRUE(Enabled(idInterval));
+    Type(idInterval, "30");
     Ok();
     EXPECT_EQ(record.TimeSpan, 30);
 
     Open();
     General();
-    Click(idCheckBox1); // clear it again
-    EXPECT_FALSE(Enabled(idCSpinEdit1));
+    Click(idScheduleChecks); // clear it again
+    EXPECT_FALSE(Enabled(idInterval));
     Ok();
     EXPECT_EQ(record.TimeSpan, 0);
 }
@@ -191,27 +191,27 @@ TEST_F(SettingsDialog, ScheduleBoxDecidesWhatIsStored) {
 TEST_F(SettingsDialog, SpinFieldsClampTypedAndSteppedValues) {
     Open();
     General();
-    Type(idCSpinEdit1, "200");
+    Type(idInterval, "200");
     Key(VK_TAB);
-    EXPECT_EQ(Text(idCSpinEdit1), "120");
-    Type(idCSpinEdit2, "20");
+    EXPECT_EQ(Text(idInterval), "120");
+    Type(idTimeOut, "20");
     Key(VK_TAB);
-    EXPECT_EQ(Text(idCSpinEdit2), "500");
-    Type(idCSpinEdit2, "abc");
+    EXPECT_EQ(Text(idTimeOut), "500");
+    Type(idTimeOut, "abc");
     Key(VK_TAB);
-    EXPECT_EQ(Text(idCSpinEdit2), "500") << "junk reads as the minimum";
+    EXPECT_EQ(Text(idTimeOut), "500") << "junk reads as the minimum";
 
-    Type(idCSpinEdit2, "29995");
+    Type(idTimeOut, "29995");
     Key(VK_UP); // one step of 10, kept within the limit
-    EXPECT_EQ(Text(idCSpinEdit2), "30000");
-    Type(idCSpinEdit1, "1");
+    EXPECT_EQ(Text(idTimeOut), "30000");
+    Type(idInterval, "1");
     Key(VK_DOWN);
-    EXPECT_EQ(Text(idCSpinEdit1), "1");
+    EXPECT_EQ(Text(idInterval), "1");
     Key(VK_UP);
-    EXPECT_EQ(Text(idCSpinEdit1), "2");
+    EXPECT_EQ(Text(idInterval), "2");
 
     // A value typed but never left is clamped when stored.
-    Type(idCSpinEdit1, "999");
+    Type(idInterval, "999");
     Ok();
     EXPECT_EQ(record.TimeSpan, 120);
     EXPECT_EQ(record.TimeOut, 30000);
@@ -229,9 +229,9 @@ TEST_F(SettingsDialog, StoredValuesOutOfRangeOpenClampedAndAreStoredClamped) {
         record.TimeSpan = c.timeSpan;
         record.TimeOut = c.timeOut;
         Open();
-        EXPECT_TRUE(Checked(idCheckBox1)) << c.timeSpan;
-        EXPECT_EQ(Text(idCSpinEdit1), c.shownSpan);
-        EXPECT_EQ(Text(idCSpinEdit2), c.shownOut);
+        EXPECT_TRUE(Checked(idScheduleChecks)) << c.timeSpan;
+        EXPECT_EQ(Text(idInterval), c.shownSpan);
+        EXPECT_EQ(Text(idTimeOut), c.shownOut);
         Ok();
         EXPECT_EQ(record.TimeSpan, c.storedSpan);
         EXPECT_EQ(record.TimeOut, c.storedOut);
@@ -240,19 +240,19 @@ TEST_F(SettingsDialog, StoredValuesOutOfRangeOpenClampedAndAreStoredClamped) {
 
 TEST_F(SettingsDialog, AddTrimsPrefixesAndIgnoresBlanks) {
     Open();
-    Type(idEdit1, "  www.three.test/x  ");
-    Click(idBitBtn2);
+    Type(idNewUrl, "  www.three.test/x  ");
+    Click(idAddUrl);
     EXPECT_EQ(Rows(), (Strings{"http://one.test/", "http://two.test/", "http://www.three.test/x"}));
     EXPECT_EQ(Rows(1), (Strings{"OK", "FAILED", ""}));
-    EXPECT_EQ(Text(idEdit1), "");
-    Type(idEdit1, "   ");
-    Click(idBitBtn2);
-    Type(idEdit1, "");
-    Click(idBitBtn2);
+    EXPECT_EQ(Text(idNewUrl), "");
+    Type(idNewUrl, "   ");
+    Click(idAddUrl);
+    Type(idNewUrl, "");
+    Click(idAddUrl);
     EXPECT_EQ(Rows().size(), 3u);
 
     // Enter in the field adds, once per key press.
-    Type(idEdit1, "four.test");
+    Type(idNewUrl, "four.test");
     Key(VK_RETURN);
     EXPECT_EQ(Rows().back(), "http://four.test");
     EXPECT_EQ(Rows().size(), 4u);
@@ -267,21 +267,21 @@ TEST_F(SettingsDialog, DeleteAndEscOnTheUrlTab) {
     EXPECT_EQ(dialog->ModalResult(), 0);
 
     SelectRow(0);
-    EXPECT_TRUE(Enabled(idBitBtn1));
+    EXPECT_TRUE(Enabled(idDeleteUrl));
     Key(VK_ESCAPE);
     EXPECT_EQ(Rows(), (Strings{"http://two.test/"}));
-    EXPECT_FALSE(Enabled(idBitBtn1)) << "the selection went with the row";
+    EXPECT_FALSE(Enabled(idDeleteUrl)) << "the selection went with the row";
 
     SelectRow(0);
-    Click(idBitBtn1);
+    Click(idDeleteUrl);
     EXPECT_TRUE(Rows().empty());
 
     // Esc on the other tab deletes nothing.
-    Type(idEdit1, "x.test");
-    Click(idBitBtn2);
+    Type(idNewUrl, "x.test");
+    Click(idAddUrl);
     SelectRow(0);
     General();
-    ::SetFocus(C(idCheckBox2));
+    ::SetFocus(C(idStartWithWindows));
     Key(VK_ESCAPE);
     EXPECT_EQ(Rows().size(), 1u);
     EXPECT_EQ(dialog->ModalResult(), 0);
@@ -290,10 +290,10 @@ TEST_F(SettingsDialog, DeleteAndEscOnTheUrlTab) {
 TEST_F(SettingsDialog, OkStoresRowsInShownOrderWithStatusZero) {
     record.TimeSpan = 0;
     Open();
-    Type(idEdit1, "three.test");
-    Click(idBitBtn2);
+    Type(idNewUrl, "three.test");
+    Click(idAddUrl);
     SelectRow(0);
-    Click(idBitBtn1);
+    Click(idDeleteUrl);
     Ok();
     EXPECT_EQ(Urls(), (Strings{"http://two.test/", "http://three.test"}));
     EXPECT_EQ(record.UrlStatus(0), 0);
@@ -306,15 +306,15 @@ TEST_F(SettingsDialog, AuthenticationClearedEmptiesUserAndPassword) {
     record.Active = true;
     Open();
     General();
-    EXPECT_FALSE(Checked(idCheckBox4));
-    EXPECT_FALSE(Enabled(idEdit5));
-    EXPECT_FALSE(Enabled(idEdit7));
-    Click(idCheckBox4);
-    EXPECT_TRUE(Enabled(idEdit5));
-    Type(idEdit5, "user");
-    Type(idEdit7, "secret");
-    Click(idCheckBox4);
-    EXPECT_FALSE(Enabled(idEdit5));
+    EXPECT_FALSE(Checked(idAuthentication));
+    EXPECT_FALSE(Enabled(idUser));
+    EXPECT_FALSE(Enabled(idPassword));
+    Click(idAuthentication);
+    EXPECT_TRUE(Enabled(idUser));
+    Type(idUser, "user");
+    Type(idPassword, "secret");
+    Click(idAuthentication);
+    EXPECT_FALSE(Enabled(idUser));
     Ok();
     EXPECT_EQ(record.UserID, "");
     EXPECT_EQ(record.Pass, "");
@@ -332,20 +332,20 @@ TEST_F(SettingsDialog, MailOffWithAUserKeepsUserAndPasswordEnabled) {
     record.UserID = "me";
     record.Pass = "pw";
     Open();
-    for (int id : {idEdit4, idEdit6, idEdit2, idEdit3, idCheckBox4})
+    for (int id : {idMailTo, idMailFrom, idServer, idPort, idAuthentication})
         EXPECT_FALSE(Enabled(id)) << id;
-    EXPECT_TRUE(Checked(idCheckBox4));
-    EXPECT_TRUE(Enabled(idEdit5));
-    EXPECT_TRUE(Enabled(idEdit7));
-    EXPECT_EQ(Text(idEdit7), "pw");
+    EXPECT_TRUE(Checked(idAuthentication));
+    EXPECT_TRUE(Enabled(idUser));
+    EXPECT_TRUE(Enabled(idPassword));
+    EXPECT_EQ(Text(idPassword), "pw");
 
     // Switching mail on and off takes the user fields along, whatever "Authentication" says.
     General();
-    Click(idCheckBox3);
-    for (int id : {idEdit4, idEdit6, idEdit2, idEdit3, idCheckBox4, idEdit5, idEdit7})
+    Click(idSendMails);
+    for (int id : {idMailTo, idMailFrom, idServer, idPort, idAuthentication, idUser, idPassword})
         EXPECT_TRUE(Enabled(id)) << id;
-    Click(idCheckBox3);
-    for (int id : {idEdit4, idEdit6, idEdit2, idEdit3, idCheckBox4, idEdit5, idEdit7})
+    Click(idSendMails);
+    for (int id : {idMailTo, idMailFrom, idServer, idPort, idAuthentication, idUser, idPassword})
         EXPECT_FALSE(Enabled(id)) << id;
 }
 
@@ -353,23 +353,23 @@ TEST_F(SettingsDialog, PortThatIsNoNumberKeepsTheUserThere) {
     record.Active = true;
     Open();
     General();
-    Type(idEdit3, "25x");
+    Type(idPort, "25x");
     Key(VK_TAB);
-    EXPECT_EQ(::GetFocus(), C(idEdit3));
+    EXPECT_EQ(::GetFocus(), C(idPort));
     DWORD from = 1, to = 0;
-    ::SendMessageA(C(idEdit3), EM_GETSEL, reinterpret_cast<WPARAM>(&from),
+    ::SendMessageA(C(idPort), EM_GETSEL, reinterpret_cast<WPARAM>(&from),
                    reinterpret_cast<LPARAM>(&to));
     EXPECT_EQ(from, 0u);
     EXPECT_EQ(to, 3u);
 
-    Type(idEdtBenchURL, "changed.test");
+    Type(idBenchmarkUrl, "changed.test");
     Ok();
     EXPECT_EQ(dialog->ModalResult(), 0) << "the dialog stays open";
     EXPECT_EQ(record.Benchmark, "bench.test") << "nothing stored";
     EXPECT_EQ(record.Port, 25);
-    EXPECT_EQ(::GetFocus(), C(idEdit3));
+    EXPECT_EQ(::GetFocus(), C(idPort));
 
-    Type(idEdit3, "587");
+    Type(idPort, "587");
     Ok();
     EXPECT_EQ(dialog->ModalResult(), IDOK);
     EXPECT_EQ(record.Port, 587);
@@ -391,15 +391,15 @@ TEST_F(SettingsDialog, GoCommitsTheRowsRunsACycleAndCancelKeepsThem) {
             FormSettings->FillFromSettings();
     };
     SelectRow(0);
-    Click(idBitBtn1);
-    Type(idEdit1, "new.test");
-    Click(idBitBtn2);
-    Type(idEdtBenchURL, "edited.test");
-    Click(idBitBtn5);
+    Click(idDeleteUrl);
+    Type(idNewUrl, "new.test");
+    Click(idAddUrl);
+    Type(idBenchmarkUrl, "edited.test");
+    Click(idGo);
     EXPECT_EQ(cycles, 1);
     // The refresh shows the new statuses and puts the record's values back in every field.
     EXPECT_EQ(Rows(1), (Strings{"OK", "FAILED"}));
-    EXPECT_EQ(Text(idEdtBenchURL), "bench.test");
+    EXPECT_EQ(Text(idBenchmarkUrl), "bench.test");
 
     ::SendMessageA(dialog->Handle(), WM_CLOSE, 0, 0);
     EXPECT_EQ(dialog->ModalResult(), IDCANCEL);
@@ -410,12 +410,12 @@ TEST_F(SettingsDialog, GoCommitsTheRowsRunsACycleAndCancelKeepsThem) {
 
 TEST_F(SettingsDialog, ScheduledCycleRefreshesAnOpenDialog) {
     Open();
-    Type(idEdtBenchURL, "unsaved.test");
-    Type(idEdit1, "pending.test");
-    Click(idBitBtn2);
+    Type(idBenchmarkUrl, "unsaved.test");
+    Type(idNewUrl, "pending.test");
+    Click(idAddUrl);
     record.SetUrlStatus(1, 112);
     FormSettings->FillFromSettings();
-    EXPECT_EQ(Text(idEdtBenchURL), "bench.test");
+    EXPECT_EQ(Text(idBenchmarkUrl), "bench.test");
     EXPECT_EQ(Rows(), (Strings{"http://one.test/", "http://two.test/"}));
     EXPECT_EQ(Rows(1), (Strings{"OK", "OK"}));
 }
@@ -434,10 +434,10 @@ TEST_F(SettingsDialog, ShowModalRunsItsOwnLoopOverADisabledOwner) {
     bool ownerDisabled = false;
     dialog->OnGo = [&] { ownerDisabled = !::IsWindowEnabled(owner); };
     // Queued before the loop starts, handled by it: Go, then OK.
-    ::PostMessageA(dialog->Handle(), WM_COMMAND, MAKEWPARAM(idBitBtn5, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(C(idBitBtn5)));
-    ::PostMessageA(dialog->Handle(), WM_COMMAND, MAKEWPARAM(idBitBtn3, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(C(idBitBtn3)));
+    ::PostMessageA(dialog->Handle(), WM_COMMAND, MAKEWPARAM(idGo, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(C(idGo)));
+    ::PostMessageA(dialog->Handle(), WM_COMMAND, MAKEWPARAM(idOk, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(C(idOk)));
     EXPECT_EQ(dialog->ShowModal(), IDOK);
     EXPECT_TRUE(ownerDisabled);
     EXPECT_TRUE(::IsWindowEnabled(owner));
@@ -466,9 +466,9 @@ TEST_F(SettingsDialog, FailedSaveIsShownAndTheDialogStaysOpen) {
 
 TEST_F(SettingsDialog, EnterAddsOnlyOnTheUrlTab) {
     Open();
-    Type(idEdit1, "five.test");
+    Type(idNewUrl, "five.test");
     General();
-    ::SetFocus(C(idEdit4));
+    ::SetFocus(C(idMailTo));
     Key(VK_RETURN);
     EXPECT_EQ(Rows().size(), 2u);
     EXPECT_EQ(dialog->ModalResult(), 0);
@@ -478,10 +478,10 @@ TEST_F(SettingsDialog, CancelIsReachableWithABadPort) {
     record.Active = true;
     Open();
     General();
-    Type(idEdit3, "x");
-    ::SetFocus(C(idBitBtn4));
+    Type(idPort, "x");
+    ::SetFocus(C(idCancel));
     Pump();
-    EXPECT_EQ(::GetFocus(), C(idBitBtn4));
+    EXPECT_EQ(::GetFocus(), C(idCancel));
     Key(VK_RETURN); // Enter on a focused button presses it
     EXPECT_EQ(dialog->ModalResult(), IDCANCEL);
     EXPECT_EQ(record.Port, 25);

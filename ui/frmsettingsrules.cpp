@@ -1,4 +1,4 @@
-#include "settings/frmsettingsrules.h"
+#include "ui/frmsettingsrules.h"
 
 #include "base/text.h"
 

@@ -1,4 +1,4 @@
-#include "app/traytip.h"
+#include "ui/traytip.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "app/traymenus_win.h"
+#include "ui/traymenus_win.h"
 
-#include "app/res/resource.h"
+#include "ui/res/resource.h"
 
 #include <shellapi.h>
 

@@ -1,4 +1,4 @@
-#include "app/traytip.h"
+#include "ui/traytip.h"
 
 std::string TrayTipText(const std::string& tip) {
     if (tip.size() <= TrayTipCapacity)

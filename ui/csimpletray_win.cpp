@@ -1,6 +1,6 @@
-#include "app/csimpletray.h"
+#include "ui/csimpletray_win.h"
 
-#include "app/traytip.h"
+#include "ui/traytip.h"
 
 #include <algorithm>
 #include <cstring>

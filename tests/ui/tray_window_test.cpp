@@ -1,8 +1,9 @@
 // The tray icon and its menus on a real task bar (Wine desktop shell), with a small window
 // standing in for the main form.
-#include "app/res/resource.h"
-#include "app/traymenus_win.h"
+#include "base/window_win.h"
 #include "desktop_support_win.h"
+#include "ui/res/resource.h"
+#include "ui/traymenus_win.h"
 
 #include <gtest/gtest.h>
 
@@ -75,7 +76,7 @@ struct ShellCall {
 class TrayWindow : public ::testing::Test {
 protected:
     static LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM w, LPARAM l) {
-        auto* self = reinterpret_cast<TrayWindow*>(::GetWindowLongPtrA(h, GWLP_USERDATA));
+        auto* self = WindowObject<TrayWindow>(h, m, l);
         if (self && self->ui) {
             if (m == WM_INITMENUPOPUP)
                 self->OnMenuOpen(reinterpret_cast<HMENU>(w));
@@ -96,10 +97,9 @@ protected:
         wc.lpszClassName = "VigrelTrayTestForm";
         ::RegisterClassA(&wc);
         form.Reset(::CreateWindowExA(WS_EX_TOOLWINDOW, wc.lpszClassName, "FormBlind", 0, 0, 0, 0, 0,
-                                     nullptr, nullptr, wc.hInstance, nullptr));
+                                     nullptr, nullptr, wc.hInstance, this));
         ASSERT_TRUE(form);
         ui = std::make_unique<TTrayUi>(nullptr, Recorder());
-        ::SetWindowLongPtrA(form.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
         // Put the mouse where a user clicks the icon, so the menus open where they would.
         ::SetCursorPos(1000, 760);
     }

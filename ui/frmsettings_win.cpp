@@ -1,8 +1,9 @@
-#include "settings/frmsettings.h"
+#include "ui/frmsettings_win.h"
 
-#include "app/res/resource.h"
 #include "base/exception.h"
-#include "settings/frmsettingsrules.h"
+#include "base/window_win.h"
+#include "ui/frmsettingsrules.h"
+#include "ui/res/resource.h"
 
 #include <commctrl.h>
 
@@ -16,19 +17,22 @@ const char* const ClassName = "VigrelSettingsDialog";
 constexpr int ClientWidth = 402;
 constexpr int ClientHeight = 270;
 
-const int UrlPage[] = {idStaticText1, idPanel1, idEdtBenchURL, idListView1, idBitBtn1,
-                       idBitBtn5,     idPanel2, idEdit1,       idBitBtn2};
+const int UrlPage[] = {idBenchmarkLabel, idBenchmarkPrefix, idBenchmarkUrl,
+                       idUrlList,        idDeleteUrl,       idGo,
+                       idNewUrlPrefix,   idNewUrl,          idAddUrl};
 const int GeneralPage[] = {
-    idGroupGeneral, idCheckBox2, idGroupSchedule, idCheckBox1, idCSpinEdit1, idUpDown1,
-    idStaticText3,  idLabel4,    idCSpinEdit2,    idUpDown2,   idLabel5,     idRadioGroup1,
-    idRadioAll,     idRadioWeb,  idRadioFailure,  idGroupMail, idCheckBox3,  idEdit4,
-    idLabel3,       idEdit6,     idLabel1,        idEdit2,     idLabel2,     idEdit3,
-    idCheckBox4,    idEdit5,     idEdit7};
+    idGroupGeneral,   idStartWithWindows, idGroupSchedule, idScheduleChecks, idInterval,
+    idIntervalArrows, idMinutesLabel,     idTimeOutLabel,  idTimeOut,        idTimeOutArrows,
+    idMsLabel,        idLogGroup,         idRadioAll,      idRadioWeb,       idRadioFailure,
+    idGroupMail,      idSendMails,        idMailTo,        idMailFromLabel,  idMailFrom,
+    idServerLabel,    idServer,           idPortLabel,     idPort,           idAuthentication,
+    idUser,           idPassword};
 // Fields that "Send Mails To ...." switches on and off.
-const int MailFields[] = {idEdit4, idEdit6, idEdit2, idEdit3, idEdit5, idEdit7, idCheckBox4};
+const int MailFields[] = {idMailTo, idMailFrom, idServer,        idPort,
+                          idUser,   idPassword, idAuthentication};
 
 const SpinLimits& LimitsOf(int edit) {
-    return edit == idCSpinEdit1 ? IntervalLimits : TimeOutLimits;
+    return edit == idInterval ? IntervalLimits : TimeOutLimits;
 }
 
 // Inserts a row with the URL at index; returns where it went.
@@ -72,8 +76,8 @@ TFormSettings::TFormSettings(HWND ownerWindow, CUserSettings& record)
     ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &desk, 0);
     const int x = desk.left + (desk.right - desk.left - w) / 2;
     const int y = desk.top + (desk.bottom - desk.top - h) / 2;
-    handle = ::CreateWindowExA(exStyle, ClassName, "Settings", style, x, y, w, h, owner, nullptr,
-                               instance, this);
+    handle.Reset(::CreateWindowExA(exStyle, ClassName, "Settings", style, x, y, w, h, owner,
+                                   nullptr, instance, this));
     if (!handle)
         throw Exception("Cannot create the settings dialog");
     CreateControls();
@@ -82,15 +86,13 @@ TFormSettings::TFormSettings(HWND ownerWindow, CUserSettings& record)
 TFormSettings::~TFormSettings() {
     if (FormSettings == this)
         FormSettings = nullptr;
-    if (handle) {
-        ::SetWindowLongPtrA(handle, GWLP_USERDATA, 0);
-        ::DestroyWindow(handle);
-    }
+    DetachWindowObject(handle.Get());
+    handle.Reset();
 }
 
 HWND TFormSettings::Add(const char* cls, const char* text, DWORD style, int x, int y, int w, int h,
                         int id, DWORD exStyle) {
-    HWND control = ::CreateWindowExA(exStyle, cls, text, WS_CHILD | style, x, y, w, h, handle,
+    HWND control = ::CreateWindowExA(exStyle, cls, text, WS_CHILD | style, x, y, w, h, Handle(),
                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                      ::GetModuleHandleA(nullptr), nullptr);
     ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
@@ -101,7 +103,7 @@ void TFormSettings::AddTip(int id, const char* text) {
     TOOLINFOA ti{};
     ti.cbSize = sizeof(ti);
     ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-    ti.hwnd = handle;
+    ti.hwnd = Handle();
     ti.uId = reinterpret_cast<UINT_PTR>(Control(id));
     ti.lpszText = const_cast<char*>(text);
     ::SendMessageA(tooltip.Get(), TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
@@ -129,13 +131,13 @@ void TFormSettings::CreateControls() {
     ::SendMessageA(tabs, TCM_INSERTITEMA, tabGeneral, reinterpret_cast<LPARAM>(&item));
 
     // "URL's"
-    Add("STATIC", "Benchmark URL", 0, 12, 38, 86, 16, idStaticText1);
-    Add("STATIC", "http://", SS_CENTERIMAGE, 100, 34, 38, 21, idPanel1, WS_EX_STATICEDGE);
-    Add("EDIT", "", edit, 138, 34, 252, 21, idEdtBenchURL);
+    Add("STATIC", "Benchmark URL", 0, 12, 38, 86, 16, idBenchmarkLabel);
+    Add("STATIC", "http://", SS_CENTERIMAGE, 100, 34, 38, 21, idBenchmarkPrefix, WS_EX_STATICEDGE);
+    Add("EDIT", "", edit, 138, 34, 252, 21, idBenchmarkUrl);
     HWND list =
         Add(WC_LISTVIEWA, "",
             LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER | WS_BORDER | tab, 12,
-            62, 306, 122, idListView1);
+            62, 306, 122, idUrlList);
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
     LVCOLUMNA col{};
     col.mask = LVCF_TEXT | LVCF_WIDTH;
@@ -145,64 +147,65 @@ void TFormSettings::CreateControls() {
     col.cx = 50;
     col.pszText = const_cast<char*>("Status");
     ::SendMessageA(list, LVM_INSERTCOLUMNA, 1, reinterpret_cast<LPARAM>(&col));
-    Add("BUTTON", "", BS_OWNERDRAW | WS_DISABLED | tab, 326, 62, 30, 28, idBitBtn1);
-    Add("BUTTON", "Go", BS_OWNERDRAW | tab, 326, 96, 64, 88, idBitBtn5);
-    Add("STATIC", "http://", SS_CENTERIMAGE, 12, 196, 38, 21, idPanel2, WS_EX_STATICEDGE);
-    Add("EDIT", "", edit, 50, 196, 268, 21, idEdit1);
-    Add("BUTTON", "", BS_OWNERDRAW | tab, 326, 192, 30, 28, idBitBtn2);
+    Add("BUTTON", "", BS_OWNERDRAW | WS_DISABLED | tab, 326, 62, 30, 28, idDeleteUrl);
+    Add("BUTTON", "Go", BS_OWNERDRAW | tab, 326, 96, 64, 88, idGo);
+    Add("STATIC", "http://", SS_CENTERIMAGE, 12, 196, 38, 21, idNewUrlPrefix, WS_EX_STATICEDGE);
+    Add("EDIT", "", edit, 50, 196, 268, 21, idNewUrl);
+    Add("BUTTON", "", BS_OWNERDRAW | tab, 326, 192, 30, 28, idAddUrl);
 
     // "General"
     Add("BUTTON", "General", BS_GROUPBOX | WS_CLIPSIBLINGS, 12, 30, 140, 72, idGroupGeneral);
-    Add("BUTTON", "Start with Windows", BS_AUTOCHECKBOX | tab, 20, 56, 128, 18, idCheckBox2);
+    Add("BUTTON", "Start with Windows", BS_AUTOCHECKBOX | tab, 20, 56, 128, 18, idStartWithWindows);
     Add("BUTTON", "Schedule", BS_GROUPBOX | WS_CLIPSIBLINGS, 158, 30, 232, 72, idGroupSchedule);
-    Add("BUTTON", "Check URL's at every", BS_AUTOCHECKBOX | tab, 166, 48, 128, 18, idCheckBox1);
-    Add("EDIT", "", edit, 296, 46, 50, 21, idCSpinEdit1);
+    Add("BUTTON", "Check URL's at every", BS_AUTOCHECKBOX | tab, 166, 48, 128, 18,
+        idScheduleChecks);
+    Add("EDIT", "", edit, 296, 46, 50, 21, idInterval);
     const DWORD updown = UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS;
-    Add(UPDOWN_CLASSA, "", updown, 0, 0, 0, 0, idUpDown1);
-    Add("STATIC", "minutes", 0, 350, 49, 38, 16, idStaticText3);
-    Add("STATIC", "Timeout", 0, 184, 76, 60, 16, idLabel4);
-    Add("EDIT", "", edit, 296, 73, 50, 21, idCSpinEdit2);
-    Add(UPDOWN_CLASSA, "", updown, 0, 0, 0, 0, idUpDown2);
-    Add("STATIC", "ms", 0, 350, 76, 30, 16, idLabel5);
-    for (int id : {idUpDown1, idUpDown2}) {
-        const int buddy = id == idUpDown1 ? idCSpinEdit1 : idCSpinEdit2;
+    Add(UPDOWN_CLASSA, "", updown, 0, 0, 0, 0, idIntervalArrows);
+    Add("STATIC", "minutes", 0, 350, 49, 38, 16, idMinutesLabel);
+    Add("STATIC", "Timeout", 0, 184, 76, 60, 16, idTimeOutLabel);
+    Add("EDIT", "", edit, 296, 73, 50, 21, idTimeOut);
+    Add(UPDOWN_CLASSA, "", updown, 0, 0, 0, 0, idTimeOutArrows);
+    Add("STATIC", "ms", 0, 350, 76, 30, 16, idMsLabel);
+    for (int id : {idIntervalArrows, idTimeOutArrows}) {
+        const int buddy = id == idIntervalArrows ? idInterval : idTimeOut;
         ::SendMessageA(Control(id), UDM_SETBUDDY, reinterpret_cast<WPARAM>(Control(buddy)), 0);
         ::SendMessageA(Control(id), UDM_SETRANGE32, static_cast<WPARAM>(LimitsOf(buddy).min),
                        LimitsOf(buddy).max);
     }
-    Add("BUTTON", "Log", BS_GROUPBOX | WS_CLIPSIBLINGS, 12, 104, 378, 40, idRadioGroup1);
+    Add("BUTTON", "Log", BS_GROUPBOX | WS_CLIPSIBLINGS, 12, 104, 378, 40, idLogGroup);
     Add("BUTTON", "All Events", BS_AUTORADIOBUTTON | WS_GROUP | tab, 20, 120, 110, 18, idRadioAll);
     Add("BUTTON", "Web Events", BS_AUTORADIOBUTTON, 146, 120, 110, 18, idRadioWeb);
     Add("BUTTON", "Only Failure", BS_AUTORADIOBUTTON, 272, 120, 110, 18, idRadioFailure);
     Add("BUTTON", "Mails To ...", BS_GROUPBOX | WS_CLIPSIBLINGS | WS_GROUP, 12, 146, 378, 80,
         idGroupMail);
-    Add("BUTTON", "Send Mails To ....", BS_AUTOCHECKBOX | tab, 20, 162, 112, 18, idCheckBox3);
-    Add("EDIT", "", edit, 136, 160, 246, 20, idEdit4);
-    Add("STATIC", "From", 0, 20, 184, 30, 16, idLabel3);
-    Add("EDIT", "", edit, 52, 182, 150, 20, idEdit6);
-    Add("STATIC", "using server", 0, 208, 184, 62, 16, idLabel1);
-    Add("EDIT", "", edit, 272, 182, 110, 20, idEdit2);
-    Add("STATIC", "port", 0, 20, 206, 30, 16, idLabel2);
-    Add("EDIT", "", edit, 52, 204, 44, 20, idEdit3);
-    Add("BUTTON", "Authentication", BS_AUTOCHECKBOX | tab, 104, 205, 92, 18, idCheckBox4);
-    Add("EDIT", "", edit, 200, 204, 88, 20, idEdit5);
+    Add("BUTTON", "Send Mails To ....", BS_AUTOCHECKBOX | tab, 20, 162, 112, 18, idSendMails);
+    Add("EDIT", "", edit, 136, 160, 246, 20, idMailTo);
+    Add("STATIC", "From", 0, 20, 184, 30, 16, idMailFromLabel);
+    Add("EDIT", "", edit, 52, 182, 150, 20, idMailFrom);
+    Add("STATIC", "using server", 0, 208, 184, 62, 16, idServerLabel);
+    Add("EDIT", "", edit, 272, 182, 110, 20, idServer);
+    Add("STATIC", "port", 0, 20, 206, 30, 16, idPortLabel);
+    Add("EDIT", "", edit, 52, 204, 44, 20, idPort);
+    Add("BUTTON", "Authentication", BS_AUTOCHECKBOX | tab, 104, 205, 92, 18, idAuthentication);
+    Add("EDIT", "", edit, 200, 204, 88, 20, idUser);
     // The password is shown as typed: the file holds it in clear text anyway.
-    Add("EDIT", "", edit, 294, 204, 88, 20, idEdit7);
+    Add("EDIT", "", edit, 294, 204, 88, 20, idPassword);
 
     // Below the tabs.
-    Add("STATIC", "Pelorin", SS_NOTIFY | WS_VISIBLE, 12, 242, 60, 16, idStaticText2);
-    ::SendMessageA(Control(idStaticText2), WM_SETFONT, reinterpret_cast<WPARAM>(linkFont.Get()), 0);
-    Add("BUTTON", "&Cancel", BS_OWNERDRAW | WS_VISIBLE | tab, 236, 236, 78, 28, idBitBtn4);
-    Add("BUTTON", "&OK", BS_OWNERDRAW | WS_VISIBLE | tab, 320, 236, 78, 28, idBitBtn3);
+    Add("STATIC", "Pelorin", SS_NOTIFY | WS_VISIBLE, 12, 242, 60, 16, idWebSiteLink);
+    ::SendMessageA(Control(idWebSiteLink), WM_SETFONT, reinterpret_cast<WPARAM>(linkFont.Get()), 0);
+    Add("BUTTON", "&Cancel", BS_OWNERDRAW | WS_VISIBLE | tab, 236, 236, 78, 28, idCancel);
+    Add("BUTTON", "&OK", BS_OWNERDRAW | WS_VISIBLE | tab, 320, 236, 78, 28, idOk);
     ::SetWindowPos(tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
     tooltip.Reset(::CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
-                                    WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0, 0, handle, nullptr,
+                                    WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0, 0, Handle(), nullptr,
                                     ::GetModuleHandleA(nullptr), nullptr));
-    AddTip(idBitBtn1, "Delete URL from List");
-    AddTip(idBitBtn2, "Add URL to list");
-    AddTip(idEdit5, "User");
-    AddTip(idEdit7, "Password");
+    AddTip(idDeleteUrl, "Delete URL from List");
+    AddTip(idAddUrl, "Add URL to list");
+    AddTip(idUser, "User");
+    AddTip(idPassword, "Password");
 
     ShowPage(tabURLs);
 }
@@ -252,9 +255,9 @@ void TFormSettings::Enable(int id, bool on) {
 // ---- the record and the controls ---------------------------------------------------------
 
 void TFormSettings::FillFromSettings() {
-    SetText(idEdtBenchURL, settings.Benchmark);
+    SetText(idBenchmarkUrl, settings.Benchmark);
 
-    HWND list = Control(idListView1);
+    HWND list = Control(idUrlList);
     ListView_DeleteAllItems(list);
     for (int i = 0; i < settings.UrlCount(); ++i) {
         const int at = InsertRow(list, i, settings.Url(i));
@@ -262,32 +265,32 @@ void TFormSettings::FillFromSettings() {
     }
     ListView1SelectItem();
 
-    SetText(idCSpinEdit1, std::to_string(Clamp(settings.TimeSpan, IntervalLimits)));
-    SetText(idCSpinEdit2, std::to_string(Clamp(settings.TimeOut, TimeOutLimits)));
-    SetChecked(idCheckBox1, settings.TimeSpan != 0);
+    SetText(idInterval, std::to_string(Clamp(settings.TimeSpan, IntervalLimits)));
+    SetText(idTimeOut, std::to_string(Clamp(settings.TimeOut, TimeOutLimits)));
+    SetChecked(idScheduleChecks, settings.TimeSpan != 0);
     CheckBox1Click();
-    SetChecked(idCheckBox2, settings.StartOnStartup);
+    SetChecked(idStartWithWindows, settings.StartOnStartup);
 
     const int choice = LogChoiceFor(settings.Filter);
     SetChecked(idRadioAll, choice == 0);
     SetChecked(idRadioWeb, choice == 1);
     SetChecked(idRadioFailure, choice == 2);
 
-    SetChecked(idCheckBox3, settings.Active);
+    SetChecked(idSendMails, settings.Active);
     CheckBox3Click();
-    SetText(idEdit4, settings.To);
-    SetText(idEdit6, settings.From);
-    SetText(idEdit2, settings.Server);
-    SetText(idEdit3, std::to_string(settings.Port));
+    SetText(idMailTo, settings.To);
+    SetText(idMailFrom, settings.From);
+    SetText(idServer, settings.Server);
+    SetText(idPort, std::to_string(settings.Port));
     // After the mail box: "Authentication" has the last word on the user and password.
-    SetChecked(idCheckBox4, !settings.UserID.empty());
+    SetChecked(idAuthentication, !settings.UserID.empty());
     CheckBox4Click();
-    SetText(idEdit5, settings.UserID);
-    SetText(idEdit7, settings.Pass);
+    SetText(idUser, settings.UserID);
+    SetText(idPassword, settings.Pass);
 }
 
 void TFormSettings::CommitRows() {
-    HWND list = Control(idListView1);
+    HWND list = Control(idUrlList);
     const int count = ListView_GetItemCount(list);
     settings.URLList.Clear();
     for (int i = 0; i < count; ++i) {
@@ -298,30 +301,30 @@ void TFormSettings::CommitRows() {
 }
 
 bool TFormSettings::StoreToSettings() {
-    const std::optional<std::int32_t> port = WholeNumber(Text(idEdit3));
+    const std::optional<std::int32_t> port = WholeNumber(Text(idPort));
     if (!port) {
         if (ActiveTab() != tabGeneral)
             SelectTab(tabGeneral);
         FocusPort();
         return false;
     }
-    settings.Benchmark = Text(idEdtBenchURL);
+    settings.Benchmark = Text(idBenchmarkUrl);
     CommitRows();
-    settings.TimeSpan = Checked(idCheckBox1) ? SpinValue(Text(idCSpinEdit1), IntervalLimits) : 0;
-    settings.TimeOut = SpinValue(Text(idCSpinEdit2), TimeOutLimits);
-    settings.StartOnStartup = Checked(idCheckBox2);
+    settings.TimeSpan = Checked(idScheduleChecks) ? SpinValue(Text(idInterval), IntervalLimits) : 0;
+    settings.TimeOut = SpinValue(Text(idTimeOut), TimeOutLimits);
+    settings.StartOnStartup = Checked(idStartWithWindows);
     settings.Filter = Checked(idRadioAll)       ? 0
                       : Checked(idRadioWeb)     ? 1
                       : Checked(idRadioFailure) ? 2
                                                 : -1;
-    settings.Active = Checked(idCheckBox3);
-    settings.To = Text(idEdit4);
-    settings.From = Text(idEdit6);
-    settings.Server = Text(idEdit2);
+    settings.Active = Checked(idSendMails);
+    settings.To = Text(idMailTo);
+    settings.From = Text(idMailFrom);
+    settings.Server = Text(idServer);
     settings.Port = *port;
-    const bool authentication = Checked(idCheckBox4);
-    settings.UserID = authentication ? Text(idEdit5) : std::string();
-    settings.Pass = authentication ? Text(idEdit7) : std::string();
+    const bool authentication = Checked(idAuthentication);
+    settings.UserID = authentication ? Text(idUser) : std::string();
+    settings.Pass = authentication ? Text(idPassword) : std::string();
     settings.Save();
     return true;
 }
@@ -341,21 +344,21 @@ void TFormSettings::BitBtn3Click() {
         if (OnError)
             OnError(e.Message());
         else
-            ::MessageBoxA(handle, e.Message().c_str(), "Settings", MB_OK | MB_ICONERROR);
+            ::MessageBoxA(Handle(), e.Message().c_str(), "Settings", MB_OK | MB_ICONERROR);
     }
 }
 
 void TFormSettings::BitBtn2Click() {
-    const std::string url = NewUrlFromText(Text(idEdit1));
+    const std::string url = NewUrlFromText(Text(idNewUrl));
     if (url.empty())
         return;
-    HWND list = Control(idListView1);
+    HWND list = Control(idUrlList);
     InsertRow(list, ListView_GetItemCount(list), url);
-    SetText(idEdit1, "");
+    SetText(idNewUrl, "");
 }
 
 void TFormSettings::BitBtn1Click() {
-    HWND list = Control(idListView1);
+    HWND list = Control(idUrlList);
     const int selected = ListView_GetNextItem(list, -1, LVNI_SELECTED);
     if (selected >= 0)
         ListView_DeleteItem(list, selected);
@@ -363,8 +366,8 @@ void TFormSettings::BitBtn1Click() {
 }
 
 void TFormSettings::ListView1SelectItem() {
-    const bool any = ListView_GetNextItem(Control(idListView1), -1, LVNI_SELECTED) >= 0;
-    Enable(idBitBtn1, any);
+    const bool any = ListView_GetNextItem(Control(idUrlList), -1, LVNI_SELECTED) >= 0;
+    Enable(idDeleteUrl, any);
 }
 
 void TFormSettings::BitBtn5Click() {
@@ -374,32 +377,32 @@ void TFormSettings::BitBtn5Click() {
 }
 
 void TFormSettings::CheckBox1Click() {
-    Enable(idCSpinEdit1, Checked(idCheckBox1));
-    Enable(idUpDown1, Checked(idCheckBox1));
+    Enable(idInterval, Checked(idScheduleChecks));
+    Enable(idIntervalArrows, Checked(idScheduleChecks));
 }
 
 void TFormSettings::CheckBox3Click() {
     for (int id : MailFields)
-        Enable(id, Checked(idCheckBox3));
+        Enable(id, Checked(idSendMails));
 }
 
 void TFormSettings::CheckBox4Click() {
-    Enable(idEdit5, Checked(idCheckBox4));
-    Enable(idEdit7, Checked(idCheckBox4));
+    Enable(idUser, Checked(idAuthentication));
+    Enable(idPassword, Checked(idAuthentication));
 }
 
 void TFormSettings::Edit3Exit(HWND newFocus) {
-    if (WholeNumber(Text(idEdit3)))
+    if (WholeNumber(Text(idPort)))
         return;
     // Keep the user at the field, but not when leaving the dialog or cancelling it.
-    if (!newFocus || ::GetParent(newFocus) != handle || newFocus == Control(idBitBtn4))
+    if (!newFocus || ::GetParent(newFocus) != Handle() || newFocus == Control(idCancel))
         return;
     FocusPort();
 }
 
 void TFormSettings::FocusPort() {
-    ::SetFocus(Control(idEdit3));
-    ::SendMessageA(Control(idEdit3), EM_SETSEL, 0, -1);
+    ::SetFocus(Control(idPort));
+    ::SendMessageA(Control(idPort), EM_SETSEL, 0, -1);
 }
 
 void TFormSettings::StaticText2Click() {
@@ -426,9 +429,9 @@ void TFormSettings::Show() {
     modalResult = 0;
     SelectTab(tabURLs);
     FormShow();
-    ::ShowWindow(handle, SW_SHOW);
-    ::SetForegroundWindow(handle);
-    ::SetFocus(Control(idEdtBenchURL));
+    ::ShowWindow(Handle(), SW_SHOW);
+    ::SetForegroundWindow(Handle());
+    ::SetFocus(Control(idBenchmarkUrl));
 }
 
 int TFormSettings::ShowModal() {
@@ -454,12 +457,12 @@ int TFormSettings::ShowModal() {
     // The owner comes back first, or the system would activate some other window.
     if (ownerWasEnabled)
         ::EnableWindow(owner, TRUE);
-    ::ShowWindow(handle, SW_HIDE);
+    ::ShowWindow(Handle(), SW_HIDE);
     return modalResult;
 }
 
 bool TFormSettings::PreTranslate(MSG& msg) {
-    if (!handle || (msg.hwnd != handle && !::IsChild(handle, msg.hwnd)))
+    if (!handle || (msg.hwnd != Handle() && !::IsChild(Handle(), msg.hwnd)))
         return false;
     if (msg.message == WM_KEYDOWN && (msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE)) {
         const bool urlPage = ActiveTab() == tabURLs;
@@ -473,31 +476,25 @@ bool TFormSettings::PreTranslate(MSG& msg) {
                 ::SendMessageA(focus, BM_CLICK, 0, 0);
             else if (urlPage)
                 BitBtn2Click();
-        } else if (urlPage && ::IsWindowEnabled(Control(idBitBtn1))) {
+        } else if (urlPage && ::IsWindowEnabled(Control(idDeleteUrl))) {
             BitBtn1Click();
         }
         return true;
     }
     if (msg.message == WM_CHAR && (msg.wParam == '\r' || msg.wParam == 27))
         return true; // handled on key down; no beep from the edit field
-    return ::IsDialogMessageA(handle, &msg) != FALSE;
+    return ::IsDialogMessageA(Handle(), &msg) != FALSE;
 }
 
 // ---- window procedure --------------------------------------------------------------------
 
 LRESULT CALLBACK TFormSettings::WndProc(HWND h, UINT m, WPARAM w, LPARAM l) {
-    if (m == WM_NCCREATE) {
-        auto* cs = reinterpret_cast<CREATESTRUCTA*>(l);
-        ::SetWindowLongPtrA(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-        reinterpret_cast<TFormSettings*>(cs->lpCreateParams)->handle = h;
-    }
-    auto* self = reinterpret_cast<TFormSettings*>(::GetWindowLongPtrA(h, GWLP_USERDATA));
-    if (!self)
-        return ::DefWindowProcA(h, m, w, l);
-    return self->Dispatch(m, w, l);
+    if (TFormSettings* self = WindowObject<TFormSettings>(h, m, l))
+        return self->Dispatch(h, m, w, l);
+    return ::DefWindowProcA(h, m, w, l);
 }
 
-LRESULT TFormSettings::Dispatch(UINT m, WPARAM w, LPARAM l) {
+LRESULT TFormSettings::Dispatch(HWND h, UINT m, WPARAM w, LPARAM l) {
     switch (m) {
     case WM_CLOSE:
         modalResult = IDCANCEL;
@@ -507,39 +504,39 @@ LRESULT TFormSettings::Dispatch(UINT m, WPARAM w, LPARAM l) {
         const int code = HIWORD(w);
         if (code == BN_CLICKED) {
             switch (id) {
-            case idBitBtn3:
+            case idOk:
                 BitBtn3Click();
                 break;
-            case idBitBtn4:
+            case idCancel:
                 modalResult = IDCANCEL;
                 break;
-            case idBitBtn2:
+            case idAddUrl:
                 BitBtn2Click();
                 break;
-            case idBitBtn1:
+            case idDeleteUrl:
                 BitBtn1Click();
                 break;
-            case idBitBtn5:
+            case idGo:
                 BitBtn5Click();
                 break;
-            case idCheckBox1:
+            case idScheduleChecks:
                 CheckBox1Click();
                 break;
-            case idCheckBox3:
+            case idSendMails:
                 CheckBox3Click();
                 break;
-            case idCheckBox4:
+            case idAuthentication:
                 CheckBox4Click();
                 break;
             default:
                 break;
             }
         } else if (code == EN_KILLFOCUS) {
-            if (id == idEdit3)
+            if (id == idPort)
                 Edit3Exit(::GetFocus());
-            else if (id == idCSpinEdit1 || id == idCSpinEdit2)
+            else if (id == idInterval || id == idTimeOut)
                 SpinExit(id);
-        } else if (code == STN_CLICKED && id == idStaticText2) {
+        } else if (code == STN_CLICKED && id == idWebSiteLink) {
             StaticText2Click();
         }
         return 0;
@@ -548,15 +545,15 @@ LRESULT TFormSettings::Dispatch(UINT m, WPARAM w, LPARAM l) {
         const auto* hdr = reinterpret_cast<const NMHDR*>(l);
         if (hdr->idFrom == idTabs && hdr->code == TCN_SELCHANGE) {
             ShowPage(ActiveTab());
-        } else if (hdr->idFrom == idListView1 && hdr->code == LVN_ITEMCHANGED) {
+        } else if (hdr->idFrom == idUrlList && hdr->code == LVN_ITEMCHANGED) {
             const auto* change = reinterpret_cast<const NMLISTVIEW*>(l);
             if ((change->uChanged & LVIF_STATE) &&
                 ((change->uNewState ^ change->uOldState) & LVIS_SELECTED))
                 ListView1SelectItem();
-        } else if ((hdr->idFrom == idUpDown1 || hdr->idFrom == idUpDown2) &&
+        } else if ((hdr->idFrom == idIntervalArrows || hdr->idFrom == idTimeOutArrows) &&
                    hdr->code == UDN_DELTAPOS) {
             const auto* step = reinterpret_cast<const NMUPDOWN*>(l);
-            SpinStep(hdr->idFrom == idUpDown1 ? idCSpinEdit1 : idCSpinEdit2, step->iDelta);
+            SpinStep(hdr->idFrom == idIntervalArrows ? idInterval : idTimeOut, step->iDelta);
             return TRUE; // the field holds the value, not the arrows
         } else if (hdr->code == HDN_BEGINTRACKA || hdr->code == HDN_BEGINTRACKW ||
                    hdr->code == HDN_DIVIDERDBLCLICKA || hdr->code == HDN_DIVIDERDBLCLICKW) {
@@ -568,7 +565,7 @@ LRESULT TFormSettings::Dispatch(UINT m, WPARAM w, LPARAM l) {
         DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(l));
         return TRUE;
     case WM_CTLCOLORSTATIC:
-        if (reinterpret_cast<HWND>(l) == Control(idStaticText2)) {
+        if (reinterpret_cast<HWND>(l) == Control(idWebSiteLink)) {
             HDC dc = reinterpret_cast<HDC>(w);
             ::SetTextColor(dc, RGB(0, 0, 255));
             ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
@@ -576,7 +573,7 @@ LRESULT TFormSettings::Dispatch(UINT m, WPARAM w, LPARAM l) {
         }
         break;
     case WM_SETCURSOR:
-        if (reinterpret_cast<HWND>(w) == Control(idStaticText2)) {
+        if (reinterpret_cast<HWND>(w) == Control(idWebSiteLink)) {
             ::SetCursor(::LoadCursorA(nullptr, MAKEINTRESOURCEA(32649))); // IDC_HAND
             return TRUE;
         }
@@ -584,25 +581,25 @@ LRESULT TFormSettings::Dispatch(UINT m, WPARAM w, LPARAM l) {
     default:
         break;
     }
-    return ::DefWindowProcA(handle, m, w, l);
+    return ::DefWindowProcA(h, m, w, l);
 }
 
 void TFormSettings::DrawButton(const DRAWITEMSTRUCT& di) {
     int iconId = 0;
     switch (di.CtlID) {
-    case idBitBtn1:
+    case idDeleteUrl:
         iconId = IDI_BUTTON_DELETE;
         break;
-    case idBitBtn2:
+    case idAddUrl:
         iconId = IDI_BUTTON_ADD;
         break;
-    case idBitBtn5:
+    case idGo:
         iconId = IDI_BUTTON_GO;
         break;
-    case idBitBtn3:
+    case idOk:
         iconId = IDI_BUTTON_OK;
         break;
-    case idBitBtn4:
+    case idCancel:
         iconId = IDI_BUTTON_CANCEL;
         break;
     default:

@@ -21,48 +21,49 @@
 #include <functional>
 #include <string>
 
-// Control ids, named after the dialog's controls.
+// Control ids, named for what each control is for. The handlers keep the form's names of
+// their controls, given in the comments (OK is BitBtn3, so it runs BitBtn3Click).
 enum SettingsControl : int {
     idTabs = 100,
-    idStaticText1, // "Benchmark URL"
-    idPanel1,      // "http://" before the benchmark
-    idEdtBenchURL,
-    idListView1,
-    idBitBtn1, // delete
-    idBitBtn5, // Go
-    idPanel2,  // "http://" before the new URL
-    idEdit1,   // new URL
-    idBitBtn2, // add
+    idBenchmarkLabel,  // StaticText1
+    idBenchmarkPrefix, // Panel1: "http://" before the benchmark
+    idBenchmarkUrl,    // EdtBenchURL
+    idUrlList,         // ListView1
+    idDeleteUrl,       // BitBtn1
+    idGo,              // BitBtn5
+    idNewUrlPrefix,    // Panel2: "http://" before the new URL
+    idNewUrl,          // Edit1
+    idAddUrl,          // BitBtn2
     idGroupGeneral,
-    idCheckBox2, // Start with Windows
+    idStartWithWindows, // CheckBox2
     idGroupSchedule,
-    idCheckBox1, // Check URL's at every
-    idCSpinEdit1,
-    idUpDown1,
-    idStaticText3, // minutes
-    idLabel4,      // Timeout
-    idCSpinEdit2,
-    idUpDown2,
-    idLabel5, // ms
-    idRadioGroup1,
+    idScheduleChecks, // CheckBox1: "Check URL's at every"
+    idInterval,       // CSpinEdit1
+    idIntervalArrows,
+    idMinutesLabel, // StaticText3
+    idTimeOutLabel, // Label4
+    idTimeOut,      // CSpinEdit2
+    idTimeOutArrows,
+    idMsLabel,  // Label5
+    idLogGroup, // RadioGroup1
     idRadioAll,
     idRadioWeb,
     idRadioFailure,
     idGroupMail,
-    idCheckBox3, // Send Mails To ....
-    idEdit4,     // To
-    idLabel3,    // From
-    idEdit6,
-    idLabel1, // using server
-    idEdit2,
-    idLabel2, // port
-    idEdit3,
-    idCheckBox4,   // Authentication
-    idEdit5,       // user
-    idEdit7,       // password
-    idStaticText2, // the link
-    idBitBtn4,     // Cancel
-    idBitBtn3,     // OK
+    idSendMails,      // CheckBox3: "Send Mails To ...."
+    idMailTo,         // Edit4
+    idMailFromLabel,  // Label3
+    idMailFrom,       // Edit6
+    idServerLabel,    // Label1
+    idServer,         // Edit2
+    idPortLabel,      // Label2
+    idPort,           // Edit3
+    idAuthentication, // CheckBox4
+    idUser,           // Edit5
+    idPassword,       // Edit7
+    idWebSiteLink,    // StaticText2
+    idCancel,         // BitBtn4
+    idOk,             // BitBtn3
 };
 
 // Tabs of the dialog, in their order.
@@ -101,14 +102,14 @@ public:
     // 0 while open; IDOK or IDCANCEL once closed.
     int ModalResult() const { return modalResult; }
 
-    HWND Handle() const { return handle; }
-    HWND Control(int id) const { return ::GetDlgItem(handle, id); }
+    HWND Handle() const { return handle.Get(); }
+    HWND Control(int id) const { return ::GetDlgItem(handle.Get(), id); }
     int ActiveTab() const;
     void SelectTab(int tab);
 
 private:
     static LRESULT CALLBACK WndProc(HWND h, UINT m, WPARAM w, LPARAM l);
-    LRESULT Dispatch(UINT m, WPARAM w, LPARAM l);
+    LRESULT Dispatch(HWND h, UINT m, WPARAM w, LPARAM l);
     void CreateControls();
     HWND Add(const char* cls, const char* text, DWORD style, int x, int y, int w, int h, int id,
              DWORD exStyle = 0);
@@ -142,8 +143,8 @@ private:
 
     CUserSettings& settings;
     HWND owner;
-    HWND handle = nullptr; // destroyed first, with the controls that use the fonts
-    ScopedGdiObject font;  // the dialog's text
+    ScopedWindow handle;  // destroyed first, with the controls that use the fonts
+    ScopedGdiObject font; // the dialog's text
     ScopedGdiObject linkFont;
     ScopedWindow tooltip;
     int modalResult = 0;

@@ -1,5 +1,5 @@
 // The records CSimpleTray sends to the shell, caught by a recorder in the shell's place.
-#include "app/csimpletray.h"
+#include "ui/csimpletray_win.h"
 
 #include <gtest/gtest.h>
 

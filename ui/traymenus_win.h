@@ -15,7 +15,7 @@
 // here knows the check cycle, the settings or the log.
 #pragma once
 
-#include "app/csimpletray.h"
+#include "ui/csimpletray_win.h"
 #include "base/handle_win.h"
 #include "base/product_win.h"
 
