@@ -54,11 +54,6 @@ thread_local ProbeRecord* currentProbe = nullptr;
 using RecvFunction = int(WSAAPI*)(SOCKET, char*, int, int);
 RecvFunction platformRecv = nullptr;
 
-int failRecv(int error) {
-    ::WSASetLastError(error);
-    return SOCKET_ERROR;
-}
-
 // Stands in for recv inside WinINet. Closing WinINet handles from another thread does not end
 // a call in progress there, so a probe's own reads are where it can be stopped: a blocking wait
 // is cut into short slices (the socket's own receive limit still applies in full), and a probe
@@ -75,11 +70,10 @@ int WSAAPI guardedRecv(SOCKET s, char* buffer, int length, int flags) {
     int result = SOCKET_ERROR;
     int error = 0;
     for (;;) {
-        if (probe->abandoned)
-            return failRecv(WSAECONNABORTED);
-        if (probe->received >= MaxRequestBytes) {
-            probe->cutOff = true;
-            return failRecv(WSAECONNABORTED);
+        if (probe->abandoned || probe->received >= MaxRequestBytes) {
+            probe->cutOff = !probe->abandoned;
+            error = WSAECONNABORTED;
+            break;
         }
         const DWORD elapsed = ::GetTickCount() - start;
         DWORD slice = AbandonPollMs;
@@ -95,7 +89,7 @@ int WSAAPI guardedRecv(SOCKET s, char* buffer, int length, int flags) {
             break;
     }
     ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
-    if (result > 0)
+    if (result > 0 && !(flags & MSG_PEEK))
         probe->received += result;
     ::WSASetLastError(error);
     return result;
