@@ -8,7 +8,6 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <vector>
 
 HINTERNET InternetSession = nullptr;
 std::uint32_t ProbeWorkerStepTimeout = 60000;
