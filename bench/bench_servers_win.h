@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,11 +40,13 @@ public:
     WinsockUser& operator=(const WinsockUser&) = delete;
 };
 
-// Answers every request with 200 and closes, one connection after the other: the probes
-// it serves come one after the other too.
+// Answers every request with 200 (or, as a redirect loop, with 302 to the same path) and
+// closes, one connection after the other: the probes it serves come one after the other too.
 class AnswerServer : WinsockUser {
 public:
-    AnswerServer() : listener_(listenOnLoopback(port_)), thread_([this] { serve(); }) {}
+    explicit AnswerServer(bool redirectLoop = false)
+        : redirectLoop_(redirectLoop), listener_(listenOnLoopback(port_)),
+          thread_([this] { serve(); }) {}
     ~AnswerServer() {
         stopping_ = true;
         ::closesocket(listener_);
@@ -59,8 +62,11 @@ public:
 
 private:
     void serve() {
-        static const std::string response = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
-                                            "Content-Length: 3\r\nConnection: close\r\n\r\nOK\n";
+        const std::string response =
+            redirectLoop_ ? "HTTP/1.1 302 Found\r\nLocation: /loop\r\nContent-Length: 0\r\n"
+                            "Connection: close\r\n\r\n"
+                          : "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
+                            "Content-Length: 3\r\nConnection: close\r\n\r\nOK\n";
         while (!stopping_) {
             SOCKET client = ::accept(listener_, nullptr, nullptr);
             if (client == INVALID_SOCKET)
@@ -82,6 +88,7 @@ private:
         }
     }
 
+    bool redirectLoop_;
     int port_ = 0;
     SOCKET listener_;
     std::atomic<bool> stopping_{false};
@@ -89,11 +96,14 @@ private:
     std::thread thread_;
 };
 
-// Accepts, reads the request, never answers; closes its end only when the client closes
-// its own, so that its share of the process returns to nothing once the clients are gone.
+// Accepts, reads the request, never answers (or, as an endless server, answers with a status
+// line and header lines without end, as fast as the client takes them); closes its end only
+// when the client closes its own, so that its share of the process returns to nothing once
+// the clients are gone.
 class SilentServer : WinsockUser {
 public:
-    SilentServer() : listener_(listenOnLoopback(port_)), thread_([this] { serve(); }) {}
+    explicit SilentServer(bool endless = false)
+        : endless_(endless), listener_(listenOnLoopback(port_)), thread_([this] { serve(); }) {}
     ~SilentServer() {
         stopping_ = true;
         thread_.join();
@@ -104,11 +114,16 @@ public:
     }
     int Accepted() const { return accepted_; }
     int Held() const { return held_; }
+    long long BytesSent() const { return sent_; }
 
 private:
     void serve() {
         std::vector<WSAPOLLFD> fds{{listener_, POLLRDNORM, 0}};
         char buffer[4096];
+        std::string lines;
+        for (int i = 0; i < 64; ++i)
+            lines += "X-Filler-" + std::to_string(i) + ": " + std::string(40, 'x') + "\r\n";
+        const SHORT watch = endless_ ? POLLRDNORM | POLLWRNORM : POLLRDNORM;
         while (!stopping_) {
             if (::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), 100) <= 0)
                 continue;
@@ -117,17 +132,24 @@ private:
                 if (fds[i].revents & (POLLRDNORM | POLLHUP | POLLERR)) {
                     const int n = ::recv(fds[i].fd, buffer, sizeof buffer, 0);
                     if (n <= 0) {
+                        offsets_.erase(fds[i].fd);
                         ::closesocket(fds[i].fd);
                         continue;
                     }
                 }
-                next.push_back({fds[i].fd, POLLRDNORM, 0});
+                if (fds[i].revents & POLLWRNORM)
+                    stream(fds[i].fd, lines);
+                next.push_back({fds[i].fd, watch, 0});
             }
             if (fds[0].revents & POLLRDNORM) {
                 SOCKET client = ::accept(listener_, nullptr, nullptr);
                 if (client != INVALID_SOCKET) {
                     ++accepted_;
-                    next.push_back({client, POLLRDNORM, 0});
+                    u_long nonBlocking = 1;
+                    ::ioctlsocket(client, FIONBIO, &nonBlocking);
+                    if (endless_)
+                        ::send(client, "HTTP/1.1 200 OK\r\n", 17, 0);
+                    next.push_back({client, watch, 0});
                 }
             }
             fds = std::move(next);
@@ -137,9 +159,22 @@ private:
             ::closesocket(fds[i].fd);
     }
 
+    // The header lines go out as one endless stream per client, cut wherever its buffer is full.
+    void stream(SOCKET client, const std::string& lines) {
+        size_t& at = offsets_[client];
+        const int n = ::send(client, lines.data() + at, static_cast<int>(lines.size() - at), 0);
+        if (n > 0) {
+            sent_ += n;
+            at = (at + static_cast<size_t>(n)) % lines.size();
+        }
+    }
+
+    bool endless_;
     int port_ = 0;
     SOCKET listener_;
     std::atomic<bool> stopping_{false};
+    std::atomic<long long> sent_{0};
+    std::map<SOCKET, size_t> offsets_; // serving thread only
     std::atomic<int> accepted_{0};
     std::atomic<int> held_{0};
     std::thread thread_;

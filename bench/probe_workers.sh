@@ -2,7 +2,7 @@
 # Left-over workers: runs probe_workers.exe under Wine and samples the Wine process's thread
 # count, resident memory and open descriptors from /proc once a second until it ends.
 #   bench/probe_workers.sh [probes=500] [TimeOut ms=20] [worker step limit ms=5000] [idle s=15]
-#                          [batches=1]
+#                          [batches=1] [silent|endless]
 # Prints the samples with the program's phase lines between them, then a summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,8 +1,13 @@
+#include <winsock2.h>
+
 #include "urlprobe_win.h"
 
 #include "base/handle_win.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <mutex>
 
 HINTERNET InternetSession = nullptr;
 std::uint32_t ProbeWorkerStepTimeout = 60000;
@@ -15,6 +20,116 @@ struct InternetHandleTraits {
     static void Close(Type h) noexcept { ::InternetCloseHandle(h); }
 };
 using ScopedInternetHandle = ScopedHandle<InternetHandleTraits>;
+
+// Redirects followed by hand before the probe counts the URL as down: a URL that redirects to
+// itself would otherwise be fetched without end.
+constexpr int MaxRedirects = 12;
+// What one request of a probe may read from the network. The answer the probe needs fits in a
+// few kilobytes; a server that sends headers without end is cut off here. WinINet's work on the
+// headers it has read grows faster than their size, so the budget stays small.
+constexpr int MaxRequestBytes = 64 * 1024;
+// How soon a worker that was given up on notices it while it waits for data.
+constexpr DWORD AbandonPollMs = 100;
+
+// Shared by ProbeUrl and its worker; whichever lets go last frees it.
+struct ProbeRecord {
+    std::atomic<long> refs{2};
+    std::atomic<bool> abandoned{false};
+    int received = 0;    // worker thread only
+    bool cutOff = false; // worker thread only
+    char* url = nullptr; // owned
+
+    void Release() {
+        if (--refs == 0) {
+            delete[] url;
+            delete this;
+        }
+    }
+};
+
+// The probe the calling thread works for; null on every other thread.
+thread_local ProbeRecord* currentProbe = nullptr;
+
+using RecvFunction = int(WSAAPI*)(SOCKET, char*, int, int);
+RecvFunction platformRecv = nullptr;
+
+// Stands in for recv inside WinINet. Closing WinINet handles from another thread does not end
+// a call in progress there, so a probe's own reads are where it can be stopped: a blocking wait
+// is cut into short slices (the socket's own receive limit still applies in full), and a probe
+// that was given up on, or has read its share, gets an aborted connection instead of data.
+int WSAAPI guardedRecv(SOCKET s, char* buffer, int length, int flags) {
+    ProbeRecord* probe = currentProbe;
+    if (!probe)
+        return platformRecv(s, buffer, length, flags);
+    DWORD limit = 0;
+    int size = sizeof limit;
+    if (::getsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&limit), &size) != 0)
+        return platformRecv(s, buffer, length, flags);
+    const DWORD start = ::GetTickCount();
+    int result = SOCKET_ERROR;
+    int error = 0;
+    for (;;) {
+        if (probe->abandoned || probe->received >= MaxRequestBytes) {
+            probe->cutOff = !probe->abandoned;
+            error = WSAECONNABORTED;
+            break;
+        }
+        const DWORD elapsed = ::GetTickCount() - start;
+        DWORD slice = AbandonPollMs;
+        if (limit != 0)
+            slice = std::min(slice, limit > elapsed ? limit - elapsed : 1);
+        ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&slice),
+                     sizeof slice);
+        result =
+            platformRecv(s, buffer, std::min(length, MaxRequestBytes - probe->received), flags);
+        error = ::WSAGetLastError();
+        if (result != SOCKET_ERROR || error != WSAETIMEDOUT ||
+            (limit != 0 && ::GetTickCount() - start >= limit))
+            break;
+    }
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+    if (result > 0 && !(flags & MSG_PEEK))
+        probe->received += result;
+    ::WSASetLastError(error);
+    return result;
+}
+
+// Puts guardedRecv in WinINet's import of recv. Without it (another WinINet that does not
+// import recv by name) probes still work, and a worker ends only on its own limits.
+void guardWinInetReads() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        auto* base = reinterpret_cast<BYTE*>(::GetModuleHandleA("wininet.dll"));
+        HMODULE winsock = ::GetModuleHandleA("ws2_32.dll");
+        if (!base || !winsock)
+            return;
+        platformRecv = reinterpret_cast<RecvFunction>(
+            reinterpret_cast<void*>(::GetProcAddress(winsock, "recv")));
+        if (!platformRecv)
+            return;
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& imports =
+            nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        if (imports.VirtualAddress == 0)
+            return;
+        for (auto* entry =
+                 reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+             entry->Name; ++entry) {
+            for (auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
+                 slot->u1.Function; ++slot) {
+                if (slot->u1.Function != reinterpret_cast<ULONG_PTR>(platformRecv))
+                    continue;
+                DWORD old = 0;
+                if (::VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE,
+                                     &old)) {
+                    slot->u1.Function = reinterpret_cast<ULONG_PTR>(&guardedRecv);
+                    ::VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, old, &old);
+                }
+            }
+        }
+    });
+}
 
 } // namespace
 
@@ -33,8 +148,8 @@ namespace {
 
 // Opens the request for a URL. HTTP and HTTPS go through an explicit connection so that the
 // worker's time limits apply to it: a request opened in one step by InternetOpenUrlA takes no
-// limit of its own, and on some platforms ignores the session's. Other schemes are opened
-// as the platform does it.
+// limit of its own, and on some platforms ignores the session's. Their redirects are left to
+// the caller, which counts them. Other schemes are opened as the platform does it.
 HINTERNET openRequest(const char* url, ScopedInternetHandle& connection) {
     URL_COMPONENTSA parts{};
     parts.dwStructSize = sizeof parts;
@@ -63,7 +178,7 @@ HINTERNET openRequest(const char* url, ScopedInternetHandle& connection) {
         object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
     if (object.empty())
         object = "/";
-    DWORD flags = INTERNET_FLAG_RELOAD;
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (parts.nScheme == INTERNET_SCHEME_HTTPS)
         flags |= INTERNET_FLAG_SECURE;
     HINTERNET request = ::HttpOpenRequestA(connection.Get(), "GET", object.c_str(), nullptr,
@@ -75,37 +190,108 @@ HINTERNET openRequest(const char* url, ScopedInternetHandle& connection) {
     return request;
 }
 
-} // namespace
+bool isRedirect(DWORD status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
 
-DWORD WINAPI ProbeThreadProc(LPVOID urlCopy) {
-    char* url = static_cast<char*>(urlCopy);
-    DWORD status = 0xFFFFFFFF;
-    DWORD length = sizeof status;
+// The URL a redirect answer points to, resolved against the URL that gave it.
+bool redirectTarget(HINTERNET request, std::string& url) {
+    char location[INTERNET_MAX_URL_LENGTH + 1] = {};
+    DWORD length = sizeof location - 1;
+    if (!::HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location, &length, nullptr))
+        return false;
+    char next[2 * INTERNET_MAX_URL_LENGTH + 1] = {};
+    length = sizeof next - 1;
+    if (!::InternetCombineUrlA(url.c_str(), location, next, &length, ICU_NO_ENCODE))
+        return false;
+    url.assign(next, length);
+    return true;
+}
+
+// An answer that starts with no HTTP status line is taken by WinINet for an old-style reply and
+// reported as "HTTP/1.0 200 OK" with no header lines at all (measured on Wine); a real HTTP/1.x
+// server always sends some. So: a version of 1 or more, and at least one header line.
+bool isHttpAnswer(HINTERNET request) {
+    char version[32] = {};
+    DWORD length = sizeof version - 1;
+    if (!::HttpQueryInfoA(request, HTTP_QUERY_VERSION, version, &length, nullptr) ||
+        std::strncmp(version, "HTTP/", 5) != 0 || version[5] < '1' || version[5] > '9')
+        return false;
+    char raw[512] = {};
+    length = sizeof raw - 1;
+    if (!::HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, raw, &length, nullptr))
+        return ::GetLastError() == ERROR_INSUFFICIENT_BUFFER; // longer than a bare status line
+    const char* afterStatus = std::strstr(raw, "\r\n");
+    return afterStatus && afterStatus[2] != '\0' && std::strncmp(afterStatus + 2, "\r\n", 2) != 0;
+}
+
+// The probe's fetch, redirects followed by hand: 1 for a final HTTP answer with status 200.
+DWORD fetch(ProbeRecord& probe) {
+    currentProbe = &probe;
+    std::string url = probe.url;
     DWORD result = 0;
-    {
+    for (int redirects = 0; redirects <= MaxRedirects && !probe.abandoned; ++redirects) {
+        probe.received = 0;
         ScopedInternetHandle connection;
-        ScopedInternetHandle request(openRequest(url, connection));
-        if (request &&
-            ::HttpQueryInfoA(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
-                             &status, &length, nullptr))
-            result = status == 200 ? 1 : 0;
+        ScopedInternetHandle request(openRequest(url.c_str(), connection));
+        DWORD status = 0xFFFFFFFF;
+        DWORD length = sizeof status;
+        if (!request ||
+            !::HttpQueryInfoA(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
+                              &status, &length, nullptr))
+            break;
+        if (isRedirect(status)) {
+            if (!redirectTarget(request.Get(), url))
+                break;
+            continue;
+        }
+        result = status == 200 && isHttpAnswer(request.Get()) ? 1 : 0;
+        break;
     }
-    delete[] url;
+    // A cut-off read can end the headers early and look like a good answer.
+    if (probe.cutOff || probe.abandoned)
+        result = 0;
+    currentProbe = nullptr;
     return result;
 }
 
-bool ProbeUrl(const std::string& url, std::uint32_t timeOut) {
-    // The worker owns its copy: it may outlive this call when the wait times out.
-    char* copy = new char[url.size() + 1];
-    std::memcpy(copy, url.c_str(), url.size() + 1);
+DWORD WINAPI probeWorker(LPVOID record) {
+    auto* probe = static_cast<ProbeRecord*>(record);
+    const DWORD result = fetch(*probe);
+    probe->Release();
+    return result;
+}
 
-    ScopedKernelHandle worker(::CreateThread(nullptr, 0, ProbeThreadProc, copy, 0, nullptr));
+} // namespace
+
+DWORD WINAPI ProbeThreadProc(LPVOID urlCopy) {
+    auto* probe = new ProbeRecord;
+    probe->refs = 1;
+    probe->url = static_cast<char*>(urlCopy);
+    guardWinInetReads();
+    return probeWorker(probe);
+}
+
+bool ProbeUrl(const std::string& url, std::uint32_t timeOut) {
+    guardWinInetReads();
+    // The worker holds its own reference: it may outlive this call when the wait times out.
+    auto* probe = new ProbeRecord;
+    probe->url = new char[url.size() + 1];
+    std::memcpy(probe->url, url.c_str(), url.size() + 1);
+
+    ScopedKernelHandle worker(::CreateThread(nullptr, 0, probeWorker, probe, 0, nullptr));
     if (!worker) {
-        delete[] copy;
+        probe->refs = 1;
+        probe->Release();
         return false;
     }
-    if (::WaitForSingleObject(worker.Get(), timeOut) != WAIT_OBJECT_0)
-        return false; // the worker finishes on its own; its late answer changes nothing
-    DWORD exitCode = 0xFFFFFFFF;
-    return ::GetExitCodeThread(worker.Get(), &exitCode) && exitCode == 1;
+    bool up = false;
+    if (::WaitForSingleObject(worker.Get(), timeOut) == WAIT_OBJECT_0) {
+        DWORD exitCode = 0xFFFFFFFF;
+        up = ::GetExitCodeThread(worker.Get(), &exitCode) && exitCode == 1;
+    } else {
+        probe->abandoned = true; // the worker's next read fails, and it ends
+    }
+    probe->Release();
+    return up;
 }

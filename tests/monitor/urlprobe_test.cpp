@@ -85,20 +85,35 @@ int threadCount() {
 
 } // namespace
 
-TEST_F(Probe, WorkersOfASilentServerEndOnTheirOwn) {
+// The step limit stays at its default: the workers must end because they were given up on.
+TEST_F(Probe, WorkersOfASilentServerEndOnceGivenUpOn) {
     HttpPeer& p = sharedPeer();
     ProbeUrl(p.Url("/ok"), 5000); // let WinINet start its own helper threads first
     const int before = threadCount();
-    const std::uint32_t saved = ProbeWorkerStepTimeout;
-    ProbeWorkerStepTimeout = 1000;
     for (int i = 0; i < 5; ++i)
         EXPECT_FALSE(ProbeUrl(p.Url("/silent"), 50));
-    ProbeWorkerStepTimeout = saved;
-    EXPECT_GE(threadCount(), before + 1); // left-over workers exist for now
-    const DWORD deadline = ::GetTickCount() + 30000;
+    const DWORD deadline = ::GetTickCount() + 10000;
     while (threadCount() > before && ::GetTickCount() < deadline)
-        ::Sleep(100);
+        ::Sleep(20);
     EXPECT_LE(threadCount(), before);
+}
+
+// Each hostile server, probed with a TimeOut longer than the worker needs to give up on its
+// own, then once more given up on by the caller: the program stops talking to it either way.
+TEST_F(Probe, HostileServersAreDownAndLetGo) {
+    HttpPeer& p = sharedPeer();
+    EXPECT_FALSE(ProbeUrl(p.Url("/nohttp"), 5000));
+
+    const int before = p.Requests();
+    EXPECT_FALSE(ProbeUrl(p.Url("/loop"), 10000));
+    EXPECT_LE(p.Requests() - before, 13); // the first request and at most a dozen redirects
+
+    EXPECT_FALSE(ProbeUrl(p.Url("/endless"), 20000)); // cut off by the byte budget
+    EXPECT_FALSE(ProbeUrl(p.Url("/endless"), 200));   // given up on while it streams
+    const DWORD deadline = ::GetTickCount() + 10000;
+    while (p.Streaming() > 0 && ::GetTickCount() < deadline)
+        ::Sleep(20);
+    EXPECT_EQ(p.Streaming(), 0);
 }
 
 TEST_F(Probe, WithoutSessionEveryProbeFails) {
