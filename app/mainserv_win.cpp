@@ -2,6 +2,7 @@
 
 #include "app/frmblind_win.h"
 #include "base/paths_win.h"
+#include "base/product.h"
 #include "base/text.h"
 
 #include <cstdlib>
@@ -221,8 +222,8 @@ void WINAPI serviceMain(DWORD argc, LPSTR* argv) {
 
 } // namespace
 
-TVigrel::TVigrel() : TService("Vigrel") {
-    DisplayName = "Vigrel";
+TVigrel::TVigrel() : TService(ProductName) {
+    DisplayName = ProductName;
     OnExecute = [this](TService& sender) { ServiceExecute(sender); };
 }
 
@@ -393,12 +394,12 @@ void TServiceApplication::runServices() {
 // Entry
 
 void PostRestoreSignal() {
-    if (HWND window = ::FindWindowA(nullptr, "Vigrel"))
+    if (HWND window = ::FindWindowA(nullptr, ProductName))
         ::PostMessageA(window, WM_SYSCOMMAND, SC_RESTORE, 0);
 }
 
 int VigrelMain() {
-    ScopedKernelHandle mutex(::CreateMutexA(nullptr, TRUE, "Vigrel"));
+    ScopedKernelHandle mutex(::CreateMutexA(nullptr, TRUE, ProductName));
     if (::GetLastError() == ERROR_ALREADY_EXISTS) {
         PostRestoreSignal();
         return 0;

@@ -135,5 +135,5 @@ extern TServiceApplication* Application;
 // The program's main routine: single instance, application, form, service, loop. Exit code 0.
 int VigrelMain();
 
-// The restore signal a second copy posts to the first one's window titled "Vigrel".
+// The restore signal a second copy posts to the first one's window titled ProductName.
 void PostRestoreSignal();

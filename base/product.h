@@ -1,5 +1,14 @@
-// Facts about the product that more than one part of the program shows.
+// The product's identity: every name that the program registers, shows or sends stands here
+// once, so that a second program and the packaging agree with the first.
 #pragma once
+
+// The program's own name: the service's name and display name, its single-instance mutex,
+// the title its window is found by, the starter's target and, later, its control pipe.
+constexpr const char* ProductName = "Vigrel";
+
+// The name the user meets in the alert mail (sender, subject, last line), in the menu item and
+// in the settings dialog's link to the web site.
+constexpr const char* BrandName = "Pelorin";
 
 // The product's web site as the shell gets it: a bare host name. The ".example" top-level
 // domain is reserved, so the name can never belong to anyone else.

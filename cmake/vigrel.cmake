@@ -17,12 +17,17 @@ endfunction()
 
 # A GoogleTest executable that ctest runs as one test (under Wine in the win preset).
 #   vigrel_test(NAME name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT seconds] [ENV VAR=VALUE ...])
+# Without LABELS it is a unit test: fast, no window, no service manager, no outside server
+# (loopback peers inside the test are fine), so that `ctest -L unit` is the quick round.
 function(vigrel_test)
     cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
     vigrel_gtest_executable(${T_NAME} SOURCES ${T_SOURCES} LIBS ${T_LIBS})
     add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_color=no)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 600)
+    endif()
+    if(NOT T_LABELS)
+        set(T_LABELS unit)
     endif()
     set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
     if(T_ENV)

@@ -1,5 +1,6 @@
 #include "monitor/alertreport.h"
 
+#include "base/product.h"
 #include "settings/cusersettings.h"
 
 MailSettingsCopy CopyMailSettings(const CUserSettings& settings) {
@@ -24,7 +25,7 @@ void ComposeStatusMail(TMailAssembly& mail, const MailSettingsCopy& settings,
     mail.EncodeType = uuMime;
     TPostMessage& message = *mail.PostMessage;
     message.FromAddress = settings.From;
-    message.FromName = "Pelorin";
+    message.FromName = BrandName;
     message.ToAddress.SetText(settings.To);
     message.ToCarbonCopy.Clear();
     message.ToBlindCarbonCopy.Clear();
@@ -32,9 +33,9 @@ void ComposeStatusMail(TMailAssembly& mail, const MailSettingsCopy& settings,
     message.Body.Add("---------------");
     message.Body.Add(report);
     message.Body.Add("---------------");
-    message.Body.Add("Pelorin - " + now());
+    message.Body.Add(std::string(BrandName) + " - " + now());
     message.Attachments.Clear();
-    message.Subject = "Pelorin Status";
+    message.Subject = std::string(BrandName) + " Status";
     message.LocalProgram = "sentrel.exe";
     message.Date = now();
     message.ReplyTo.clear();

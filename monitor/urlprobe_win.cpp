@@ -3,23 +3,19 @@
 #include "urlprobe_win.h"
 
 #include "base/handle_win.h"
+#include "base/thread_win.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <utility>
 
-HINTERNET InternetSession = nullptr;
+ScopedInternetHandle InternetSession;
 std::uint32_t ProbeWorkerStepTimeout = 60000;
 
 namespace {
-
-struct InternetHandleTraits {
-    using Type = HINTERNET;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::InternetCloseHandle(h); }
-};
-using ScopedInternetHandle = ScopedHandle<InternetHandleTraits>;
 
 // Redirects followed by hand before the probe counts the URL as down: a URL that redirects to
 // itself would otherwise be fetched without end.
@@ -32,19 +28,40 @@ constexpr int MaxRequestBytes = 64 * 1024;
 constexpr DWORD AbandonPollMs = 100;
 
 // Shared by ProbeUrl and its worker; whichever lets go last frees it.
-struct ProbeRecord {
-    std::atomic<long> refs{2};
+class ProbeRecord {
+public:
+    explicit ProbeRecord(std::string address) : url(std::move(address)) {}
+
+    const std::string url;
     std::atomic<bool> abandoned{false};
     int received = 0;    // worker thread only
     bool cutOff = false; // worker thread only
-    char* url = nullptr; // owned
 
-    void Release() {
-        if (--refs == 0) {
-            delete[] url;
-            delete this;
-        }
+    // The worker names the request a blocking call works on; false when the caller has given
+    // up already (the worker then stops).
+    bool Track(HINTERNET request) {
+        std::lock_guard<std::mutex> hold(lock_);
+        tracked_ = request;
+        return !abandoned;
     }
+    // After the call: false when the caller closed the request under it, which the worker then
+    // must not close again.
+    bool Untrack() {
+        std::lock_guard<std::mutex> hold(lock_);
+        return std::exchange(tracked_, nullptr) != nullptr;
+    }
+    // Closing a request cancels a blocking WinINet call on it in another thread, where the
+    // platform does so (Windows documents it; Wine does not, and the guarded reads stop it).
+    void GiveUp() {
+        std::lock_guard<std::mutex> hold(lock_);
+        abandoned = true;
+        if (HINTERNET request = std::exchange(tracked_, nullptr))
+            ::InternetCloseHandle(request);
+    }
+
+private:
+    std::mutex lock_;
+    HINTERNET tracked_ = nullptr;
 };
 
 // The probe the calling thread works for; null on every other thread.
@@ -134,23 +151,38 @@ void guardWinInetReads() {
 } // namespace
 
 void OpenInternetSession() {
-    InternetSession =
-        ::InternetOpenA("check_url", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    InternetSession.Reset(
+        ::InternetOpenA("check_url", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
 }
 
 void CloseInternetSession() {
-    if (InternetSession)
-        ::InternetCloseHandle(InternetSession);
-    InternetSession = nullptr;
+    InternetSession.Reset();
 }
 
 namespace {
 
-// Opens the request for a URL. HTTP and HTTPS go through an explicit connection so that the
-// worker's time limits apply to it: a request opened in one step by InternetOpenUrlA takes no
-// limit of its own, and on some platforms ignores the session's. Their redirects are left to
-// the caller, which counts them. Other schemes are opened as the platform does it.
-HINTERNET openRequest(const char* url, ScopedInternetHandle& connection) {
+// Sends the request with the probe's record watching it, so that a caller who gives up can
+// cancel the call. False when it was not sent, or was cancelled (the request is then closed
+// already and released here).
+bool sendRequest(ProbeRecord& probe, ScopedInternetHandle& request) {
+    if (!probe.Track(request.Get())) {
+        probe.Untrack();
+        return false;
+    }
+    const bool sent = ::HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0) != FALSE;
+    if (!probe.Untrack()) {
+        request.Release();
+        return false;
+    }
+    return sent;
+}
+
+// Opens and sends the request for a URL. HTTP and HTTPS go through an explicit connection so
+// that the worker's time limits apply to it: a request opened in one step by InternetOpenUrlA
+// takes no limit of its own, and on some platforms ignores the session's. Their redirects are
+// left to the caller, which counts them. Other schemes are opened as the platform does it.
+ScopedInternetHandle openRequest(ProbeRecord& probe, const std::string& url,
+                                 ScopedInternetHandle& connection) {
     URL_COMPONENTSA parts{};
     parts.dwStructSize = sizeof parts;
     char host[INTERNET_MAX_HOST_NAME_LENGTH + 1] = {};
@@ -158,14 +190,15 @@ HINTERNET openRequest(const char* url, ScopedInternetHandle& connection) {
     parts.dwHostNameLength = sizeof host;
     parts.dwUrlPathLength = 1; // pointers into url: the path and the extra information
     parts.dwExtraInfoLength = 1;
-    if (!::InternetCrackUrlA(url, 0, 0, &parts) ||
+    if (!::InternetCrackUrlA(url.c_str(), 0, 0, &parts) ||
         (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS))
-        return ::InternetOpenUrlA(InternetSession, url, nullptr, 0, INTERNET_FLAG_RELOAD, 0);
+        return ScopedInternetHandle(::InternetOpenUrlA(InternetSession.Get(), url.c_str(), nullptr,
+                                                       0, INTERNET_FLAG_RELOAD, 0));
 
-    connection.Reset(::InternetConnectA(InternetSession, host, parts.nPort, nullptr, nullptr,
+    connection.Reset(::InternetConnectA(InternetSession.Get(), host, parts.nPort, nullptr, nullptr,
                                         INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection)
-        return nullptr;
+        return ScopedInternetHandle();
     for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                          INTERNET_OPTION_RECEIVE_TIMEOUT}) {
         DWORD limit = ProbeWorkerStepTimeout;
@@ -181,12 +214,10 @@ HINTERNET openRequest(const char* url, ScopedInternetHandle& connection) {
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (parts.nScheme == INTERNET_SCHEME_HTTPS)
         flags |= INTERNET_FLAG_SECURE;
-    HINTERNET request = ::HttpOpenRequestA(connection.Get(), "GET", object.c_str(), nullptr,
-                                           nullptr, nullptr, flags, 0);
-    if (request && !::HttpSendRequestA(request, nullptr, 0, nullptr, 0)) {
-        ::InternetCloseHandle(request);
-        return nullptr;
-    }
+    ScopedInternetHandle request(::HttpOpenRequestA(connection.Get(), "GET", object.c_str(),
+                                                    nullptr, nullptr, nullptr, flags, 0));
+    if (request && !sendRequest(probe, request))
+        request.Reset();
     return request;
 }
 
@@ -233,7 +264,7 @@ DWORD fetch(ProbeRecord& probe) {
     for (int redirects = 0; redirects <= MaxRedirects && !probe.abandoned; ++redirects) {
         probe.received = 0;
         ScopedInternetHandle connection;
-        ScopedInternetHandle request(openRequest(url.c_str(), connection));
+        ScopedInternetHandle request = openRequest(probe, url, connection);
         DWORD status = 0xFFFFFFFF;
         DWORD length = sizeof status;
         if (!request ||
@@ -255,43 +286,26 @@ DWORD fetch(ProbeRecord& probe) {
     return result;
 }
 
-DWORD WINAPI probeWorker(LPVOID record) {
-    auto* probe = static_cast<ProbeRecord*>(record);
-    const DWORD result = fetch(*probe);
-    probe->Release();
-    return result;
-}
-
 } // namespace
 
 DWORD WINAPI ProbeThreadProc(LPVOID urlCopy) {
-    auto* probe = new ProbeRecord;
-    probe->refs = 1;
-    probe->url = static_cast<char*>(urlCopy);
     guardWinInetReads();
-    return probeWorker(probe);
+    const std::unique_ptr<char[]> url(static_cast<char*>(urlCopy));
+    ProbeRecord probe(url.get());
+    return fetch(probe);
 }
 
 bool ProbeUrl(const std::string& url, std::uint32_t timeOut) {
     guardWinInetReads();
-    // The worker holds its own reference: it may outlive this call when the wait times out.
-    auto* probe = new ProbeRecord;
-    probe->url = new char[url.size() + 1];
-    std::memcpy(probe->url, url.c_str(), url.size() + 1);
-
-    ScopedKernelHandle worker(::CreateThread(nullptr, 0, probeWorker, probe, 0, nullptr));
-    if (!worker) {
-        probe->refs = 1;
-        probe->Release();
+    // The worker holds its own share of the record: it may outlive this call.
+    auto probe = std::make_shared<ProbeRecord>(url);
+    const ScopedKernelHandle worker = StartThread([probe] { return fetch(*probe); });
+    if (!worker)
+        return false;
+    if (::WaitForSingleObject(worker.Get(), timeOut) != WAIT_OBJECT_0) {
+        probe->GiveUp();
         return false;
     }
-    bool up = false;
-    if (::WaitForSingleObject(worker.Get(), timeOut) == WAIT_OBJECT_0) {
-        DWORD exitCode = 0xFFFFFFFF;
-        up = ::GetExitCodeThread(worker.Get(), &exitCode) && exitCode == 1;
-    } else {
-        probe->abandoned = true; // the worker's next read fails, and it ends
-    }
-    probe->Release();
-    return up;
+    DWORD exitCode = 0xFFFFFFFF;
+    return ::GetExitCodeThread(worker.Get(), &exitCode) && exitCode == 1;
 }

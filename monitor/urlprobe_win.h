@@ -1,8 +1,11 @@
 // The probe of one URL: a WinINet fetch on a worker thread of its own, waited for at most
 // TimeOut milliseconds. All probes share one WinINet session. A worker that was given up on
-// stops reading within about 100 ms and ends; each request reads at most 64 KiB, and at most
-// 12 redirects are followed.
+// ends within a fixed bound: its request is closed under it, which cancels a blocking WinINet
+// call, and where the platform does not cancel that way its reads stop within about 100 ms.
+// Each request reads at most 64 KiB, and at most 12 redirects are followed.
 #pragma once
+
+#include "base/handle_win.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -10,8 +13,15 @@
 #include <cstdint>
 #include <string>
 
-// The session all probes share; null until opened, and null for good when opening failed.
-extern HINTERNET InternetSession;
+struct InternetHandleTraits {
+    using Type = HINTERNET;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::InternetCloseHandle(h); }
+};
+using ScopedInternetHandle = ScopedHandle<InternetHandleTraits>;
+
+// The session all probes share; empty until opened, and empty for good when opening failed.
+extern ScopedInternetHandle InternetSession;
 
 // How long one step of a worker's request (connect, send, receive) may wait before the worker
 // gives up on its own, in milliseconds: twice the longest TimeOut the settings dialog offers.

@@ -1,6 +1,7 @@
 // Vigrelrun: starts the Vigrel service and waits while it starts, or stops it when given any
 // argument. No window, no output, exit code 0 whatever happens.
 #include "base/handle_win.h"
+#include "base/product.h"
 #include "starter/waitrules.h"
 
 #include <windows.h>
@@ -9,7 +10,7 @@
 
 namespace {
 
-const char ServiceName[] = "Vigrel";
+const char* const ServiceName = ProductName;
 
 starter::Status fromService(const SERVICE_STATUS& s) {
     starter::Status status;

@@ -1,6 +1,7 @@
 #include "ui/frmsettings_win.h"
 
 #include "base/exception.h"
+#include "base/product.h"
 #include "base/window_win.h"
 #include "ui/frmsettingsrules.h"
 #include "ui/res/resource.h"
@@ -13,7 +14,7 @@ TFormSettings* FormSettings = nullptr;
 
 namespace {
 
-const char* const ClassName = "VigrelSettingsDialog";
+const std::string ClassName = std::string(ProductName) + "SettingsDialog";
 constexpr int ClientWidth = 402;
 constexpr int ClientHeight = 270;
 
@@ -47,13 +48,13 @@ int InsertRow(HWND list, int index, const std::string& url) {
 
 void RegisterClassOnce(HINSTANCE instance, WNDPROC proc) {
     WNDCLASSA wc{};
-    if (::GetClassInfoA(instance, ClassName, &wc))
+    if (::GetClassInfoA(instance, ClassName.c_str(), &wc))
         return;
     wc.lpfnWndProc = proc;
     wc.hInstance = instance;
     wc.hCursor = ::LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = ClassName;
+    wc.lpszClassName = ClassName.c_str();
     ::RegisterClassA(&wc);
 }
 
@@ -76,7 +77,7 @@ TFormSettings::TFormSettings(HWND ownerWindow, CUserSettings& record)
     ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &desk, 0);
     const int x = desk.left + (desk.right - desk.left - w) / 2;
     const int y = desk.top + (desk.bottom - desk.top - h) / 2;
-    handle.Reset(::CreateWindowExA(exStyle, ClassName, "Settings", style, x, y, w, h, owner,
+    handle.Reset(::CreateWindowExA(exStyle, ClassName.c_str(), "Settings", style, x, y, w, h, owner,
                                    nullptr, instance, this));
     if (!handle)
         throw Exception("Cannot create the settings dialog");
@@ -193,7 +194,7 @@ void TFormSettings::CreateControls() {
     Add("EDIT", "", edit, 294, 204, 88, 20, idPassword);
 
     // Below the tabs.
-    Add("STATIC", "Pelorin", SS_NOTIFY | WS_VISIBLE, 12, 242, 60, 16, idWebSiteLink);
+    Add("STATIC", BrandName, SS_NOTIFY | WS_VISIBLE, 12, 242, 60, 16, idWebSiteLink);
     ::SendMessageA(Control(idWebSiteLink), WM_SETFONT, reinterpret_cast<WPARAM>(linkFont.Get()), 0);
     Add("BUTTON", "&Cancel", BS_OWNERDRAW | WS_VISIBLE | tab, 236, 236, 78, 28, idCancel);
     Add("BUTTON", "&OK", BS_OWNERDRAW | WS_VISIBLE | tab, 320, 236, 78, 28, idOk);

@@ -1,5 +1,6 @@
 #include "ui/traymenus_win.h"
 
+#include "base/product.h"
 #include "ui/res/resource.h"
 
 #include <shellapi.h>
@@ -50,7 +51,7 @@ void TTrayUi::BuildPopupMenu1(HINSTANCE resources) {
         {cmdSettings, "Settings", IDI_GLYPH_SETTINGS, 32},
         {cmdExit, "Exit", IDI_GLYPH_EXIT, 16},
         {0, nullptr, 0, 0},
-        {cmdWebsite, "Pelorin", IDI_GLYPH_WEBSITE, 16},
+        {cmdWebsite, BrandName, IDI_GLYPH_WEBSITE, 16},
     };
     for (const Item& item : items) {
         if (!item.caption) {
