@@ -4,11 +4,21 @@
 #include "base/tstream.h"
 #include "net/mailassembly.h"
 
+#include <random>
 #include <string>
 
 inline void WriteFile(const std::string& path, const std::string& data) {
     TFileStream f(path, fmCreate);
     f.WriteBuffer(data.data(), static_cast<std::int32_t>(data.size()));
+}
+
+// The same n arbitrary bytes for the same seed.
+inline std::string RandomBytes(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (char& c : s)
+        c = static_cast<char>(rng());
+    return s;
 }
 
 inline std::string HeaderText(const TMailAssembly& m) {
