@@ -117,9 +117,9 @@ public:
     TNotifyEvent OnPacketRecvd;
 
     // State. The flags are what the waits of the operations test; each has one rule.
-    // Connected: set by a connect or accept notification without error and by AdoptSocket;
-    // cleared by RequestCloseSocket, so by Disconnect and by the peer's close once nothing is
-    // left unread.
+    // Connected: set by a connect notification without error, by an accept notification and
+    // by AdoptSocket; cleared by RequestCloseSocket, so by Disconnect and by the peer's close once
+    // nothing is left unread.
     bool Connected = false;
     // Canceled: set by Cancel (so by Abort and by the time-out), from any thread; every wait and
     // transfer loop ends on it. Cleared only where an operation reports it (throwIfCanceled and
