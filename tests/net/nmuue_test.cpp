@@ -10,27 +10,11 @@
 namespace {
 
 std::string encode(const std::string& data, UUMethods method) {
-    TMemoryStream in, out;
-    in.WriteBuffer(data.data(), static_cast<std::int32_t>(data.size()));
-    TNMUUProcessor coder;
-    coder.Method = method;
-    coder.InputStream = &in;
-    coder.OutputStream = &out;
-    coder.Encode();
-    EXPECT_EQ(out.Position(), 0);
-    return out.DataString();
+    return Coded(data, method, true);
 }
 
 std::string decode(const std::string& text, UUMethods method) {
-    TMemoryStream in, out;
-    in.WriteBuffer(text.data(), static_cast<std::int32_t>(text.size()));
-    in.SetPosition(0);
-    TNMUUProcessor coder;
-    coder.Method = method;
-    coder.InputStream = &in;
-    coder.OutputStream = &out;
-    coder.Decode();
-    return out.DataString();
+    return Coded(text, method, false);
 }
 
 } // namespace
