@@ -4,6 +4,7 @@
 #include "base/paths_win.h"
 #include "base/product.h"
 #include "base/text.h"
+#include "base/thread_win.h"
 
 #include <cstdlib>
 #include <stdexcept>
@@ -103,7 +104,12 @@ void TService::Main(DWORD argc, LPSTR* argv) {
         return;
     }
     SetStatus(csStartPending);
-    ScopedKernelHandle thread(::CreateThread(nullptr, 0, serviceThreadProc, this, 0, &threadId_));
+    ScopedKernelHandle thread = StartThread(
+        [this] {
+            runServiceThread();
+            return DWORD{0};
+        },
+        &threadId_);
     if (thread) {
         // The control handler posts to the thread's queue, which must exist first.
         const HANDLE waits[] = {queueReady_.Get(), thread.Get()};
@@ -113,11 +119,6 @@ void TService::Main(DWORD argc, LPSTR* argv) {
         logger_.LogMessage(ServiceFailedText("start", SysErrorMessage(::GetLastError())));
     }
     SetStatus(csStopped);
-}
-
-DWORD WINAPI TService::serviceThreadProc(LPVOID self) {
-    static_cast<TService*>(self)->runServiceThread();
-    return 0;
 }
 
 void TService::runServiceThread() {
@@ -350,23 +351,23 @@ void TServiceApplication::registerServices(bool install, bool silent) {
         showMessage(install ? InstallOkText : UninstallOkText, MB_ICONINFORMATION, "Information");
 }
 
-DWORD WINAPI TServiceApplication::dispatcherThreadProc(LPVOID self) {
-    auto* app = static_cast<TServiceApplication*>(self);
+void TServiceApplication::runDispatcher() {
     std::vector<std::string> names;
-    for (auto& service : app->services_)
+    for (auto& service : services_)
         names.push_back(service->Name);
     std::vector<SERVICE_TABLE_ENTRYA> table;
     for (auto& name : names)
         table.push_back({name.data(), serviceMain});
     table.push_back({nullptr, nullptr});
-    app->dispatcherResult_ = ::StartServiceCtrlDispatcherA(table.data()) ? 0 : ::GetLastError();
-    ::PostMessageA(app->Handle(), WM_QUIT, 0, 0);
-    return 0;
+    dispatcherResult_ = ::StartServiceCtrlDispatcherA(table.data()) ? 0 : ::GetLastError();
+    ::PostMessageA(Handle(), WM_QUIT, 0, 0);
 }
 
 void TServiceApplication::runServices() {
-    ScopedKernelHandle dispatcher(
-        ::CreateThread(nullptr, 0, dispatcherThreadProc, this, 0, nullptr));
+    ScopedKernelHandle dispatcher = StartThread([this] {
+        runDispatcher();
+        return DWORD{0};
+    });
     if (!dispatcher) {
         eventLogger_.LogMessage(SysErrorMessage(::GetLastError()));
         return;

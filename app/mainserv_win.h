@@ -65,7 +65,6 @@ public:
     const std::vector<std::string>& Params() const { return params_; }
 
 private:
-    static DWORD WINAPI serviceThreadProc(LPVOID self);
     void runServiceThread();
     void doControl(DWORD code);
 
@@ -116,7 +115,8 @@ public:
     const std::vector<std::string>& Args() const { return args_; }
 
 private:
-    static DWORD WINAPI dispatcherThreadProc(LPVOID self);
+    // The service thread of the process: hands the control dispatcher every service's name.
+    void runDispatcher();
     static LRESULT CALLBACK appWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void registerServices(bool install, bool silent);
     void runServices();

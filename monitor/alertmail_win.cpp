@@ -1,5 +1,6 @@
 #include "monitor/alertmail_win.h"
 
+#include "base/thread_win.h"
 #include "net/nmsmtp.h"
 #include "settings/cusersettings.h"
 
@@ -47,12 +48,8 @@ void sendReport(const MailJob& job) {
 
 } // namespace
 
-DWORD WINAPI MailThreadProc(LPVOID param) {
-    std::unique_ptr<MailJob> job(static_cast<MailJob*>(param));
-    try {
-        sendReport(*job);
-    } catch (...) {
-    }
+DWORD MailThreadProc(const MailJob& job) {
+    sendReport(job);
     return 0;
 }
 
@@ -71,14 +68,7 @@ bool TAlertMail::SendStatusMail(const std::string& report, const CUserSettings& 
             return false;
         MailThread_.Reset();
     }
-    auto job = std::make_unique<MailJob>();
-    job->Report = report;
-    job->Settings = CopyMailSettings(settings);
-    job->TimeOut = clientTimeOut_;
-    HANDLE thread = CreateThread(nullptr, 0, MailThreadProc, job.get(), 0, nullptr);
-    if (!thread)
-        return false;
-    job.release(); // the thread owns it now
-    MailThread_.Reset(thread);
-    return true;
+    MailJob job{report, CopyMailSettings(settings), clientTimeOut_};
+    MailThread_ = StartThread([job = std::move(job)] { return MailThreadProc(job); });
+    return MailThread_.Valid();
 }

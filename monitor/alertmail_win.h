@@ -31,9 +31,9 @@ struct MailJob {
     int TimeOut = MailClientTimeOut;
 };
 
-// The mail thread: argument a MailJob it owns and deletes; exit code always 0. Every failure
-// is dropped: nothing is reported, logged or retried.
-DWORD WINAPI MailThreadProc(LPVOID job);
+// The work of the mail thread, which owns the job; exit code always 0. Every failure is
+// dropped: nothing is reported, logged or retried.
+DWORD MailThreadProc(const MailJob& job);
 
 // The current local date and time as the system's short date and long time formats show it.
 std::string CurrentDateTimeText();
@@ -59,5 +59,5 @@ public:
 private:
     int clientTimeOut_;
     DWORD previousWait_;
-    ScopedHandle<KernelHandleTraits> MailThread_;
+    ScopedKernelHandle MailThread_;
 };

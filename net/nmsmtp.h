@@ -1,8 +1,8 @@
 // SMTP client: the command/reply dialogue of one mail submission on top of the socket client.
 // Connect greets the server with HELO, SendMail assembles PostMessage and transfers it, and
 // Disconnect says QUIT. There is no authentication command: UserID is only HELO's argument.
-// Every failure the client detects itself is raised as Exception with a fixed text or with the
-// server's reply line (line end included).
+// Every failure the client detects itself is raised as ESmtpError with a fixed text or with the
+// server's reply line (line end included); the socket's own failures keep their classes.
 #pragma once
 
 // The socket client brings <windows.h>, whose PostMessage macro must rename the assembly's
@@ -13,6 +13,13 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+
+// A failure of the SMTP dialogue: a refusing reply, a reply too long, a server that hung up, an
+// incomplete header or a HELO the handler could not mend.
+class ESmtpError : public Exception {
+public:
+    using Exception::Exception;
+};
 
 using TRecipientNotFound = std::function<void(const std::string& Recipient)>;
 // hiType: 1 no sender, 2 no recipient.

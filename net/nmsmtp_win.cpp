@@ -36,7 +36,7 @@ TNMSMTP::~TNMSMTP() = default;
 // in the middle of a mail would be reported as having accepted it.
 void TNMSMTP::requireReply(const std::string& reply) {
     if (reply.empty())
-        throw Exception("Not Connected");
+        throw ESmtpError("Not Connected");
 }
 
 void TNMSMTP::ReadExtraLines(std::string& reply, ULONGLONG since) {
@@ -45,7 +45,7 @@ void TNMSMTP::ReadExtraLines(std::string& reply, ULONGLONG since) {
         reply = ReadLnSince(since);
         size += reply.size();
         if (size > MaxReplySize)
-            throw Exception("Reply too long");
+            throw ESmtpError("Reply too long");
     }
 }
 
@@ -66,7 +66,7 @@ void TNMSMTP::greet() {
     LastReply = firstLine;
     ReplyNumber = ReplyNumberOf(firstLine);
     if (ReplyNumber >= 400)
-        throw Exception(firstLine);
+        throw ESmtpError(firstLine);
 
     for (int attempt = 0;; ++attempt) {
         requireReply(command("HELO " + UserID));
@@ -74,7 +74,7 @@ void TNMSMTP::greet() {
             return;
         // The handler gets one chance to mend the user name.
         if (attempt > 0 || !Handled(OnAuthenticationFailed))
-            throw Exception("Authentication failed");
+            throw ESmtpError("Authentication failed");
     }
 }
 
@@ -110,7 +110,7 @@ void TNMSMTP::Disconnect() {
         // lines would hold a failed session for one more time-out.
         Transaction("QUIT");
         if (ReplyNumber > 339)
-            throw Exception(LastReply);
+            throw ESmtpError(LastReply);
     } catch (...) {
         TPowersock::Disconnect();
         throw;
@@ -126,7 +126,7 @@ void TNMSMTP::expectBelow(const std::string& text, int limit) {
     const std::string reply = command(text);
     requireReply(reply);
     if (ReplyNumber >= limit)
-        throw Exception(reply);
+        throw ESmtpError(reply);
 }
 
 void TNMSMTP::checkHeader() {
@@ -138,11 +138,11 @@ void TNMSMTP::checkHeader() {
     if (complete())
         return;
     if (!OnHeaderIncomplete)
-        throw Exception("Incomplete Header");
+        throw ESmtpError("Incomplete Header");
     bool handled = false;
     OnHeaderIncomplete(handled, PostMessage->FromAddress.empty() ? 1 : 2);
     if (!handled || !complete())
-        throw Exception("Incomplete Header");
+        throw ESmtpError("Incomplete Header");
 }
 
 void TNMSMTP::SendMail() {
@@ -182,7 +182,7 @@ void TNMSMTP::SendMail() {
         if (ReplyNumber >= 400) {
             if (OnFailure)
                 OnFailure(this);
-            throw Exception(reply);
+            throw ESmtpError(reply);
         }
         success = true;
         if (ClearParams)

@@ -8,6 +8,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "base/handle_win.h"
 #include "base/tstream.h"
 #include "base/tstringlist.h"
 #include "net/psock_text.h"
@@ -65,7 +66,7 @@ public:
 
     void Timer();
     LRESULT Wndproc(UINT msg, WPARAM wParam, LPARAM lParam);
-    HWND Handle() const { return window_; }
+    HWND Handle() const { return window_.Get(); }
 
     // Windows timers currently armed by all timers of the process.
     static int ActiveTimers() { return activeTimers_.load(); }
@@ -77,7 +78,7 @@ private:
     bool enabled_ = true;
     unsigned interval_ = 1000;
     TTimerEvent onTimer_;
-    HWND window_ = nullptr;
+    ScopedWindow window_;
     bool armed_ = false;
     static std::atomic<int> activeTimers_;
 };
@@ -115,12 +116,24 @@ public:
     TNotifyEvent OnAccept;
     TNotifyEvent OnPacketRecvd;
 
-    // State.
+    // State. The flags are what the waits of the operations test; each has one rule.
+    // Connected: set by a connect notification without error, by an accept notification and
+    // by AdoptSocket; cleared by RequestCloseSocket, so by Disconnect and by the peer's close once
+    // nothing is left unread.
     bool Connected = false;
-    std::atomic<bool> Canceled{false}; // the one flag another thread may set
+    // Canceled: set by Cancel (so by Abort and by the time-out), from any thread; every wait and
+    // transfer loop ends on it. Cleared only where an operation reports it (throwIfCanceled and
+    // abortOperation), at the start of Connect and before the SMTP session's QUIT: a failed
+    // lookup or connect leaves it set.
+    std::atomic<bool> Canceled{false};
+    // TimedOut: set when the running operation's time-out fires; cleared when one starts.
     bool TimedOut = false;
+    // NoError: the error word of the last notification was 0; set by expectNotification.
     bool NoError = true;
+    // LookupDone: a lookup completed, an accept was signalled or the time-out fired; cleared by
+    // expectNotification and by Listen and Accept.
     bool LookupDone = false;
+    // Destroying: set by the destructor; the socket closed then is not replaced by a fresh one.
     bool Destroying = false;
     int LastErrorNo = 0;
     std::string Status;
@@ -182,7 +195,7 @@ public:
     void InitWinsock();
     LRESULT Wndproc(UINT msg, WPARAM wParam, LPARAM lParam);
 
-    HWND Handle() const { return window_; }
+    HWND Handle() const { return window_.Get(); }
 
     // Components that have Winsock started, process-wide.
     static int WinsockUsers();
@@ -205,9 +218,25 @@ protected:
     // Takes over a connected socket (a server instance serving an accepted client).
     void AdoptSocket(SOCKET socket, const sockaddr_in& remote);
     bool beingDestroyed() const { return beingDestroyed_; }
+    // Reports a canceled or timed-out operation as the given exception, clearing Canceled: the
+    // one way an operation ends on Canceled.
+    template <typename E = EAbortError> void throwIfCanceled(const char* text) {
+        if (Canceled)
+            abortOperation<E>(text);
+    }
+    template <typename E = EAbortError> [[noreturn]] void abortOperation(const char* text) {
+        Canceled = false;
+        throw E(text);
+    }
 
 private:
     SOCKET newSocket(int protocol);
+    // Gives the own socket the options of the component (closing resets the connection at once
+    // instead of lingering over unsent data) and registers it with the notification window;
+    // the registration's result.
+    int prepareOwnSocket();
+    // Before an operation waits for a lookup or connect notification.
+    void expectNotification();
     void renewSocket();
     void receiveChunks(const std::function<int()>& wanted,
                        const std::function<void(const char*, int)>& sink, bool whileConnected);
@@ -225,7 +254,7 @@ private:
     void sendStreamBody(TStream& stream);
     bool ownerThread() const;
 
-    HWND window_ = nullptr;
+    ScopedWindow window_;
     std::unique_ptr<TThreadTimer> timer_;
     std::vector<char> transferBuffer_;
     std::vector<char> hostEntryBuffer_;
@@ -264,11 +293,12 @@ protected:
     TNMGeneralServer* Listener() const { return listener_; }
 
 private:
-    friend class InstantiateServethread;
+    // The work of a client's thread: a fresh instance takes the socket over and serves it.
+    void serveClient(SOCKET socket, const sockaddr_in& remote);
     void ServerAccept();
     void threadEnded(TNMGeneralServer* instance);
 
     TNMGeneralServer* listener_ = nullptr;
     std::vector<TNMGeneralServer*> instances_;
-    std::vector<HANDLE> threads_;
+    std::vector<ScopedKernelHandle> threads_;
 };

@@ -14,6 +14,19 @@ public:
     using Exception::Exception;
 };
 
+// A lookup, connect or accept that ran out of time; Connect passes it on instead of asking
+// OnInvalidHost.
+class ESockTimedOut : public ESockError {
+public:
+    using ESockError::ESockError;
+};
+
+// A lookup, connect or accept that was canceled; passed on by Connect like a time-out.
+class ESockCanceled : public ESockError {
+public:
+    using ESockError::ESockError;
+};
+
 // A transfer that was canceled or ran out of time.
 class EAbortError : public ESockError {
 public:

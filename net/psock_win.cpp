@@ -1,5 +1,8 @@
 #include "net/psock.h"
 
+#include "base/thread_win.h"
+#include "base/window_win.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -37,8 +40,6 @@ bool ensureClass(const char* name, WNDPROC proc) {
         return true;
     WNDCLASSA wc{};
     wc.lpfnWndProc = proc;
-    // Room for a pointer: a 64-bit component address does not fit in 4 bytes.
-    wc.cbWndExtra = sizeof(LONG_PTR);
     wc.hInstance = instance;
     wc.lpszClassName = name;
     return RegisterClassA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
@@ -49,23 +50,22 @@ HWND createHiddenWindow(const char* className, WNDPROC proc, void* owner) {
         return nullptr;
     // Message-only: it only receives posted notifications and timer ticks, needs no desktop
     // (a service without one, a session without a display) and never shows anywhere.
-    HWND window = CreateWindowExA(WS_EX_TOOLWINDOW, className, "", WS_POPUP, 0, 0, 0, 0,
-                                  HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr), nullptr);
-    if (window)
-        SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(owner));
-    return window;
+    return CreateWindowExA(WS_EX_TOOLWINDOW, className, "", WS_POPUP, 0, 0, 0, 0, HWND_MESSAGE,
+                           nullptr, GetModuleHandleA(nullptr), owner);
 }
 
 LRESULT CALLBACK psockWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-    auto* component = reinterpret_cast<TPowersock*>(GetWindowLongPtrA(window, 0));
+    auto* component = WindowObject<TPowersock>(window, msg, lParam);
     if (component && msg >= WM_PSOCK_SOCKET)
         return component->Wndproc(msg, wParam, lParam);
     return DefWindowProcA(window, msg, wParam, lParam);
 }
 
+// The creation messages arrive before the timer knows its window: they get default processing
+// here rather than through the timer.
 LRESULT CALLBACK timerWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-    auto* timer = reinterpret_cast<TThreadTimer*>(GetWindowLongPtrA(window, 0));
-    if (!timer)
+    auto* timer = WindowObject<TThreadTimer>(window, msg, lParam);
+    if (!timer || timer->Handle() != window)
         return DefWindowProcA(window, msg, wParam, lParam);
     return timer->Wndproc(msg, wParam, lParam);
 }
@@ -107,13 +107,14 @@ HWND TmrAllocateHWnd(TThreadTimer* timer) {
 // ---------------------------------------------------------------------------------------------
 // TThreadTimer
 
-TThreadTimer::TThreadTimer() : window_(TmrAllocateHWnd(this)) {}
+// The window is made in the body: its procedure compares it with window_ from the first message.
+TThreadTimer::TThreadTimer() {
+    window_.Reset(TmrAllocateHWnd(this));
+}
 
 TThreadTimer::~TThreadTimer() {
     enabled_ = false;
     killTimer();
-    if (window_)
-        DestroyWindow(window_);
 }
 
 void TThreadTimer::SetEnabled(bool value) {
@@ -143,7 +144,7 @@ void TThreadTimer::Timer() {
 void TThreadTimer::killTimer() {
     if (!armed_)
         return;
-    KillTimer(window_, 1);
+    KillTimer(Handle(), 1);
     armed_ = false;
     --activeTimers_;
 }
@@ -151,7 +152,7 @@ void TThreadTimer::killTimer() {
 void TThreadTimer::UpdateTimer() {
     killTimer();
     if (interval_ != 0 && enabled_ && onTimer_) {
-        if (!window_ || SetTimer(window_, 1, interval_, nullptr) == 0)
+        if (!window_ || SetTimer(Handle(), 1, interval_, nullptr) == 0)
             throw Exception("No Timer");
         armed_ = true;
         ++activeTimers_;
@@ -171,7 +172,7 @@ LRESULT TThreadTimer::Wndproc(UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     }
-    return DefWindowProcA(window_, msg, wParam, lParam);
+    return DefWindowProcA(Handle(), msg, wParam, lParam);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -181,7 +182,7 @@ TPowersock::TPowersock()
     : transferBuffer_(TransferBufferSize + 1), hostEntryBuffer_(MAXGETHOSTSTRUCT),
       ownerThreadId_(GetCurrentThreadId()) {
     StatusMessage(8, "Create");
-    window_ = PsockAllocateHWnd(this);
+    window_.Reset(PsockAllocateHWnd(this));
     Proxy.clear();
     timer_ = std::make_unique<TThreadTimer>();
     timer_->SetEnabled(false);
@@ -194,8 +195,7 @@ TPowersock::TPowersock()
         InitWinsock();
     } catch (...) {
         timer_.reset();
-        if (window_)
-            DestroyWindow(window_);
+        window_.Reset();
         throw;
     }
 }
@@ -211,10 +211,7 @@ TPowersock::~TPowersock() {
     }
     WinsockInfo.Clear();
     timer_.reset();
-    if (window_) {
-        DestroyWindow(window_);
-        window_ = nullptr;
-    }
+    window_.Reset();
     Destroying = true;
     if (winsockStarted_) {
         try {
@@ -254,7 +251,7 @@ void TPowersock::closeOwnSocket() {
 // closed socket (a peer's FD_CLOSE, typically) would be taken for the new one's.
 void TPowersock::dropStaleNotifications() {
     MSG message;
-    while (PeekMessageA(&message, window_, WM_PSOCK_SOCKET, WM_PSOCK_SOCKET, PM_REMOVE)) {
+    while (PeekMessageA(&message, Handle(), WM_PSOCK_SOCKET, WM_PSOCK_SOCKET, PM_REMOVE)) {
         // A quit message comes through every filter; it belongs to the thread's own loop.
         if (message.message == WM_QUIT) {
             PostQuitMessage(static_cast<int>(message.wParam));
@@ -289,11 +286,7 @@ void TPowersock::InitWinsock() {
                 ErrorManager(10035);
                 throw ESockError(SocketErrorStr(WSAGetLastError()));
             }
-            // Closing resets the connection at once instead of lingering over unsent data.
-            linger off{1, 0};
-            setsockopt(ThisSocket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&off),
-                       sizeof off);
-            if (WSAAsyncSelect(ThisSocket, window_, WM_PSOCK_SOCKET, PsockEventMask) != 0)
+            if (prepareOwnSocket() != 0)
                 ErrorManager(0);
         } catch (...) {
             closeOwnSocket();
@@ -470,9 +463,8 @@ void TPowersock::ResolveRemoteHost() {
 
     countdownOn();
     TimerScope timerScope(*this);
-    LookupDone = false;
-    NoError = true;
-    lookupRequest_ = WSAAsyncGetHostByName(window_, WM_PSOCK_LOOKUP, text, hostEntryBuffer_.data(),
+    expectNotification();
+    lookupRequest_ = WSAAsyncGetHostByName(Handle(), WM_PSOCK_LOOKUP, text, hostEntryBuffer_.data(),
                                            static_cast<int>(hostEntryBuffer_.size()));
     if (!lookupRequest_) {
         LookupDone = true;
@@ -491,9 +483,9 @@ void TPowersock::ResolveRemoteHost() {
         hostEntryBuffer_.assign(MAXGETHOSTSTRUCT, 0);
     }
     if (TimedOut)
-        throw ESockError("Host Lookup Timed Out");
+        throw ESockTimedOut("Host Lookup Timed Out");
     if (Canceled)
-        throw ESockError("Host Lookup Canceled");
+        throw ESockCanceled("Host Lookup Canceled");
     if (!NoError)
         throw ESockError("Host Lookup Failed");
     const auto* entry = reinterpret_cast<const hostent*>(hostEntryBuffer_.data());
@@ -509,11 +501,19 @@ void TPowersock::ResolveRemoteHost() {
 void TPowersock::renewSocket() {
     closeOwnSocket();
     ThisSocket = newSocket(IPPROTO_TCP);
-    if (ThisSocket == INVALID_SOCKET)
-        return;
+    if (ThisSocket != INVALID_SOCKET)
+        prepareOwnSocket();
+}
+
+int TPowersock::prepareOwnSocket() {
     linger off{1, 0};
     setsockopt(ThisSocket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&off), sizeof off);
-    WSAAsyncSelect(ThisSocket, window_, WM_PSOCK_SOCKET, PsockEventMask);
+    return WSAAsyncSelect(ThisSocket, Handle(), WM_PSOCK_SOCKET, PsockEventMask);
+}
+
+void TPowersock::expectNotification() {
+    LookupDone = false;
+    NoError = true;
 }
 
 void TPowersock::Connect() {
@@ -529,10 +529,11 @@ void TPowersock::Connect() {
     for (int attempt = 0;; ++attempt) {
         try {
             ResolveRemoteHost();
-        } catch (const ESockError& e) {
-            const std::string text = e.what();
-            if (text == "Host Lookup Timed Out" || text == "Host Lookup Canceled")
-                throw;
+        } catch (const ESockTimedOut&) {
+            throw;
+        } catch (const ESockCanceled&) {
+            throw;
+        } catch (const ESockError&) {
             RemoteAddress = 0;
         }
         if (RemoteAddress != 0)
@@ -548,8 +549,7 @@ void TPowersock::Connect() {
     remote.sin_addr.s_addr = RemoteAddress;
     remote_ = remote;
 
-    LookupDone = false;
-    NoError = true;
+    expectNotification();
     if (connect(ThisSocket, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0)
         ErrorManager(10035);
     {
@@ -565,9 +565,9 @@ void TPowersock::Connect() {
     if (OnConnectionFailed)
         OnConnectionFailed(this);
     if (TimedOut)
-        throw ESockError("Connection Timed out");
+        throw ESockTimedOut("Connection Timed out");
     if (Canceled)
-        throw ESockError("Connection Canceled");
+        throw ESockCanceled("Connection Canceled");
     throw ESockError("Connection Failed");
 }
 
@@ -594,7 +594,7 @@ void TPowersock::RequestCloseSocket() {
         return;
     ThisSocket = newSocket(0);
     if (ThisSocket != INVALID_SOCKET)
-        WSAAsyncSelect(ThisSocket, window_, WM_PSOCK_SOCKET, PsockEventMask);
+        WSAAsyncSelect(ThisSocket, Handle(), WM_PSOCK_SOCKET, PsockEventMask);
 }
 
 void TPowersock::CertifyConnect() {
@@ -639,9 +639,7 @@ void TPowersock::AdoptSocket(SOCKET socket, const sockaddr_in& remote) {
     closeOwnSocket();
     ThisSocket = socket;
     ++openSockets_;
-    linger off{1, 0};
-    setsockopt(ThisSocket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&off), sizeof off);
-    WSAAsyncSelect(ThisSocket, window_, WM_PSOCK_SOCKET, PsockEventMask);
+    prepareOwnSocket();
     remote_ = remote;
     RemoteAddress = remote.sin_addr.s_addr;
     Connected = true;
@@ -724,10 +722,7 @@ void TPowersock::SendBuffer(const char* buffer, std::uint16_t length) {
                 remaining -= static_cast<std::size_t>(n);
         }
     }
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket send aborted");
-    }
+    throwIfCanceled("Socket send aborted");
 }
 
 void TPowersock::Write(const std::string& text) {
@@ -790,10 +785,7 @@ void TPowersock::sendStreamBody(TStream& stream) {
             }
         }
     }
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket send aborted");
-    }
+    throwIfCanceled("Socket send aborted");
 }
 
 void TPowersock::SendStream(TStream& stream) {
@@ -835,10 +827,8 @@ std::string TPowersock::ReadLnSince(ULONGLONG since) {
     countdownOn();
     countdownStart_ = since;
     checkCountdown();
-    if (TimedOut) {
-        Canceled = false;
-        throw EAbortError("Socket readln aborted");
-    }
+    if (TimedOut)
+        abortOperation("Socket readln aborted");
     return readLine();
 }
 
@@ -875,8 +865,7 @@ std::string TPowersock::readLine() {
             ErrorManager(10035);
         pumpMessages();
     } while (!Canceled);
-    Canceled = false;
-    throw EAbortError("Socket readln aborted");
+    abortOperation("Socket readln aborted");
 }
 
 std::string TPowersock::Read(int count) {
@@ -908,10 +897,7 @@ std::string TPowersock::Read(int count) {
         ErrorManager(10035);
         IdleWait(1);
         ProcessMessages();
-        if (Canceled) {
-            Canceled = false;
-            throw EAbortError("Socket send aborted");
-        }
+        throwIfCanceled("Socket send aborted");
     }
     return std::string(buffer, got);
 }
@@ -967,10 +953,7 @@ void TPowersock::AppendFile(const std::string& fileName) {
     file.Seek(0, soFromEnd);
     receiveChunks([] { return TransferBufferSize; },
                   [&](const char* data, int n) { file.WriteBuffer(data, n); }, true);
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket send aborted");
-    }
+    throwIfCanceled("Socket send aborted");
 }
 
 void TPowersock::CaptureFile(const std::string& fileName) {
@@ -979,10 +962,7 @@ void TPowersock::CaptureFile(const std::string& fileName) {
     TFileStream file(fileName, fmCreate);
     receiveChunks([] { return TransferBufferSize; },
                   [&](const char* data, int n) { file.WriteBuffer(data, n); }, false);
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket send aborted");
-    }
+    throwIfCanceled("Socket send aborted");
 }
 
 void TPowersock::CaptureStream(TStream& stream, std::int64_t limit) {
@@ -1003,10 +983,7 @@ void TPowersock::CaptureStream(TStream& stream, std::int64_t limit) {
             received = true;
         },
         false);
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket capture aborted");
-    }
+    throwIfCanceled("Socket capture aborted");
 }
 
 void TPowersock::CaptureString(std::string& text, std::int64_t limit) {
@@ -1021,10 +998,7 @@ void TPowersock::CaptureString(std::string& text, std::int64_t limit) {
     };
     receiveChunks(
         wanted, [&](const char* data, int n) { text.append(data, n); }, false);
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket capture aborted");
-    }
+    throwIfCanceled("Socket capture aborted");
 }
 
 void TPowersock::FilterHeader(TStream& stream) {
@@ -1050,7 +1024,7 @@ void TPowersock::Listen(bool flag) {
     LookupDone = false;
     if (bind(ThisSocket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
         ErrorManager(10035);
-    if (WSAAsyncSelect(ThisSocket, window_, flag ? WM_PSOCK_LOOKUP : WM_PSOCK_SOCKET, FD_ACCEPT) !=
+    if (WSAAsyncSelect(ThisSocket, Handle(), flag ? WM_PSOCK_LOOKUP : WM_PSOCK_SOCKET, FD_ACCEPT) !=
         0)
         ErrorManager(10035);
     if (listen(ThisSocket, 1) != 0)
@@ -1062,17 +1036,14 @@ SOCKET TPowersock::Accept() {
     while (!(LookupDone || Canceled)) {
         waitAndPump(2);
     }
-    if (Canceled) {
-        Canceled = false;
-        throw ESockError("Accepting Canceled");
-    }
+    throwIfCanceled<ESockCanceled>("Accepting Canceled");
     LookupDone = false;
     if (NoError) {
         sockaddr_in remote{};
         int length = sizeof remote;
         const SOCKET data = accept(ThisSocket, reinterpret_cast<sockaddr*>(&remote), &length);
         if (data != INVALID_SOCKET) {
-            WSAAsyncSelect(data, window_, WM_PSOCK_SOCKET, PsockEventMask);
+            WSAAsyncSelect(data, Handle(), WM_PSOCK_SOCKET, PsockEventMask);
             remote_ = remote;
             RemoteAddress = remote.sin_addr.s_addr;
             return data;
@@ -1129,54 +1100,13 @@ std::string TPowersock::GetPortString() {
 // ---------------------------------------------------------------------------------------------
 // TNMGeneralServer
 
-class InstantiateServethread {
-public:
-    InstantiateServethread(TNMGeneralServer* listener, SOCKET socket, const sockaddr_in& remote)
-        : listener_(listener), socket_(socket), remote_(remote) {}
-
-    void Execute() {
-        std::unique_ptr<TNMGeneralServer> instance;
-        try {
-            instance = listener_->NewServeInstance();
-        } catch (...) {
-            closesocket(socket_);
-            return;
-        }
-        instance->listener_ = listener_;
-        instance->AdoptSocket(socket_, remote_);
-        {
-            std::lock_guard<std::mutex> lock(serverListLock);
-            listener_->instances_.push_back(instance.get());
-        }
-        try {
-            instance->Serve();
-        } catch (...) {
-        }
-        listener_->threadEnded(instance.get());
-    }
-
-    static DWORD WINAPI Run(LPVOID parameter) {
-        std::unique_ptr<InstantiateServethread> thread(
-            static_cast<InstantiateServethread*>(parameter));
-        thread->Execute();
-        return 0;
-    }
-
-private:
-    TNMGeneralServer* listener_;
-    SOCKET socket_;
-    sockaddr_in remote_;
-};
-
 TNMGeneralServer::TNMGeneralServer() = default;
 
 TNMGeneralServer::~TNMGeneralServer() {
     Abort();
     // The instances serve on their own threads and refer to this listener until they end.
-    for (HANDLE thread : threads_) {
-        WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
-    }
+    for (const ScopedKernelHandle& thread : threads_)
+        WaitForSingleObject(thread.Get(), INFINITE);
 }
 
 void TNMGeneralServer::Loaded() {
@@ -1203,11 +1133,8 @@ std::unique_ptr<TNMGeneralServer> TNMGeneralServer::NewServeInstance() {
 void TNMGeneralServer::ServerAccept() {
     // Handles of threads that have ended are let go here rather than piling up.
     threads_.erase(std::remove_if(threads_.begin(), threads_.end(),
-                                  [](HANDLE thread) {
-                                      if (WaitForSingleObject(thread, 0) != WAIT_OBJECT_0)
-                                          return false;
-                                      CloseHandle(thread);
-                                      return true;
+                                  [](const ScopedKernelHandle& thread) {
+                                      return WaitForSingleObject(thread.Get(), 0) == WAIT_OBJECT_0;
                                   }),
                    threads_.end());
     sockaddr_in remote{};
@@ -1219,16 +1146,38 @@ void TNMGeneralServer::ServerAccept() {
     }
     // The accepted socket inherits the listener's registration; the instance registers it anew.
     WSAAsyncSelect(client, Handle(), 0, 0);
-    auto* job = new InstantiateServethread(this, client, remote);
-    HANDLE thread = CreateThread(nullptr, 0, InstantiateServethread::Run, job, 0, nullptr);
+    ScopedKernelHandle thread = StartThread([this, client, remote] {
+        serveClient(client, remote);
+        return DWORD{0};
+    });
     if (!thread) {
-        delete job;
         closesocket(client);
         return;
     }
-    threads_.push_back(thread);
+    threads_.push_back(std::move(thread));
     if (OnClientContact)
         OnClientContact(this);
+}
+
+void TNMGeneralServer::serveClient(SOCKET socket, const sockaddr_in& remote) {
+    std::unique_ptr<TNMGeneralServer> instance;
+    try {
+        instance = NewServeInstance();
+    } catch (...) {
+        closesocket(socket);
+        return;
+    }
+    instance->listener_ = this;
+    instance->AdoptSocket(socket, remote);
+    {
+        std::lock_guard<std::mutex> lock(serverListLock);
+        instances_.push_back(instance.get());
+    }
+    try {
+        instance->Serve();
+    } catch (...) {
+    }
+    threadEnded(instance.get());
 }
 
 void TNMGeneralServer::threadEnded(TNMGeneralServer* instance) {

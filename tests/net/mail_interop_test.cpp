@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <random>
 #include <string>
 #include <sys/stat.h>
 
@@ -29,21 +28,13 @@ std::string runCheck(const std::string& args) {
     return output;
 }
 
-std::string randomBytes(size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(rng());
-    return s;
-}
-
 } // namespace
 
 TEST(Interop, MultipartMailParsesWithEveryAttachmentIntact) {
     const std::string dir = TempPath("attachments");
     mkdir(dir.c_str(), 0700);
     const std::string first = dir + "/report.bin", second = TempPath("notes.txt");
-    WriteFile(first, randomBytes(100000, 1));
+    WriteFile(first, RandomBytes(100000, 1));
     WriteFile(second, ".starts with a dot\r\n.\r\nend\r\n");
 
     TMailAssembly m;
@@ -72,7 +63,7 @@ TEST(Interop, Base64MatchesPythonForEveryTail) {
     const std::string dataPath = TempPath("b64.bin"), encodedPath = TempPath("b64.txt");
     for (size_t n : {size_t{0}, size_t{1}, size_t{2}, size_t{44}, size_t{45}, size_t{46},
                      size_t{47}, size_t{1000}, size_t{65536}}) {
-        const std::string data = randomBytes(n, static_cast<unsigned>(n));
+        const std::string data = RandomBytes(n, static_cast<unsigned>(n));
         TMemoryStream in, out;
         in.WriteBuffer(data.data(), static_cast<std::int32_t>(data.size()));
         TNMUUProcessor coder;

@@ -19,17 +19,6 @@ TStringList lines(std::initializer_list<const char*> items) {
     return list;
 }
 
-std::string decodeBase64(const std::string& text) {
-    TMemoryStream in, out;
-    in.WriteBuffer(text.data(), static_cast<std::int32_t>(text.size()));
-    in.SetPosition(0);
-    TNMUUProcessor coder;
-    coder.InputStream = &in;
-    coder.OutputStream = &out;
-    coder.Decode();
-    return out.DataString();
-}
-
 } // namespace
 
 TEST(AssembleMail, HeaderLinesInOrder) {
@@ -147,12 +136,13 @@ TEST(AssembleMail, MultipartMailWithAttachments) {
     ASSERT_NE(at1, std::string::npos);
     const size_t at2 = body.find(b, at1 + part1.size());
     ASSERT_NE(at2, std::string::npos);
-    EXPECT_EQ(decodeBase64(body.substr(at1 + part1.size(), at2 - at1 - part1.size())), data1);
+    EXPECT_EQ(Coded(body.substr(at1 + part1.size(), at2 - at1 - part1.size()), uuMime, false),
+              data1);
     const size_t data2At = body.find("\r\n\r\n", at2) + 4;
     const size_t closing = body.find("--" + m.Boundary + "--\r\n");
     ASSERT_NE(closing, std::string::npos);
     EXPECT_EQ(closing + m.Boundary.size() + 6, body.size());
-    EXPECT_EQ(decodeBase64(body.substr(data2At, closing - data2At)), data2);
+    EXPECT_EQ(Coded(body.substr(data2At, closing - data2At), uuMime, false), data2);
 
     const std::string previous = m.Boundary;
     m.AssembleMail();

@@ -1,44 +1,20 @@
 #include "base/exception.h"
+#include "mail_support.h"
 #include "net/nmuue.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <vector>
 #include <string>
 
 namespace {
 
 std::string encode(const std::string& data, UUMethods method) {
-    TMemoryStream in, out;
-    in.WriteBuffer(data.data(), static_cast<std::int32_t>(data.size()));
-    TNMUUProcessor coder;
-    coder.Method = method;
-    coder.InputStream = &in;
-    coder.OutputStream = &out;
-    coder.Encode();
-    EXPECT_EQ(out.Position(), 0);
-    return out.DataString();
+    return Coded(data, method, true);
 }
 
 std::string decode(const std::string& text, UUMethods method) {
-    TMemoryStream in, out;
-    in.WriteBuffer(text.data(), static_cast<std::int32_t>(text.size()));
-    in.SetPosition(0);
-    TNMUUProcessor coder;
-    coder.Method = method;
-    coder.InputStream = &in;
-    coder.OutputStream = &out;
-    coder.Decode();
-    return out.DataString();
-}
-
-std::string randomBytes(size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(rng());
-    return s;
+    return Coded(text, method, false);
 }
 
 } // namespace
@@ -102,18 +78,18 @@ TEST(TNMUUProcessorEncode, EndEventFiresAndOutputRewindsEvenWhenTheOutputFails) 
 TEST(TNMUUProcessorRoundTrip, EverySmallLengthAndLargeRandomBuffers) {
     for (UUMethods method : {uuMime, uuCode}) {
         for (size_t n = 0; n <= 200; ++n) {
-            const std::string data = randomBytes(n, static_cast<unsigned>(n));
+            const std::string data = RandomBytes(n, static_cast<unsigned>(n));
             ASSERT_EQ(decode(encode(data, method), method), data) << n << " method " << method;
         }
         for (size_t n : {size_t{4096}, size_t{65537}, size_t{1} << 20}) {
-            const std::string data = randomBytes(n, 7);
+            const std::string data = RandomBytes(n, 7);
             ASSERT_EQ(decode(encode(data, method), method), data) << n << " method " << method;
         }
     }
 }
 
 TEST(TNMUUProcessorDecode, PassesOverBoundaryLinesAndDropsTheLineAfterTheGraveAccent) {
-    const std::string a = randomBytes(90, 1), b = randomBytes(50, 2);
+    const std::string a = RandomBytes(90, 1), b = RandomBytes(50, 2);
     const std::string b64 = encode(a, uuMime);
     EXPECT_EQ(decode(b64.substr(0, 62) + "=================\r\n" + b64.substr(62), uuMime), a);
     EXPECT_EQ(decode(b64 + "=\r\n" + encode(b, uuMime), uuMime), a + b); // too short to count
@@ -148,7 +124,7 @@ TEST(TNMUUProcessorDecode, ForeignLineShapesDecodeToTheIntendedBytes) {
     EXPECT_EQ(decode("QUJ\r\nDREU=\r\n", uuMime), "ABCDE");
     EXPECT_EQ(decode("QUJD\r\n  REVG\r\n", uuMime), "ABCDEF");
     EXPECT_EQ(decode("QU JD\r\n", uuMime), "ABC"); // a blank inside a group is skipped
-    const std::string data = randomBytes(3000, 3);
+    const std::string data = RandomBytes(3000, 3);
     std::string oneLine;
     for (char c : encode(data, uuMime))
         if (c != '\r' && c != '\n')

@@ -311,6 +311,21 @@ TEST_F(PsockTest, CancelFromAnotherThreadEndsAnUnboundedWait) {
     EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "Canceling"), 0);
 }
 
+// A lookup canceled as it starts: Connect passes the cancellation on instead of taking it for a
+// host without an address.
+TEST_F(PsockTest, CanceledLookupEndsConnect) {
+    TPowersock sock;
+    sock.Host = "localhost";
+    sock.Port = RefusedPort();
+    sock.ReportLevel = 8;
+    sock.OnStatus = [](TPowersock* s, const std::string& text) {
+        if (text == "Resolve Host")
+            s->Cancel();
+    };
+    EXPECT_THROW(sock.Connect(), ESockCanceled);
+    EXPECT_EQ(ErrorText([&] { sock.Connect(); }), "Host Lookup Canceled");
+}
+
 TEST_F(PsockTest, TimerRestartsAtEveryTimerOn) {
     TPowersock sock;
     sock.TimeOut = 200;
