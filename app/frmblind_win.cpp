@@ -133,7 +133,7 @@ void TFormBlind::FormClose() {
 }
 
 void TFormBlind::CheckSites() {
-    ::CheckSites(UserSettings, *this);
+    ::CheckSites(UserSettings, *this, alertPolicy_);
 }
 
 bool TFormBlind::ProbeUrl(const std::string& url) {
@@ -162,6 +162,10 @@ void TFormBlind::WriteLog(const std::string& text) {
 
 void TFormBlind::SendStatusMail(const std::string& report) {
     alertMail_.SendStatusMail(report, UserSettings);
+}
+
+void TFormBlind::SendBackUpMail(const std::string& sites) {
+    alertMail_.SendStatusMail(sites, UserSettings, AlertKind::BackUp);
 }
 
 void TFormBlind::RefreshSettingsDialog() {

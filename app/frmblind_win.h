@@ -58,6 +58,7 @@ public:
     void AddFailedSite(const std::string& url) override;
     void WriteLog(const std::string& text) override;
     void SendStatusMail(const std::string& report) override;
+    void SendBackUpMail(const std::string& sites) override;
     void RefreshSettingsDialog() override;
 
     // The last mail thread; null until a report was mailed.
@@ -74,6 +75,7 @@ private:
     // The icon, its pictures and both menus; it sees every message of the form first.
     std::unique_ptr<TTrayUi> tray_;
     TAlertMail alertMail_;
+    AlertPolicy alertPolicy_;
     ScheduleRule timer1_;
     bool closing_ = false;
 };

@@ -29,6 +29,7 @@ public:
     void AddFailedSite(const std::string&) override {}
     void WriteLog(const std::string&) override {}
     void SendStatusMail(const std::string&) override {}
+    void SendBackUpMail(const std::string&) override {}
     void RefreshSettingsDialog() override {}
 
 private:

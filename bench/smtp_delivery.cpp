@@ -30,8 +30,9 @@ int main(int argc, char** argv) {
         client.UserID = settings.UserID;
         client.TimeOut = 10000;
         client.Connect();
-        ComposeStatusMail(client, settings, "http://a.example/\r\nhttp://b.example/",
-                          [] { return std::string("12/8/2026 3:04:05 AM"); });
+        ComposeStatusMail(
+            client, settings, "http://a.example/\r\nhttp://b.example/",
+            {"12/8/2026 3:04:05 AM", "Tue, 08 Dec 2026 03:04:05 +0000", "<1.2@bench>"});
         client.SendMail();
         client.Disconnect();
     }

@@ -1,11 +1,15 @@
 #include "monitor/alertmail_win.h"
 
 #include "base/thread_win.h"
+#include "base/exception.h"
+#include "monitor/clogger_win.h"
+#include "monitor/maildate_win.h"
 #include "net/nmsmtp.h"
 #include "settings/cusersettings.h"
 
 #include <exception>
 #include <memory>
+#include <string>
 
 std::string CurrentDateTimeText() {
     SYSTEMTIME now;
@@ -21,40 +25,67 @@ std::string CurrentDateTimeText() {
 
 namespace {
 
-void sendReport(const MailJob& job) {
-    std::unique_ptr<TNMSMTP> client;
-    try {
-        client = std::make_unique<TNMSMTP>();
-    } catch (const std::exception&) {
+// Refuses every Security value the client cannot honour, before a byte goes out: a mail meant
+// to be encrypted is never sent in plain text instead.
+void checkSecurity(std::int32_t security) {
+    if (security == SecurityNone)
         return;
-    }
+    if (security == SecurityStartTls || security == SecurityTls)
+        throw Exception("Security=" + std::to_string(security) +
+                        " asks for TLS, which this version cannot send with");
+    throw Exception("Security=" + std::to_string(security) +
+                    " is not one of 0 (none), 1 (STARTTLS), 2 (TLS)");
+}
+
+// Raises the reason when the mail is not delivered.
+void sendReport(const MailJob& job) {
+    checkSecurity(job.Settings.Security);
+    auto client = std::make_unique<TNMSMTP>();
     client->Host = job.Settings.Server;
     client->Port = job.Settings.Port;
     if (!job.Settings.UserID.empty())
         client->UserID = job.Settings.UserID;
     client->TimeOut = job.TimeOut;
-    try {
-        client->Connect();
-        if (!client->Connected)
-            return;
-        client->ClearParams = true;
-        ComposeStatusMail(*client, job.Settings, job.Report, CurrentDateTimeText);
-        client->SendMail();
-        client->Disconnect();
-    } catch (const std::exception&) {
-        // A lost report is not reported: the next cycle with sites down sends its own.
-    }
+    client->Connect();
+    if (!client->Connected)
+        throw Exception("Not Connected");
+    client->ClearParams = true;
+    const MailStamp stamp{CurrentDateTimeText(), CurrentMailDate(), NewMessageId()};
+    ComposeStatusMail(*client, job.Settings, job.Report, stamp, job.Kind);
+    client->SendMail();
+    client->Disconnect();
+}
+
+void reportFailure(const MailJob& job, const std::string& reason) {
+    // Without a server or a recipient the mail is switched off rather than failing.
+    if (job.Settings.Server.empty() || job.Settings.To.empty() || !job.OnMailFailed)
+        return;
+    job.OnMailFailed(MailFailureLine(job.Settings, reason));
 }
 
 } // namespace
 
 DWORD MailThreadProc(const MailJob& job) {
-    sendReport(job);
+    try {
+        sendReport(job);
+    } catch (const std::exception& error) {
+        // Not retried: the next cycle that calls for a mail sends its own.
+        try {
+            reportFailure(job, error.what());
+        } catch (...) {
+        }
+    } catch (...) {
+        try {
+            reportFailure(job, "unknown error");
+        } catch (...) {
+        }
+    }
     return 0;
 }
 
 TAlertMail::TAlertMail(int clientTimeOut, DWORD previousWait)
-    : clientTimeOut_(clientTimeOut), previousWait_(previousWait) {}
+    : OnMailFailed([](const std::string& line) { ::WriteLog(line); }),
+      clientTimeOut_(clientTimeOut), previousWait_(previousWait) {}
 
 bool TAlertMail::WaitForMail(DWORD milliseconds) const {
     if (!MailThread_)
@@ -62,13 +93,19 @@ bool TAlertMail::WaitForMail(DWORD milliseconds) const {
     return WaitForSingleObject(MailThread_.Get(), milliseconds) == WAIT_OBJECT_0;
 }
 
-bool TAlertMail::SendStatusMail(const std::string& report, const CUserSettings& settings) {
+bool TAlertMail::SendStatusMail(const std::string& report, const CUserSettings& settings,
+                                AlertKind kind) {
     if (MailThread_) {
         if (!WaitForMail(previousWait_))
             return false;
         MailThread_.Reset();
     }
-    MailJob job{report, CopyMailSettings(settings), clientTimeOut_};
+    MailJob job;
+    job.Report = report;
+    job.Kind = kind;
+    job.OnMailFailed = OnMailFailed;
+    job.Settings = CopyMailSettings(settings);
+    job.TimeOut = clientTimeOut_;
     MailThread_ = StartThread([job = std::move(job)] { return MailThreadProc(job); });
     return MailThread_.Valid();
 }

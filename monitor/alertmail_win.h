@@ -8,6 +8,7 @@
 #include "base/handle_win.h"
 #include "monitor/alertreport.h"
 
+#include <functional>
 #include <string>
 
 class CUserSettings;
@@ -25,14 +26,19 @@ constexpr int MailClientTimeOut = 15000;
 // the reports in the order of their cycles; the next cycle with sites down reports afresh.
 constexpr DWORD PreviousMailWait = 4 * MailClientTimeOut + 5000;
 
+using MailFailedEvent = std::function<void(const std::string& line)>;
+
 struct MailJob {
     std::string Report;
+    AlertKind Kind = AlertKind::SitesDown;
     MailSettingsCopy Settings;
     int TimeOut = MailClientTimeOut;
+    MailFailedEvent OnMailFailed; // called on the mail thread
 };
 
-// The work of the mail thread, which owns the job; exit code always 0. Every failure is
-// dropped: nothing is reported, logged or retried.
+// The work of the mail thread, which owns the job; exit code always 0. A mail that cannot be
+// delivered is not retried; its failure line goes to the job's OnMailFailed. Mail without a
+// server or without a recipient counts as switched off and fails silently.
 DWORD MailThreadProc(const MailJob& job);
 
 // The current local date and time as the system's short date and long time formats show it.
@@ -50,7 +56,12 @@ public:
     // Starts the mail thread for the report; true when it was started. Waits first, at most
     // the previous-mail bound, for the previous thread; when that one is still running the
     // report is dropped and false returned.
-    bool SendStatusMail(const std::string& report, const CUserSettings& settings);
+    bool SendStatusMail(const std::string& report, const CUserSettings& settings,
+                        AlertKind kind = AlertKind::SitesDown);
+
+    // Receives the failure line of every mail not delivered, on the mail thread; by default
+    // the event log, whatever its level.
+    MailFailedEvent OnMailFailed;
 
     HANDLE MailThread() const { return MailThread_.Get(); }
     // True when no mail thread runs any more, waiting at most milliseconds for it.

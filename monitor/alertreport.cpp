@@ -10,6 +10,7 @@ MailSettingsCopy CopyMailSettings(const CUserSettings& settings) {
     copy.UserID = settings.UserID;
     copy.From = settings.From;
     copy.To = settings.To;
+    copy.Security = settings.Security;
     return copy;
 }
 
@@ -20,7 +21,7 @@ std::string DateTimeText(const std::string& shortDate, const std::string& longTi
 }
 
 void ComposeStatusMail(TMailAssembly& mail, const MailSettingsCopy& settings,
-                       const std::string& report, const std::function<std::string()>& now) {
+                       const std::string& text, const MailStamp& stamp, AlertKind kind) {
     mail.SubType = mtPlain;
     mail.EncodeType = uuMime;
     TPostMessage& message = *mail.PostMessage;
@@ -29,14 +30,29 @@ void ComposeStatusMail(TMailAssembly& mail, const MailSettingsCopy& settings,
     message.ToAddress.SetText(settings.To);
     message.ToCarbonCopy.Clear();
     message.ToBlindCarbonCopy.Clear();
-    message.Body.Add("Sites down ....");
-    message.Body.Add("---------------");
-    message.Body.Add(report);
-    message.Body.Add("---------------");
-    message.Body.Add(std::string(BrandName) + " - " + now());
+    const bool backUp = kind == AlertKind::BackUp;
+    const std::string rule = backUp ? "------------------" : "---------------";
+    message.Body.Add(backUp ? "Sites back up ...." : "Sites down ....");
+    message.Body.Add(rule);
+    message.Body.Add(text);
+    message.Body.Add(rule);
+    message.Body.Add(std::string(BrandName) + " - " + stamp.Local);
     message.Attachments.Clear();
     message.Subject = std::string(BrandName) + " Status";
     message.LocalProgram = "sentrel.exe";
-    message.Date = now();
+    message.Date = stamp.Date;
+    message.MessageId = stamp.MessageId;
     message.ReplyTo.clear();
+}
+
+std::string MailFailureLine(const MailSettingsCopy& settings, const std::string& reason) {
+    // Server replies may span lines; the log keeps one event per line.
+    std::string flat;
+    for (char c : reason)
+        flat += c == '\r' || c == '\n' ? ' ' : c;
+    const size_t first = flat.find_first_not_of(' ');
+    const size_t last = flat.find_last_not_of(' ');
+    flat = first == std::string::npos ? "no reason given" : flat.substr(first, last - first + 1);
+    return "Mail not sent through " + settings.Server + ":" + std::to_string(settings.Port) + ": " +
+           flat;
 }

@@ -4,7 +4,7 @@
 
 #include "net/mailassembly.h"
 
-#include <functional>
+#include <cstdint>
 #include <string>
 
 class CUserSettings;
@@ -17,6 +17,9 @@ struct MailSettingsCopy {
     std::string UserID;
     std::string From;
     std::string To;
+    std::int32_t Security = 0;
+    // The password is deliberately not copied: what the mail thread does not hold, no error
+    // text or log line of it can show.
 };
 
 MailSettingsCopy CopyMailSettings(const CUserSettings& settings);
@@ -24,7 +27,21 @@ MailSettingsCopy CopyMailSettings(const CUserSettings& settings);
 // The short date, a blank and the long time; at exactly midnight the date alone.
 std::string DateTimeText(const std::string& shortDate, const std::string& longTime, bool midnight);
 
-// Fills the assembly and its message with the report, in the order the mail thread sets them.
-// now() is read twice: once for the body's last line, once for the Date header.
+enum class AlertKind { SitesDown, BackUp };
+
+// The time and identity one mail carries.
+struct MailStamp {
+    std::string Local;     // the body's last line, in the system's format, for the reader
+    std::string Date;      // the Date header, in the form mail servers expect
+    std::string MessageId; // with its angle brackets
+};
+
+// Fills the assembly and its message, in the order the mail thread sets them. The text is the
+// report (the sites down) or, for a "sites back up" mail, the sites that answer again; either
+// holds one site per line.
 void ComposeStatusMail(TMailAssembly& mail, const MailSettingsCopy& settings,
-                       const std::string& report, const std::function<std::string()>& now);
+                       const std::string& text, const MailStamp& stamp,
+                       AlertKind kind = AlertKind::SitesDown);
+
+// The log line of a mail that was not delivered: the reason on one line.
+std::string MailFailureLine(const MailSettingsCopy& settings, const std::string& reason);

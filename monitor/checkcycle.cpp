@@ -5,10 +5,16 @@
 #include <algorithm>
 
 std::string CheckSites(CUserSettings& settings, CheckCycleHost& host) {
+    AlertPolicy policy;
+    return CheckSites(settings, host, policy);
+}
+
+std::string CheckSites(CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy) {
     host.SetTrayIcon(tsChecking);
     host.SetTip("Checking...");
 
     std::string downText;
+    CycleOutcome outcome;
     host.ClearFailedSites();
 
     if (!host.ProbeUrl("http://" + settings.Benchmark)) {
@@ -30,6 +36,7 @@ std::string CheckSites(CUserSettings& settings, CheckCycleHost& host) {
         // gets its status word.
         const bool stillListed = i < settings.UrlCount();
         if (up) {
+            outcome.Answered.push_back(url);
             if (stillListed)
                 settings.SetUrlStatus(i, UrlStatusUp);
             if (settings.Filter <= 1)
@@ -39,20 +46,25 @@ std::string CheckSites(CUserSettings& settings, CheckCycleHost& host) {
         if (!downText.empty())
             downText += "\r\n";
         downText += url;
+        outcome.Failed.push_back(url);
         host.AddFailedSite(url);
         host.WriteLog("Failed --- " + url);
         if (stillListed)
             settings.SetUrlStatus(i, 0);
     }
 
+    const AlertDecision mail =
+        settings.Active ? policy.Decide(settings.Notify, outcome) : AlertDecision{};
     if (downText.empty()) {
         host.SetTrayIcon(tsAllUp);
         downText = "Everything is OK !";
     } else {
         host.SetTrayIcon(tsSitesDown);
-        if (settings.Active)
+        if (mail.Report)
             host.SendStatusMail(downText);
     }
+    if (!mail.BackUp.empty())
+        host.SendBackUpMail(JoinLines(mail.BackUp));
     host.SetTip(downText);
     host.RefreshSettingsDialog();
     return downText;

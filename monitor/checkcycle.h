@@ -2,6 +2,8 @@
 // The main form runs it with itself as host; tests run it with a recording fake.
 #pragma once
 
+#include "monitor/alertpolicy.h"
+
 #include <cstdint>
 #include <string>
 
@@ -23,13 +25,18 @@ public:
     virtual void WriteLog(const std::string& text) = 0;
     // Hands the report to the alert mail; may wait for an earlier mail to finish.
     virtual void SendStatusMail(const std::string& report) = 0;
+    // Hands the sites that answer again (joined by CR LF) to the alert mail, like a report.
+    virtual void SendBackUpMail(const std::string& sites) = 0;
     // Reloads an open settings dialog from the settings; does nothing when none is open.
     virtual void RefreshSettingsDialog() = 0;
 };
 
 // Runs one cycle: probes "http://" + Benchmark, then every URL of the list in order.
 // Returns DownText: the failed URLs joined by CR LF, or "Everything is OK !", or empty when
-// the benchmark was not reached.
+// the benchmark was not reached. With mail on, the policy decides which mails the cycle hands
+// over; it must live as long as the host for Notify's "on change" to work.
+std::string CheckSites(CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy);
+// A cycle with no memory of earlier ones: every cycle with sites down reports, whatever Notify.
 std::string CheckSites(CUserSettings& settings, CheckCycleHost& host);
 
 // The schedule timer's arming rule. A timer restarts its count only when its interval or its

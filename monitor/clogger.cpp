@@ -3,6 +3,7 @@
 #include "base/paths.h"
 
 #include <cstdio>
+#include <mutex>
 
 namespace {
 
@@ -35,13 +36,17 @@ std::string LogTimePrefix(int hour, int minute, const std::string& separator) {
 }
 
 bool AppendLogLine(const std::string& path, const std::string& prefix, const std::string& text) {
+    // The mail thread logs alongside the GUI thread. The C runtime's append mode seeks to the
+    // end and then writes, two steps, so two threads appending at once could write over each
+    // other's line; one line at a time keeps both.
+    static std::mutex appending;
+    const std::lock_guard<std::mutex> lock(appending);
     std::FILE* file = std::fopen(path.c_str(), "ab+");
     if (!file)
         return false;
+    const std::string line = prefix + text + "\r\n";
     // Write errors after a successful open are as silent as a failed open.
-    std::fwrite(prefix.data(), 1, prefix.size(), file);
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fwrite("\r\n", 1, 2, file);
+    std::fwrite(line.data(), 1, line.size(), file);
     std::fclose(file);
     return true;
 }

@@ -79,6 +79,8 @@ void TMailAssembly::buildHeader() {
         h.SetValue("Reply-To", m.ReplyTo);
     if (!m.Date.empty())
         h.SetValue("Date", m.Date);
+    if (!m.MessageId.empty())
+        h.SetValue("Message-ID", m.MessageId);
     h.Add("Mime-Version: 1.0");
     if (m.Attachments.Count() == 0) {
         h.Add(contentType(SubType) + Charset);

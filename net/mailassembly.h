@@ -20,6 +20,7 @@ public:
     std::string Subject;
     std::string LocalProgram; // written as the X-Mailer header
     std::string Date;         // written unchanged; the caller formats it
+    std::string MessageId;    // written unchanged as the Message-ID header when not empty
     std::string ReplyTo;
     // Recipient entries: a bare address, "Name <address>", or "prefix:address".
     TStringList ToAddress;

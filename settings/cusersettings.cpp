@@ -42,6 +42,8 @@ bool CUserSettings::Load(IniStore& ini) {
     Port = readInt(ini, Smtp, "Port", 25);
     UserID = ini.ReadString(Smtp, "UserID", "");
     Pass = ini.ReadString(Smtp, "Pass", "");
+    Security = readInt(ini, Smtp, "Security", SecurityNone);
+    Notify = readInt(ini, Smtp, "Notify", NotifyEveryCycle);
 
     URLList.Clear();
     for (const IniStore::Key& key : ini.ReadSection(Urls))
@@ -62,6 +64,8 @@ bool CUserSettings::Save(IniStore& ini) {
     ini.WriteString(Smtp, "Port", IntToIni(Port));
     ini.WriteString(Smtp, "UserID", UserID);
     ini.WriteString(Smtp, "Pass", Pass);
+    ini.WriteString(Smtp, "Security", IntToIni(Security));
+    ini.WriteString(Smtp, "Notify", IntToIni(Notify));
 
     ini.EraseSection(Urls);
     for (int i = 0; i < URLList.Count(); ++i) {

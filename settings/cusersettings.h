@@ -15,6 +15,13 @@ constexpr std::int32_t UrlStatusUp = 112;
 constexpr std::int32_t MinTimeOut = 500;
 constexpr std::int32_t MaxTimeOut = 30000;
 
+constexpr std::int32_t SecurityNone = 0;
+constexpr std::int32_t SecurityStartTls = 1;
+constexpr std::int32_t SecurityTls = 2;
+
+constexpr std::int32_t NotifyEveryCycle = 0;
+constexpr std::int32_t NotifyOnChange = 1;
+
 class CUserSettings {
 public:
     std::string Benchmark;
@@ -31,6 +38,12 @@ public:
     std::int32_t Port = 0;
     std::string UserID;
     std::string Pass;
+    // Connection security of the alert mail: SecurityNone, SecurityStartTls or SecurityTls. Kept
+    // as read; any other value sends no mail at all rather than risk plain text.
+    std::int32_t Security = SecurityNone;
+    // When alert mail goes out: NotifyEveryCycle, or NotifyOnChange; any other value acts as
+    // NotifyEveryCycle, the behaviour of files written before the key existed.
+    std::int32_t Notify = NotifyEveryCycle;
 
 #ifdef _WIN32
     // The INI file beside the program (settings/profilestore_win.cpp).

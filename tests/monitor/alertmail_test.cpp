@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -103,9 +104,42 @@ TEST(AlertMail, UserIdIsHelosArgument) {
     EXPECT_EQ(peer.Transcript().substr(0, 13), "HELO desk-7\r\n");
 }
 
+// The failure lines a TAlertMail gives, read once its thread has ended.
+struct FailureLines {
+    std::vector<std::string> lines;
+    explicit FailureLines(TAlertMail& mail) {
+        mail.OnMailFailed = [this](const std::string& line) { lines.push_back(line); };
+    }
+};
+
+TEST(AlertMail, UndeliveredMailLeavesOneLineWithTheReasonAndNoPassword) {
+    SmtpPeer peer;
+    peer.Script("MAIL", {"550 5.7.1 sender refused\r\n"});
+    TAlertMail mail(TestClientTimeOut, TestPreviousWait);
+    FailureLines failures(mail);
+    CUserSettings settings = mailSettings(peer);
+    ASSERT_TRUE(mail.SendStatusMail("http://a.example/", settings));
+    ASSERT_TRUE(mail.WaitForMail(20000));
+    const std::string where = "Mail not sent through 127.0.0.1:" + std::to_string(peer.Port());
+    EXPECT_EQ(failures.lines, std::vector<std::string>{where + ": 550 5.7.1 sender refused"});
+
+    // A Security value the client cannot honour sends nothing at all, not plain text.
+    for (int security : {SecurityStartTls, SecurityTls, 7}) {
+        failures.lines.clear();
+        settings.Security = security;
+        ASSERT_TRUE(mail.SendStatusMail("http://a.example/", settings));
+        ASSERT_TRUE(mail.WaitForMail(20000));
+        ASSERT_EQ(failures.lines.size(), 1u) << security;
+        EXPECT_EQ(failures.lines[0].rfind(where + ": Security=" + std::to_string(security), 0), 0u)
+            << failures.lines[0];
+    }
+    EXPECT_EQ(peer.Accepted(), 1);
+}
+
 TEST(AlertMail, EmptyToGreetsThenClosesWithoutQuit) {
     SmtpPeer peer;
     TAlertMail mail(TestClientTimeOut, TestPreviousWait);
+    FailureLines failures(mail); // no recipient: mail is off, not failing
     CUserSettings settings = mailSettings(peer);
     settings.To.clear();
     ASSERT_TRUE(mail.SendStatusMail("http://a.example/", settings));
@@ -115,6 +149,7 @@ TEST(AlertMail, EmptyToGreetsThenClosesWithoutQuit) {
     EXPECT_EQ(code, 0u);
     ASSERT_TRUE(peer.WaitSessions(1));
     EXPECT_EQ(peer.Transcript(), "HELO \r\n");
+    EXPECT_TRUE(failures.lines.empty());
 }
 
 TEST(AlertMail, SecondReportWaitsForTheSlowFirstAndGoesOutSecond) {
@@ -171,6 +206,7 @@ TEST(AlertMail, SilentServerHoldsTheGuiThreadNoLongerThanTheBound) {
 
 TEST(AlertMail, UnreachableServerIsDroppedSilently) {
     TAlertMail mail(TestClientTimeOut, TestPreviousWait);
+    FailureLines failures(mail);
     CUserSettings settings;
     settings.Server = ""; // no server configured
     settings.Port = 25;
@@ -179,6 +215,7 @@ TEST(AlertMail, UnreachableServerIsDroppedSilently) {
     DWORD code = 1;
     GetExitCodeThread(mail.MailThread(), &code);
     EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(failures.lines.empty());
 }
 
 } // namespace

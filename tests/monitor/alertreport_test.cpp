@@ -27,27 +27,45 @@ MailSettingsCopy settings() {
     return CopyMailSettings(record);
 }
 
+const MailStamp stamp{"12/8/2026 9:20:01 AM", "Tue, 08 Dec 2026 09:20:01 +0100",
+                      "<1a.2b@desk.example>"};
+
 TEST(AlertReport, TwoFailedUrlsGiveTheSevenLineBodyAndTheHeader) {
     TMailAssembly mail;
     mail.SubType = mtHtml; // the report is plain text whatever was there before
-    int readings = 0;
-    ComposeStatusMail(mail, settings(), "http://a.example/\r\nhttp://b.example/",
-                      [&] { return "when" + std::to_string(++readings); });
+    ComposeStatusMail(mail, settings(), "http://a.example/\r\nhttp://b.example/", stamp);
     mail.AssembleMail();
-    EXPECT_EQ(readings, 2);
     EXPECT_EQ(bodyOf(mail), "Sites down ....\r\n"
                             "---------------\r\n"
                             "http://a.example/\r\n"
                             "http://b.example/\r\n"
                             "---------------\r\n"
-                            "Pelorin - when1\r\n");
+                            "Pelorin - 12/8/2026 9:20:01 AM\r\n");
     EXPECT_EQ(mail.FinalHeader->Text(), "From: Pelorin<watch@example.com>\r\n"
                                         "To: ops@example.com\r\n"
                                         "Subject: Pelorin Status\r\n"
                                         "X-Mailer: sentrel.exe\r\n"
-                                        "Date: when2\r\n"
+                                        "Date: Tue, 08 Dec 2026 09:20:01 +0100\r\n"
+                                        "Message-ID: <1a.2b@desk.example>\r\n"
                                         "Mime-Version: 1.0\r\n"
                                         "Content-Type: text/plain; charset=us-ascii\r\n");
+
+    TMailAssembly back;
+    ComposeStatusMail(back, settings(), "http://a.example/", stamp, AlertKind::BackUp);
+    back.AssembleMail();
+    EXPECT_EQ(bodyOf(back), "Sites back up ....\r\n"
+                            "------------------\r\n"
+                            "http://a.example/\r\n"
+                            "------------------\r\n"
+                            "Pelorin - 12/8/2026 9:20:01 AM\r\n");
+    EXPECT_EQ(back.PostMessage->Subject, "Pelorin Status");
+}
+
+TEST(AlertReport, FailureLineIsOneLineNamingTheServer) {
+    EXPECT_EQ(MailFailureLine(settings(), "550 no such user\r\n550 really\r\n"),
+              "Mail not sent through 127.0.0.1:2525: 550 no such user  550 really");
+    EXPECT_EQ(MailFailureLine(settings(), "\r\n"),
+              "Mail not sent through 127.0.0.1:2525: no reason given");
 }
 
 TEST(AlertReport, EmptyToGivesNoRecipientAndLeftoversAreCleared) {
@@ -57,7 +75,7 @@ TEST(AlertReport, EmptyToGivesNoRecipientAndLeftoversAreCleared) {
     mail.PostMessage->ReplyTo = "old@example.com";
     MailSettingsCopy s = settings();
     s.To.clear();
-    ComposeStatusMail(mail, s, "http://a.example/", [] { return std::string("t"); });
+    ComposeStatusMail(mail, s, "http://a.example/", stamp);
     EXPECT_EQ(mail.PostMessage->ToAddress.Count(), 0);
     EXPECT_EQ(mail.PostMessage->ToCarbonCopy.Count(), 0);
     EXPECT_EQ(mail.PostMessage->Attachments.Count(), 0);

@@ -58,6 +58,61 @@ TEST_F(CheckCycle, MailOffSendsNothing) {
         EXPECT_NE(call.rfind("mail", 0), 0u) << call;
 }
 
+// Runs one cycle with the sites in down failing, and returns the mails it handed over.
+Calls mailsOfCycle(CUserSettings& settings, RecordingHost& host, AlertPolicy& policy,
+                   std::initializer_list<const char*> down, bool benchmark = true) {
+    host.calls.clear();
+    host.up = {{"http://bench.test", benchmark}};
+    for (int i = 0; i < settings.UrlCount(); ++i)
+        host.up[settings.Url(i)] =
+            std::find(down.begin(), down.end(), settings.Url(i)) == down.end();
+    CheckSites(settings, host, policy);
+    Calls mails;
+    for (const std::string& call : host.calls)
+        if (call.rfind("mail ", 0) == 0 || call.rfind("back up ", 0) == 0)
+            mails.push_back(call);
+    return mails;
+}
+
+TEST_F(CheckCycle, NotifyOnChangeMailsNewFailuresAndSitesBackUp) {
+    addUrls({"http://a/", "http://b/", "http://c/"});
+    settings.Active = true;
+    settings.Notify = NotifyOnChange;
+    AlertPolicy policy;
+    auto cycle = [&](std::initializer_list<const char*> down, bool benchmark = true) {
+        return mailsOfCycle(settings, host, policy, down, benchmark);
+    };
+    EXPECT_EQ(cycle({"http://b/"}), Calls{"mail http://b/"});
+    EXPECT_EQ(cycle({"http://b/"}), Calls{});
+    EXPECT_EQ(cycle({}, false), Calls{}); // offline: the sites' state is unknown, kept
+    EXPECT_EQ(cycle({}), Calls{"back up http://b/"});
+    EXPECT_EQ(cycle({}), Calls{});
+    EXPECT_EQ(cycle({"http://b/"}), Calls{"mail http://b/"});
+    // A new failure reports every site down; a shrink only says what came back.
+    EXPECT_EQ(cycle({"http://a/", "http://b/"}), Calls{"mail http://a/\r\nhttp://b/"});
+    EXPECT_EQ(cycle({"http://b/", "http://c/"}),
+              (Calls{"mail http://b/\r\nhttp://c/", "back up http://a/"}));
+    EXPECT_EQ(cycle({"http://c/"}), Calls{"back up http://b/"});
+    // A site taken off the list while down did not answer: no back-up mail for it.
+    settings.URLList.Delete(2);
+    EXPECT_EQ(cycle({}), Calls{});
+    EXPECT_EQ(cycle({"http://a/"}), Calls{"mail http://a/"});
+
+    // Mail off: nothing is told, so nothing is remembered as told.
+    settings.Active = false;
+    EXPECT_EQ(cycle({}), Calls{});
+    settings.Active = true;
+    EXPECT_EQ(cycle({}), Calls{"back up http://a/"});
+
+    // Every other Notify value reports every cycle with sites down and never mails "back up".
+    for (std::int32_t notify : {NotifyEveryCycle, 7}) {
+        settings.Notify = notify;
+        EXPECT_EQ(cycle({"http://a/"}), Calls{"mail http://a/"});
+        EXPECT_EQ(cycle({"http://a/"}), Calls{"mail http://a/"});
+        EXPECT_EQ(cycle({}), Calls{});
+    }
+}
+
 TEST_F(CheckCycle, BenchmarkDownLeavesStatusWordsAndSkipsEverythingElse) {
     addUrls({"http://a/"});
     settings.SetUrlStatus(0, UrlStatusUp);

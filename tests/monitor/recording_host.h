@@ -27,5 +27,6 @@ public:
     void AddFailedSite(const std::string& url) override { calls.push_back("menu " + url); }
     void WriteLog(const std::string& text) override { calls.push_back("log " + text); }
     void SendStatusMail(const std::string& report) override { calls.push_back("mail " + report); }
+    void SendBackUpMail(const std::string& sites) override { calls.push_back("back up " + sites); }
     void RefreshSettingsDialog() override { calls.push_back("refresh"); }
 };

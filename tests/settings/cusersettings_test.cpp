@@ -25,6 +25,8 @@ TEST(CUserSettings, MissingFileGivesDefaultsAndWritesNothing) {
     EXPECT_EQ(s.Filter, 0);
     EXPECT_EQ(s.Port, 25);
     EXPECT_FALSE(s.Active);
+    EXPECT_EQ(s.Security, SecurityNone);
+    EXPECT_EQ(s.Notify, NotifyEveryCycle);
     EXPECT_EQ(s.UrlCount(), 0);
     EXPECT_TRUE(ini.sections.empty());
 }
@@ -38,6 +40,8 @@ TEST(CUserSettings, ValuesDecodeWithTheirDefaults) {
     put(ini, "Log", "Filter", "5");
     put(ini, "SMTP", "Port", "abc");
     put(ini, "SMTP", "Active", "2");
+    put(ini, "SMTP", "Security", "9"); // kept as read: the mail refuses it, never goes plain
+    put(ini, "SMTP", "Notify", "tls");
     put(ini, "SMTP", "To", std::string(3000, 't'));
     CUserSettings s;
     s.Load(ini);
@@ -53,6 +57,8 @@ TEST(CUserSettings, ValuesDecodeWithTheirDefaults) {
     EXPECT_EQ(s.Filter, 5);
     EXPECT_EQ(s.Port, 25);
     EXPECT_TRUE(s.Active);
+    EXPECT_EQ(s.Security, 9);
+    EXPECT_EQ(s.Notify, NotifyEveryCycle);
     EXPECT_EQ(s.To.size(), 2047u);
 }
 
@@ -62,6 +68,8 @@ TEST(CUserSettings, SaveWritesSectionsInOrderAndLoadRestoresEverything) {
     s.Load(ini);
     s.TimeSpan = -5;
     s.Pass = "secret";
+    s.Security = SecurityTls;
+    s.Notify = NotifyOnChange;
     s.AddUrl("http://b.example/");
     s.AddUrl("http://a.example/?q=1");
     s.SetUrlStatus(0, UrlStatusUp);
@@ -73,6 +81,8 @@ TEST(CUserSettings, SaveWritesSectionsInOrderAndLoadRestoresEverything) {
     t.Load(ini);
     EXPECT_EQ(t.TimeSpan, -5);
     EXPECT_EQ(t.Pass, "secret");
+    EXPECT_EQ(t.Security, SecurityTls);
+    EXPECT_EQ(t.Notify, NotifyOnChange);
     ASSERT_EQ(t.UrlCount(), 2);
     EXPECT_EQ(t.Url(0), "http://b.example/");
     EXPECT_EQ(t.Url(1), "http://a.example/?q=1"); // not cut at its "="
