@@ -1,0 +1,248 @@
+#include "control/protocol.h"
+
+#include "base/text.h"
+
+namespace {
+
+bool validName(const std::string& name) {
+    if (name.empty())
+        return false;
+    for (char c : name)
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
+            return false;
+    return true;
+}
+
+std::string escape(const std::string& value) {
+    std::string out;
+    out.reserve(value.size());
+    for (char c : value) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool unescape(const std::string& text, std::string& value) {
+    value.clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            value += text[i];
+            continue;
+        }
+        if (++i == text.size())
+            return false;
+        switch (text[i]) {
+        case '\\':
+            value += '\\';
+            break;
+        case 'n':
+            value += '\n';
+            break;
+        case 'r':
+            value += '\r';
+            break;
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string number(std::int32_t value) {
+    return std::to_string(value);
+}
+
+bool readNumber(const ControlMessage& message, const char* name, std::int32_t& target) {
+    if (!message.Has(name))
+        return true;
+    const std::optional<std::int32_t> value = WholeNumber(message.Get(name));
+    if (value)
+        target = *value;
+    return value.has_value();
+}
+
+bool readFlag(const ControlMessage& message, const char* name, bool& target) {
+    std::int32_t value = target ? 1 : 0;
+    if (!readNumber(message, name, value))
+        return false;
+    target = value != 0;
+    return true;
+}
+
+} // namespace
+
+std::string ControlMessage::Get(const std::string& name, const std::string& fallback) const {
+    for (const auto& field : Fields)
+        if (field.first == name)
+            return field.second;
+    return fallback;
+}
+
+bool ControlMessage::Has(const std::string& name) const {
+    for (const auto& field : Fields)
+        if (field.first == name)
+            return true;
+    return false;
+}
+
+std::vector<std::string> ControlMessage::GetAll(const std::string& name) const {
+    std::vector<std::string> values;
+    for (const auto& field : Fields)
+        if (field.first == name)
+            values.push_back(field.second);
+    return values;
+}
+
+std::string EncodeMessage(const ControlMessage& message) {
+    if (!validName(message.Type))
+        return {};
+    std::string bytes = message.Type + "\n";
+    for (const auto& [name, value] : message.Fields) {
+        if (!validName(name))
+            return {};
+        bytes += name + "=" + escape(value) + "\n";
+        if (bytes.size() > MaxMessageSize)
+            return {};
+    }
+    return bytes.size() > MaxMessageSize ? std::string() : bytes;
+}
+
+std::optional<ControlMessage> DecodeMessage(const std::string& bytes, std::string& error) {
+    if (bytes.empty()) {
+        error = "empty message";
+        return std::nullopt;
+    }
+    if (bytes.size() > MaxMessageSize) {
+        error = "message larger than " + std::to_string(MaxMessageSize) + " bytes";
+        return std::nullopt;
+    }
+    ControlMessage message;
+    size_t start = 0;
+    bool first = true;
+    while (start < bytes.size()) {
+        size_t end = bytes.find('\n', start);
+        if (end == std::string::npos)
+            end = bytes.size(); // the last line may come without its LF
+        const std::string line = bytes.substr(start, end - start);
+        start = end + 1;
+        if (first) {
+            if (!validName(line)) {
+                error = "no message type";
+                return std::nullopt;
+            }
+            message.Type = line;
+            first = false;
+            continue;
+        }
+        const size_t equals = line.find('=');
+        std::string value;
+        if (equals == std::string::npos || !validName(line.substr(0, equals)) ||
+            !unescape(line.substr(equals + 1), value)) {
+            error = "malformed field line";
+            return std::nullopt;
+        }
+        message.Add(line.substr(0, equals), value);
+    }
+    return message;
+}
+
+ControlMessage StatusMessage(const MonitorStatus& status) {
+    ControlMessage message(msg::Status);
+    message.Add("picture", number(status.Picture)).Add("tip", status.Tip);
+    for (const std::string& url : status.Failed)
+        message.Add("failed", url);
+    message.Add("lastcycle", status.LastCycleEnd).Add("running", status.CycleRunning ? "1" : "0");
+    return message;
+}
+
+std::optional<MonitorStatus> StatusFromMessage(const ControlMessage& message) {
+    if (message.Type != msg::Status)
+        return std::nullopt;
+    MonitorStatus status;
+    const std::optional<std::int32_t> picture = WholeNumber(message.Get("picture"));
+    if (!picture || *picture < 0 || *picture > 3)
+        return std::nullopt;
+    status.Picture = *picture;
+    status.Tip = message.Get("tip");
+    status.Failed = message.GetAll("failed");
+    status.LastCycleEnd = message.Get("lastcycle");
+    status.CycleRunning = message.Get("running") == "1";
+    return status;
+}
+
+ControlMessage SettingsMessage(const char* type, const CUserSettings& s, bool passwordSet,
+                               bool includePassword) {
+    ControlMessage message(type);
+    message.Add("benchmark", s.Benchmark);
+    for (int i = 0; i < s.UrlCount(); ++i)
+        message.Add("url", s.Url(i));
+    message.Add("startonstartup", s.StartOnStartup ? "1" : "0")
+        .Add("timespan", number(s.TimeSpan))
+        .Add("timeout", number(s.TimeOut))
+        .Add("filter", number(s.Filter))
+        .Add("to", s.To)
+        .Add("from", s.From)
+        .Add("active", s.Active ? "1" : "0")
+        .Add("server", s.Server)
+        .Add("port", number(s.Port))
+        .Add("userid", s.UserID)
+        .Add("security", number(s.Security))
+        .Add("notify", number(s.Notify))
+        .Add("passwordset", passwordSet ? "1" : "0");
+    if (includePassword && !s.Pass.empty())
+        message.Add("pass", s.Pass);
+    return message;
+}
+
+bool SettingsFromMessage(const ControlMessage& message, CUserSettings& s, bool& passwordSet) {
+    auto text = [&](const char* name, std::string& target) {
+        if (message.Has(name))
+            target = message.Get(name);
+    };
+    text("benchmark", s.Benchmark);
+    if (message.Has("url")) {
+        s.URLList.Clear();
+        for (const std::string& url : message.GetAll("url"))
+            s.AddUrl(url);
+    }
+    text("to", s.To);
+    text("from", s.From);
+    text("server", s.Server);
+    text("userid", s.UserID);
+    s.Pass = message.Get("pass");
+    passwordSet = message.Get("passwordset") == "1";
+    return readFlag(message, "startonstartup", s.StartOnStartup) &&
+           readNumber(message, "timespan", s.TimeSpan) &&
+           readNumber(message, "timeout", s.TimeOut) && readNumber(message, "filter", s.Filter) &&
+           readFlag(message, "active", s.Active) && readNumber(message, "port", s.Port) &&
+           readNumber(message, "security", s.Security) && readNumber(message, "notify", s.Notify);
+}
+
+ControlMessage ErrorMessage(const std::string& code, const std::string& reason) {
+    ControlMessage message(msg::Error);
+    message.Add("code", code).Add("reason", reason);
+    return message;
+}
+
+std::string RefusalFor(const std::string& requestType, const ClientFacts& client) {
+    if (client.Network || !client.Interactive)
+        return "Only a user logged on at this computer may use the monitor.";
+    const bool changes = requestType == msg::SetSettings || requestType == msg::Stop;
+    if (changes && !(client.Administrator && client.Elevated))
+        return client.Administrator
+                   ? "This needs the rights of an administrator: run the companion elevated."
+                   : "This needs an administrator of this computer.";
+    return {};
+}

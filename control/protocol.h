@@ -1,0 +1,104 @@
+// The control channel's protocol between the service and the programs of the user's session.
+//
+// One message is one pipe message of at most MaxMessageSize bytes: its type on the first line,
+// then one "name=value" line per field, lines ending in LF. Names are lower-case letters and
+// digits; a value escapes backslash, CR and LF as \\, \r and \n, so it stays on its line. A
+// field may repeat (a list). Unknown fields are ignored, so a later version may add some.
+//
+// A session: the client sends "hello" with version=1 first; the service answers "hello" with
+// its version, or "error" and closes when it does not speak the client's version. Then, one
+// reply for each request, in order:
+//
+//   status                 -> status: picture, tip, failed (repeated), lastcycle, running
+//   subscribe              -> status now, and again, unasked, when a cycle ends or the
+//                             settings change
+//   checknow               -> ok (the new status follows when the cycle ends)
+//   getsettings            -> settings: every setting but the password, and passwordset
+//   setsettings + settings -> ok, or error; pass= present and not empty sets a new password
+//   checklist + url...     -> checklist: url and up (0/1) per URL, in order
+//   stop                   -> ok (the service then ends)
+//
+// Any request may be answered by "error" with code= malformed, oversized, order, refused or
+// failed and a reason= in plain words; after malformed, oversized or order the service closes
+// the connection. Portable: the pipe itself is in the _win files.
+#pragma once
+
+#include "control/monitorlink.h"
+#include "settings/cusersettings.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+constexpr int ControlProtocolVersion = 1;
+constexpr std::size_t MaxMessageSize = 64 * 1024;
+
+namespace msg {
+constexpr const char* Hello = "hello";
+constexpr const char* Status = "status";
+constexpr const char* Subscribe = "subscribe";
+constexpr const char* CheckNow = "checknow";
+constexpr const char* GetSettings = "getsettings";
+constexpr const char* Settings = "settings";
+constexpr const char* SetSettings = "setsettings";
+constexpr const char* CheckList = "checklist";
+constexpr const char* Stop = "stop";
+constexpr const char* Ok = "ok";
+constexpr const char* Error = "error";
+} // namespace msg
+
+class ControlMessage {
+public:
+    ControlMessage() = default;
+    explicit ControlMessage(std::string type) : Type(std::move(type)) {}
+
+    std::string Type;
+    std::vector<std::pair<std::string, std::string>> Fields;
+
+    ControlMessage& Add(const std::string& name, const std::string& value) {
+        Fields.emplace_back(name, value);
+        return *this;
+    }
+    // The first value of a field, or fallback when it is absent.
+    std::string Get(const std::string& name, const std::string& fallback = "") const;
+    bool Has(const std::string& name) const;
+    // Every value of a repeated field, in order.
+    std::vector<std::string> GetAll(const std::string& name) const;
+};
+
+// The bytes of a message. A message whose encoding exceeds MaxMessageSize is a caller's fault
+// the encoder cannot mend: it returns an empty text (nothing may then be sent).
+std::string EncodeMessage(const ControlMessage& message);
+
+// The message in bytes, or nullopt with error set: empty, oversized, no type, a line without
+// "=", a name with other characters, a broken escape.
+std::optional<ControlMessage> DecodeMessage(const std::string& bytes, std::string& error);
+
+// The typed messages.
+ControlMessage StatusMessage(const MonitorStatus& status);
+std::optional<MonitorStatus> StatusFromMessage(const ControlMessage& message);
+
+// Every setting but the password; passwordset tells whether one is stored. With
+// includePassword (a request to change them) a non-empty Pass goes along as pass=.
+ControlMessage SettingsMessage(const char* type, const CUserSettings& settings, bool passwordSet,
+                               bool includePassword);
+// Fills the record from the message's fields (missing ones keep their value in settings);
+// false when a number field holds no whole number. Pass is set only from pass=.
+bool SettingsFromMessage(const ControlMessage& message, CUserSettings& settings, bool& passwordSet);
+
+ControlMessage ErrorMessage(const std::string& code, const std::string& reason);
+
+// Who may do what. The facts are read from the client's token by the service; the decision is
+// this rule, so that it can be tested where every client is the same administrator.
+struct ClientFacts {
+    bool Interactive = false;   // member of INTERACTIVE (S-1-5-4)
+    bool Network = false;       // a network logon (S-1-5-2)
+    bool Administrator = false; // member of Administrators, whether or not enabled
+    bool Elevated = false;      // the token's rights are elevated (Administrators enabled)
+};
+// Empty when the client may make the request; otherwise the refusal's reason in plain words.
+// Reading (status, subscribe, checknow, getsettings, checklist) needs an interactive, local
+// user; changing (setsettings, stop) also an administrator with elevated rights.
+std::string RefusalFor(const std::string& requestType, const ClientFacts& client);

@@ -1,0 +1,95 @@
+#include "control/protocol.h"
+
+#include <gtest/gtest.h>
+
+TEST(ControlProtocol, MessagesRoundTripWithEscapesAndRepeatedFields) {
+    MonitorStatus status;
+    status.Picture = 1;
+    status.Tip = "http://a/\r\nhttp://b\\c";
+    status.Failed = {"http://a/", "http://b\\c", "http://x/?q=1&r==2"};
+    status.LastCycleEnd = "2026-12-08 09:20:01";
+    status.CycleRunning = true;
+    const std::string bytes = EncodeMessage(StatusMessage(status));
+    EXPECT_EQ(bytes.find('\r'), std::string::npos);
+    std::string error;
+    const auto decoded = DecodeMessage(bytes, error);
+    ASSERT_TRUE(decoded) << error;
+    const auto back = StatusFromMessage(*decoded);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->Picture, 1);
+    EXPECT_EQ(back->Tip, status.Tip);
+    EXPECT_EQ(back->Failed, status.Failed);
+    EXPECT_EQ(back->LastCycleEnd, status.LastCycleEnd);
+    EXPECT_TRUE(back->CycleRunning);
+}
+
+TEST(ControlProtocol, SettingsTravelWithoutThePasswordUnlessOneIsSent) {
+    CUserSettings s;
+    s.Benchmark = "bench.example";
+    s.AddUrl("http://one/");
+    s.AddUrl("http://two/?a=b");
+    s.TimeSpan = 7;
+    s.Port = 587;
+    s.UserID = "me";
+    s.Pass = "secret";
+    s.Security = 1;
+    const std::string told = EncodeMessage(SettingsMessage(msg::Settings, s, true, false));
+    EXPECT_EQ(told.find("secret"), std::string::npos);
+    std::string error;
+    CUserSettings got;
+    bool passwordSet = false;
+    ASSERT_TRUE(SettingsFromMessage(*DecodeMessage(told, error), got, passwordSet));
+    EXPECT_TRUE(passwordSet);
+    EXPECT_EQ(got.Pass, "");
+    EXPECT_EQ(got.UrlCount(), 2);
+    EXPECT_EQ(got.Url(1), "http://two/?a=b");
+    EXPECT_EQ(got.TimeSpan, 7);
+    EXPECT_EQ(got.Port, 587);
+    EXPECT_EQ(got.Security, 1);
+
+    const std::string sent = EncodeMessage(SettingsMessage(msg::SetSettings, s, true, true));
+    ASSERT_TRUE(SettingsFromMessage(*DecodeMessage(sent, error), got, passwordSet));
+    EXPECT_EQ(got.Pass, "secret");
+    ControlMessage bad(msg::SetSettings);
+    bad.Add("port", "25x");
+    EXPECT_FALSE(SettingsFromMessage(bad, got, passwordSet));
+}
+
+TEST(ControlProtocol, BrokenOrOversizedInputIsRefusedWithAReason) {
+    std::string error;
+    for (const std::string& bytes :
+         {std::string(), std::string("\n"), std::string("Status\n"),
+          std::string("status\nnoequals"), std::string("status\nBad=1"),
+          std::string("status\ntip=ends\\"), std::string("status\ntip=\\x"),
+          std::string(MaxMessageSize + 1, 'a')}) {
+        error.clear();
+        EXPECT_FALSE(DecodeMessage(bytes, error)) << bytes.substr(0, 40);
+        EXPECT_FALSE(error.empty());
+    }
+    // A message that would not fit is never encoded, so it is never sent cut short.
+    ControlMessage huge(msg::Status);
+    huge.Add("tip", std::string(MaxMessageSize, 'x'));
+    EXPECT_EQ(EncodeMessage(huge), "");
+    // A truncated message decodes to fewer fields, never to a wrong value; a status without
+    // its picture is no status.
+    EXPECT_FALSE(StatusFromMessage(*DecodeMessage("status\ntip=x", error)));
+    EXPECT_FALSE(StatusFromMessage(*DecodeMessage("status\npicture=9", error)));
+}
+
+TEST(ControlProtocol, ReadingNeedsALocalUserChangingAnElevatedAdministrator) {
+    const ClientFacts user{true, false, false, false};
+    const ClientFacts adminNotElevated{true, false, true, false};
+    const ClientFacts elevatedAdmin{true, false, true, true};
+    const ClientFacts network{false, true, true, true};
+    for (const char* read :
+         {msg::Status, msg::Subscribe, msg::CheckNow, msg::GetSettings, msg::CheckList}) {
+        EXPECT_EQ(RefusalFor(read, user), "") << read;
+        EXPECT_NE(RefusalFor(read, network), "") << read;
+    }
+    for (const char* change : {msg::SetSettings, msg::Stop}) {
+        EXPECT_NE(RefusalFor(change, user), "") << change;
+        EXPECT_NE(RefusalFor(change, adminNotElevated), "") << change;
+        EXPECT_EQ(RefusalFor(change, elevatedAdmin), "") << change;
+        EXPECT_NE(RefusalFor(change, network), "") << change;
+    }
+}
