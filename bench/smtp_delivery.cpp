@@ -1,5 +1,7 @@
-// Time to deliver report mails to a loopback SMTP server: smtp_delivery PORT COUNT. Each mail
-// is one whole session as the alert mail runs it (fresh client, connect, HELO, send, QUIT).
+// Time to deliver report mails to a loopback SMTP server:
+//   smtp_delivery PORT COUNT [HOST SECURITY USER PASSWORD]
+// Each mail is one whole session as the alert mail runs it (fresh client, connect, HELO or
+// EHLO with encryption and login, send, QUIT).
 #include "monitor/alertreport.h"
 #include "net/nmsmtp.h"
 
@@ -9,8 +11,8 @@
 #include <cstdlib>
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: smtp_delivery PORT COUNT\n");
+    if (argc != 3 && argc != 7) {
+        std::fprintf(stderr, "usage: smtp_delivery PORT COUNT [HOST SECURITY USER PASSWORD]\n");
         return 2;
     }
     MailSettingsCopy settings;
@@ -20,6 +22,11 @@ int main(int argc, char** argv) {
     settings.From = "watch@example.com";
     settings.To = "ops@example.com";
     const int count = std::atoi(argv[2]);
+    const bool secure = argc == 7;
+    if (secure) {
+        settings.Server = argv[3];
+        settings.UserID = argv[5];
+    }
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
@@ -29,6 +36,10 @@ int main(int argc, char** argv) {
         client.Port = settings.Port;
         client.UserID = settings.UserID;
         client.TimeOut = 10000;
+        if (secure) {
+            client.Security = std::atoi(argv[4]);
+            client.Password = argv[6];
+        }
         client.Connect();
         ComposeStatusMail(
             client, settings, "http://a.example/\r\nhttp://b.example/",

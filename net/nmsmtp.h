@@ -1,6 +1,7 @@
 // SMTP client: the command/reply dialogue of one mail submission on top of the socket client.
-// Connect greets the server with HELO, SendMail assembles PostMessage and transfers it, and
-// Disconnect says QUIT. There is no authentication command: UserID is only HELO's argument.
+// Connect greets the server, SendMail assembles PostMessage and transfers it, and Disconnect
+// says QUIT. Without Security the greeting is HELO with UserID and nothing else; with it the
+// session is encrypted (STARTTLS, or TLS from the first byte) before EHLO and login.
 // Every failure the client detects itself is raised as ESmtpError with a fixed text or with the
 // server's reply line (line end included); the socket's own failures keep their classes.
 #pragma once
@@ -13,6 +14,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 // A failure of the SMTP dialogue: a refusing reply, a reply too long, a server that hung up, an
 // incomplete header or a HELO the handler could not mend.
@@ -36,6 +38,11 @@ public:
     TNotifyEvent OnConnect;
     std::string UserID;
     bool ClearParams = true;
+    // 0: plain text, HELO UserID, no login. 1: STARTTLS, which the server must offer and grant.
+    // 2: TLS from the first byte. With 1 or 2 and a UserID the client logs in with Password,
+    // which never goes over a plain connection and never into a status text or exception.
+    int Security = 0;
+    std::string Password;
 
     TRecipientNotFound OnRecipientNotFound;
     THeaderInComplete OnHeaderIncomplete;
@@ -62,16 +69,34 @@ public:
     // Reads the continuation lines of a multi-line reply; reply ends as the last line read.
     // All lines must arrive within TimeOut counted from since (a GetTickCount64 reading: when
     // the command went out), and the whole reply within MaxReplySize bytes.
-    void ReadExtraLines(std::string& reply, ULONGLONG since = GetTickCount64());
+    // Every line read, the first included, is added to lines when given.
+    void ReadExtraLines(std::string& reply, ULONGLONG since = GetTickCount64(),
+                        std::vector<std::string>* lines = nullptr);
 
     static constexpr std::size_t MaxReplySize = 65536;
 
 private:
     // Sends a command and reads its reply to the last line. LastReply and ReplyNumber stay
     // those of the first line, which is returned.
-    std::string command(const std::string& text);
+    std::string command(const std::string& text, std::vector<std::string>* lines = nullptr);
+    void readGreeting();
     void greet();
+    // The greeting with Security 1 or 2: encryption, EHLO and login.
+    void greetSecurely();
+    // EHLO with this computer's name; keeps what the server offers.
+    void ehlo();
+    void startTls();
+    void login();
+    // Sends a step of the login and requires the reply number wanted; a refusal is raised
+    // with the server's reply, with anything of the credentials it echoes masked.
+    void loginStep(const std::string& text, int wanted, const std::string& secret);
     void checkHeader();
     void expectBelow(const std::string& text, int limit);
     void requireReply(const std::string& reply);
+
+    // From the last EHLO reply: STARTTLS offered, and the AUTH mechanisms in upper case.
+    bool offersStartTls_ = false;
+    std::vector<std::string> authMechanisms_;
+    // A TLS step failed: the connection carries nothing more, not even QUIT.
+    bool tlsBroken_ = false;
 };

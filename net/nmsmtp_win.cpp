@@ -1,6 +1,11 @@
 #include "net/nmsmtp.h"
 
+#include "net/nmuue.h"
+
+#include <algorithm>
+#include <cctype>
 #include <exception>
+#include <sstream>
 
 namespace {
 
@@ -23,6 +28,45 @@ private:
     bool active_;
 };
 
+// The name EHLO introduces us with. A name a server could balk at is replaced by one every
+// server takes.
+std::string computerName() {
+    char name[256] = {};
+    DWORD size = sizeof name;
+    if (!GetComputerNameExA(ComputerNameDnsHostname, name, &size) || size == 0)
+        return "localhost";
+    const std::string text(name, size);
+    const bool usable = std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.';
+    });
+    return usable ? text : "localhost";
+}
+
+std::string base64Of(const std::string& text) {
+    TMemoryStream in;
+    TMemoryStream out;
+    in.WriteBuffer(text.data(), static_cast<std::int32_t>(text.size()));
+    TNMUUProcessor coder;
+    coder.InputStream = &in;
+    coder.OutputStream = &out;
+    coder.Method = uuMime;
+    coder.Encode();
+    // The coder writes mail body lines; a login token is one unbroken word.
+    std::string coded = out.DataString();
+    coded.erase(
+        std::remove_if(coded.begin(), coded.end(), [](char c) { return c == '\r' || c == '\n'; }),
+        coded.end());
+    return coded;
+}
+
+void maskAll(std::string& text, const std::string& secret) {
+    if (secret.empty())
+        return;
+    for (std::size_t at = text.find(secret); at != std::string::npos;
+         at = text.find(secret, at + 3))
+        text.replace(at, secret.size(), "***");
+}
+
 } // namespace
 
 TNMSMTP::TNMSMTP() {
@@ -39,25 +83,29 @@ void TNMSMTP::requireReply(const std::string& reply) {
         throw ESmtpError("Not Connected");
 }
 
-void TNMSMTP::ReadExtraLines(std::string& reply, ULONGLONG since) {
+void TNMSMTP::ReadExtraLines(std::string& reply, ULONGLONG since, std::vector<std::string>* lines) {
+    if (lines)
+        lines->push_back(reply);
     std::size_t size = reply.size();
     while (!reply.empty() && (reply[0] == ' ' || (reply.size() > 3 && reply[3] == '-'))) {
         reply = ReadLnSince(since);
         size += reply.size();
         if (size > MaxReplySize)
             throw ESmtpError("Reply too long");
+        if (lines)
+            lines->push_back(reply);
     }
 }
 
-std::string TNMSMTP::command(const std::string& text) {
+std::string TNMSMTP::command(const std::string& text, std::vector<std::string>* lines) {
     const ULONGLONG sent = GetTickCount64();
     const std::string reply = Transaction(text);
     std::string last = reply;
-    ReadExtraLines(last, sent);
+    ReadExtraLines(last, sent, lines);
     return reply;
 }
 
-void TNMSMTP::greet() {
+void TNMSMTP::readGreeting() {
     const ULONGLONG connected = GetTickCount64();
     std::string greeting = ReadLn();
     requireReply(greeting);
@@ -67,7 +115,10 @@ void TNMSMTP::greet() {
     ReplyNumber = ReplyNumberOf(firstLine);
     if (ReplyNumber >= 400)
         throw ESmtpError(firstLine);
+}
 
+void TNMSMTP::greet() {
+    readGreeting();
     for (int attempt = 0;; ++attempt) {
         requireReply(command("HELO " + UserID));
         if (ReplyNumber < 300)
@@ -78,7 +129,102 @@ void TNMSMTP::greet() {
     }
 }
 
+void TNMSMTP::greetSecurely() {
+    if (Security == 2)
+        startTls();
+    readGreeting();
+    ehlo();
+    if (Security == 1) {
+        // Never carry on in plain text: that is what someone between us and the server who
+        // strips the offer or refuses the command wants.
+        if (!offersStartTls_)
+            throw ESmtpError("server offers no STARTTLS");
+        const std::string reply = command("STARTTLS");
+        requireReply(reply);
+        if (ReplyNumber != 220)
+            throw ESmtpError(reply);
+        startTls();
+        // What was offered in plain text may have been forged; ask again.
+        ehlo();
+    }
+    login();
+}
+
+void TNMSMTP::ehlo() {
+    std::vector<std::string> lines;
+    const std::string reply = command("EHLO " + computerName(), &lines);
+    requireReply(reply);
+    if (ReplyNumber >= 300)
+        throw ESmtpError(reply);
+    offersStartTls_ = false;
+    authMechanisms_.clear();
+    // The first line names the server; each further one is a keyword with its parameters.
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        if (lines[i].size() < 4)
+            continue;
+        std::string text = lines[i].substr(4);
+        for (char& c : text)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        std::istringstream words(text);
+        std::string keyword;
+        words >> keyword;
+        if (keyword == "STARTTLS")
+            offersStartTls_ = true;
+        else if (keyword == "AUTH")
+            for (std::string mechanism; words >> mechanism;)
+                authMechanisms_.push_back(mechanism);
+    }
+}
+
+void TNMSMTP::startTls() {
+    try {
+        StartTls(Host);
+    } catch (...) {
+        tlsBroken_ = true;
+        throw;
+    }
+}
+
+void TNMSMTP::login() {
+    if (UserID.empty())
+        return;
+    if (!Encrypted())
+        throw ESmtpError("no login over a connection that is not encrypted");
+    const auto offered = [this](const char* mechanism) {
+        return std::find(authMechanisms_.begin(), authMechanisms_.end(), mechanism) !=
+               authMechanisms_.end();
+    };
+    if (offered("PLAIN")) {
+        const std::string token = base64Of(std::string(1, '\0') + UserID + '\0' + Password);
+        loginStep("AUTH PLAIN " + token, 235, token);
+        return;
+    }
+    if (offered("LOGIN")) {
+        loginStep("AUTH LOGIN", 334, "");
+        loginStep(base64Of(UserID), 334, "");
+        const std::string token = base64Of(Password);
+        loginStep(token, 235, token);
+        return;
+    }
+    throw ESmtpError("server offers neither AUTH PLAIN nor AUTH LOGIN");
+}
+
+void TNMSMTP::loginStep(const std::string& text, int wanted, const std::string& secret) {
+    const std::string reply = command(text);
+    requireReply(reply);
+    if (ReplyNumber == wanted)
+        return;
+    std::string shown = reply;
+    maskAll(shown, secret);
+    maskAll(shown, Password);
+    throw ESmtpError(shown);
+}
+
 void TNMSMTP::Connect() {
+    // Checked before anything goes out: an unknown mode must not end up as plain text.
+    if (Security < 0 || Security > 2)
+        throw ESmtpError("Security must be 0 (none), 1 (STARTTLS) or 2 (TLS), not " +
+                         std::to_string(Security));
     {
         FlagScope busy(Busy, !Busy);
         TPowersock::Connect();
@@ -88,12 +234,19 @@ void TNMSMTP::Connect() {
         const BOOL noDelay = TRUE;
         setsockopt(ThisSocket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
                    sizeof noDelay);
+        tlsBroken_ = false;
         try {
-            greet();
+            if (Security == 0)
+                greet();
+            else
+                greetSecurely();
         } catch (...) {
             // The caller learns why the handshake failed, not what went wrong saying QUIT.
             try {
-                Disconnect();
+                if (tlsBroken_)
+                    TPowersock::Disconnect();
+                else
+                    Disconnect();
             } catch (const std::exception&) {
             }
             throw;

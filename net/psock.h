@@ -14,6 +14,7 @@
 #include "net/psock_text.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,6 +23,7 @@
 
 class TPowersock;
 class TThreadTimer;
+class TTlsChannel;
 
 using TNotifyEvent = std::function<void(TPowersock* Sender)>;
 using THandlerEvent = std::function<void(bool& Handled)>;
@@ -158,6 +160,15 @@ public:
     bool DataAvailable();
     void ClearInput();
 
+    // Switches the connected socket to TLS with serverName as the name asked for and checked
+    // against the certificate; from then on every byte written is encrypted and every byte read
+    // decrypted, so the operations below work unchanged. What the server sent before and is
+    // still unread is thrown away. The handshake is bounded by TimeOut (ESockTimedOut); a
+    // failed handshake or certificate check raises ETlsError with the reason. Disconnect ends
+    // the session.
+    void StartTls(const std::string& serverName);
+    bool Encrypted() const { return tls_ != nullptr; }
+
     // Data transfer.
     void SendBuffer(const char* buffer, std::uint16_t length);
     void Write(const std::string& text);
@@ -253,6 +264,15 @@ private:
     std::string readLine();
     void sendStreamBody(TStream& stream);
     bool ownerThread() const;
+    // The one way bytes leave and the one way they arrive, with recv's and send's results and
+    // error words: the socket itself, or the TLS session on it once StartTls succeeded.
+    int receive(char* data, int length, int flags);
+    int transmit(const char* data, int length);
+    // Raw socket transfer for the TLS session: every byte sent, or at least one received, each
+    // waiting within the running countdown.
+    void sendRaw(const char* data, std::size_t size);
+    std::size_t receiveRaw(char* data, std::size_t size);
+    void endTls();
 
     ScopedWindow window_;
     std::unique_ptr<TThreadTimer> timer_;
@@ -266,6 +286,11 @@ private:
     ULONGLONG countdownStart_ = 0;
     ULONGLONG countdownLength_ = 0; // 0: no countdown runs
     sockaddr_in remote_{};
+    std::unique_ptr<TTlsChannel> tls_;
+    // Decrypted and not yet read; refilled only once empty, so it never outgrows what one
+    // receive can decrypt.
+    std::string plaintext_;
+    std::vector<char> cipherBuffer_;
     static std::atomic<int> openSockets_;
 };
 

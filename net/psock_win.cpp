@@ -2,11 +2,14 @@
 
 #include "base/thread_win.h"
 #include "base/window_win.h"
+#include "net/tlscert_win.h"
+#include "net/tlschannel_win.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 #include <utility>
 
 std::function<void(const std::exception&)> ApplicationHandleException;
@@ -244,6 +247,8 @@ void TPowersock::closeOwnSocket() {
     closesocket(ThisSocket);
     ThisSocket = INVALID_SOCKET;
     --openSockets_;
+    tls_.reset();
+    plaintext_.clear();
     dropStaleNotifications();
 }
 
@@ -573,6 +578,7 @@ void TPowersock::Connect() {
 
 void TPowersock::Disconnect() {
     StatusMessage(8, "Disconnecting");
+    endTls();
     RequestCloseSocket();
 }
 
@@ -587,6 +593,8 @@ void TPowersock::RequestCloseSocket() {
     }
     ThisSocket = INVALID_SOCKET;
     --openSockets_;
+    tls_.reset();
+    plaintext_.clear();
     dropStaleNotifications();
     if (!beingDestroyed_ && OnDisconnect)
         OnDisconnect(this);
@@ -621,13 +629,13 @@ void TPowersock::Abort() {
 bool TPowersock::DataAvailable() {
     StatusMessage(8, "Data Available");
     char probe;
-    return recv(ThisSocket, &probe, 1, MSG_PEEK) >= 1;
+    return receive(&probe, 1, MSG_PEEK) >= 1;
 }
 
 void TPowersock::ClearInput() {
     StatusMessage(8, "Clearing Input");
     std::vector<char> scratch(TransferBufferSize);
-    recv(ThisSocket, scratch.data(), TransferBufferSize, 0);
+    receive(scratch.data(), TransferBufferSize, 0);
 }
 
 void TPowersock::Close(SOCKET socket) {
@@ -643,6 +651,131 @@ void TPowersock::AdoptSocket(SOCKET socket, const sockaddr_in& remote) {
     remote_ = remote;
     RemoteAddress = remote.sin_addr.s_addr;
     Connected = true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TLS
+
+int TPowersock::receive(char* data, int length, int flags) {
+    if (!tls_)
+        return recv(ThisSocket, data, length, flags);
+    while (plaintext_.empty() && !tls_->Closed()) {
+        const int n =
+            recv(ThisSocket, cipherBuffer_.data(), static_cast<int>(cipherBuffer_.size()), 0);
+        if (n <= 0)
+            return n;
+        plaintext_ = tls_->Decrypt(std::string_view(cipherBuffer_.data(), n));
+    }
+    const int n = std::min(length, static_cast<int>(plaintext_.size()));
+    if (n <= 0)
+        return 0;
+    std::memcpy(data, plaintext_.data(), static_cast<std::size_t>(n));
+    if ((flags & MSG_PEEK) == 0)
+        plaintext_.erase(0, static_cast<std::size_t>(n));
+    return n;
+}
+
+int TPowersock::transmit(const char* data, int length) {
+    if (!tls_)
+        return send(ThisSocket, data, length, 0);
+    const std::string records =
+        tls_->Encrypt(std::string_view(data, static_cast<std::size_t>(length)));
+    sendRaw(records.data(), records.size());
+    return length;
+}
+
+// Returns early when the operation is canceled; the caller reports it in its own words.
+void TPowersock::sendRaw(const char* data, std::size_t size) {
+    while (size > 0 && !Canceled) {
+        const int n =
+            send(ThisSocket, data, static_cast<int>(std::min<std::size_t>(size, 65536)), 0);
+        if (n > 0) {
+            data += n;
+            size -= static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n == 0)
+            throw ESockError(SocketErrorStr(10054));
+        ErrorManager(10035);
+        waitAndPump(1);
+    }
+}
+
+// 0 when the peer closed, or when the operation was canceled.
+std::size_t TPowersock::receiveRaw(char* data, std::size_t size) {
+    while (!Canceled) {
+        const int n =
+            recv(ThisSocket, data, static_cast<int>(std::min<std::size_t>(size, 65536)), 0);
+        if (n > 0)
+            return static_cast<std::size_t>(n);
+        if (n == 0)
+            return 0;
+        if (WSAGetLastError() == WSAENOTCONN)
+            return 0;
+        ErrorManager(10035);
+        waitAndPump(1);
+    }
+    return 0;
+}
+
+void TPowersock::StartTls(const std::string& serverName) {
+    StatusMessage(4, "Starting TLS");
+    if (tls_)
+        throw ETlsError("TLS session already started");
+    cipherBuffer_.resize(16 * 1024 + 512);
+    countdownOn();
+    TimerScope timerScope(*this);
+
+    // A server, or someone between us and it, may have queued text behind its last reply; read
+    // after the handshake it would pass for the server's word. The rest of a flood reaches the
+    // handshake, which refuses anything that is not TLS.
+    for (int dropped = 0; dropped < TransferBufferSize;) {
+        const int n =
+            recv(ThisSocket, cipherBuffer_.data(), static_cast<int>(cipherBuffer_.size()), 0);
+        if (n <= 0)
+            break;
+        dropped += n;
+    }
+
+    const auto abandon = [this, serverName] {
+        const std::string text = "TLS handshake with " + serverName;
+        if (TimedOut)
+            abortOperation<ESockTimedOut>((text + " timed out").c_str());
+        abortOperation<ESockCanceled>((text + " canceled").c_str());
+    };
+    TlsTransport transport{[this, abandon](const char* data, std::size_t size) {
+                               sendRaw(data, size);
+                               if (Canceled)
+                                   abandon();
+                           },
+                           [this, abandon](char* buffer, std::size_t size) {
+                               const std::size_t got = receiveRaw(buffer, size);
+                               if (Canceled)
+                                   abandon();
+                               return got;
+                           }};
+    // Held apart until it is trusted: a close notification pumped during the handshake ends
+    // tls_, never the session still being built.
+    auto session = std::make_unique<TTlsChannel>(std::move(transport));
+    session->Handshake(serverName);
+    const std::string verdict = VerifyServerCertificate(session->Context(), serverName);
+    if (!verdict.empty())
+        throw ETlsError(verdict);
+    // A server that speaks first may have sent its greeting with its last handshake message.
+    plaintext_ = session->Decrypt({});
+    tls_ = std::move(session);
+}
+
+// Says close_notify before the socket closes. The session leaves tls_ first: the send may pump
+// a close notification that would end it underneath.
+void TPowersock::endTls() {
+    std::unique_ptr<TTlsChannel> session = std::move(tls_);
+    plaintext_.clear();
+    if (!session || !Connected)
+        return;
+    countdownOn();
+    TimerScope timerScope(*this);
+    session->Shutdown();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -712,8 +845,7 @@ void TPowersock::SendBuffer(const char* buffer, std::uint16_t length) {
         }
         std::size_t remaining = total;
         while (remaining > 0 && !Canceled) {
-            const int n =
-                send(ThisSocket, buffer + total - remaining, static_cast<int>(remaining), 0);
+            const int n = transmit(buffer + total - remaining, static_cast<int>(remaining));
             if (n == 0)
                 break;
             if (n < 0)
@@ -766,7 +898,7 @@ void TPowersock::sendStreamBody(TStream& stream) {
                 break;
             std::int32_t sent = 0;
             while (sent < got && !Canceled) {
-                const int n = send(ThisSocket, buffer + sent, got - sent, 0);
+                const int n = transmit(buffer + sent, got - sent);
                 if (n == 0) {
                     ended = true;
                     break;
@@ -805,7 +937,7 @@ void TPowersock::SendFile(const std::string& fileName) {
 void TPowersock::recvExact(char* data, int length) {
     int got = 0;
     while (got < length) {
-        const int n = recv(ThisSocket, data + got, length - got, 0);
+        const int n = receive(data + got, length - got, 0);
         if (n > 0) {
             got += n;
             continue;
@@ -840,7 +972,7 @@ std::string TPowersock::readLine() {
         // A line that fills the whole buffer comes back cut there; the rest follows as the next.
         if (consumed >= TransferBufferSize)
             return std::string(buffer, consumed);
-        const int n = recv(ThisSocket, buffer + consumed, TransferBufferSize - consumed, MSG_PEEK);
+        const int n = receive(buffer + consumed, TransferBufferSize - consumed, MSG_PEEK);
         // The peer closed, or the socket was closed under us: what was taken out is the line.
         if (n == 0)
             return std::string(buffer, consumed);
@@ -858,7 +990,7 @@ std::string TPowersock::readLine() {
             recvExact(buffer + consumed, end - consumed);
             return std::string(buffer, end);
         }
-        const int got = recv(ThisSocket, buffer + consumed, n, 0);
+        const int got = receive(buffer + consumed, n, 0);
         if (got > 0)
             consumed += got;
         else if (got < 0)
@@ -872,7 +1004,7 @@ std::string TPowersock::Read(int count) {
     StatusMessage(8, "Read( " + std::to_string(count) + " )");
     char* buffer = transferBuffer_.data();
     if (count <= 0) {
-        const int n = recv(ThisSocket, buffer, TransferBufferSize, MSG_PEEK);
+        const int n = receive(buffer, TransferBufferSize, MSG_PEEK);
         if (n < 0)
             ErrorManager(10035);
         if (n <= 0)
@@ -885,7 +1017,7 @@ std::string TPowersock::Read(int count) {
     const int wanted = std::min(count, TransferBufferSize);
     int got = 0;
     while (got < wanted) {
-        const int n = recv(ThisSocket, buffer + got, wanted - got, 0);
+        const int n = receive(buffer + got, wanted - got, 0);
         if (n == 0)
             break;
         if (n > 0) {
@@ -926,7 +1058,7 @@ void TPowersock::receiveChunks(const std::function<int()>& wanted,
         const int room = std::min(wanted(), TransferBufferSize);
         if (room <= 0)
             return;
-        const int n = recv(ThisSocket, buffer, room, 0);
+        const int n = receive(buffer, room, 0);
         if (n == 0)
             return;
         if (n > 0) {
