@@ -25,26 +25,16 @@ std::string CurrentDateTimeText() {
 
 namespace {
 
-// Refuses every Security value the client cannot honour, before a byte goes out: a mail meant
-// to be encrypted is never sent in plain text instead.
-void checkSecurity(std::int32_t security) {
-    if (security == SecurityNone)
-        return;
-    if (security == SecurityStartTls || security == SecurityTls)
-        throw Exception("Security=" + std::to_string(security) +
-                        " asks for TLS, which this version cannot send with");
-    throw Exception("Security=" + std::to_string(security) +
-                    " is not one of 0 (none), 1 (STARTTLS), 2 (TLS)");
-}
-
-// Raises the reason when the mail is not delivered.
+// Raises the reason when the mail is not delivered. The client refuses a Security value it
+// does not know before a byte goes out, and logs in only over an encrypted connection.
 void sendReport(const MailJob& job) {
-    checkSecurity(job.Settings.Security);
     auto client = std::make_unique<TNMSMTP>();
     client->Host = job.Settings.Server;
     client->Port = job.Settings.Port;
     if (!job.Settings.UserID.empty())
         client->UserID = job.Settings.UserID;
+    client->Security = job.Settings.Security;
+    client->Password = job.Settings.Pass;
     client->TimeOut = job.TimeOut;
     client->Connect();
     if (!client->Connected)

@@ -11,6 +11,7 @@ MailSettingsCopy CopyMailSettings(const CUserSettings& settings) {
     copy.From = settings.From;
     copy.To = settings.To;
     copy.Security = settings.Security;
+    copy.Pass = settings.Pass;
     return copy;
 }
 
@@ -53,6 +54,10 @@ std::string MailFailureLine(const MailSettingsCopy& settings, const std::string&
     const size_t first = flat.find_first_not_of(' ');
     const size_t last = flat.find_last_not_of(' ');
     flat = first == std::string::npos ? "no reason given" : flat.substr(first, last - first + 1);
+    // The log is read by people the password is not for.
+    if (!settings.Pass.empty())
+        for (size_t at; (at = flat.find(settings.Pass)) != std::string::npos;)
+            flat.replace(at, settings.Pass.size(), "********");
     return "Mail not sent through " + settings.Server + ":" + std::to_string(settings.Port) + ": " +
            flat;
 }

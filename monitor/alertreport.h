@@ -18,8 +18,9 @@ struct MailSettingsCopy {
     std::string From;
     std::string To;
     std::int32_t Security = 0;
-    // The password is deliberately not copied: what the mail thread does not hold, no error
-    // text or log line of it can show.
+    // For the login over an encrypted connection only: never part of a text the mail thread
+    // writes (MailFailureLine masks it, should a server echo it).
+    std::string Pass;
 };
 
 MailSettingsCopy CopyMailSettings(const CUserSettings& settings);

@@ -123,17 +123,18 @@ TEST(AlertMail, UndeliveredMailLeavesOneLineWithTheReasonAndNoPassword) {
     const std::string where = "Mail not sent through 127.0.0.1:" + std::to_string(peer.Port());
     EXPECT_EQ(failures.lines, std::vector<std::string>{where + ": 550 5.7.1 sender refused"});
 
-    // A Security value the client cannot honour sends nothing at all, not plain text.
-    for (int security : {SecurityStartTls, SecurityTls, 7}) {
-        failures.lines.clear();
-        settings.Security = security;
-        ASSERT_TRUE(mail.SendStatusMail("http://a.example/", settings));
-        ASSERT_TRUE(mail.WaitForMail(20000));
-        ASSERT_EQ(failures.lines.size(), 1u) << security;
-        EXPECT_EQ(failures.lines[0].rfind(where + ": Security=" + std::to_string(security), 0), 0u)
-            << failures.lines[0];
-    }
+    // A Security value the client does not know sends nothing at all, not plain text; a
+    // password a server echoes back never reaches the log.
+    failures.lines.clear();
+    settings.Security = 7;
+    ASSERT_TRUE(mail.SendStatusMail("http://a.example/", settings));
+    ASSERT_TRUE(mail.WaitForMail(20000));
+    ASSERT_EQ(failures.lines.size(), 1u);
+    EXPECT_EQ(failures.lines[0].rfind(where + ": Security must be", 0), 0u) << failures.lines[0];
     EXPECT_EQ(peer.Accepted(), 1);
+    MailSettingsCopy copy = CopyMailSettings(settings);
+    copy.Pass = "s3cret";
+    EXPECT_EQ(MailFailureLine(copy, "535 bad s3cret\r\n"), where + ": 535 bad ********");
 }
 
 TEST(AlertMail, EmptyToGreetsThenClosesWithoutQuit) {
