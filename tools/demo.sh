@@ -48,8 +48,12 @@ echo '<html><body>Vigrel demo</body></html>' >"$site/index.html"
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 python3 -m http.server "$port" --bind 127.0.0.1 --directory "$site" >/dev/null 2>&1 &
 server=$!
-# A real SMTP server on loopback receives the alert mail.
+# A real SMTP server on loopback receives the alert mail, over STARTTLS and with a login, as a
+# mail provider would: its certificate comes from an authority made for this demo, trusted in
+# the demo's prefix only.
 mail="$build/demo-mail"
+certs="$build/demo-certs"
+sh tests/fixtures/make_test_certs.sh "$certs"
 viewer=
 snapshots=
 quit="$build/demo-quit"
@@ -61,7 +65,7 @@ cleanup() {
     sh tests/fixtures/smtp_sink_ctl.sh stop "$mail" || true
 }
 trap cleanup EXIT
-sh tests/fixtures/smtp_sink_ctl.sh start "$mail"
+sh tests/fixtures/smtp_sink_ctl.sh start "$mail" starttls "$certs"
 smtp_port=$(cat "$mail/port")
 for _ in $(seq 1 50); do
     python3 -c "import urllib.request; urllib.request.urlopen('http://127.0.0.1:$port/')" \
@@ -72,6 +76,7 @@ done
 step "Prefix $prefix (created on first use)"
 "$wine_run" cmd /c exit 0 >/dev/null 2>&1 || true
 vigrel_shared_desktop "$wine_run" "$prefix"
+"$wine_run" "$build/tests/net/trustroot.exe" "Z:$certs/ca.pem" >/dev/null
 # The demo's own window program keeps the desktop open (the service alone does not), reads the
 # service's icon and has the screen photographed.
 artifacts="$build/artifacts"
@@ -86,10 +91,10 @@ folder="$prefix/drive_c/Program Files/Vigrel"
 mkdir -p "$folder"
 cp "$build/app/Vigrel.exe" "$build/starter/Vigrelrun.exe" "$folder/"
 rm -f "$folder"/log*.log
-printf '[General]\r\nBenchmark=127.0.0.1:%s/\r\nStartOnStartup=1\r\nTimeSpan=1\r\nTimeOut=3000\r\n[Log]\r\nFilter=0\r\n[SMTP]\r\nTo=admin@localhost\r\nFrom=vigrel@localhost\r\nActive=1\r\nServer=127.0.0.1\r\nPort=%s\r\nUserID=vigrel-demo\r\n[URLS]\r\nhttp://127.0.0.1:%s/=\r\nhttp://127.0.0.1:%s/gone=\r\n' \
+printf '[General]\r\nBenchmark=127.0.0.1:%s/\r\nStartOnStartup=1\r\nTimeSpan=1\r\nTimeOut=3000\r\n[Log]\r\nFilter=0\r\n[SMTP]\r\nTo=admin@localhost\r\nFrom=vigrel@localhost\r\nActive=1\r\nServer=localhost\r\nPort=%s\r\nSecurity=1\r\nUserID=vigrel-test\r\nPass=Pa55-w0rd:test\r\n[URLS]\r\nhttp://127.0.0.1:%s/=\r\nhttp://127.0.0.1:%s/gone=\r\n' \
     "$port" "$smtp_port" "$port" "$port" >"$folder/Vigrel.INI"
 echo "Demo settings ($folder_win\\Vigrel.INI):"
-sed 's/\r$//; s/^/    /' "$folder/Vigrel.INI"
+sed 's/\r$//; s/^Pass=.*/Pass=(not shown)/; s/^/    /' "$folder/Vigrel.INI"
 
 # A run that was cut short may have left the service registered (and the new session has
 # started it): remove it first, since installing twice is an error.
@@ -138,6 +143,9 @@ for _ in $(seq 1 300); do
     sleep 0.1
 done
 if [ -f "$mail/001.eml" ]; then
+    # The server takes mail only after STARTTLS and a login: its login record shows both.
+    echo "    delivered over STARTTLS after login: $(tr -d '\r' <"$mail/auth.log" | tr '\n' ' ')"
+    grep -q ' ok' "$mail/auth.log" 2>/dev/null || problems+=("no login over STARTTLS")
     sed 's/\r$//; s/^/    /' "$mail/001.env" "$mail/001.eml"
 else
     echo "    (no mail arrived)"
