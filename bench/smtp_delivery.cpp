@@ -3,7 +3,7 @@
 // Each mail is one whole session as the alert mail runs it (fresh client, connect, HELO or
 // EHLO with encryption and login, send, QUIT).
 #include "monitor/alertreport.h"
-#include "net/nmsmtp.h"
+#include "net/nmsmtp_win.h"
 
 #include <windows.h>
 

@@ -4,7 +4,7 @@
 #include "base/exception.h"
 #include "monitor/clogger_win.h"
 #include "monitor/maildate_win.h"
-#include "net/nmsmtp.h"
+#include "net/nmsmtp_win.h"
 #include "settings/cusersettings.h"
 
 #include <exception>

@@ -1,4 +1,4 @@
-#include "net/nmsmtp.h"
+#include "net/nmsmtp_win.h"
 
 #include "net/nmuue.h"
 

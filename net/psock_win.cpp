@@ -1,4 +1,4 @@
-#include "net/psock.h"
+#include "net/psock_win.h"
 
 #include "base/thread_win.h"
 #include "base/window_win.h"

@@ -1,6 +1,6 @@
 // The SMTP client against a scripted peer on loopback: what goes over the wire, and how each
 // kind of refusal or breakdown ends.
-#include "net/nmsmtp.h"
+#include "net/nmsmtp_win.h"
 
 #include "fixtures/smtp_peer_win.h"
 

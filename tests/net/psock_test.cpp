@@ -1,4 +1,4 @@
-#include "net/psock.h"
+#include "net/psock_win.h"
 
 #include "fixtures/loopback_server_win.h"
 #include "test_support.h"

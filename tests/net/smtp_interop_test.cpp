@@ -1,7 +1,7 @@
 // Our client delivers to a real SMTP server on loopback (started by the test fixture, its
 // folder in VIGREL_SINK_DIR). smtp_interop_check.py then parses what the server stored.
 #include "monitor/alertmail_win.h"
-#include "net/nmsmtp.h"
+#include "net/nmsmtp_win.h"
 #include "settings/cusersettings.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // (tests/fixtures/smtp_tls_peer.py, certificates of a throwaway authority that trustroot.exe
 // made a trusted root of this run's Wine prefix). Each kind of server stores what it accepts
 // as KIND-NNN.eml with the login mechanism first in KIND-NNN.env.
-#include "net/nmsmtp.h"
+#include "net/nmsmtp_win.h"
 #include "net/tlschannel_win.h"
 
 #include <gtest/gtest.h>

@@ -8,7 +8,7 @@
 
 // The socket client brings <windows.h>, whose PostMessage macro must rename the assembly's
 // member of that name in every file that sees this header.
-#include "net/psock.h"
+#include "net/psock_win.h"
 #include "net/mailassembly.h"
 
 #include <cstddef>
