@@ -83,14 +83,14 @@ void TService::SetStatus(TCurrentStatus status) {
     ServiceStatusRecord r = statusRule_.Next(status);
     if (!statusHandle_)
         return;
-    SERVICE_STATUS s = {};
-    s.dwServiceType = r.serviceType;
-    s.dwCurrentState = r.currentState;
-    s.dwControlsAccepted = r.controlsAccepted;
-    s.dwWin32ExitCode = r.win32ExitCode;
-    s.dwServiceSpecificExitCode = r.serviceSpecificExitCode;
-    s.dwCheckPoint = r.checkPoint;
-    s.dwWaitHint = WaitHint;
+    // The record's fields in the order of SERVICE_STATUS.
+    SERVICE_STATUS s = {r.serviceType,
+                        r.currentState,
+                        r.controlsAccepted,
+                        r.win32ExitCode,
+                        r.serviceSpecificExitCode,
+                        r.checkPoint,
+                        WaitHint};
     if (!::SetServiceStatus(statusHandle_, &s))
         logger_.LogMessage(SysErrorMessage(::GetLastError()));
 }

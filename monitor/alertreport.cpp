@@ -4,15 +4,8 @@
 #include "settings/cusersettings.h"
 
 MailSettingsCopy CopyMailSettings(const CUserSettings& settings) {
-    MailSettingsCopy copy;
-    copy.Server = settings.Server;
-    copy.Port = settings.Port;
-    copy.UserID = settings.UserID;
-    copy.From = settings.From;
-    copy.To = settings.To;
-    copy.Security = settings.Security;
-    copy.Pass = settings.Pass;
-    return copy;
+    return {settings.Server, settings.Port,     settings.UserID, settings.From,
+            settings.To,     settings.Security, settings.Pass};
 }
 
 std::string DateTimeText(const std::string& shortDate, const std::string& longTime, bool midnight) {

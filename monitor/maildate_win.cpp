@@ -31,13 +31,8 @@ std::string CurrentMailDate() {
     // Round to the nearest minute: the two readings share one instant, but be safe.
     const std::int64_t half = difference < 0 ? -kTicksPerMinute / 2 : kTicksPerMinute / 2;
     const int offset = static_cast<int>((difference + half) / kTicksPerMinute);
-    MailClock clock;
-    clock.year = wall.wYear;
-    clock.month = wall.wMonth;
-    clock.day = wall.wDay;
-    clock.hour = wall.wHour;
-    clock.minute = wall.wMinute;
-    clock.second = wall.wSecond;
+    const MailClock clock{wall.wYear, wall.wMonth,  wall.wDay,
+                          wall.wHour, wall.wMinute, wall.wSecond};
     return FormatMailDate(clock, offset);
 }
 

@@ -3,6 +3,7 @@
 // made a trusted root of this run's Wine prefix). Each kind of server stores what it accepts
 // as KIND-NNN.eml with the login mechanism first in KIND-NNN.env.
 #include "net/nmsmtp_win.h"
+#include "fixtures/peer_ports.h"
 #include "net/tlschannel_win.h"
 
 #include <gtest/gtest.h>
@@ -14,18 +15,11 @@
 namespace {
 
 std::string peerPath(const std::string& name) {
-    const char* dir = std::getenv("VIGREL_SMTP_TLS_DIR");
-    return std::string("Z:") + (dir ? dir : "/nonexistent") + "/" + name;
+    return PeerPath("VIGREL_SMTP_TLS_DIR", name);
 }
 
 int peerPort(const std::string& kind) {
-    std::ifstream in(peerPath("ports"));
-    std::string name;
-    int port = 0;
-    while (in >> name >> port)
-        if (name == kind)
-            return port;
-    return 0;
+    return PeerPort("VIGREL_SMTP_TLS_DIR", kind);
 }
 
 bool exists(const std::string& path) {

@@ -5,6 +5,7 @@
 #include "net/tlschannel_win.h"
 
 #include "fixtures/loopback_server_win.h"
+#include "fixtures/peer_ports.h"
 
 #include <gtest/gtest.h>
 
@@ -21,14 +22,7 @@ struct TimedOut : std::runtime_error {
 };
 
 int peerPort(const std::string& kind) {
-    const char* dir = std::getenv("VIGREL_TLS_PEER_DIR");
-    std::ifstream in(std::string("Z:") + (dir ? dir : "/nonexistent") + "/ports");
-    std::string name;
-    int port = 0;
-    while (in >> name >> port)
-        if (name == kind)
-            return port;
-    return 0;
+    return PeerPort("VIGREL_TLS_PEER_DIR", kind);
 }
 
 // A blocking loopback connection whose every receive is bounded by one deadline, as the
