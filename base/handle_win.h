@@ -38,46 +38,25 @@ private:
     Type handle_;
 };
 
-struct KernelHandleTraits { // threads, events, mutexes: null when absent
-    using Type = HANDLE;
+// Traits of a kind of handle that is null when absent and closed by one platform function.
+template <typename T, auto CloseFunction> struct NullHandleTraits {
+    using Type = T;
     static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::CloseHandle(h); }
+    static void Close(Type h) noexcept { CloseFunction(h); }
 };
+
+using KernelHandleTraits = NullHandleTraits<HANDLE, ::CloseHandle>; // threads, events, mutexes
 struct FileHandleTraits { // CreateFile results: INVALID_HANDLE_VALUE when absent
     using Type = HANDLE;
     static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
     static void Close(Type h) noexcept { ::CloseHandle(h); }
 };
-struct ServiceHandleTraits {
-    using Type = SC_HANDLE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::CloseServiceHandle(h); }
-};
-struct EventSourceTraits {
-    using Type = HANDLE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::DeregisterEventSource(h); }
-};
-struct WindowTraits {
-    using Type = HWND;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::DestroyWindow(h); }
-};
-struct MenuTraits {
-    using Type = HMENU;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::DestroyMenu(h); }
-};
-struct IconTraits {
-    using Type = HICON;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::DestroyIcon(h); }
-};
-struct GdiObjectTraits {
-    using Type = HGDIOBJ;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::DeleteObject(h); }
-};
+using ServiceHandleTraits = NullHandleTraits<SC_HANDLE, ::CloseServiceHandle>;
+using EventSourceTraits = NullHandleTraits<HANDLE, ::DeregisterEventSource>;
+using WindowTraits = NullHandleTraits<HWND, ::DestroyWindow>;
+using MenuTraits = NullHandleTraits<HMENU, ::DestroyMenu>;
+using IconTraits = NullHandleTraits<HICON, ::DestroyIcon>;
+using GdiObjectTraits = NullHandleTraits<HGDIOBJ, ::DeleteObject>;
 
 using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
 using ScopedFileHandle = ScopedHandle<FileHandleTraits>;

@@ -13,12 +13,7 @@
 #include <cstdint>
 #include <string>
 
-struct InternetHandleTraits {
-    using Type = HINTERNET;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::InternetCloseHandle(h); }
-};
-using ScopedInternetHandle = ScopedHandle<InternetHandleTraits>;
+using ScopedInternetHandle = ScopedHandle<NullHandleTraits<HINTERNET, ::InternetCloseHandle>>;
 
 // The session all probes share; empty until opened, and empty for good when opening failed.
 extern ScopedInternetHandle InternetSession;

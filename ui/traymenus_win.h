@@ -38,12 +38,7 @@ enum TrayCommand : UINT {
 // The message id the shell broadcasts when it has re-created the task bar.
 UINT TaskbarCreatedMessage();
 
-struct ImageListTraits {
-    using Type = HIMAGELIST;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::ImageList_Destroy(h); }
-};
-using ScopedImageList = ScopedHandle<ImageListTraits>;
+using ScopedImageList = ScopedHandle<NullHandleTraits<HIMAGELIST, ::ImageList_Destroy>>;
 
 class TTrayUi {
 public:
