@@ -21,16 +21,19 @@ constexpr int ClientHeight = 270;
 const int UrlPage[] = {idBenchmarkLabel, idBenchmarkPrefix, idBenchmarkUrl,
                        idUrlList,        idDeleteUrl,       idGo,
                        idNewUrlPrefix,   idNewUrl,          idAddUrl};
-const int GeneralPage[] = {
-    idGroupGeneral,   idStartWithWindows, idGroupSchedule, idScheduleChecks, idInterval,
-    idIntervalArrows, idMinutesLabel,     idTimeOutLabel,  idTimeOut,        idTimeOutArrows,
-    idMsLabel,        idLogGroup,         idRadioAll,      idRadioWeb,       idRadioFailure,
-    idGroupMail,      idSendMails,        idMailTo,        idMailFromLabel,  idMailFrom,
-    idServerLabel,    idServer,           idPortLabel,     idPort,           idAuthentication,
-    idUser,           idPassword};
+const int GeneralPage[] = {idGroupGeneral, idStartWithWindows, idGroupSchedule, idScheduleChecks,
+                           idInterval,     idIntervalArrows,   idMinutesLabel,  idTimeOutLabel,
+                           idTimeOut,      idTimeOutArrows,    idMsLabel,       idLogGroup,
+                           idRadioAll,     idRadioWeb,         idRadioFailure,  idGroupMail,
+                           idSendMails,    idMailTo,           idMailFromLabel, idMailFrom,
+                           idServerLabel,  idServer,           idPortLabel,     idPort,
+                           idSecurity,     idAuthentication,   idUser,          idPassword,
+                           idNotify};
 // Fields that "Send Mails To ...." switches on and off.
-const int MailFields[] = {idMailTo, idMailFrom, idServer,        idPort,
-                          idUser,   idPassword, idAuthentication};
+const int MailFields[] = {idMailTo, idMailFrom, idServer,         idPort,  idSecurity,
+                          idUser,   idPassword, idAuthentication, idNotify};
+// Items of the security choice, in the order of their values.
+const char* const SecurityChoices[] = {"None", "STARTTLS", "TLS"};
 
 const SpinLimits& LimitsOf(int edit) {
     return edit == idInterval ? IntervalLimits : TimeOutLimits;
@@ -154,44 +157,50 @@ void TFormSettings::CreateControls() {
     Add("EDIT", "", edit, 50, 196, 268, 21, idNewUrl);
     Add("BUTTON", "", BS_OWNERDRAW | tab, 326, 192, 30, 28, idAddUrl);
 
-    // "General"
-    Add("BUTTON", "General", BS_GROUPBOX | WS_CLIPSIBLINGS, 12, 30, 140, 72, idGroupGeneral);
-    Add("BUTTON", "Start with Windows", BS_AUTOCHECKBOX | tab, 20, 56, 128, 18, idStartWithWindows);
-    Add("BUTTON", "Schedule", BS_GROUPBOX | WS_CLIPSIBLINGS, 158, 30, 232, 72, idGroupSchedule);
-    Add("BUTTON", "Check URL's at every", BS_AUTOCHECKBOX | tab, 166, 48, 128, 18,
+    // "General". The mail group holds four rows, so the groups above it sit closer together.
+    Add("BUTTON", "General", BS_GROUPBOX | WS_CLIPSIBLINGS, 12, 28, 140, 60, idGroupGeneral);
+    Add("BUTTON", "Start with Windows", BS_AUTOCHECKBOX | tab, 20, 50, 128, 18, idStartWithWindows);
+    Add("BUTTON", "Schedule", BS_GROUPBOX | WS_CLIPSIBLINGS, 158, 28, 232, 60, idGroupSchedule);
+    Add("BUTTON", "Check URL's at every", BS_AUTOCHECKBOX | tab, 166, 43, 128, 18,
         idScheduleChecks);
-    Add("EDIT", "", edit, 296, 46, 50, 21, idInterval);
+    Add("EDIT", "", edit, 296, 42, 50, 20, idInterval);
     const DWORD updown = UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS;
     Add(UPDOWN_CLASSA, "", updown, 0, 0, 0, 0, idIntervalArrows);
-    Add("STATIC", "minutes", 0, 350, 49, 38, 16, idMinutesLabel);
-    Add("STATIC", "Timeout", 0, 184, 76, 60, 16, idTimeOutLabel);
-    Add("EDIT", "", edit, 296, 73, 50, 21, idTimeOut);
+    Add("STATIC", "minutes", 0, 350, 45, 38, 16, idMinutesLabel);
+    Add("STATIC", "Timeout", 0, 184, 67, 60, 16, idTimeOutLabel);
+    Add("EDIT", "", edit, 296, 64, 50, 20, idTimeOut);
     Add(UPDOWN_CLASSA, "", updown, 0, 0, 0, 0, idTimeOutArrows);
-    Add("STATIC", "ms", 0, 350, 76, 30, 16, idMsLabel);
+    Add("STATIC", "ms", 0, 350, 67, 30, 16, idMsLabel);
     for (int id : {idIntervalArrows, idTimeOutArrows}) {
         const int buddy = id == idIntervalArrows ? idInterval : idTimeOut;
         ::SendMessageA(Control(id), UDM_SETBUDDY, reinterpret_cast<WPARAM>(Control(buddy)), 0);
         ::SendMessageA(Control(id), UDM_SETRANGE32, static_cast<WPARAM>(LimitsOf(buddy).min),
                        LimitsOf(buddy).max);
     }
-    Add("BUTTON", "Log", BS_GROUPBOX | WS_CLIPSIBLINGS, 12, 104, 378, 40, idLogGroup);
-    Add("BUTTON", "All Events", BS_AUTORADIOBUTTON | WS_GROUP | tab, 20, 120, 110, 18, idRadioAll);
-    Add("BUTTON", "Web Events", BS_AUTORADIOBUTTON, 146, 120, 110, 18, idRadioWeb);
-    Add("BUTTON", "Only Failure", BS_AUTORADIOBUTTON, 272, 120, 110, 18, idRadioFailure);
-    Add("BUTTON", "Mails To ...", BS_GROUPBOX | WS_CLIPSIBLINGS | WS_GROUP, 12, 146, 378, 80,
+    Add("BUTTON", "Log", BS_GROUPBOX | WS_CLIPSIBLINGS, 12, 90, 378, 34, idLogGroup);
+    Add("BUTTON", "All Events", BS_AUTORADIOBUTTON | WS_GROUP | tab, 20, 104, 110, 16, idRadioAll);
+    Add("BUTTON", "Web Events", BS_AUTORADIOBUTTON, 146, 104, 110, 16, idRadioWeb);
+    Add("BUTTON", "Only Failure", BS_AUTORADIOBUTTON, 272, 104, 110, 16, idRadioFailure);
+    Add("BUTTON", "Mails To ...", BS_GROUPBOX | WS_CLIPSIBLINGS | WS_GROUP, 12, 126, 378, 100,
         idGroupMail);
-    Add("BUTTON", "Send Mails To ....", BS_AUTOCHECKBOX | tab, 20, 162, 112, 18, idSendMails);
-    Add("EDIT", "", edit, 136, 160, 246, 20, idMailTo);
-    Add("STATIC", "From", 0, 20, 184, 30, 16, idMailFromLabel);
-    Add("EDIT", "", edit, 52, 182, 150, 20, idMailFrom);
-    Add("STATIC", "using server", 0, 208, 184, 62, 16, idServerLabel);
-    Add("EDIT", "", edit, 272, 182, 110, 20, idServer);
-    Add("STATIC", "port", 0, 20, 206, 30, 16, idPortLabel);
-    Add("EDIT", "", edit, 52, 204, 44, 20, idPort);
-    Add("BUTTON", "Authentication", BS_AUTOCHECKBOX | tab, 104, 205, 92, 18, idAuthentication);
-    Add("EDIT", "", edit, 200, 204, 88, 20, idUser);
+    Add("BUTTON", "Send Mails To ....", BS_AUTOCHECKBOX | tab, 20, 142, 112, 18, idSendMails);
+    Add("EDIT", "", edit, 136, 140, 246, 20, idMailTo);
+    Add("STATIC", "From", 0, 20, 164, 30, 16, idMailFromLabel);
+    Add("EDIT", "", edit, 52, 162, 150, 20, idMailFrom);
+    Add("STATIC", "using server", 0, 208, 164, 62, 16, idServerLabel);
+    Add("EDIT", "", edit, 272, 162, 110, 20, idServer);
+    Add("STATIC", "port", 0, 20, 186, 30, 16, idPortLabel);
+    Add("EDIT", "", edit, 52, 184, 40, 20, idPort);
+    // The height is that of the open list; the closed box takes the font's height.
+    Add("COMBOBOX", "", CBS_DROPDOWNLIST | WS_VSCROLL | tab, 96, 184, 80, 120, idSecurity);
+    for (const char* choice : SecurityChoices)
+        ::SendMessageA(Control(idSecurity), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choice));
+    Add("BUTTON", "Authentication", BS_AUTOCHECKBOX | tab, 180, 185, 92, 18, idAuthentication);
+    Add("EDIT", "", edit, 274, 184, 52, 20, idUser);
     // The password is shown as typed: the file holds it in clear text anyway.
-    Add("EDIT", "", edit, 294, 204, 88, 20, idPassword);
+    Add("EDIT", "", edit, 330, 184, 52, 20, idPassword);
+    Add("BUTTON", "Mail only when the list of failed sites changes", BS_AUTOCHECKBOX | tab, 20, 206,
+        362, 18, idNotify);
 
     // Below the tabs.
     Add("STATIC", BrandName, SS_NOTIFY | WS_VISIBLE, 12, 242, 60, 16, idWebSiteLink);
@@ -207,6 +216,7 @@ void TFormSettings::CreateControls() {
     AddTip(idAddUrl, "Add URL to list");
     AddTip(idUser, "User");
     AddTip(idPassword, "Password");
+    AddTip(idSecurity, "Connection security");
 
     ShowPage(tabURLs);
 }
@@ -283,6 +293,11 @@ void TFormSettings::FillFromSettings() {
     SetText(idMailFrom, settings.From);
     SetText(idServer, settings.Server);
     SetText(idPort, std::to_string(settings.Port));
+    // A value without an item shows no choice, and OK keeps it (see StoreToSettings).
+    const bool knownSecurity =
+        settings.Security >= SecurityNone && settings.Security <= SecurityTls;
+    ::SendMessageA(Control(idSecurity), CB_SETCURSEL, knownSecurity ? settings.Security : -1, 0);
+    SetChecked(idNotify, settings.Notify == NotifyOnChange);
     // After the mail box: "Authentication" has the last word on the user and password.
     SetChecked(idAuthentication, !settings.UserID.empty());
     CheckBox4Click();
@@ -323,6 +338,12 @@ bool TFormSettings::StoreToSettings() {
     settings.From = Text(idMailFrom);
     settings.Server = Text(idServer);
     settings.Port = *port;
+    // No choice means the file holds a value the list has no item for (written by hand) and the
+    // user did not pick one: keep it rather than rewrite it silently.
+    const LRESULT security = ::SendMessageA(Control(idSecurity), CB_GETCURSEL, 0, 0);
+    if (security != CB_ERR)
+        settings.Security = static_cast<std::int32_t>(security);
+    settings.Notify = Checked(idNotify) ? NotifyOnChange : NotifyEveryCycle;
     const bool authentication = Checked(idAuthentication);
     settings.UserID = authentication ? Text(idUser) : std::string();
     settings.Pass = authentication ? Text(idPassword) : std::string();
@@ -465,7 +486,12 @@ int TFormSettings::ShowModal() {
 bool TFormSettings::PreTranslate(MSG& msg) {
     if (!handle || (msg.hwnd != Handle() && !::IsChild(Handle(), msg.hwnd)))
         return false;
-    if (msg.message == WM_KEYDOWN && (msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE)) {
+    const bool enterOrEsc = msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE;
+    // An open drop-down list takes Enter and Esc itself: they choose or close.
+    if (enterOrEsc && (msg.message == WM_KEYDOWN || msg.message == WM_CHAR) &&
+        ::SendMessageA(Control(idSecurity), CB_GETDROPPEDSTATE, 0, 0))
+        return false;
+    if (msg.message == WM_KEYDOWN && enterOrEsc) {
         const bool urlPage = ActiveTab() == tabURLs;
         HWND focus = ::GetFocus();
         char cls[16] = {};

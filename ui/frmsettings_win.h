@@ -58,9 +58,11 @@ enum SettingsControl : int {
     idServer,         // Edit2
     idPortLabel,      // Label2
     idPort,           // Edit3
+    idSecurity,       // connection security of the alert mail, beside the port
     idAuthentication, // CheckBox4
     idUser,           // Edit5
     idPassword,       // Edit7
+    idNotify,         // "Mail only when the list of failed sites changes"
     idWebSiteLink,    // StaticText2
     idCancel,         // BitBtn4
     idOk,             // BitBtn3

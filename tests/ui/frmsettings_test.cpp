@@ -112,6 +112,13 @@ using Strings = std::vector<std::string>;
 } // namespace
 
 TEST_F(SettingsDialog, WindowAndControlsAsTheUserSeesThem) {
+    // Mail on, so that the picture of the "General" tab shows its fields as in use.
+    record.Active = true;
+    record.To = "ops@example.test";
+    record.From = "watch@example.test";
+    record.Server = "mail.example.test";
+    record.Port = 587;
+    record.Security = SecurityStartTls;
     Open();
     HWND h = dialog->Handle();
     char caption[64] = {};
@@ -152,7 +159,7 @@ TEST_F(SettingsDialog, WindowAndControlsAsTheUserSeesThem) {
     EXPECT_FALSE(::IsWindowVisible(C(idUrlList)));
     EXPECT_TRUE(Checked(idStartWithWindows));
     EXPECT_TRUE(Checked(idRadioWeb));
-    EXPECT_EQ(Text(idPort), "25");
+    EXPECT_EQ(Text(idPort), "587");
     Snapshot("settings-tab-general");
 }
 
@@ -332,7 +339,7 @@ TEST_F(SettingsDialog, MailOffWithAUserKeepsUserAndPasswordEnabled) {
     record.UserID = "me";
     record.Pass = "pw";
     Open();
-    for (int id : {idMailTo, idMailFrom, idServer, idPort, idAuthentication})
+    for (int id : {idMailTo, idMailFrom, idServer, idPort, idSecurity, idAuthentication, idNotify})
         EXPECT_FALSE(Enabled(id)) << id;
     EXPECT_TRUE(Checked(idAuthentication));
     EXPECT_TRUE(Enabled(idUser));
@@ -342,11 +349,45 @@ TEST_F(SettingsDialog, MailOffWithAUserKeepsUserAndPasswordEnabled) {
     // Switching mail on and off takes the user fields along, whatever "Authentication" says.
     General();
     Click(idSendMails);
-    for (int id : {idMailTo, idMailFrom, idServer, idPort, idAuthentication, idUser, idPassword})
+    const int mailFields[] = {idMailTo,         idMailFrom, idServer,   idPort,  idSecurity,
+                              idAuthentication, idUser,     idPassword, idNotify};
+    for (int id : mailFields)
         EXPECT_TRUE(Enabled(id)) << id;
     Click(idSendMails);
-    for (int id : {idMailTo, idMailFrom, idServer, idPort, idAuthentication, idUser, idPassword})
+    for (int id : mailFields)
         EXPECT_FALSE(Enabled(id)) << id;
+}
+
+TEST_F(SettingsDialog, SecurityAndNotifyShowAndStoreAndAHandWrittenSecurityIsKept) {
+    const auto choice = [this] {
+        return static_cast<int>(::SendMessageA(C(idSecurity), CB_GETCURSEL, 0, 0));
+    };
+    record.Security = SecurityTls;
+    record.Notify = NotifyOnChange;
+    Open();
+    EXPECT_EQ(choice(), SecurityTls);
+    EXPECT_TRUE(Checked(idNotify));
+    General();
+    ::SendMessageA(C(idSecurity), CB_SETCURSEL, SecurityStartTls, 0);
+    Click(idNotify);
+    Ok();
+    EXPECT_EQ(record.Security, SecurityStartTls);
+    EXPECT_EQ(record.Notify, NotifyEveryCycle);
+
+    // Values the list and the box have no state for: Security is kept unless chosen anew,
+    // Notify reads as unchecked.
+    record.Security = 7;
+    record.Notify = 5;
+    Open();
+    EXPECT_EQ(choice(), -1);
+    EXPECT_FALSE(Checked(idNotify));
+    Ok();
+    EXPECT_EQ(record.Security, 7);
+    EXPECT_EQ(record.Notify, NotifyEveryCycle);
+    Open();
+    ::SendMessageA(C(idSecurity), CB_SETCURSEL, SecurityNone, 0);
+    Ok();
+    EXPECT_EQ(record.Security, SecurityNone);
 }
 
 TEST_F(SettingsDialog, PortThatIsNoNumberKeepsTheUserThere) {
