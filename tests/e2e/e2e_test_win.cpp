@@ -173,8 +173,13 @@ protected:
 class RemoteDialog {
 public:
     RemoteDialog() {
-        waitFor([&] { return (handle_ = ::FindWindowA("VigrelSettingsDialog", "Settings")); },
-                20000);
+        // The dialog exists, hidden, before it is filled: it is ready once it shows.
+        waitFor(
+            [&] {
+                handle_ = ::FindWindowA("VigrelSettingsDialog", "Settings");
+                return handle_ && ::IsWindowVisible(handle_);
+            },
+            20000);
     }
     explicit operator bool() const { return handle_ != nullptr; }
     HWND Control(int id) const { return ::GetDlgItem(handle_, id); }
