@@ -18,12 +18,12 @@ TTrayUi::TTrayUi(HINSTANCE resources, CSimpleTray::Notifier notifier)
         resources = ::GetModuleHandleA(nullptr);
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
     ::InitCommonControlsEx(&icc);
-    imageList1.Reset(::ImageList_Create(32, 32, ILC_COLOR32 | ILC_MASK, 4, 0));
+    imageList1.Reset(::ImageList_Create(32, 32, ILC_COLOR32 | ILC_MASK, 5, 0));
     // The notification area shows small icons: it gets each picture in the form drawn for
     // that size, which stays recognisable where a scaled-down 32-pixel image would blur.
     const int small = ::GetSystemMetrics(SM_CXSMICON);
-    for (int id :
-         {IDI_STATE_ALLUP, IDI_STATE_SITESDOWN, IDI_STATE_CHECKING, IDI_STATE_DISCONNECTED}) {
+    for (int id : {IDI_STATE_ALLUP, IDI_STATE_SITESDOWN, IDI_STATE_CHECKING, IDI_STATE_DISCONNECTED,
+                   IDI_STATE_NOTRUNNING}) {
         ScopedIcon icon(static_cast<HICON>(
             ::LoadImageA(resources, MAKEINTRESOURCEA(id), IMAGE_ICON, 32, 32, 0)));
         if (imageList1 && icon)
@@ -81,8 +81,8 @@ const TTrayUi::Glyph* TTrayUi::GlyphFor(UINT id) const {
     return nullptr;
 }
 
-void TTrayUi::ShowIcon(HWND form) {
-    SetTrayIcon(0);
+void TTrayUi::ShowIcon(HWND form, int state) {
+    SetTrayIcon(state);
     tray.Show(form, false);
 }
 
