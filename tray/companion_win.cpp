@@ -5,6 +5,7 @@
 #include "base/product.h"
 #include "base/window_win.h"
 #include "ui/frmsettings_win.h"
+#include "ui/res/resource.h"
 
 #include <shellapi.h>
 
@@ -21,6 +22,11 @@ LRESULT CALLBACK CompanionProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     if (TCompanion* self = WindowObject<TCompanion>(h, m, l))
         return self->HandleMessage(h, m, w, l);
     return ::DefWindowProcA(h, m, w, l);
+}
+
+HICON LoadGlyph(int id) {
+    return static_cast<HICON>(
+        ::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_ICON, 16, 16, 0));
 }
 
 std::string StartCaption() {
@@ -70,11 +76,18 @@ TCompanion::TCompanion(const LinkFactory& makeLink, bool administrator,
 
     ui = std::make_unique<TTrayUi>(nullptr, std::move(notifier));
     HMENU menu = ui->PopupMenu1();
-    ::ModifyMenuA(menu, cmdExit, MF_BYCOMMAND | MF_STRING, cmdExit, "Close");
+    MENUITEMINFOA close{};
+    close.cbSize = sizeof close;
+    close.fMask = MIIM_STRING;
+    close.dwTypeData = const_cast<char*>("Close");
+    ::SetMenuItemInfoA(menu, cmdExit, FALSE, &close);
+    // Closing ends only this icon; the power sign belongs to ending the monitoring.
+    ui->SetGlyph(cmdExit, LoadGlyph(IDI_BUTTON_CANCEL), 16);
     if (administrator) {
         // Right after "Close", so the two ways of ending stand together.
         const int at = ::GetMenuItemCount(menu) - 2;
         ::InsertMenuA(menu, at, MF_BYPOSITION | MF_STRING, cmdStopMonitoring, "Stop monitoring");
+        ui->SetGlyph(cmdStopMonitoring, LoadGlyph(IDI_GLYPH_EXIT), 16);
     }
     ui->OnCheckNow = [this] { link->CheckNow(); };
     ui->OnSettings = [this] {
@@ -121,6 +134,7 @@ void TCompanion::MarkMenu(bool connected) {
     if (!connected && !offered) {
         ::InsertMenuA(menu, 0, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
         ::InsertMenuA(menu, 0, MF_BYPOSITION | MF_STRING, cmdStartMonitor, StartCaption().c_str());
+        ui->SetGlyph(cmdStartMonitor, LoadGlyph(IDI_STATE_ALLUP), 16);
     } else if (connected && offered) {
         ::DeleteMenu(menu, 1, MF_BYPOSITION); // its separator
         ::DeleteMenu(menu, cmdStartMonitor, MF_BYCOMMAND);

@@ -5,6 +5,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstring>
 
 UINT TaskbarCreatedMessage() {
@@ -59,19 +60,25 @@ void TTrayUi::BuildPopupMenu1(HINSTANCE resources) {
             continue;
         }
         ::AppendMenuA(popupMenu1.Get(), MF_STRING, item.id, item.caption);
-        HICON glyph = static_cast<HICON>(::LoadImageA(resources, MAKEINTRESOURCEA(item.glyph),
-                                                      IMAGE_ICON, item.size, item.size, 0));
-        if (!glyph)
-            continue;
-        glyphs.push_back({item.id, item.size, ScopedIcon(glyph)});
-        // The form draws the glyph itself (WM_DRAWITEM), so its alpha edges blend with the
-        // menu's background whether the line is highlighted or not.
-        MENUITEMINFOA mii{};
-        mii.cbSize = sizeof(mii);
-        mii.fMask = MIIM_BITMAP;
-        mii.hbmpItem = HBMMENU_CALLBACK;
-        ::SetMenuItemInfoA(popupMenu1.Get(), item.id, FALSE, &mii);
+        SetGlyph(item.id,
+                 static_cast<HICON>(::LoadImageA(resources, MAKEINTRESOURCEA(item.glyph),
+                                                 IMAGE_ICON, item.size, item.size, 0)),
+                 item.size);
     }
+}
+
+void TTrayUi::SetGlyph(UINT id, HICON glyph, int size) {
+    if (!glyph)
+        return;
+    std::erase_if(glyphs, [id](const Glyph& g) { return g.id == id; });
+    glyphs.push_back({id, size, ScopedIcon(glyph)});
+    // The form draws the glyph itself (WM_DRAWITEM), so its alpha edges blend with the
+    // menu's background whether the line is highlighted or not.
+    MENUITEMINFOA mii{};
+    mii.cbSize = sizeof(mii);
+    mii.fMask = MIIM_BITMAP;
+    mii.hbmpItem = HBMMENU_CALLBACK;
+    ::SetMenuItemInfoA(popupMenu1.Get(), id, FALSE, &mii);
 }
 
 const TTrayUi::Glyph* TTrayUi::GlyphFor(UINT id) const {
@@ -174,8 +181,12 @@ bool TTrayUi::HandleMessage(HWND form, UINT message, WPARAM wParam, LPARAM lPara
         const Glyph* g = mi->CtlType == ODT_MENU ? GlyphFor(mi->itemID) : nullptr;
         if (!g)
             return false;
-        // A little air between the glyph and the caption.
-        mi->itemWidth = static_cast<UINT>(g->size + 6);
+        // The captions start in one column, after the widest glyph; a line that counted only
+        // its own glyph would be laid out too narrow for its caption. A little air follows.
+        int widest = 0;
+        for (const Glyph& each : glyphs)
+            widest = std::max(widest, each.size);
+        mi->itemWidth = static_cast<UINT>(widest + 6);
         mi->itemHeight = static_cast<UINT>(g->size);
         result = TRUE;
         return true;

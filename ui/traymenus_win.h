@@ -63,6 +63,11 @@ public:
     void SetTrayIcon(int state);
     void SetTip(const std::string& text) { tray.SetTip(text); }
 
+    // Gives a line of the main menu a picture, drawn like the others; the menu owns it. For
+    // lines a program adds of its own: a line without one is laid out too narrow by some
+    // shells, next to lines that have one.
+    void SetGlyph(UINT id, HICON glyph, int size);
+
     // The failed-sites menu, refilled by every check cycle.
     void ClearFailedSites();
     void AddFailedSite(const std::string& url);
