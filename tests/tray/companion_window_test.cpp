@@ -4,6 +4,7 @@
 #include "desktop_support_win.h"
 #include "fixtures/tray_reader_win.h"
 #include "tray/companion_win.h"
+#include "ui/frmsettings_win.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +18,8 @@ public:
     bool Connected() const override { return connected; }
     void CheckNow() override { ++checks; }
     void RequestSettings() override { ++settingsRequests; }
-    void ApplySettings(const CUserSettings&) override {}
-    void CheckList(const std::vector<std::string>&) override {}
+    void ApplySettings(const CUserSettings& settings) override { applied.push_back(settings); }
+    void CheckList(const std::vector<std::string>& urls) override { lists.push_back(urls); }
     void StopMonitoring() override { ++stops; }
 
     void Connect(bool on) {
@@ -30,6 +31,8 @@ public:
     int checks = 0;
     int settingsRequests = 0;
     int stops = 0;
+    std::vector<CUserSettings> applied;
+    std::vector<std::vector<std::string>> lists;
 };
 
 // What a menu held when it opened, and what a message box said; filled by the thread's hooks,
@@ -40,7 +43,12 @@ struct Seen {
     std::string snapshot;     // taken while the menu is open
     std::vector<WPARAM> keys; // pressed in the open menu; none: it is closed
     std::string boxText;
+    std::string password;    // the dialog's password box when it opened
+    std::string goStatus[2]; // the list's status column after "Go"
+    bool dialogDone = false;
 } seen;
+
+RecordingLink* recording = nullptr;
 
 LRESULT CALLBACK WatchMenus(int code, WPARAM w, LPARAM l) {
     const auto* call = reinterpret_cast<const CWPSTRUCT*>(l);
@@ -94,6 +102,40 @@ void CALLBACK AnswerBox(HWND, UINT, UINT_PTR timer, DWORD) {
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
 }
 
+BOOL CALLBACK FindSettings(HWND window, LPARAM found) {
+    char title[32] = {};
+    ::GetWindowTextA(window, title, sizeof title);
+    if (std::string(title) != "Settings" || !::IsWindowVisible(window))
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+// Runs inside the settings dialog's own loop: "Go", the service's answer, then OK.
+void CALLBACK DriveSettings(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND dialog = nullptr;
+    ::EnumThreadWindows(::GetCurrentThreadId(), FindSettings, reinterpret_cast<LPARAM>(&dialog));
+    if (!dialog)
+        return;
+    ::KillTimer(nullptr, timer);
+    char text[256] = {};
+    ::GetDlgItemTextA(dialog, idPassword, text, sizeof text);
+    seen.password = text;
+    ::SendMessageA(::GetDlgItem(dialog, idGo), BM_CLICK, 0, 0);
+    if (recording->lists.size() == 1 && recording->lists[0].size() == 2)
+        recording->OnCheckList({{recording->lists[0][1], true}, {recording->lists[0][0], false}});
+    HWND list = ::GetDlgItem(dialog, idUrlList);
+    for (int row = 0; row < 2; ++row) {
+        ListView_GetItemText(list, row, 1, text, sizeof text);
+        seen.goStatus[row] = text;
+    }
+    // This thread paints only when asked while it runs the test's steps.
+    ::RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Snapshot("companion-settings");
+    ::SendMessageA(::GetDlgItem(dialog, idOk), BM_CLICK, 0, 0);
+    seen.dialogDone = true;
+}
+
 class Companion : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -103,7 +145,7 @@ protected:
         companion = std::make_unique<TCompanion>(
             [this](HWND) {
                 auto made = std::make_unique<RecordingLink>();
-                link = made.get();
+                link = recording = made.get();
                 return made;
             },
             true);
@@ -196,6 +238,36 @@ TEST_F(Companion, StatusOfTheServiceIsShownAsItsIconShowsIt) {
     seen.items.clear();
     Click(WM_LBUTTONUP);
     EXPECT_TRUE(seen.items.empty()) << "no failed site: no menu";
+}
+
+TEST_F(Companion, SettingsComeFromTheServiceAndGoBackWithoutThePassword) {
+    link->Connect(true);
+    ::SendMessageA(companion->Handle(), WM_COMMAND, cmdSettings, 0);
+    EXPECT_EQ(link->settingsRequests, 1);
+
+    CUserSettings service;
+    service.AddUrl("http://one.test/");
+    service.AddUrl("http://two.test/");
+    service.TimeSpan = 15;
+    service.TimeOut = 4000;
+    service.UserID = "mailer";
+    service.Pass = "must-not-show"; // a faulty link: the box must still stay empty
+    ::SetTimer(nullptr, 0, 100, DriveSettings);
+    link->OnSettings(service, true);
+    ASSERT_TRUE(PumpUntil([] { return seen.dialogDone; }));
+
+    EXPECT_EQ(seen.password, "");
+    ASSERT_EQ(link->lists.size(), 1u);
+    EXPECT_EQ(link->lists[0], (std::vector<std::string>{"http://one.test/", "http://two.test/"}));
+    EXPECT_EQ(seen.goStatus[0], "FAILED");
+    EXPECT_EQ(seen.goStatus[1], "OK");
+    ASSERT_TRUE(PumpUntil([&] { return link->applied.size() == 1; }));
+    const CUserSettings& sent = link->applied[0];
+    EXPECT_EQ(sent.UrlCount(), 2);
+    EXPECT_EQ(sent.TimeSpan, 15);
+    EXPECT_EQ(sent.TimeOut, 4000);
+    EXPECT_EQ(sent.UserID, "mailer");
+    EXPECT_EQ(sent.Pass, "") << "an empty password keeps the stored one";
 }
 
 TEST_F(Companion, RefusalSaysWhatIsNeeded) {
