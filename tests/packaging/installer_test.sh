@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The setup program under Wine, silent, into a folder whose path holds a blank: install,
 # reinstall over a stopped and over a running service, uninstall keeping the user's settings
-# and logs, then install again and uninstall with /PURGE.
+# and logs, then install again and uninstall with /PURGE. The companion: registered to start at
+# logon, started, replaced on reinstall, ended and unregistered by the uninstaller.
 #   installer_test.sh <wine-run> <setup.exe> <shipped sample Vigrel.INI>
 # Runs in the prefix named by VIGREL_WINEPREFIX, under a display (the service opens windows).
 # Whatever happens, the service is removed at the end: Wine would start a registered
@@ -72,7 +73,15 @@ starts_at_logon() {
     grep -qF "\"$folder_win\\Vigreltray.exe\"" <<<"$value"
 }
 no_run_value() { [ -z "$(run_value)" ]; }
-companion_count() { run tasklist 2>/dev/null | tr -d '\r' | grep -ci '^Vigreltray.exe'; }
+# Wine's tasklist lists nothing: count the companions of this prefix among the host's processes.
+companion_count() {
+    local pid n=0
+    for pid in $(pgrep -f 'Vigreltray\.exe'); do
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" &&
+            n=$((n + 1))
+    done
+    echo "$n"
+}
 companion_running() { [ "$(companion_count)" -ge 1 ]; }
 one_companion() { [ "$(companion_count)" -eq 1 ]; }
 no_companion() { [ "$(companion_count)" -eq 0 ]; }
