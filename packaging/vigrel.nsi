@@ -1,4 +1,6 @@
-; Installer of the Vigrel service: the two programs, a sample settings file and the README.
+; Installer of the Vigrel service: the three programs, a sample settings file and the README.
+; The companion Vigreltray.exe starts at every user's logon (the machine's Run key) and, at the
+; end of setup, for the installing user.
 ; Built by the CMake target "installer", which stages the files first:
 ;   makensis -NOCD -DVERSION=1.0.0 -DSTAGE=<staged files> -DOUTFILE=<setup.exe> vigrel.nsi
 ;
@@ -31,6 +33,7 @@ Target amd64-unicode
 
 !define SERVICE_KEY "System\CurrentControlSet\Services\Vigrel"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vigrel"
+!define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 
 Name "Vigrel ${VERSION}"
 OutFile "${OUTFILE}"
@@ -93,6 +96,33 @@ FunctionEnd
 !insertmacro DEFINE_REMOVE_SERVICE ""
 !insertmacro DEFINE_REMOVE_SERVICE "un."
 
+; Ends the companion in every session (an administrator may end other users' processes), so
+; that its file can be replaced or removed; it waits until the file is free.
+!macro DEFINE_END_COMPANIONS UN
+Function ${UN}EndCompanions
+  Push $0
+  Push $1
+  nsExec::Exec '"$SYSDIR\taskkill.exe" /IM Vigreltray.exe /F'
+  Pop $1
+  ${For} $1 1 40
+    ${IfNot} ${FileExists} "$INSTDIR\Vigreltray.exe"
+      ${Break}
+    ${EndIf}
+    ClearErrors
+    FileOpen $0 "$INSTDIR\Vigreltray.exe" a
+    ${IfNot} ${Errors}
+      FileClose $0
+      ${Break}
+    ${EndIf}
+    Sleep 250
+  ${Next}
+  Pop $1
+  Pop $0
+FunctionEnd
+!macroend
+!insertmacro DEFINE_END_COMPANIONS ""
+!insertmacro DEFINE_END_COMPANIONS "un."
+
 Function StartService
   DetailPrint "Starting the service Vigrel"
   ExecWait '"$INSTDIR\Vigrelrun.exe"'
@@ -111,9 +141,11 @@ Section "-Vigrel"
     Call RemoveService
   ${EndIf}
 
+  Call EndCompanions
   SetOutPath "$INSTDIR"
   File "${STAGE}/Vigrel.exe"
   File "${STAGE}/Vigrelrun.exe"
+  File "${STAGE}/Vigreltray.exe"
   File "${STAGE}/README.md"
   ; The user's settings survive a reinstall.
   SetOverwrite off
@@ -147,13 +179,21 @@ Section "-Vigrel"
       Call StartService
     ${EndIf}
   ${EndIf}
+
+  ; The companion shows the service in each user's session; it waits for the service by itself.
+  WriteRegStr HKLM "${RUN_KEY}" "Vigreltray" '"$INSTDIR\Vigreltray.exe"'
+  DetailPrint "Starting the companion Vigreltray"
+  Exec '"$INSTDIR\Vigreltray.exe"'
 SectionEnd
 
 Section "-un.Service and programs"
+  DeleteRegValue HKLM "${RUN_KEY}" "Vigreltray"
+  Call un.EndCompanions
   StrCpy $0 "$INSTDIR"
   Call un.RemoveService
   Delete "$INSTDIR\Vigrel.exe"
   Delete "$INSTDIR\Vigrelrun.exe"
+  Delete "$INSTDIR\Vigreltray.exe"
   Delete "$INSTDIR\README.md"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

@@ -210,13 +210,13 @@ def state_sites_down(size=32):
     return cv
 
 
-def computer(cv, x, y):
+def computer(cv, x, y, screen="1f5fbf", shine="7fb0ff"):
     """A small computer: monitor (10 x 8) with a blue screen, neck and foot; x, y top-left."""
     frame = rrect(x, y, x + 11, y + 8.5, 1)
     cv.fill(grow(frame, 0.8), OUTLINE)
     cv.fill(frame, rgba("c8c8c8"))
-    cv.fill(rect(x + 1.5, y + 1.5, x + 9.5, y + 7), rgba("1f5fbf"))
-    cv.fill(rect(x + 2, y + 2, x + 5, y + 3), rgba("7fb0ff"))
+    cv.fill(rect(x + 1.5, y + 1.5, x + 9.5, y + 7), rgba(screen))
+    cv.fill(rect(x + 2, y + 2, x + 5, y + 3), rgba(shine))
     cv.fill(grow(rect(x + 4.5, y + 8.5, x + 6.5, y + 10), 0.6), OUTLINE)
     cv.fill(rect(x + 4.5, y + 8.5, x + 6.5, y + 10), rgba("a0a0a0"))
     foot = rrect(x + 1.5, y + 10, x + 9.5, y + 11.8, 0.6)
@@ -365,12 +365,31 @@ def cross(size=16):
     return cv
 
 
+def state_not_running(size=32):
+    """The companion's own state: the monitor cannot be reached. The two computers with dark
+    screens and a question mark where the bolt would be."""
+    cv = Canvas(size, 32)
+    computer(cv, 0.8, 0.8, "5a5a5a", "8a8a8a")
+    computer(cv, 20.2, 19.2, "5a5a5a", "8a8a8a")
+    small = cv.size < cv.design
+    # At 16 pixels the hook needs a heavier stroke to stay a question mark.
+    w = 4.2 if small else 3.2
+    hook = union(ring(16, 11.5, 5.0 - w / 2, 5.0 + w / 2, 330, 180),
+                 capsule(20.3, 14.0, 16, 17.5, w), capsule(16, 17.5, 16, 20.0, w))
+    dot = disk(16, 25.2, w / 2 + 0.3)
+    mark = union(hook, dot)
+    cv.fill(grow(mark, 1.4 if small else 0.9), OUTLINE)
+    cv.fill(mark, rgba("ffb000"))
+    return cv
+
+
 PICTURES = [
     # file name, drawing, sizes (the state icons also come at the notification area's size)
     ("state0_allup", state_all_up, (32, 16)),
     ("state1_sitesdown", state_sites_down, (32, 16)),
     ("state2_checking", state_checking, (32, 16)),
     ("state3_disconnected", state_disconnected, (32, 16)),
+    ("state4_notrunning", state_not_running, (32, 16)),
     ("glyph_checknow", gear, (20,)),
     ("glyph_settings", tools, (32,)),
     ("glyph_exit", power, (16,)),

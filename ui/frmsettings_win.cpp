@@ -305,6 +305,19 @@ void TFormSettings::FillFromSettings() {
     SetText(idPassword, settings.Pass);
 }
 
+void TFormSettings::ShowUrlStatuses() {
+    HWND list = Control(idUrlList);
+    const int count = ListView_GetItemCount(list);
+    for (int row = 0; row < count; ++row) {
+        char text[2048] = {};
+        ListView_GetItemText(list, row, 0, text, sizeof(text));
+        const int at = settings.URLList.IndexOf(text);
+        if (at >= 0)
+            ListView_SetItemText(list, row, 1,
+                                 const_cast<char*>(StatusText(settings.UrlStatus(at))));
+    }
+}
+
 void TFormSettings::CommitRows() {
     HWND list = Control(idUrlList);
     const int count = ListView_GetItemCount(list);
@@ -347,7 +360,10 @@ bool TFormSettings::StoreToSettings() {
     const bool authentication = Checked(idAuthentication);
     settings.UserID = authentication ? Text(idUser) : std::string();
     settings.Pass = authentication ? Text(idPassword) : std::string();
-    settings.Save();
+    if (OnSave)
+        OnSave();
+    else
+        settings.Save();
     return true;
 }
 

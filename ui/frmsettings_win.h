@@ -85,12 +85,19 @@ public:
 
     // Copies the record into the controls.
     void FillFromSettings();
+    // Copies only the URLs' statuses from the record into the list's status column, leaving
+    // every edit the user has not yet confirmed in place; rows whose URL the record does not
+    // hold keep theirs.
+    void ShowUrlStatuses();
     // Copies the controls into the record and saves it. False, with nothing stored and the
     // focus on the port field, when the port is no whole number.
     bool StoreToSettings();
 
     // Runs a check cycle on the main form ("Go"); unset, "Go" only commits the rows.
     std::function<void()> OnGo;
+    // Stores the record once OK has filled it; unset, the record goes to the INI file beside
+    // the program. The companion sends it to the service instead.
+    std::function<void()> OnSave;
     // Shows a failed save's message; unset, a message box shows it.
     std::function<void(const std::string&)> OnError;
     // Opens the product's web site (by default in the browser).

@@ -5,6 +5,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstring>
 
 UINT TaskbarCreatedMessage() {
@@ -18,12 +19,12 @@ TTrayUi::TTrayUi(HINSTANCE resources, CSimpleTray::Notifier notifier)
         resources = ::GetModuleHandleA(nullptr);
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
     ::InitCommonControlsEx(&icc);
-    imageList1.Reset(::ImageList_Create(32, 32, ILC_COLOR32 | ILC_MASK, 4, 0));
+    imageList1.Reset(::ImageList_Create(32, 32, ILC_COLOR32 | ILC_MASK, 5, 0));
     // The notification area shows small icons: it gets each picture in the form drawn for
     // that size, which stays recognisable where a scaled-down 32-pixel image would blur.
     const int small = ::GetSystemMetrics(SM_CXSMICON);
-    for (int id :
-         {IDI_STATE_ALLUP, IDI_STATE_SITESDOWN, IDI_STATE_CHECKING, IDI_STATE_DISCONNECTED}) {
+    for (int id : {IDI_STATE_ALLUP, IDI_STATE_SITESDOWN, IDI_STATE_CHECKING, IDI_STATE_DISCONNECTED,
+                   IDI_STATE_NOTRUNNING}) {
         ScopedIcon icon(static_cast<HICON>(
             ::LoadImageA(resources, MAKEINTRESOURCEA(id), IMAGE_ICON, 32, 32, 0)));
         if (imageList1 && icon)
@@ -59,19 +60,25 @@ void TTrayUi::BuildPopupMenu1(HINSTANCE resources) {
             continue;
         }
         ::AppendMenuA(popupMenu1.Get(), MF_STRING, item.id, item.caption);
-        HICON glyph = static_cast<HICON>(::LoadImageA(resources, MAKEINTRESOURCEA(item.glyph),
-                                                      IMAGE_ICON, item.size, item.size, 0));
-        if (!glyph)
-            continue;
-        glyphs.push_back({item.id, item.size, ScopedIcon(glyph)});
-        // The form draws the glyph itself (WM_DRAWITEM), so its alpha edges blend with the
-        // menu's background whether the line is highlighted or not.
-        MENUITEMINFOA mii{};
-        mii.cbSize = sizeof(mii);
-        mii.fMask = MIIM_BITMAP;
-        mii.hbmpItem = HBMMENU_CALLBACK;
-        ::SetMenuItemInfoA(popupMenu1.Get(), item.id, FALSE, &mii);
+        SetGlyph(item.id,
+                 static_cast<HICON>(::LoadImageA(resources, MAKEINTRESOURCEA(item.glyph),
+                                                 IMAGE_ICON, item.size, item.size, 0)),
+                 item.size);
     }
+}
+
+void TTrayUi::SetGlyph(UINT id, HICON glyph, int size) {
+    if (!glyph)
+        return;
+    std::erase_if(glyphs, [id](const Glyph& g) { return g.id == id; });
+    glyphs.push_back({id, size, ScopedIcon(glyph)});
+    // The form draws the glyph itself (WM_DRAWITEM), so its alpha edges blend with the
+    // menu's background whether the line is highlighted or not.
+    MENUITEMINFOA mii{};
+    mii.cbSize = sizeof(mii);
+    mii.fMask = MIIM_BITMAP;
+    mii.hbmpItem = HBMMENU_CALLBACK;
+    ::SetMenuItemInfoA(popupMenu1.Get(), id, FALSE, &mii);
 }
 
 const TTrayUi::Glyph* TTrayUi::GlyphFor(UINT id) const {
@@ -81,8 +88,8 @@ const TTrayUi::Glyph* TTrayUi::GlyphFor(UINT id) const {
     return nullptr;
 }
 
-void TTrayUi::ShowIcon(HWND form) {
-    SetTrayIcon(0);
+void TTrayUi::ShowIcon(HWND form, int state) {
+    SetTrayIcon(state);
     tray.Show(form, false);
 }
 
@@ -174,8 +181,12 @@ bool TTrayUi::HandleMessage(HWND form, UINT message, WPARAM wParam, LPARAM lPara
         const Glyph* g = mi->CtlType == ODT_MENU ? GlyphFor(mi->itemID) : nullptr;
         if (!g)
             return false;
-        // A little air between the glyph and the caption.
-        mi->itemWidth = static_cast<UINT>(g->size + 6);
+        // The captions start in one column, after the widest glyph; a line that counted only
+        // its own glyph would be laid out too narrow for its caption. A little air follows.
+        int widest = 0;
+        for (const Glyph& each : glyphs)
+            widest = std::max(widest, each.size);
+        mi->itemWidth = static_cast<UINT>(widest + 6);
         mi->itemHeight = static_cast<UINT>(g->size);
         result = TRUE;
         return true;

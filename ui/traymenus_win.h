@@ -48,13 +48,20 @@ public:
     TTrayUi(const TTrayUi&) = delete;
     TTrayUi& operator=(const TTrayUi&) = delete;
 
-    // Puts the icon up with image 0 and the current (at start: empty) tip.
-    void ShowIcon(HWND form);
+    // Puts the icon up with the given image (the service: 0) and the current (at start: empty)
+    // tip.
+    void ShowIcon(HWND form, int state = 0);
     // Removes the icon (on Exit, before the settings are saved).
     void HideIcon() { tray.Hide(); }
-    // The picture of a tray state (0 all up .. 3 disconnected; other values are ignored).
+    // The picture of a tray state (0 all up .. 3 disconnected, the service's; 4 monitor not
+    // reachable, the companion's only; other values are ignored).
     void SetTrayIcon(int state);
     void SetTip(const std::string& text) { tray.SetTip(text); }
+
+    // Gives a line of the main menu a picture, drawn like the others; the menu owns it. For
+    // lines a program adds of its own: a line without one is laid out too narrow by some
+    // shells, next to lines that have one.
+    void SetGlyph(UINT id, HICON glyph, int size);
 
     // The failed-sites menu, refilled by every check cycle.
     void ClearFailedSites();
@@ -85,7 +92,7 @@ private:
     void TrayNotify(HWND form, LPARAM mouseEvent);
     bool Command(UINT id);
 
-    ScopedImageList imageList1;        // the four state pictures, 32 x 32
+    ScopedImageList imageList1;        // the state pictures, 32 x 32
     std::vector<ScopedIcon> trayIcons; // the same at the notification area's icon size
     ScopedMenu popupMenu1;
     ScopedMenu popupMenu2;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The setup program under Wine, silent, into a folder whose path holds a blank: install,
 # reinstall over a stopped and over a running service, uninstall keeping the user's settings
-# and logs, then install again and uninstall with /PURGE.
+# and logs, then install again and uninstall with /PURGE. The companion: registered to start at
+# logon, started, replaced on reinstall, ended and unregistered by the uninstaller.
 #   installer_test.sh <wine-run> <setup.exe> <shipped sample Vigrel.INI>
 # Runs in the prefix named by VIGREL_WINEPREFIX, under a display (the service opens windows).
 # Whatever happens, the service is removed at the end: Wine would start a registered
@@ -17,6 +18,7 @@ folder_win='C:\Program Files\Vigrel Test'
 folder="$prefix/drive_c/Program Files/Vigrel Test"
 service_key='HKLM\System\CurrentControlSet\Services\Vigrel'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vigrel'
+run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
 
 failures=0
 check() {
@@ -63,6 +65,26 @@ not_listed() { ! listed; }
 absent() { [ ! -e "$folder/$1" ]; }
 present() { [ -e "$folder/$1" ]; }
 gone() { [ ! -e "$folder" ]; }
+run_value() { run reg query "$run_key" /v Vigreltray 2>/dev/null | tr -d '\r' | grep -F Vigreltray; }
+starts_at_logon() {
+    local value
+    value=$(run_value)
+    echo "     $value"
+    grep -qF "\"$folder_win\\Vigreltray.exe\"" <<<"$value"
+}
+no_run_value() { [ -z "$(run_value)" ]; }
+# Wine's tasklist lists nothing: count the companions of this prefix among the host's processes.
+companion_count() {
+    local pid n=0
+    for pid in $(pgrep -f 'Vigreltray\.exe'); do
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" &&
+            n=$((n + 1))
+    done
+    echo "$n"
+}
+companion_running() { [ "$(companion_count)" -ge 1 ]; }
+one_companion() { [ "$(companion_count)" -eq 1 ]; }
+no_companion() { [ "$(companion_count)" -eq 0 ]; }
 has_line() { tr -d '\r' <"$folder/Vigrel.INI" | grep -qxF "$1"; }
 
 # NSIS takes /D= only last and unquoted, and Wine would quote an argument holding blanks, so
@@ -81,6 +103,7 @@ uninstall() {
 }
 
 cleanup() {
+    run taskkill /IM Vigreltray.exe /F >/dev/null 2>&1
     if registered; then
         run sc stop Vigrel >/dev/null 2>&1
         wait_until 60 stopped_or_gone
@@ -103,9 +126,11 @@ cleanup
 
 echo "== fresh silent install"
 check "setup ends with exit code 0" install
-for f in Vigrel.exe Vigrelrun.exe Vigrel.INI README.md uninstall.exe; do
+for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe Vigrel.INI README.md uninstall.exe; do
     check "$f installed" present "$f"
 done
+check "companion starts at every logon" starts_at_logon
+check "companion started for the installing user" wait_until 30 companion_running
 check "the sample settings file is the shipped one" cmp -s "$folder/Vigrel.INI" "$sample_ini"
 check "service registered" registered
 check "image path quoted" image_path_quoted
@@ -125,13 +150,16 @@ check "setup ends with exit code 0" install /START
 check "service registered" registered
 check "service running" wait_until 60 running
 check "user's settings kept" has_line '; settings of the installer test'
+check "the running companion replaced, not doubled" wait_until 30 one_companion
 
 echo "== silent uninstall"
 check "uninstaller finishes" uninstall
 check "service removed" wait_until 30 not_registered
-for f in Vigrel.exe Vigrelrun.exe README.md uninstall.exe; do
+for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe README.md uninstall.exe; do
     check "$f removed" absent "$f"
 done
+check "companion ended" wait_until 30 no_companion
+check "companion no longer starts at logon" no_run_value
 check "settings file left" has_line '; settings of the installer test'
 check "log file left" present log20000101.log
 check "no longer listed" not_listed

@@ -6,6 +6,8 @@
 #define IDI_STATE_SITESDOWN 102
 #define IDI_STATE_CHECKING 103
 #define IDI_STATE_DISCONNECTED 104
+// The companion's own state: the monitor is not running or cannot be reached.
+#define IDI_STATE_NOTRUNNING 105
 
 // Glyphs of the tray menu.
 #define IDI_GLYPH_CHECKNOW 111

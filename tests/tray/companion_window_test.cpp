@@ -1,0 +1,295 @@
+// The companion on a real task bar (Wine desktop shell), driven by a recording link in place
+// of the service: what the shell shows, what the menus hold and what reaches the link.
+#include "base/paths_win.h"
+#include "desktop_support_win.h"
+#include "fixtures/tray_reader_win.h"
+#include "tray/companion_win.h"
+#include "ui/frmsettings_win.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class RecordingLink final : public MonitorLink {
+public:
+    bool Connected() const override { return connected; }
+    void CheckNow() override { ++checks; }
+    void RequestSettings() override { ++settingsRequests; }
+    void ApplySettings(const CUserSettings& settings) override { applied.push_back(settings); }
+    void CheckList(const std::vector<std::string>& urls) override { lists.push_back(urls); }
+    void StopMonitoring() override { ++stops; }
+
+    void Connect(bool on) {
+        connected = on;
+        OnConnection(on);
+    }
+
+    bool connected = false;
+    int checks = 0;
+    int settingsRequests = 0;
+    int stops = 0;
+    std::vector<CUserSettings> applied;
+    std::vector<std::vector<std::string>> lists;
+};
+
+// What a menu held when it opened, and what a message box said; filled by the thread's hooks,
+// which see the menus' and the box's own loops.
+struct Seen {
+    std::vector<std::string> items;
+    std::vector<bool> grayed;
+    std::string snapshot;     // taken while the menu is open
+    std::vector<WPARAM> keys; // pressed in the open menu; none: it is closed
+    std::string boxText;
+    std::string password;    // the dialog's password box when it opened
+    std::string goStatus[2]; // the list's status column after "Go"
+    bool dialogDone = false;
+} seen;
+
+RecordingLink* recording = nullptr;
+
+LRESULT CALLBACK WatchMenus(int code, WPARAM w, LPARAM l) {
+    const auto* call = reinterpret_cast<const CWPSTRUCT*>(l);
+    if (code == HC_ACTION && call->message == WM_INITMENUPOPUP) {
+        HMENU menu = reinterpret_cast<HMENU>(call->wParam);
+        seen.items.clear();
+        seen.grayed.clear();
+        for (int i = 0; i < ::GetMenuItemCount(menu); ++i) {
+            char text[256] = {};
+            ::GetMenuStringA(menu, i, text, sizeof(text), MF_BYPOSITION);
+            seen.items.push_back(text[0] ? text : "-");
+            seen.grayed.push_back(::GetMenuState(menu, i, MF_BYPOSITION) & MF_GRAYED);
+        }
+    }
+    if (code == HC_ACTION && call->message == WM_ENTERIDLE && call->wParam == MSGF_MENU &&
+        !seen.items.empty()) {
+        if (!seen.snapshot.empty())
+            Snapshot(std::exchange(seen.snapshot, std::string()));
+        if (seen.keys.empty()) {
+            ::EndMenu();
+        } else {
+            for (WPARAM key : std::exchange(seen.keys, {})) {
+                ::PostMessageA(call->hwnd, WM_KEYDOWN, key, 0);
+                ::PostMessageA(call->hwnd, WM_KEYUP, key, 0xC0000000);
+            }
+        }
+    }
+    return ::CallNextHookEx(nullptr, code, w, l);
+}
+
+BOOL CALLBACK FindBox(HWND window, LPARAM found) {
+    char cls[32] = {};
+    ::GetClassNameA(window, cls, sizeof cls);
+    if (std::string(cls) != "#32770")
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+// Runs inside the message box's own loop: reads its text and presses OK.
+void CALLBACK AnswerBox(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND box = nullptr;
+    ::EnumThreadWindows(::GetCurrentThreadId(), FindBox, reinterpret_cast<LPARAM>(&box));
+    if (!box)
+        return;
+    ::KillTimer(nullptr, timer);
+    char text[1024] = {};
+    ::GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    seen.boxText = text;
+    Snapshot("companion-refused");
+    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
+BOOL CALLBACK FindSettings(HWND window, LPARAM found) {
+    char title[32] = {};
+    ::GetWindowTextA(window, title, sizeof title);
+    if (std::string(title) != "Settings" || !::IsWindowVisible(window))
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+// Runs inside the settings dialog's own loop: "Go", the service's answer, then OK.
+void CALLBACK DriveSettings(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND dialog = nullptr;
+    ::EnumThreadWindows(::GetCurrentThreadId(), FindSettings, reinterpret_cast<LPARAM>(&dialog));
+    if (!dialog)
+        return;
+    ::KillTimer(nullptr, timer);
+    char text[256] = {};
+    ::GetDlgItemTextA(dialog, idPassword, text, sizeof text);
+    seen.password = text;
+    ::SendMessageA(::GetDlgItem(dialog, idGo), BM_CLICK, 0, 0);
+    if (recording->lists.size() == 1 && recording->lists[0].size() == 2)
+        recording->OnCheckList({{recording->lists[0][1], true}, {recording->lists[0][0], false}});
+    HWND list = ::GetDlgItem(dialog, idUrlList);
+    for (int row = 0; row < 2; ++row) {
+        ListView_GetItemText(list, row, 1, text, sizeof text);
+        seen.goStatus[row] = text;
+    }
+    // This thread paints only when asked while it runs the test's steps.
+    ::RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Snapshot("companion-settings");
+    ::SendMessageA(::GetDlgItem(dialog, idOk), BM_CLICK, 0, 0);
+    seen.dialogDone = true;
+}
+
+class Companion : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(HasTaskbar()) << "run through tools/with-desktop.sh";
+        seen = Seen();
+        hook = ::SetWindowsHookExA(WH_CALLWNDPROC, WatchMenus, nullptr, ::GetCurrentThreadId());
+        companion = std::make_unique<TCompanion>(
+            [this](HWND) {
+                auto made = std::make_unique<RecordingLink>();
+                link = recording = made.get();
+                return made;
+            },
+            true);
+        companion->OnStartMonitor = [this] { ++starts; };
+        ::SetCursorPos(1000, 760);
+    }
+    void TearDown() override {
+        companion.reset();
+        ::UnhookWindowsHookEx(hook);
+    }
+
+    // Waits until the shell shows our icon with this tip and picture.
+    bool Shows(int state, const std::string& tip) {
+        std::string detail;
+        const bool shown = PumpUntil([&] {
+            for (const TrayEntry& entry : trayEntries())
+                if (entry.tip == tip) {
+                    detail.clear();
+                    return stateShown(entry.screen, ProgramPath(), &detail, 5) == state;
+                }
+            detail = " no icon with that tip";
+            return false;
+        });
+        if (!shown)
+            ADD_FAILURE() << "state " << state << " tip \"" << tip << "\":" << detail;
+        return shown;
+    }
+
+    void Click(UINT button) {
+        ::SendMessageA(companion->Handle(), WM_TRAYNOTIFY, TrayIconId, button);
+    }
+
+    HHOOK hook = nullptr;
+    RecordingLink* link = nullptr;
+    std::unique_ptr<TCompanion> companion;
+    int starts = 0;
+};
+
+const std::vector<std::string> ConnectedMenu{"Check Now",       "-", "Settings", "Close",
+                                             "Stop monitoring", "-", "Pelorin"};
+
+} // namespace
+
+TEST_F(Companion, UnreachableMonitorShowsTheFifthPictureAndOffersToStartIt) {
+    EXPECT_EQ(companion->State(), NotRunningState);
+    ASSERT_TRUE(Shows(NotRunningState, NotRunningTip()));
+    Snapshot("companion-notrunning");
+
+    seen.snapshot = "companion-menu-notrunning";
+    seen.keys = {VK_DOWN, VK_RETURN}; // the first line
+    Click(WM_RBUTTONUP);
+    ASSERT_EQ(seen.items.size(), ConnectedMenu.size() + 2);
+    EXPECT_EQ(seen.items[0], "Start Vigrel");
+    // Nothing that needs the service can be chosen.
+    EXPECT_TRUE(seen.grayed[2]) << seen.items[2];
+    EXPECT_TRUE(seen.grayed[4]) << seen.items[4];
+    EXPECT_TRUE(seen.grayed[6]) << seen.items[6];
+    EXPECT_TRUE(PumpUntil([&] { return starts == 1; }));
+    EXPECT_EQ(link->checks, 0);
+}
+
+TEST_F(Companion, StatusOfTheServiceIsShownAsItsIconShowsIt) {
+    link->Connect(true);
+    MonitorStatus status;
+    status.Picture = 1;
+    status.Tip = "http://down.test/\r\nhttp://also-down.test/a";
+    status.Failed = {"http://down.test/", "http://also-down.test/a"};
+    link->OnStatus(status);
+    ASSERT_TRUE(Shows(1, status.Tip));
+    Snapshot("companion-sitesdown");
+
+    seen.snapshot = "companion-menu-failed";
+    Click(WM_LBUTTONUP);
+    EXPECT_EQ(seen.items, status.Failed);
+
+    seen.items.clear();
+    seen.snapshot = "companion-menu-main";
+    seen.keys = {VK_DOWN, VK_RETURN}; // "Check Now"
+    Click(WM_RBUTTONUP);
+    EXPECT_EQ(seen.items, ConnectedMenu);
+    EXPECT_TRUE(PumpUntil([&] { return link->checks == 1; }));
+    EXPECT_EQ(starts, 0);
+
+    ::SendMessageA(companion->Handle(), WM_COMMAND, cmdStopMonitoring, 0);
+    EXPECT_EQ(link->stops, 1);
+
+    // A later cycle with every site up empties the failed-sites menu.
+    link->OnStatus(MonitorStatus{0, "Everything is OK !", {}, "", false});
+    ASSERT_TRUE(Shows(0, "Everything is OK !"));
+    seen.items.clear();
+    Click(WM_LBUTTONUP);
+    EXPECT_TRUE(seen.items.empty()) << "no failed site: no menu";
+}
+
+TEST_F(Companion, SettingsComeFromTheServiceAndGoBackWithoutThePassword) {
+    link->Connect(true);
+    ::SendMessageA(companion->Handle(), WM_COMMAND, cmdSettings, 0);
+    EXPECT_EQ(link->settingsRequests, 1);
+
+    CUserSettings service;
+    service.AddUrl("http://one.test/");
+    service.AddUrl("http://two.test/");
+    service.TimeSpan = 15;
+    service.TimeOut = 4000;
+    service.UserID = "mailer";
+    service.Pass = "must-not-show"; // a faulty link: the box must still stay empty
+    ::SetTimer(nullptr, 0, 100, DriveSettings);
+    link->OnSettings(service, true);
+    ASSERT_TRUE(PumpUntil([] { return seen.dialogDone; }));
+
+    EXPECT_EQ(seen.password, "");
+    ASSERT_EQ(link->lists.size(), 1u);
+    EXPECT_EQ(link->lists[0], (std::vector<std::string>{"http://one.test/", "http://two.test/"}));
+    EXPECT_EQ(seen.goStatus[0], "FAILED");
+    EXPECT_EQ(seen.goStatus[1], "OK");
+    ASSERT_TRUE(PumpUntil([&] { return link->applied.size() == 1; }));
+    const CUserSettings& sent = link->applied[0];
+    EXPECT_EQ(sent.UrlCount(), 2);
+    EXPECT_EQ(sent.TimeSpan, 15);
+    EXPECT_EQ(sent.TimeOut, 4000);
+    EXPECT_EQ(sent.UserID, "mailer");
+    EXPECT_EQ(sent.Pass, "") << "an empty password keeps the stored one";
+}
+
+TEST_F(Companion, RefusalSaysWhatIsNeeded) {
+    link->Connect(true);
+    ::SetTimer(nullptr, 0, 100, AnswerBox);
+    link->OnReply(MonitorReply{false, "Changing the settings needs an administrator.", true});
+    ASSERT_TRUE(PumpUntil([] { return !seen.boxText.empty(); }));
+    EXPECT_NE(seen.boxText.find("Changing the settings needs an administrator."),
+              std::string::npos);
+    EXPECT_NE(seen.boxText.find("Run as administrator"), std::string::npos) << seen.boxText;
+}
+
+TEST_F(Companion, LostServiceTurnsToTheFifthStateAndItsReturnBringsTheStatusBack) {
+    link->Connect(true);
+    link->OnStatus(MonitorStatus{2, "Checking...", {}, "", true});
+    ASSERT_TRUE(Shows(2, "Checking..."));
+
+    link->Connect(false);
+    ASSERT_TRUE(Shows(NotRunningState, NotRunningTip()));
+    link->Connect(true);
+    link->OnStatus(MonitorStatus{3, "Disconnected !", {}, "", false});
+    ASSERT_TRUE(Shows(3, "Disconnected !"));
+    Click(WM_RBUTTONUP);
+    EXPECT_EQ(seen.items, ConnectedMenu) << "the offer to start it is gone";
+}

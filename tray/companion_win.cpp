@@ -1,0 +1,276 @@
+#include "tray/companion_win.h"
+
+#include "base/paths.h"
+#include "base/paths_win.h"
+#include "base/product.h"
+#include "base/window_win.h"
+#include "ui/frmsettings_win.h"
+#include "ui/res/resource.h"
+
+#include <shellapi.h>
+
+namespace {
+
+// Posted to ourselves, so that a dialog or a message box never runs its loop inside one of the
+// link's events.
+constexpr UINT WM_OPENSETTINGS = WM_APP + 10;
+constexpr UINT WM_SHOWNOTE = WM_APP + 11;
+
+constexpr const char* CompanionClass = "VigrelCompanion";
+
+LRESULT CALLBACK CompanionProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    if (TCompanion* self = WindowObject<TCompanion>(h, m, l))
+        return self->HandleMessage(h, m, w, l);
+    return ::DefWindowProcA(h, m, w, l);
+}
+
+HICON LoadGlyph(int id) {
+    return static_cast<HICON>(
+        ::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_ICON, 16, 16, 0));
+}
+
+std::string StartCaption() {
+    return std::string("Start ") + ProductName;
+}
+
+} // namespace
+
+std::string NotRunningTip() {
+    return std::string(ProductName) + " is not running or cannot be reached";
+}
+
+bool UserIsAdministrator() {
+    HANDLE raw = nullptr;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) {
+        ScopedKernelHandle token(raw);
+        TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+        DWORD size = 0;
+        // A split token is given only to administrators, whether this process is elevated or
+        // not; without one, the groups tell.
+        if (::GetTokenInformation(token.Get(), TokenElevationType, &type, sizeof type, &size) &&
+            type != TokenElevationTypeDefault)
+            return true;
+    }
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID admins = nullptr;
+    if (!::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
+                                    0, 0, 0, 0, 0, &admins))
+        return false;
+    BOOL member = FALSE;
+    if (!::CheckTokenMembership(nullptr, admins, &member))
+        member = FALSE;
+    ::FreeSid(admins);
+    return member != FALSE;
+}
+
+TCompanion::TCompanion(const LinkFactory& makeLink, bool administrator,
+                       CSimpleTray::Notifier notifier)
+    : administrator(administrator) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = CompanionProc;
+    wc.hInstance = ::GetModuleHandleA(nullptr);
+    wc.lpszClassName = CompanionClass;
+    ::RegisterClassA(&wc); // a second companion of this process finds it registered
+    window.Reset(::CreateWindowExA(WS_EX_TOOLWINDOW, CompanionClass, ProductName, 0, 0, 0, 0, 0,
+                                   nullptr, nullptr, wc.hInstance, this));
+
+    ui = std::make_unique<TTrayUi>(nullptr, std::move(notifier));
+    HMENU menu = ui->PopupMenu1();
+    MENUITEMINFOA close{};
+    close.cbSize = sizeof close;
+    close.fMask = MIIM_STRING;
+    close.dwTypeData = const_cast<char*>("Close");
+    ::SetMenuItemInfoA(menu, cmdExit, FALSE, &close);
+    // Closing ends only this icon; the power sign belongs to ending the monitoring.
+    ui->SetGlyph(cmdExit, LoadGlyph(IDI_BUTTON_CANCEL), 16);
+    if (administrator) {
+        // Right after "Close", so the two ways of ending stand together.
+        const int at = ::GetMenuItemCount(menu) - 2;
+        ::InsertMenuA(menu, at, MF_BYPOSITION | MF_STRING, cmdStopMonitoring, "Stop monitoring");
+        ui->SetGlyph(cmdStopMonitoring, LoadGlyph(IDI_GLYPH_EXIT), 16);
+    }
+    ui->OnCheckNow = [this] { link->CheckNow(); };
+    ui->OnSettings = [this] {
+        if (dialog) {
+            ::SetForegroundWindow(dialog->Handle());
+            return;
+        }
+        settingsWanted = true;
+        link->RequestSettings();
+    };
+    ui->OnExit = [this] {
+        ui->HideIcon();
+        if (OnClose)
+            OnClose();
+    };
+
+    link = makeLink(window.Get());
+    link->OnConnection = [this](bool connected) { Connection(connected); };
+    link->OnStatus = [this](const MonitorStatus& status) { Status(status); };
+    link->OnSettings = [this](const CUserSettings& settings, bool) { Settings(settings); };
+    link->OnCheckList = [this](const std::vector<MonitorCheckResult>& r) { CheckList(r); };
+    link->OnReply = [this](const MonitorReply& reply) { Reply(reply); };
+
+    // Until the first status arrives there is nothing true to show but "not reachable".
+    ui->SetTip(NotRunningTip());
+    ui->ShowIcon(window.Get(), NotRunningState);
+    MarkMenu(link->Connected());
+}
+
+TCompanion::~TCompanion() {
+    link.reset();
+    ui.reset();
+    DetachWindowObject(window.Get());
+}
+
+void TCompanion::SetState(int picture) {
+    state = picture;
+    ui->SetTrayIcon(picture);
+}
+
+void TCompanion::MarkMenu(bool connected) {
+    HMENU menu = ui->PopupMenu1();
+    const bool offered = ::GetMenuState(menu, cmdStartMonitor, MF_BYCOMMAND) != UINT(-1);
+    if (!connected && !offered) {
+        ::InsertMenuA(menu, 0, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
+        ::InsertMenuA(menu, 0, MF_BYPOSITION | MF_STRING, cmdStartMonitor, StartCaption().c_str());
+        ui->SetGlyph(cmdStartMonitor, LoadGlyph(IDI_STATE_ALLUP), 16);
+    } else if (connected && offered) {
+        ::DeleteMenu(menu, 1, MF_BYPOSITION); // its separator
+        ::DeleteMenu(menu, cmdStartMonitor, MF_BYCOMMAND);
+    }
+    const UINT enable = MF_BYCOMMAND | (connected ? MF_ENABLED : MF_GRAYED);
+    for (UINT id : {UINT(cmdCheckNow), UINT(cmdSettings), UINT(cmdStopMonitoring)})
+        ::EnableMenuItem(menu, id, enable);
+}
+
+void TCompanion::Connection(bool connected) {
+    MarkMenu(connected);
+    if (connected)
+        return; // the service pushes its status at once
+    settingsWanted = false;
+    ui->ClearFailedSites();
+    ui->SetTip(NotRunningTip());
+    SetState(NotRunningState);
+}
+
+void TCompanion::Status(const MonitorStatus& status) {
+    // The service has only four pictures; a fifth from it would be a fault of its own.
+    if (status.Picture >= 0 && status.Picture < NotRunningState)
+        SetState(status.Picture);
+    ui->SetTip(status.Tip);
+    ui->ClearFailedSites();
+    for (const std::string& url : status.Failed)
+        ui->AddFailedSite(url);
+}
+
+void TCompanion::Settings(const CUserSettings& settings) {
+    if (!settingsWanted || dialog)
+        return;
+    settingsWanted = false;
+    edited = settings;
+    // The box stays empty: sent empty, the stored password is kept.
+    edited.Pass.clear();
+    ::PostMessageA(window.Get(), WM_OPENSETTINGS, 0, 0);
+}
+
+void TCompanion::OpenSettings() {
+    if (dialog)
+        return;
+    TFormSettings form(window.Get(), edited);
+    form.OnSave = [this] { link->ApplySettings(edited); };
+    form.OnGo = [this] {
+        std::vector<std::string> urls;
+        for (int i = 0; i < edited.UrlCount(); ++i)
+            urls.push_back(edited.Url(i));
+        link->CheckList(urls);
+    };
+    dialog = &form;
+    form.ShowModal();
+    dialog = nullptr;
+}
+
+void TCompanion::CheckList(const std::vector<MonitorCheckResult>& results) {
+    if (!dialog)
+        return;
+    for (const MonitorCheckResult& result : results) {
+        const int at = edited.URLList.IndexOf(result.Url);
+        if (at >= 0)
+            edited.SetUrlStatus(at, result.Up ? UrlStatusUp : 0);
+    }
+    dialog->ShowUrlStatuses();
+}
+
+void TCompanion::Reply(const MonitorReply& reply) {
+    if (reply.Ok)
+        return;
+    std::string text =
+        reply.Reason.empty() ? std::string("The monitor refused the request.") : reply.Reason;
+    if (reply.NeedsElevation)
+        text += std::string("\r\n\r\nThis needs an administrator whose rights are elevated: "
+                            "close this icon and start ") +
+                ProductName + "tray.exe again with \"Run as administrator\".";
+    const bool waiting = !note.empty();
+    note = text;
+    if (!waiting)
+        ::PostMessageA(window.Get(), WM_SHOWNOTE, 0, 0);
+}
+
+void TCompanion::ShowNote() {
+    const std::string text = std::exchange(note, std::string());
+    if (!text.empty())
+        ::MessageBoxA(window.Get(), text.c_str(), ProductName,
+                      MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
+}
+
+void TCompanion::StartMonitor() {
+    if (OnStartMonitor) {
+        OnStartMonitor();
+        return;
+    }
+    const std::string starter = FolderOf(ProgramPath()) + "\\" + ProductName + "run.exe";
+    SHELLEXECUTEINFOA info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOASYNC;
+    info.hwnd = window.Get();
+    // The starter asks the service manager, which needs an administrator: the consent prompt
+    // elevates it.
+    info.lpVerb = "runas";
+    info.lpFile = starter.c_str();
+    info.nShow = SW_HIDE;
+    if (!::ShellExecuteExA(&info) && ::GetLastError() != ERROR_CANCELLED) {
+        const std::string text = "Could not start " + starter + ".";
+        ::MessageBoxA(window.Get(), text.c_str(), ProductName, MB_OK | MB_ICONWARNING);
+    }
+}
+
+LRESULT TCompanion::HandleMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!ui)
+        return ::DefWindowProcA(h, message, wParam, lParam);
+    if (message == WM_OPENSETTINGS) {
+        OpenSettings();
+        return 0;
+    }
+    if (message == WM_SHOWNOTE) {
+        ShowNote();
+        return 0;
+    }
+    LRESULT result = 0;
+    if (ui->HandleMessage(h, message, wParam, lParam, result))
+        return result;
+    // A new task bar got the icon back with picture 0: the service's "all up" is not ours to
+    // claim.
+    if (message == TaskbarCreatedMessage())
+        SetState(state);
+    if (message == WM_COMMAND && HIWORD(wParam) == 0 && lParam == 0) {
+        switch (LOWORD(wParam)) {
+        case cmdStopMonitoring:
+            link->StopMonitoring();
+            return 0;
+        case cmdStartMonitor:
+            StartMonitor();
+            return 0;
+        }
+    }
+    return ::DefWindowProcA(h, message, wParam, lParam);
+}
