@@ -4,6 +4,7 @@
 #include "fixtures/vigrel_service_win.h"
 #include "app/frmblind_win.h"
 #include "base/product.h"
+#include "control/pipeclient_win.h"
 #include "control/protocol.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +22,9 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <optional>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -101,6 +104,16 @@ struct PipeClient {
         }
     }
 };
+
+// Waits while dispatching this thread's messages, where the monitor link delivers its events.
+bool pumpUntil(const std::function<bool()>& condition) {
+    return waitFor([&] {
+        MSG m;
+        while (::PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageA(&m);
+        return condition();
+    });
+}
 
 int threadCount(DWORD pid) {
     ScopedFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
@@ -577,6 +590,22 @@ TEST_F(Service, ControlPipeMirrorsTheIconChangesSettingsResistsBadClientsAndStop
     EXPECT_EQ(status.Get("lastcycle").size(), 19u);
     EXPECT_EQ(status.Get("running"), "0");
 
+    // The companion's link sees the same, after making sure the server is the service.
+    PipeMonitorLink link;
+    std::optional<MonitorStatus> linked;
+    std::vector<bool> connections;
+    link.OnStatus = [&](const MonitorStatus& s) { linked = s; };
+    link.OnConnection = [&](bool up) { connections.push_back(up); };
+    ASSERT_TRUE(pumpUntil([&] { return linked.has_value(); }));
+    EXPECT_TRUE(link.Connected());
+    EXPECT_EQ(linked->Picture, 1);
+    EXPECT_EQ(linked->Tip, status.Get("tip"));
+    EXPECT_EQ(linked->Failed, status.GetAll("failed"));
+    bool linkPasswordSet = false;
+    link.OnSettings = [&](const CUserSettings&, bool set) { linkPasswordSet = set; };
+    link.RequestSettings();
+    EXPECT_TRUE(pumpUntil([&] { return linkPasswordSet; }));
+
     // Check Now: ok, a cycle, and its status pushed unasked.
     size_t before = Log().size();
     EXPECT_EQ(client.Ask(ControlMessage(msg::CheckNow), msg::Ok).Type, msg::Ok);
@@ -644,4 +673,7 @@ TEST_F(Service, ControlPipeMirrorsTheIconChangesSettingsResistsBadClientsAndStop
     EXPECT_EQ(client.Ask(ControlMessage(msg::Stop), msg::Ok).Type, msg::Ok);
     EXPECT_TRUE(WaitForState(SERVICE_STOPPED));
     EXPECT_TRUE(WaitForLog("Application Stoped"));
+    // The link noticed, and goes on trying by itself.
+    EXPECT_TRUE(pumpUntil([&] { return !link.Connected(); }));
+    EXPECT_EQ(connections, (std::vector<bool>{true, false}));
 }
