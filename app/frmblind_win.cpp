@@ -6,9 +6,13 @@
 #include "monitor/clogger_win.h"
 #include "monitor/urlprobe_win.h"
 #include "settings/cusersettings.h"
+#include "base/product.h"
+#include "ui/frmsettingsrules.h"
 #include "ui/frmsettings_win.h"
 
+#include <cstdio>
 #include <stdexcept>
+#include <string>
 
 TFormBlind* FormBlind = nullptr;
 
@@ -18,6 +22,21 @@ constexpr UINT_PTR Timer1Id = 1;
 // Posted by FormCreate: the first cycle runs from the message loop, once the program is
 // connected to the service manager, never before it.
 constexpr UINT WM_FIRSTCHECK = WM_APP + 2;
+// Posted by the control channel's thread when a request waits for the form.
+constexpr UINT WM_CONTROLREQUEST = WM_APP + 3;
+
+std::string localTimeNow() {
+    SYSTEMTIME t;
+    ::GetLocalTime(&t);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
+                  t.wHour, t.wMinute, t.wSecond);
+    return text;
+}
+
+bool within(std::int32_t value, const SpinLimits& limits) {
+    return value >= limits.min && value <= limits.max;
+}
 
 void registerFormClass(WNDPROC formWndProc) {
     static bool registered = false;
@@ -56,6 +75,8 @@ TFormBlind::TFormBlind(HWND owner) {
 }
 
 TFormBlind::~TFormBlind() {
+    // The channel's thread goes before anything its requests would reach.
+    control_.reset();
     // The window is destroyed after the members its last messages would reach: unjoin it.
     DetachWindowObject(handle_.Get());
     if (handle_)
@@ -76,6 +97,19 @@ void TFormBlind::FormCreate() {
     // first cycle over silent sites takes longer, and run here it would kill the start.
     if (timer1_.Enabled() && !(handle_ && ::PostMessageA(handle_.Get(), WM_FIRSTCHECK, 0, 0)))
         CheckSites();
+    // Without the channel the service still checks, logs and mails: the failure is reported
+    // once and the program goes on.
+    if (!handle_ || closing_)
+        return;
+    auto control = std::make_unique<ControlPipe>(handle_.Get(), WM_CONTROLREQUEST);
+    std::string error;
+    if (control->Start(error)) {
+        control_ = std::move(control);
+        publishStatus(false);
+    } else if (Application) {
+        Application->EventLogger().LogMessage(std::string("The control pipe ") + ControlPipeName +
+                                              " could not be opened: " + error);
+    }
 }
 
 void TFormBlind::armTimer1() {
@@ -96,12 +130,17 @@ void TFormBlind::CheckNow1Click() {
     CheckSites();
 }
 
-void TFormBlind::Settings1Click() {
+SettingsSteps TFormBlind::settingsSteps() {
     SettingsSteps steps;
     steps.ArmSchedule = [this] { armTimer1(); };
     steps.CheckSites = [this] { CheckSites(); };
     steps.WriteLog = [this](const std::string& text) { WriteLog(text); };
-    ::Settings1Click(Handle(), UserSettings, steps);
+    return steps;
+}
+
+void TFormBlind::Settings1Click() {
+    if (::Settings1Click(Handle(), UserSettings, settingsSteps()) == IDOK)
+        publishStatus(true);
 }
 
 void TFormBlind::Stop1Click() {
@@ -125,6 +164,9 @@ void TFormBlind::Close() {
 void TFormBlind::FormClose() {
     tray_->HideIcon(); // the icon goes before the settings are saved
     UserSettings.Save();
+    // After the save: when it raises, the program and its channel go on.
+    if (control_)
+        control_->Stop();
     CloseInternetSession();
     if (UserSettings.Filter <= 0)
         WriteLog("Application Stoped");
@@ -133,7 +175,83 @@ void TFormBlind::FormClose() {
 }
 
 void TFormBlind::CheckSites() {
+    status_.CycleRunning = true;
+    publishStatus(false);
     ::CheckSites(UserSettings, *this, alertPolicy_);
+    status_.CycleRunning = false;
+    status_.LastCycleEnd = localTimeNow();
+    publishStatus(true);
+}
+
+void TFormBlind::publishStatus(bool push) {
+    if (control_)
+        control_->SetStatus(status_, push);
+}
+
+void TFormBlind::serveControlRequests() {
+    while (control_ && !closing_) {
+        std::optional<ControlRequest> request = control_->TakeRequest();
+        if (!request)
+            return;
+        try {
+            serveControlRequest(*request);
+        } catch (const std::exception& e) {
+            // The client is told; the handler's failure goes where every handler's goes.
+            if (control_)
+                control_->Answer(request->Connection, ErrorMessage("failed", e.what()));
+            throw;
+        }
+    }
+}
+
+void TFormBlind::serveControlRequest(const ControlRequest& request) {
+    const ControlMessage& message = request.Message;
+    const std::string& type = message.Type;
+    const auto answer = [&](const ControlMessage& reply) {
+        control_->Answer(request.Connection, reply);
+    };
+    if (type == msg::CheckNow) {
+        answer(ControlMessage(msg::Ok));
+        CheckNow1Click();
+    } else if (type == msg::GetSettings) {
+        answer(SettingsMessage(msg::Settings, UserSettings, !UserSettings.Pass.empty(), false));
+    } else if (type == msg::SetSettings) {
+        const std::string refusal = applyControlSettings(message);
+        answer(refusal.empty() ? ControlMessage(msg::Ok) : ErrorMessage("failed", refusal));
+    } else if (type == msg::CheckList) {
+        ControlMessage reply(msg::CheckList);
+        for (const std::string& url : message.GetAll("url"))
+            reply.Add("url", url).Add("up", ProbeUrl(url) ? "1" : "0");
+        answer(reply);
+    } else if (type == msg::Stop) {
+        answer(ControlMessage(msg::Ok));
+        Stop1Click();
+    } else {
+        answer(ErrorMessage("failed", "The monitor does not serve \"" + type + "\"."));
+    }
+}
+
+std::string TFormBlind::applyControlSettings(const ControlMessage& message) {
+    if (FormSettings)
+        return "The settings dialog is open at the monitor; close it first.";
+    CUserSettings next = UserSettings;
+    bool passwordSet = false;
+    if (!SettingsFromMessage(message, next, passwordSet))
+        return "A number in the settings is not a whole number.";
+    if (next.TimeSpan != 0 && !within(next.TimeSpan, IntervalLimits))
+        return "The interval must be 1 to 120 minutes, or 0 for no scheduled checks.";
+    if (!within(next.TimeOut, TimeOutLimits))
+        return "The time-out must be " + std::to_string(TimeOutLimits.min) + " to " +
+               std::to_string(TimeOutLimits.max) + " milliseconds.";
+    if (next.Port < 1 || next.Port > 65535)
+        return "The port must be 1 to 65535.";
+    // The password never comes out of the service, so an empty one means "keep it".
+    if (next.Pass.empty())
+        next.Pass = UserSettings.Pass;
+    UserSettings = next;
+    ApplySettings(UserSettings, settingsSteps());
+    publishStatus(true);
+    return {};
 }
 
 bool TFormBlind::ProbeUrl(const std::string& url) {
@@ -142,18 +260,23 @@ bool TFormBlind::ProbeUrl(const std::string& url) {
 
 void TFormBlind::SetTrayIcon(int state) {
     tray_->SetTrayIcon(state);
+    if (state >= 0 && state <= 3)
+        status_.Picture = state;
 }
 
 void TFormBlind::SetTip(const std::string& tip) {
     tray_->SetTip(tip);
+    status_.Tip = tip;
 }
 
 void TFormBlind::ClearFailedSites() {
     tray_->ClearFailedSites();
+    status_.Failed.clear();
 }
 
 void TFormBlind::AddFailedSite(const std::string& url) {
     tray_->AddFailedSite(url);
+    status_.Failed.push_back(url);
 }
 
 void TFormBlind::WriteLog(const std::string& text) {
@@ -189,6 +312,9 @@ LRESULT TFormBlind::TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_FIRSTCHECK:
         if (!closing_)
             CheckSites();
+        return 0;
+    case WM_CONTROLREQUEST:
+        serveControlRequests();
         return 0;
     case WM_CLOSE:
         // A close from outside (a task manager, a test) takes the same way as "Exit".

@@ -2,8 +2,10 @@
 // the schedule timer, and runs every check cycle on the main thread.
 #pragma once
 
+#include "app/controlpipe_win.h"
 #include "base/handle_win.h"
 #include "monitor/alertmail_win.h"
+#include "app/settingsclick_win.h"
 #include "monitor/checkcycle.h"
 #include "ui/traymenus_win.h"
 
@@ -70,6 +72,13 @@ private:
     static LRESULT CALLBACK wndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     // Applies TimeSpan to Timer1; the timer restarts only when its interval or state changes.
     void armTimer1();
+    SettingsSteps settingsSteps();
+    // The control channel's requests that need this form, each answered when done.
+    void serveControlRequests();
+    void serveControlRequest(const ControlRequest& request);
+    // Empty when the settings were applied; otherwise why not.
+    std::string applyControlSettings(const ControlMessage& message);
+    void publishStatus(bool push);
 
     ScopedWindow handle_;
     // The icon, its pictures and both menus; it sees every message of the form first.
@@ -78,6 +87,9 @@ private:
     AlertPolicy alertPolicy_;
     ScheduleRule timer1_;
     bool closing_ = false;
+    // What the icon shows, as the control channel reports it.
+    MonitorStatus status_;
+    std::unique_ptr<ControlPipe> control_;
 };
 
 extern TFormBlind* FormBlind;

@@ -23,8 +23,12 @@ int Settings1Click(HWND form, CUserSettings& settings, const SettingsSteps& step
         OpenDialog open(dialog);
         result = dialog.ShowModal();
     }
-    if (result != IDOK)
-        return result;
+    if (result == IDOK)
+        ApplySettings(settings, steps);
+    return result;
+}
+
+void ApplySettings(CUserSettings& settings, const SettingsSteps& steps) {
     if (steps.ArmSchedule)
         steps.ArmSchedule();
     if (settings.TimeSpan >= 1 && steps.CheckSites)
@@ -39,5 +43,4 @@ int Settings1Click(HWND form, CUserSettings& settings, const SettingsSteps& step
         settings.Save();
     if (settings.Filter <= 0 && steps.WriteLog)
         steps.WriteLog("Settings Changed");
-    return result;
 }

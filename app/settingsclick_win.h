@@ -25,3 +25,7 @@ struct SettingsSteps {
 // "Start with Windows", save, and log "Settings Changed" when Filter is 0 or less. Cancel
 // changes nothing. Returns the dialog's result. A failing Save raises to the caller.
 int Settings1Click(HWND form, CUserSettings& settings, const SettingsSteps& steps);
+
+// What OK applies, for settings that came from elsewhere (the control channel): the same steps
+// in the same order as after the dialog's OK.
+void ApplySettings(CUserSettings& settings, const SettingsSteps& steps);

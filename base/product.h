@@ -3,8 +3,12 @@
 #pragma once
 
 // The program's own name: the service's name and display name, its single-instance mutex,
-// the title its window is found by, the starter's target and, later, its control pipe.
-constexpr const char* ProductName = "Vigrel";
+// the title its window is found by and the starter's target.
+#define VIGREL_PRODUCT_NAME "Vigrel"
+constexpr const char* ProductName = VIGREL_PRODUCT_NAME;
+
+// The service's control channel, a local named pipe for the programs of the users' sessions.
+constexpr const char* ControlPipeName = "\\\\.\\pipe\\" VIGREL_PRODUCT_NAME;
 
 // The name the user meets in the alert mail (sender, subject, last line), in the menu item and
 // in the settings dialog's link to the web site.

@@ -3,10 +3,17 @@
 #include "fixtures/http_peer_win.h"
 #include "fixtures/vigrel_service_win.h"
 #include "app/frmblind_win.h"
+#include "base/product.h"
+#include "control/pipeclient_win.h"
+#include "control/protocol.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <tlhelp32.h>
 
 #include <chrono>
 #include <cstdio>
@@ -15,7 +22,9 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <optional>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -47,6 +56,74 @@ std::string boxText(HWND box) {
             text += buffer;
     }
     return text;
+}
+
+// A control-pipe client with plain synchronous calls; every read is bounded by polling.
+struct PipeClient {
+    ScopedFileHandle pipe;
+    bool Open() {
+        pipe.Reset(::CreateFileA(ControlPipeName,
+                                 GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+        DWORD mode = PIPE_READMODE_MESSAGE;
+        return pipe && ::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr);
+    }
+    bool SendBytes(const std::string& bytes) {
+        DWORD n = 0;
+        return ::WriteFile(pipe.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &n,
+                           nullptr) &&
+               n == bytes.size();
+    }
+    bool Send(const ControlMessage& m) { return SendBytes(EncodeMessage(m)); }
+    // The next message, or one of type "none" when nothing came within the bound.
+    ControlMessage Receive(int boundMs = 20000) {
+        DWORD available = 0;
+        if (!waitFor(
+                [&] {
+                    return ::PeekNamedPipe(pipe.Get(), nullptr, 0, nullptr, &available, nullptr) &&
+                           available > 0;
+                },
+                boundMs))
+            return ControlMessage("none");
+        std::string bytes(MaxMessageSize, '\0');
+        DWORD n = 0;
+        if (!::ReadFile(pipe.Get(), bytes.data(), MaxMessageSize, &n, nullptr))
+            return ControlMessage("none");
+        bytes.resize(n);
+        std::string error;
+        return DecodeMessage(bytes, error).value_or(ControlMessage("undecodable"));
+    }
+    // The reply of this type, skipping status pushes when another type is asked for.
+    ControlMessage Ask(const ControlMessage& m, const std::string& type) {
+        if (!Send(m))
+            return ControlMessage("none");
+        for (;;) {
+            ControlMessage reply = Receive();
+            if (reply.Type == type || reply.Type != msg::Status)
+                return reply;
+        }
+    }
+};
+
+// Waits while dispatching this thread's messages, where the monitor link delivers its events.
+bool pumpUntil(const std::function<bool()>& condition) {
+    return waitFor([&] {
+        MSG m;
+        while (::PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageA(&m);
+        return condition();
+    });
+}
+
+int threadCount(DWORD pid) {
+    ScopedFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = ::Thread32First(snapshot.Get(), &entry); more;
+         more = ::Thread32Next(snapshot.Get(), &entry))
+        count += entry.th32OwnerProcessID == pid;
+    return count;
 }
 
 class Service : public ::testing::Test {
@@ -450,4 +527,153 @@ TEST_F(Service, FailedSaveOnExitLeavesTheProgramRunning) {
     ASSERT_TRUE(PostToForm(WM_COMMAND, cmdStop1));
     EXPECT_TRUE(WaitForState(SERVICE_STOPPED));
     EXPECT_TRUE(WaitForLog("Application Stoped"));
+}
+
+TEST_F(Service, ControlPipeMirrorsTheIconChangesSettingsResistsBadClientsAndStops) {
+    {
+        std::ofstream ini(IniPath(), std::ios::binary | std::ios::app);
+        ini << "[SMTP]\r\nPass=Sesame-4711\r\n";
+    }
+    Install();
+    StartThroughStarter();
+    ASSERT_TRUE(WaitForLog("Failed --- " + peer_.Url("/notfound")));
+    const DWORD pid = Status().dwProcessId;
+
+    PipeClient client;
+    ASSERT_TRUE(waitFor([&] { return client.Open(); }));
+    // Only the service's own account, Administrators and interactive users, with the rights
+    // given; the descriptor is protected from inheritance.
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_EQ(::GetSecurityInfo(client.pipe.Get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
+                                nullptr, nullptr, &dacl, nullptr, &sd),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_NE(dacl, nullptr);
+    const std::pair<WELL_KNOWN_SID_TYPE, DWORD> expected[] = {
+        {WinLocalSystemSid, FILE_ALL_ACCESS},
+        {WinBuiltinAdministratorsSid, FILE_ALL_ACCESS},
+        {WinInteractiveSid, FILE_GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES}};
+    ASSERT_EQ(dacl->AceCount, 3u);
+    for (DWORD i = 0; i < 3; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(::GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE) << i;
+        EXPECT_EQ(ace->Mask, expected[i].second) << i;
+        EXPECT_EQ(ace->Mask & FILE_CREATE_PIPE_INSTANCE,
+                  expected[i].second & FILE_CREATE_PIPE_INSTANCE);
+        BYTE sid[SECURITY_MAX_SID_SIZE];
+        DWORD size = sizeof sid;
+        ASSERT_TRUE(::CreateWellKnownSid(expected[i].first, nullptr, sid, &size));
+        EXPECT_TRUE(::EqualSid(&ace->SidStart, sid)) << i;
+    }
+    ::LocalFree(sd);
+
+    // Before hello nothing is served; the connection ends.
+    {
+        PipeClient early;
+        ASSERT_TRUE(early.Open());
+        ASSERT_TRUE(early.Send(ControlMessage(msg::Status)));
+        const ControlMessage reply = early.Receive();
+        EXPECT_EQ(reply.Type, msg::Error);
+        EXPECT_EQ(reply.Get("code"), "order");
+    }
+
+    ControlMessage hello(msg::Hello);
+    hello.Add("version", "1");
+    ASSERT_EQ(client.Ask(hello, msg::Hello).Get("version"), "1");
+    // What the service's icon shows after the first cycle: sites down, the failed site.
+    ControlMessage status = client.Ask(ControlMessage(msg::Subscribe), msg::Status);
+    ASSERT_EQ(status.Type, msg::Status);
+    EXPECT_EQ(status.Get("picture"), "1");
+    EXPECT_TRUE(contains(status.Get("tip"), peer_.Url("/notfound"))) << status.Get("tip");
+    EXPECT_EQ(status.GetAll("failed"), std::vector<std::string>{peer_.Url("/notfound")});
+    EXPECT_EQ(status.Get("lastcycle").size(), 19u);
+    EXPECT_EQ(status.Get("running"), "0");
+
+    // The companion's link sees the same, after making sure the server is the service.
+    PipeMonitorLink link;
+    std::optional<MonitorStatus> linked;
+    std::vector<bool> connections;
+    link.OnStatus = [&](const MonitorStatus& s) { linked = s; };
+    link.OnConnection = [&](bool up) { connections.push_back(up); };
+    ASSERT_TRUE(pumpUntil([&] { return linked.has_value(); }));
+    EXPECT_TRUE(link.Connected());
+    EXPECT_EQ(linked->Picture, 1);
+    EXPECT_EQ(linked->Tip, status.Get("tip"));
+    EXPECT_EQ(linked->Failed, status.GetAll("failed"));
+    bool linkPasswordSet = false;
+    link.OnSettings = [&](const CUserSettings&, bool set) { linkPasswordSet = set; };
+    link.RequestSettings();
+    EXPECT_TRUE(pumpUntil([&] { return linkPasswordSet; }));
+
+    // Check Now: ok, a cycle, and its status pushed unasked.
+    size_t before = Log().size();
+    EXPECT_EQ(client.Ask(ControlMessage(msg::CheckNow), msg::Ok).Type, msg::Ok);
+    EXPECT_EQ(client.Receive().Type, msg::Status);
+    EXPECT_TRUE(contains(Log().substr(before), "Failed --- "));
+
+    // The password stays inside; whether one is set does not.
+    const ControlMessage settings = client.Ask(ControlMessage(msg::GetSettings), msg::Settings);
+    ASSERT_EQ(settings.Type, msg::Settings);
+    EXPECT_EQ(settings.Get("passwordset"), "1");
+    EXPECT_FALSE(settings.Has("pass"));
+    EXPECT_FALSE(contains(EncodeMessage(settings), "Sesame-4711"));
+
+    // Out of the dialog's limits: refused, nothing changes, the connection stays.
+    CUserSettings changed;
+    bool passwordSet = false;
+    ASSERT_TRUE(SettingsFromMessage(settings, changed, passwordSet));
+    changed.Port = 70000;
+    ControlMessage bad =
+        client.Ask(SettingsMessage(msg::SetSettings, changed, false, true), msg::Ok);
+    EXPECT_EQ(bad.Type, msg::Error);
+    EXPECT_EQ(bad.Get("code"), "failed");
+    // Applied as the dialog's OK: INI, start type, the log line; an empty password keeps it.
+    changed.Port = 25;
+    changed.TimeSpan = 7;
+    changed.StartOnStartup = false;
+    changed.Pass.clear();
+    before = Log().size();
+    EXPECT_EQ(client.Ask(SettingsMessage(msg::SetSettings, changed, false, true), msg::Ok).Type,
+              msg::Ok);
+    const std::string ini = readFile(IniPath());
+    EXPECT_TRUE(contains(ini, "TimeSpan=7")) << ini;
+    EXPECT_TRUE(contains(ini, "Pass=Sesame-4711")) << ini;
+    EXPECT_EQ(QueryConfig().startType, static_cast<DWORD>(SERVICE_DEMAND_START));
+    EXPECT_TRUE(contains(Log().substr(before), "Settings Changed"));
+
+    // Fifty clients that send garbage, an oversized message or nothing: answered or dropped,
+    // and the service keeps neither threads nor handles for them.
+    ScopedKernelHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, pid));
+    DWORD handlesBefore = 0, handlesAfter = 0;
+    ::GetProcessHandleCount(process.Get(), &handlesBefore);
+    const int threadsBefore = threadCount(pid);
+    for (int i = 0; i < 50; ++i) {
+        PipeClient bad;
+        if (!waitFor([&] { return bad.Open(); }, 10000))
+            ADD_FAILURE() << "client " << i << " found no free instance";
+        if (i % 3 == 0)
+            bad.SendBytes("\x01garbage without a line end");
+        else if (i % 3 == 1)
+            bad.SendBytes(std::string(MaxMessageSize + 10, 'x'));
+        if (i % 3 == 1) {
+            const ControlMessage reply = bad.Receive(5000);
+            EXPECT_EQ(reply.Get("code"), "oversized");
+        }
+    }
+    EXPECT_TRUE(waitFor([&] {
+        ::GetProcessHandleCount(process.Get(), &handlesAfter);
+        return handlesAfter <= handlesBefore + 4 && threadCount(pid) <= threadsBefore + 1;
+    }));
+    before = Log().size();
+    EXPECT_EQ(client.Ask(ControlMessage(msg::CheckNow), msg::Ok).Type, msg::Ok);
+    EXPECT_TRUE(waitFor([&] { return contains(Log().substr(before), "Failed --- "); }));
+
+    // Stop takes the form's Exit path.
+    EXPECT_EQ(client.Ask(ControlMessage(msg::Stop), msg::Ok).Type, msg::Ok);
+    EXPECT_TRUE(WaitForState(SERVICE_STOPPED));
+    EXPECT_TRUE(WaitForLog("Application Stoped"));
+    // The link noticed, and goes on trying by itself.
+    EXPECT_TRUE(pumpUntil([&] { return !link.Connected(); }));
+    EXPECT_EQ(connections, (std::vector<bool>{true, false}));
 }
