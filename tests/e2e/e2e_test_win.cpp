@@ -71,6 +71,8 @@ protected:
         ::CreateDirectoryA(folder_.c_str(), nullptr);
         vigrel_ = folder_ + "\\Vigrel.exe";
         starter_ = folder_ + "\\Vigrelrun.exe";
+        companion_ = folder_ + "\\Vigreltray.exe";
+        ASSERT_TRUE(::CopyFileA(fromUnix(VIGRELTRAY_EXE).c_str(), companion_.c_str(), FALSE));
         ASSERT_TRUE(::CopyFileA(fromUnix(VIGREL_EXE).c_str(), vigrel_.c_str(), FALSE));
         ASSERT_TRUE(::CopyFileA(fromUnix(VIGRELRUN_EXE).c_str(), starter_.c_str(), FALSE));
         ::DeleteFileA(LogPath().c_str());
@@ -103,23 +105,28 @@ protected:
     }
 
     // --- processes ---
-    long Run(const std::string& program, const std::string& args, DWORD boundMs = 60000) {
+    ScopedKernelHandle Launch(const std::string& program, const std::string& args) {
         std::string command = "\"" + program + "\"" + (args.empty() ? "" : " " + args);
         STARTUPINFOA si{};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi{};
         if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                               folder_.c_str(), &si, &pi))
-            return -2;
+            return ScopedKernelHandle();
         ::CloseHandle(pi.hThread);
+        return ScopedKernelHandle(pi.hProcess);
+    }
+    long Run(const std::string& program, const std::string& args, DWORD boundMs = 60000) {
+        const ScopedKernelHandle process = Launch(program, args);
+        if (!process)
+            return -2;
         DWORD code = 0;
-        if (::WaitForSingleObject(pi.hProcess, boundMs) != WAIT_OBJECT_0) {
-            ::TerminateProcess(pi.hProcess, 99);
+        if (::WaitForSingleObject(process.Get(), boundMs) != WAIT_OBJECT_0) {
+            ::TerminateProcess(process.Get(), 99);
             code = static_cast<DWORD>(-1);
         } else {
-            ::GetExitCodeProcess(pi.hProcess, &code);
+            ::GetExitCodeProcess(process.Get(), &code);
         }
-        ::CloseHandle(pi.hProcess);
         return static_cast<long>(code);
     }
 
@@ -142,28 +149,33 @@ protected:
                ::PostMessageA(form, WM_COMMAND, command, 0);
     }
 
-    // The program's icon: exactly one icon stands in the notification area.
-    bool TrayShows(int state, const std::string& tip) {
+    // The program's icon, and the companion's beside it when it runs: exactly that many icons
+    // stand in the notification area, and each shows the state and tip.
+    bool TrayShows(int state, const std::string& tip, size_t icons) {
         last_.clear();
         const std::vector<TrayEntry> entries = trayEntries();
-        if (entries.size() != 1) {
+        if (entries.size() != icons) {
             last_ = std::to_string(entries.size()) + " icons";
             return false;
         }
-        std::string detail;
-        const int shown = stateShown(entries[0].screen, vigrel_, &detail);
-        last_ =
-            "state " + std::to_string(shown) + " (" + detail + ") tip \"" + entries[0].tip + "\"";
-        return shown == state && entries[0].tip == tip;
+        for (const TrayEntry& entry : entries) {
+            std::string detail;
+            const int shown = stateShown(entry.screen, vigrel_, &detail);
+            last_ +=
+                "state " + std::to_string(shown) + " (" + detail + ") tip \"" + entry.tip + "\"; ";
+            if (shown != state || entry.tip != tip)
+                return false;
+        }
+        return true;
     }
-    ::testing::AssertionResult WaitForTray(int state, const std::string& tip) {
-        if (waitFor([&] { return TrayShows(state, tip); }))
+    ::testing::AssertionResult WaitForTray(int state, const std::string& tip, size_t icons = 1) {
+        if (waitFor([&] { return TrayShows(state, tip, icons); }))
             return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure()
                << "expected state " << state << " tip \"" << tip << "\", shown: " << last_;
     }
 
-    std::string folder_, vigrel_, starter_, sink_;
+    std::string folder_, vigrel_, starter_, companion_, sink_;
     int smtpPort_ = 0;
     std::string last_;
     HttpPeer peer_;
@@ -325,6 +337,14 @@ TEST_F(Scenario, FromInstallToUninstall) {
     }
 
     Step(__LINE__, "step 4: check now, all up");
+    // The companion, as it starts at logon in the user's session, joins the service through
+    // its pipe and shows what the service's icon shows; it follows through steps 4 and 5.
+    Step(__LINE__, "step 3: the companion");
+    ScopedKernelHandle companion = Launch(companion_, "");
+    ASSERT_TRUE(companion);
+    EXPECT_TRUE(WaitForTray(1, downText, 2));
+    Snapshot("e2e-step3-companion");
+
     // 4. The failed pages come up; "Check Now" as the menu sends it.
     for (const char* path : {"/notfound", "/error", "/silent"})
         peer_.SetDown(path, false);
@@ -332,7 +352,7 @@ TEST_F(Scenario, FromInstallToUninstall) {
     ASSERT_TRUE(Choose(cmdCheckNow1));
     EXPECT_TRUE(WaitForLog(mark, Line("OK --- " + urls[4]))) << Log().substr(mark);
     EXPECT_FALSE(contains(Log().substr(mark), "Failed --- ")) << Log().substr(mark);
-    EXPECT_TRUE(WaitForTray(0, "Everything is OK !"));
+    EXPECT_TRUE(WaitForTray(0, "Everything is OK !", 2));
     EXPECT_EQ(MailCount(), 1);
 
     Step(__LINE__, "step 5: disconnected");
@@ -342,6 +362,10 @@ TEST_F(Scenario, FromInstallToUninstall) {
     const int requestsBefore = peer_.Requests();
     ASSERT_TRUE(Choose(cmdCheckNow1));
     EXPECT_TRUE(WaitForLog(mark, Line("Benchmark site not reached")));
+    EXPECT_TRUE(WaitForTray(3, "Disconnected !", 2));
+    // "Close" in the companion's menu ends it alone, and takes its icon along.
+    ASSERT_TRUE(::PostMessageA(::FindWindowA("VigrelCompanion", nullptr), WM_COMMAND, cmdExit, 0));
+    EXPECT_EQ(::WaitForSingleObject(companion.Get(), 20000), WAIT_OBJECT_0);
     EXPECT_TRUE(WaitForTray(3, "Disconnected !"));
     EXPECT_FALSE(contains(Log().substr(mark), "OK --- ")) << Log().substr(mark);
     EXPECT_FALSE(contains(Log().substr(mark), "Failed --- ")) << Log().substr(mark);
