@@ -85,11 +85,11 @@ rm -f "$artifacts"/demo-*.png
 vigrel_snapshot_server "$artifacts"
 snapshots=$VIGREL_SNAPSHOT_PID
 VIGREL_SNAPSHOT_DIR="$artifacts" "$wine_run" "$build/tools/trayview.exe" \
-    "$folder_win\\Vigrel.exe" "Z:$quit" >"$build/demo-trayview.out" 2>&1 &
+    "$folder_win\\Vigrel.exe" "Z:$quit" "$folder_win\\Vigreltray.exe" >"$build/demo-trayview.out" 2>&1 &
 viewer=$!
 folder="$prefix/drive_c/Program Files/Vigrel"
 mkdir -p "$folder"
-cp "$build/app/Vigrel.exe" "$build/starter/Vigrelrun.exe" "$folder/"
+cp "$build/app/Vigrel.exe" "$build/starter/Vigrelrun.exe" "$build/tray/Vigreltray.exe" "$folder/"
 rm -f "$folder"/log*.log
 printf '[General]\r\nBenchmark=127.0.0.1:%s/\r\nStartOnStartup=1\r\nTimeSpan=1\r\nTimeOut=3000\r\n[Log]\r\nFilter=0\r\n[SMTP]\r\nTo=admin@localhost\r\nFrom=vigrel@localhost\r\nActive=1\r\nServer=localhost\r\nPort=%s\r\nSecurity=1\r\nUserID=vigrel-test\r\nPass=Pa55-w0rd:test\r\n[URLS]\r\nhttp://127.0.0.1:%s/=\r\nhttp://127.0.0.1:%s/gone=\r\n' \
     "$port" "$smtp_port" "$port" "$port" >"$folder/Vigrel.INI"
@@ -123,13 +123,15 @@ done
 
 step "Notification area"
 for _ in $(seq 1 1200); do
-    grep -q 'screenshots:' "$build/demo-trayview.out" && break
+    grep -q 'screenshot: service and companion\|companion.s icon did not' "$build/demo-trayview.out" && break
     kill -0 "$viewer" 2>/dev/null || break
     sleep 0.1
 done
 tr -d '\r' <"$build/demo-trayview.out"
-grep -q 'icon: sites down' "$build/demo-trayview.out" || problems+=("no icon with the sites down")
-for shot in demo-tray demo-menu; do
+grep -q '^    icon: sites down' "$build/demo-trayview.out" || problems+=("no icon with the sites down")
+grep -q "companion's icon (beside the service's): sites down" "$build/demo-trayview.out" ||
+    problems+=("no companion icon with the sites down")
+for shot in demo-tray demo-menu demo-companion; do
     if [ -f "$artifacts/$shot.png" ]; then
         echo "    picture of the screen: $artifacts/$shot.png"
     else

@@ -4,11 +4,13 @@
 // icon shows, has a picture of the screen taken, clicks the icon so that the menu of the sites
 // down opens, has that photographed too and waits until the demo is over.
 //
-//   trayview.exe VIGREL_EXE QUIT_FILE
+//   trayview.exe VIGREL_EXE QUIT_FILE [COMPANION_EXE]
 //
 // VIGREL_EXE is the running program (its state pictures are compared with the icon on the
-// task bar); the demo creates QUIT_FILE when it is done. Pictures are taken by the script's
-// screenshot server named in VIGREL_SNAPSHOT_DIR. Exit code 0 when the icon was seen.
+// task bar); the demo creates QUIT_FILE when it is done. With COMPANION_EXE it then starts the
+// companion, as a logon would, and says what the companion's icon, beside the service's, shows.
+// Pictures are taken by the script's screenshot server named in VIGREL_SNAPSHOT_DIR. Exit code 0
+// when the icon was seen.
 #include "desktop_support_win.h"
 #include "fixtures/tray_reader_win.h"
 
@@ -38,11 +40,51 @@ const char* stateName(int state) {
     }
 }
 
+// Starts the companion and waits until its icon, the one that is not where the service's
+// stood, shows a state; says what it shows and has the task bar photographed with both.
+void showCompanion(const std::string& companion, const std::string& program,
+                   const RECT& serviceIcon) {
+    std::string command = "\"" + companion + "\"";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &si, &pi)) {
+        std::printf("    the companion did not start\n");
+        return;
+    }
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    TrayEntry icon;
+    int state = -1;
+    const bool seen = PumpUntil(
+        [&] {
+            for (const TrayEntry& entry : trayEntries()) {
+                if (::EqualRect(&entry.screen, &serviceIcon) || entry.tip.empty())
+                    continue;
+                icon = entry;
+                state = stateShown(icon.screen, program, nullptr, 5);
+                return state >= 0 && state != 4;
+            }
+            return false;
+        },
+        IconWaitMs);
+    if (!seen) {
+        std::printf("    the companion's icon did not show the service's state\n");
+        return;
+    }
+    std::printf("    companion's icon (beside the service's): %s (picture %d), tip \"%s\"\n",
+                stateName(state), state, icon.tip.c_str());
+    std::printf("    screenshot: service and companion %s\n",
+                Snapshot("demo-companion") ? "taken" : "not taken");
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: trayview VIGREL_EXE QUIT_FILE\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: trayview VIGREL_EXE QUIT_FILE [COMPANION_EXE]\n");
         return 2;
     }
     const std::string program = argv[1], quit = argv[2];
@@ -94,6 +136,8 @@ int main(int argc, char** argv) {
     std::printf("    screenshots: tray %s, menu of the sites down %s\n",
                 trayShot ? "taken" : "not taken", menuShot ? "taken" : "not taken");
     std::fflush(stdout);
+    if (argc == 4)
+        showCompanion(argv[3], program, icon.screen);
 
     PumpUntil([&] { return ::GetFileAttributesA(quit.c_str()) != INVALID_FILE_ATTRIBUTES; },
               DemoWaitMs);
