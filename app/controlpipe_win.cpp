@@ -22,12 +22,7 @@ constexpr DWORD RelistenMs = 1000;
 // How long Stop lets the replies already given reach their clients.
 constexpr DWORD FlushBoundMs = 300;
 
-struct LocalMemoryTraits {
-    using Type = PSECURITY_DESCRIPTOR;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::LocalFree(h); }
-};
-using ScopedSecurityDescriptor = ScopedHandle<LocalMemoryTraits>;
+using ScopedSecurityDescriptor = ScopedHandle<NullHandleTraits<PSECURITY_DESCRIPTOR, ::LocalFree>>;
 
 bool member(HANDLE token, WELL_KNOWN_SID_TYPE type) {
     BYTE sid[SECURITY_MAX_SID_SIZE];
