@@ -100,6 +100,7 @@ void TNMSMTP::ReadExtraLines(std::string& reply, ULONGLONG since, std::vector<st
 std::string TNMSMTP::command(const std::string& text, std::vector<std::string>* lines) {
     const ULONGLONG sent = GetTickCount64();
     const std::string reply = Transaction(text);
+    requireReply(reply);
     std::string last = reply;
     ReadExtraLines(last, sent, lines);
     return reply;
@@ -120,7 +121,7 @@ void TNMSMTP::readGreeting() {
 void TNMSMTP::greet() {
     readGreeting();
     for (int attempt = 0;; ++attempt) {
-        requireReply(command("HELO " + UserID));
+        command("HELO " + UserID);
         if (ReplyNumber < 300)
             return;
         // The handler gets one chance to mend the user name.
@@ -140,7 +141,6 @@ void TNMSMTP::greetSecurely() {
         if (!offersStartTls_)
             throw ESmtpError("server offers no STARTTLS");
         const std::string reply = command("STARTTLS");
-        requireReply(reply);
         if (ReplyNumber != 220)
             throw ESmtpError(reply);
         startTls();
@@ -153,7 +153,6 @@ void TNMSMTP::greetSecurely() {
 void TNMSMTP::ehlo() {
     std::vector<std::string> lines;
     const std::string reply = command("EHLO " + computerName(), &lines);
-    requireReply(reply);
     if (ReplyNumber >= 300)
         throw ESmtpError(reply);
     offersStartTls_ = false;
@@ -211,7 +210,6 @@ void TNMSMTP::login() {
 
 void TNMSMTP::loginStep(const std::string& text, int wanted, const std::string& secret) {
     const std::string reply = command(text);
-    requireReply(reply);
     if (ReplyNumber == wanted)
         return;
     std::string shown = reply;
@@ -271,13 +269,8 @@ void TNMSMTP::Disconnect() {
     TPowersock::Disconnect();
 }
 
-void TNMSMTP::Abort() {
-    TPowersock::Abort();
-}
-
 void TNMSMTP::expectBelow(const std::string& text, int limit) {
     const std::string reply = command(text);
-    requireReply(reply);
     if (ReplyNumber >= limit)
         throw ESmtpError(reply);
 }
@@ -320,7 +313,7 @@ void TNMSMTP::SendMail() {
                 const std::string address = ExtractAddress(entries[i]);
                 if (address.empty())
                     continue;
-                requireReply(command("RCPT TO:<" + address + ">"));
+                command("RCPT TO:<" + address + ">");
                 if (ReplyNumber > 300 && OnRecipientNotFound)
                     OnRecipientNotFound(entries[i]);
             }
@@ -331,7 +324,6 @@ void TNMSMTP::SendMail() {
         SendStream(*BodyStream);
 
         const std::string reply = command(".");
-        requireReply(reply);
         if (ReplyNumber >= 400) {
             if (OnFailure)
                 OnFailure(this);
@@ -347,7 +339,7 @@ void TNMSMTP::SendMail() {
 
 bool TNMSMTP::Verify(const std::string& name) {
     CertifyConnect();
-    requireReply(command("VRFY " + name));
+    command("VRFY " + name);
     return ReplyNumber <= 251;
 }
 
@@ -357,7 +349,6 @@ bool TNMSMTP::ExpandList(const std::string& name) {
     FlagScope busy(Busy, true);
     CertifyConnect();
     const std::string reply = command("EXPN " + name);
-    requireReply(reply);
     if (ReplyNumber >= 400)
         return false;
     if (OnMailListReturn)
