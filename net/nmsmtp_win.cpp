@@ -9,13 +9,11 @@
 
 namespace {
 
-// Clears a flag on every way out of the scope that set it.
+// Sets a flag for the scope and clears it on every way out; a flag that was set already is
+// left to the scope that set it.
 class FlagScope {
 public:
-    FlagScope(bool& flag, bool active) : flag_(flag), active_(active) {
-        if (active_)
-            flag_ = true;
-    }
+    explicit FlagScope(bool& flag) : flag_(flag), active_(!flag) { flag_ = true; }
     ~FlagScope() {
         if (active_)
             flag_ = false;
@@ -224,7 +222,7 @@ void TNMSMTP::Connect() {
         throw ESmtpError("Security must be 0 (none), 1 (STARTTLS) or 2 (TLS), not " +
                          std::to_string(Security));
     {
-        FlagScope busy(Busy, !Busy);
+        FlagScope busy(Busy);
         TPowersock::Connect();
         // The message goes out as header, body and end mark in three sends that the server
         // does not answer one by one; with Nagle's rule each waits for the delayed ACK of the
@@ -283,10 +281,9 @@ void TNMSMTP::checkHeader() {
     };
     if (complete())
         return;
-    if (!OnHeaderIncomplete)
-        throw ESmtpError("Incomplete Header");
     bool handled = false;
-    OnHeaderIncomplete(handled, PostMessage->FromAddress.empty() ? 1 : 2);
+    if (OnHeaderIncomplete)
+        OnHeaderIncomplete(handled, PostMessage->FromAddress.empty() ? 1 : 2);
     if (!handled || !complete())
         throw ESmtpError("Incomplete Header");
 }
@@ -296,7 +293,7 @@ void TNMSMTP::SendMail() {
         return;
     bool success = false;
     {
-        FlagScope busy(Busy, true);
+        FlagScope busy(Busy);
         AssembleMail();
         CertifyConnect();
         checkHeader();
@@ -346,7 +343,7 @@ bool TNMSMTP::Verify(const std::string& name) {
 bool TNMSMTP::ExpandList(const std::string& name) {
     if (Busy)
         return false;
-    FlagScope busy(Busy, true);
+    FlagScope busy(Busy);
     CertifyConnect();
     const std::string reply = command("EXPN " + name);
     if (ReplyNumber >= 400)

@@ -326,11 +326,8 @@ LRESULT TPowersock::Wndproc(UINT msg, WPARAM wParam, LPARAM lParam) {
         if (msg == WM_PSOCK_SOCKET) {
             switch (WSAGETSELECTEVENT(lParam)) {
             case FD_READ:
-                try {
-                    if (OnDataAvailable)
-                        OnDataAvailable(this);
-                } catch (...) {
-                }
+                if (OnDataAvailable)
+                    OnDataAvailable(this);
                 break;
             case FD_ACCEPT:
                 Connected = true;
