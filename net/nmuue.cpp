@@ -64,6 +64,12 @@ void TNMUUProcessor::Encode() {
     in.SetPosition(0);
     if (OnBeginEncode)
         OnBeginEncode(*this);
+    // However the encoding ends, the output is left at its start and the end event fires.
+    const auto finish = [&] {
+        out.SetPosition(0);
+        if (OnEndEncode)
+            OnEndEncode(*this);
+    };
     try {
         SetEncodeTable();
         const bool mime = Method != uuCode;
@@ -117,14 +123,10 @@ void TNMUUProcessor::Encode() {
             out.WriteBuffer(last, 3);
         }
     } catch (...) {
-        out.SetPosition(0);
-        if (OnEndEncode)
-            OnEndEncode(*this);
+        finish();
         throw;
     }
-    out.SetPosition(0);
-    if (OnEndEncode)
-        OnEndEncode(*this);
+    finish();
 }
 
 bool TNMUUProcessor::ReadLnFromStream(TStream& stream, std::string& line) {
