@@ -293,12 +293,7 @@ TEST(SmtpSendMail, RefusalsRaiseTheReplyLine) {
         client.OnFailure = [&](TPowersock*) { failed = true; };
         client.OnSuccess = [&](TPowersock*) { succeeded = true; };
         client.Connect();
-        try {
-            client.SendMail();
-            ADD_FAILURE() << "nothing raised";
-        } catch (const ESmtpError& e) {
-            EXPECT_STREQ(e.what(), c.reply);
-        }
+        EXPECT_EQ(raisedBy([&] { client.SendMail(); }), c.reply);
         EXPECT_EQ(failed, std::string(c.verb) == ".") << c.verb;
         EXPECT_FALSE(succeeded);
         EXPECT_FALSE(client.Busy);

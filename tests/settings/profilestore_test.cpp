@@ -33,13 +33,13 @@ protected:
     void TearDown() override { ::DeleteFileA(path.c_str()); }
     std::string path = TempPath(
         std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".INI");
+    ProfileStore ini{path};
+    CUserSettings s;
 };
 
 } // namespace
 
 TEST_F(IniFile, FirstStartWithoutFileCreatesNothingUntilSave) {
-    ProfileStore ini(path);
-    CUserSettings s;
     s.Load(ini);
     EXPECT_EQ(s.TimeSpan, 15);
     EXPECT_FALSE(exists(path));
@@ -59,8 +59,6 @@ TEST_F(IniFile, FirstStartWithoutFileCreatesNothingUntilSave) {
 TEST_F(IniFile, HandWrittenFileDecodes) {
     writeFile(path, "[general]\r\nTimeSpan=0x1E\r\nBenchmark=\r\n[smtp]\r\nPort=abc\r\nActive=2\r\n"
                     "[URLS]\r\nhttp://one/=\r\nhttp://two/=ignored\r\nHTTP://ONE/=\r\n");
-    ProfileStore ini(path);
-    CUserSettings s;
     s.Load(ini);
     EXPECT_EQ(s.TimeSpan, 30);
     EXPECT_EQ(s.Benchmark, "");
@@ -72,8 +70,6 @@ TEST_F(IniFile, HandWrittenFileDecodes) {
 }
 
 TEST_F(IniFile, UrlsWithEqualsSignsSurviveTheFile) {
-    ProfileStore ini(path);
-    CUserSettings s;
     s.AddUrl("http://127.0.0.1/page?a=1&b=2");
     s.AddUrl("http://127.0.0.1/plain");
     s.Save(ini);
@@ -88,8 +84,6 @@ TEST_F(IniFile, UrlsWithEqualsSignsSurviveTheFile) {
 }
 
 TEST_F(IniFile, RefusedWriteRaisesWithThePathAndKeepsEarlierKeys) {
-    ProfileStore ini(path);
-    CUserSettings s;
     s.Load(ini);
     s.Save(ini);
     s.TimeSpan = 77;
@@ -121,8 +115,6 @@ TEST_F(IniFile, UrlSectionLongerThanOneBufferLoadsAndSavesBackWhole) {
     for (int i = 0; i < 600; ++i)
         text += url(i) + "=\r\n";
     writeFile(path, text);
-    ProfileStore ini(path);
-    CUserSettings s;
     s.Load(ini);
     ASSERT_EQ(s.UrlCount(), 600);
     EXPECT_EQ(s.Url(599), url(599));
