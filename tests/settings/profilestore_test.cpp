@@ -9,16 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 void writeFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -45,7 +37,7 @@ TEST_F(IniFile, FirstStartWithoutFileCreatesNothingUntilSave) {
     EXPECT_FALSE(exists(path));
     s.AddUrl("http://127.0.0.1/a");
     s.Save(ini);
-    const std::string text = readFile(path);
+    const std::string text = ReadWholeFile(path);
     const size_t general = text.find("[General]"), log = text.find("[Log]"),
                  smtp = text.find("[SMTP]"), urls = text.find("[URLS]");
     ASSERT_NE(urls, std::string::npos);
@@ -80,7 +72,7 @@ TEST_F(IniFile, UrlsWithEqualsSignsSurviveTheFile) {
     EXPECT_EQ(s.Url(1), "http://127.0.0.1/plain");
     s.URLList.Clear();
     s.Save(ini);
-    EXPECT_EQ(readFile(path).find("[URLS]"), std::string::npos);
+    EXPECT_EQ(ReadWholeFile(path).find("[URLS]"), std::string::npos);
 }
 
 TEST_F(IniFile, RefusedWriteRaisesWithThePathAndKeepsEarlierKeys) {
