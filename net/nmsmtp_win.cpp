@@ -67,12 +67,6 @@ void maskAll(std::string& text, const std::string& secret) {
 
 } // namespace
 
-TNMSMTP::TNMSMTP() {
-    Port = 25;
-}
-
-TNMSMTP::~TNMSMTP() = default;
-
 // ReadLn hands back an empty line when the server has closed the connection. Read as a reply
 // number that is 0, which every limit of the dialogue lets through, so a server that hangs up
 // in the middle of a mail would be reported as having accepted it.

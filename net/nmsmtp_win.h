@@ -30,8 +30,8 @@ using TMailListReturn = std::function<void(const std::string& MailAddress)>;
 
 class TNMSMTP : public TPowersock, public TMailAssembly {
 public:
-    TNMSMTP();
-    ~TNMSMTP() override;
+    TNMSMTP() { Port = 25; }
+    ~TNMSMTP() override = default;
 
     // Fires once the greeting and HELO succeeded. It hides the socket-level event of the same
     // name, which stays unassigned so that a bare TCP connect is never mistaken for a session.

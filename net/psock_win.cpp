@@ -1227,8 +1227,6 @@ std::string TPowersock::GetPortString() {
 // ---------------------------------------------------------------------------------------------
 // TNMGeneralServer
 
-TNMGeneralServer::TNMGeneralServer() = default;
-
 TNMGeneralServer::~TNMGeneralServer() {
     Abort();
     // The instances serve on their own threads and refer to this listener until they end.

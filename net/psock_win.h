@@ -303,7 +303,7 @@ private:
 // own class, created on a thread of its own that calls the instance's Serve.
 class TNMGeneralServer : public TPowersock {
 public:
-    TNMGeneralServer();
+    TNMGeneralServer() = default;
     ~TNMGeneralServer() override;
 
     // Starts listening on Port; the owner calls it once the properties are set.
