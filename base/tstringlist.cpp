@@ -81,10 +81,8 @@ void TStringList::SetSorted(bool sorted) {
 
 std::string TStringList::Text() const {
     std::string text;
-    for (const Item& item : items_) {
-        text += item.text;
-        text += "\r\n";
-    }
+    for (const Item& item : items_)
+        text += item.text + "\r\n";
     return text;
 }
 

@@ -1,7 +1,6 @@
 #include "monitor/alertmail_win.h"
 
 #include "base/thread_win.h"
-#include "base/exception.h"
 #include "monitor/clogger_win.h"
 #include "monitor/maildate_win.h"
 #include "net/nmsmtp_win.h"
@@ -31,15 +30,11 @@ void sendReport(const MailJob& job) {
     auto client = std::make_unique<TNMSMTP>();
     client->Host = job.Settings.Server;
     client->Port = job.Settings.Port;
-    if (!job.Settings.UserID.empty())
-        client->UserID = job.Settings.UserID;
+    client->UserID = job.Settings.UserID;
     client->Security = job.Settings.Security;
     client->Password = job.Settings.Pass;
     client->TimeOut = job.TimeOut;
     client->Connect();
-    if (!client->Connected)
-        throw Exception("Not Connected");
-    client->ClearParams = true;
     const MailStamp stamp{CurrentDateTimeText(), CurrentMailDate(), NewMessageId()};
     ComposeStatusMail(*client, job.Settings, job.Report, stamp, job.Kind);
     client->SendMail();
@@ -57,18 +52,15 @@ void reportFailure(const MailJob& job, const std::string& reason) {
 
 DWORD MailThreadProc(const MailJob& job) {
     try {
-        sendReport(job);
-    } catch (const std::exception& error) {
-        // Not retried: the next cycle that calls for a mail sends its own.
         try {
+            sendReport(job);
+        } catch (const std::exception& error) {
+            // Not retried: the next cycle that calls for a mail sends its own.
             reportFailure(job, error.what());
         } catch (...) {
+            reportFailure(job, "unknown error");
         }
     } catch (...) {
-        try {
-            reportFailure(job, "unknown error");
-        } catch (...) {
-        }
     }
     return 0;
 }

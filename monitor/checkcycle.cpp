@@ -13,7 +13,6 @@ std::string CheckSites(CUserSettings& settings, CheckCycleHost& host, AlertPolic
     host.SetTrayIcon(tsChecking);
     host.SetTip("Checking...");
 
-    std::string downText;
     CycleOutcome outcome;
     host.ClearFailedSites();
 
@@ -43,9 +42,6 @@ std::string CheckSites(CUserSettings& settings, CheckCycleHost& host, AlertPolic
                 host.WriteLog("OK --- " + url);
             continue;
         }
-        if (!downText.empty())
-            downText += "\r\n";
-        downText += url;
         outcome.Failed.push_back(url);
         host.AddFailedSite(url);
         host.WriteLog("Failed --- " + url);
@@ -55,6 +51,7 @@ std::string CheckSites(CUserSettings& settings, CheckCycleHost& host, AlertPolic
 
     const AlertDecision mail =
         settings.Active ? policy.Decide(settings.Notify, outcome) : AlertDecision{};
+    std::string downText = JoinLines(outcome.Failed);
     if (downText.empty()) {
         host.SetTrayIcon(tsAllUp);
         downText = "Everything is OK !";

@@ -38,13 +38,7 @@ public:
     void SetLinesAttachments(const TStringList& lines) { Attachments = lines; }
 };
 
-enum TSubType : std::uint8_t {
-    mtPlain = 0,
-    mtEnriched = 1,
-    mtSgml = 2,
-    mtTabSeperated = 3,
-    mtHtml = 4
-};
+enum TSubType : std::uint8_t { mtPlain, mtEnriched, mtSgml, mtTabSeperated, mtHtml };
 
 using TFileItem = std::function<void(const std::string& Filename)>;
 

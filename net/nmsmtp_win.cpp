@@ -9,13 +9,11 @@
 
 namespace {
 
-// Clears a flag on every way out of the scope that set it.
+// Sets a flag for the scope and clears it on every way out; a flag that was set already is
+// left to the scope that set it.
 class FlagScope {
 public:
-    FlagScope(bool& flag, bool active) : flag_(flag), active_(active) {
-        if (active_)
-            flag_ = true;
-    }
+    explicit FlagScope(bool& flag) : flag_(flag), active_(!flag) { flag_ = true; }
     ~FlagScope() {
         if (active_)
             flag_ = false;
@@ -69,12 +67,6 @@ void maskAll(std::string& text, const std::string& secret) {
 
 } // namespace
 
-TNMSMTP::TNMSMTP() {
-    Port = 25;
-}
-
-TNMSMTP::~TNMSMTP() = default;
-
 // ReadLn hands back an empty line when the server has closed the connection. Read as a reply
 // number that is 0, which every limit of the dialogue lets through, so a server that hangs up
 // in the middle of a mail would be reported as having accepted it.
@@ -100,6 +92,7 @@ void TNMSMTP::ReadExtraLines(std::string& reply, ULONGLONG since, std::vector<st
 std::string TNMSMTP::command(const std::string& text, std::vector<std::string>* lines) {
     const ULONGLONG sent = GetTickCount64();
     const std::string reply = Transaction(text);
+    requireReply(reply);
     std::string last = reply;
     ReadExtraLines(last, sent, lines);
     return reply;
@@ -120,7 +113,7 @@ void TNMSMTP::readGreeting() {
 void TNMSMTP::greet() {
     readGreeting();
     for (int attempt = 0;; ++attempt) {
-        requireReply(command("HELO " + UserID));
+        command("HELO " + UserID);
         if (ReplyNumber < 300)
             return;
         // The handler gets one chance to mend the user name.
@@ -140,7 +133,6 @@ void TNMSMTP::greetSecurely() {
         if (!offersStartTls_)
             throw ESmtpError("server offers no STARTTLS");
         const std::string reply = command("STARTTLS");
-        requireReply(reply);
         if (ReplyNumber != 220)
             throw ESmtpError(reply);
         startTls();
@@ -153,7 +145,6 @@ void TNMSMTP::greetSecurely() {
 void TNMSMTP::ehlo() {
     std::vector<std::string> lines;
     const std::string reply = command("EHLO " + computerName(), &lines);
-    requireReply(reply);
     if (ReplyNumber >= 300)
         throw ESmtpError(reply);
     offersStartTls_ = false;
@@ -211,7 +202,6 @@ void TNMSMTP::login() {
 
 void TNMSMTP::loginStep(const std::string& text, int wanted, const std::string& secret) {
     const std::string reply = command(text);
-    requireReply(reply);
     if (ReplyNumber == wanted)
         return;
     std::string shown = reply;
@@ -226,7 +216,7 @@ void TNMSMTP::Connect() {
         throw ESmtpError("Security must be 0 (none), 1 (STARTTLS) or 2 (TLS), not " +
                          std::to_string(Security));
     {
-        FlagScope busy(Busy, !Busy);
+        FlagScope busy(Busy);
         TPowersock::Connect();
         // The message goes out as header, body and end mark in three sends that the server
         // does not answer one by one; with Nagle's rule each waits for the delayed ACK of the
@@ -271,13 +261,8 @@ void TNMSMTP::Disconnect() {
     TPowersock::Disconnect();
 }
 
-void TNMSMTP::Abort() {
-    TPowersock::Abort();
-}
-
 void TNMSMTP::expectBelow(const std::string& text, int limit) {
     const std::string reply = command(text);
-    requireReply(reply);
     if (ReplyNumber >= limit)
         throw ESmtpError(reply);
 }
@@ -290,10 +275,9 @@ void TNMSMTP::checkHeader() {
     };
     if (complete())
         return;
-    if (!OnHeaderIncomplete)
-        throw ESmtpError("Incomplete Header");
     bool handled = false;
-    OnHeaderIncomplete(handled, PostMessage->FromAddress.empty() ? 1 : 2);
+    if (OnHeaderIncomplete)
+        OnHeaderIncomplete(handled, PostMessage->FromAddress.empty() ? 1 : 2);
     if (!handled || !complete())
         throw ESmtpError("Incomplete Header");
 }
@@ -303,7 +287,7 @@ void TNMSMTP::SendMail() {
         return;
     bool success = false;
     {
-        FlagScope busy(Busy, true);
+        FlagScope busy(Busy);
         AssembleMail();
         CertifyConnect();
         checkHeader();
@@ -320,7 +304,7 @@ void TNMSMTP::SendMail() {
                 const std::string address = ExtractAddress(entries[i]);
                 if (address.empty())
                     continue;
-                requireReply(command("RCPT TO:<" + address + ">"));
+                command("RCPT TO:<" + address + ">");
                 if (ReplyNumber > 300 && OnRecipientNotFound)
                     OnRecipientNotFound(entries[i]);
             }
@@ -331,7 +315,6 @@ void TNMSMTP::SendMail() {
         SendStream(*BodyStream);
 
         const std::string reply = command(".");
-        requireReply(reply);
         if (ReplyNumber >= 400) {
             if (OnFailure)
                 OnFailure(this);
@@ -347,17 +330,16 @@ void TNMSMTP::SendMail() {
 
 bool TNMSMTP::Verify(const std::string& name) {
     CertifyConnect();
-    requireReply(command("VRFY " + name));
+    command("VRFY " + name);
     return ReplyNumber <= 251;
 }
 
 bool TNMSMTP::ExpandList(const std::string& name) {
     if (Busy)
         return false;
-    FlagScope busy(Busy, true);
+    FlagScope busy(Busy);
     CertifyConnect();
     const std::string reply = command("EXPN " + name);
-    requireReply(reply);
     if (ReplyNumber >= 400)
         return false;
     if (OnMailListReturn)

@@ -30,8 +30,8 @@ using TMailListReturn = std::function<void(const std::string& MailAddress)>;
 
 class TNMSMTP : public TPowersock, public TMailAssembly {
 public:
-    TNMSMTP();
-    ~TNMSMTP() override;
+    TNMSMTP() { Port = 25; }
+    ~TNMSMTP() override = default;
 
     // Fires once the greeting and HELO succeeded. It hides the socket-level event of the same
     // name, which stays unassigned so that a bare TCP connect is never mistaken for a session.
@@ -61,7 +61,6 @@ public:
     void SendMail();
     bool Verify(const std::string& name);
     bool ExpandList(const std::string& name);
-    void Abort() override;
 
     // The envelope address of one recipient entry: what stands in angle brackets, else what
     // follows the first colon, else the entry itself. Spaces are kept.
@@ -77,7 +76,7 @@ public:
 
 private:
     // Sends a command and reads its reply to the last line. LastReply and ReplyNumber stay
-    // those of the first line, which is returned.
+    // those of the first line, which is returned; no reply at all (the server hung up) raises.
     std::string command(const std::string& text, std::vector<std::string>* lines = nullptr);
     void readGreeting();
     void greet();

@@ -37,6 +37,15 @@ void writeByte(TStream& out, int value) {
     out.WriteBuffer(&b, 1);
 }
 
+// Writes the first count (1 to 3) of the bytes that a group of four 6-bit values stands for.
+void writeGroup(TStream& out, const int (&group)[4], int count) {
+    writeByte(out, (group[0] << 2) | (group[1] >> 4));
+    if (count >= 2)
+        writeByte(out, (group[1] << 4) | (group[2] >> 2));
+    if (count >= 3)
+        writeByte(out, (group[2] << 6) | group[3]);
+}
+
 } // namespace
 
 void TNMUUProcessor::SetEncodeTable() {
@@ -55,6 +64,12 @@ void TNMUUProcessor::Encode() {
     in.SetPosition(0);
     if (OnBeginEncode)
         OnBeginEncode(*this);
+    // However the encoding ends, the output is left at its start and the end event fires.
+    const auto finish = [&] {
+        out.SetPosition(0);
+        if (OnEndEncode)
+            OnEndEncode(*this);
+    };
     try {
         SetEncodeTable();
         const bool mime = Method != uuCode;
@@ -108,14 +123,10 @@ void TNMUUProcessor::Encode() {
             out.WriteBuffer(last, 3);
         }
     } catch (...) {
-        out.SetPosition(0);
-        if (OnEndEncode)
-            OnEndEncode(*this);
+        finish();
         throw;
     }
-    out.SetPosition(0);
-    if (OnEndEncode)
-        OnEndEncode(*this);
+    finish();
 }
 
 bool TNMUUProcessor::ReadLnFromStream(TStream& stream, std::string& line) {
@@ -149,7 +160,7 @@ void TNMUUProcessor::Base64Decode() {
     TStream& out = *OutputStream;
     const std::int64_t size = in.Size();
     // A group may run on over a line end; what is left of it at the end yields its whole bytes.
-    std::uint8_t group[4];
+    int group[4];
     int have = 0;
     bool ending = false;
     std::string line;
@@ -181,28 +192,19 @@ void TNMUUProcessor::Base64Decode() {
             if (have < 4)
                 continue;
             have = 0;
-            if (group[0] == kPad || group[1] == kPad) {
-                ending = true; // padding where data must stand: nothing sound to decode
-                continue;
-            }
-            writeByte(out, (group[0] << 2) | (group[1] >> 4));
-            if (group[2] == kPad) {
+            // Padding ends the text; where data must stand it leaves nothing sound to decode.
+            const int bytes = group[0] == kPad || group[1] == kPad ? 0
+                              : group[2] == kPad                   ? 1
+                              : group[3] == kPad                   ? 2
+                                                                   : 3;
+            if (bytes < 3)
                 ending = true;
-                continue;
-            }
-            writeByte(out, (group[1] << 4) | (group[2] >> 2));
-            if (group[3] == kPad) {
-                ending = true;
-                continue;
-            }
-            writeByte(out, (group[2] << 6) | group[3]);
+            if (bytes > 0)
+                writeGroup(out, group, bytes);
         }
     }
-    if (have >= 2 && group[0] != kPad && group[1] != kPad) {
-        writeByte(out, (group[0] << 2) | (group[1] >> 4));
-        if (have == 3 && group[2] != kPad)
-            writeByte(out, (group[1] << 4) | (group[2] >> 2));
-    }
+    if (have >= 2 && group[0] != kPad && group[1] != kPad)
+        writeGroup(out, group, have == 3 && group[2] != kPad ? 2 : 1);
 }
 
 void TNMUUProcessor::StdDecode() {
@@ -228,14 +230,9 @@ void TNMUUProcessor::StdDecode() {
         // Characters missing at the end of a short line count as blanks (value 0), as
         // encoders that trim trailing blanks intend.
         auto digit = [&line](size_t index) { return index < line.size() ? UuDEC(line[index]) : 0; };
-        for (size_t i = 1; n > 0; i += 4) {
-            const int d0 = digit(i), d1 = digit(i + 1), d2 = digit(i + 2), d3 = digit(i + 3);
-            writeByte(out, (d0 << 2) | (d1 >> 4));
-            if (n >= 2)
-                writeByte(out, (d1 << 4) | (d2 >> 2));
-            if (n >= 3)
-                writeByte(out, (d2 << 6) | d3);
-            n -= 3;
+        for (size_t i = 1; n > 0; i += 4, n -= 3) {
+            const int group[4] = {digit(i), digit(i + 1), digit(i + 2), digit(i + 3)};
+            writeGroup(out, group, n);
         }
     }
 }

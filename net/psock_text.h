@@ -61,5 +61,4 @@ std::string NthWord(const std::string& text, char delimiter, int n);
 // occurrences or when the n-th one is the last character.
 int NthPos(const std::string& text, char ch, int n);
 
-// Writes text and CR LF to the stream.
 void StreamLn(TStream& stream, const std::string& text);

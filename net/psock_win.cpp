@@ -73,6 +73,11 @@ LRESULT CALLBACK timerWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lP
     return timer->Wndproc(msg, wParam, lParam);
 }
 
+// A text in a fixed-size field, which is not terminated when it fills the field.
+template <std::size_t N> std::string fixedText(const char (&field)[N]) {
+    return std::string(field, strnlen(field, N));
+}
+
 std::string byteVersion(WORD version) {
     return std::to_string(HIBYTE(version)) + "." + std::to_string(LOBYTE(version));
 }
@@ -186,14 +191,9 @@ TPowersock::TPowersock()
       ownerThreadId_(GetCurrentThreadId()) {
     StatusMessage(8, "Create");
     window_.Reset(PsockAllocateHWnd(this));
-    Proxy.clear();
     timer_ = std::make_unique<TThreadTimer>();
     timer_->SetEnabled(false);
     timer_->SetOnTimer([this](TThreadTimer* sender) { TimerFired(sender); });
-    TimeOut = 0;
-    Canceled = false;
-    Destroying = false;
-    Connected = false;
     try {
         InitWinsock();
     } catch (...) {
@@ -223,10 +223,15 @@ TPowersock::~TPowersock() {
         }
         // A close that failed above must not leave the handle open behind us.
         closeOwnSocket();
-        std::lock_guard<std::mutex> lock(winsockLock);
-        if (--winsockUsers == 0)
-            WSACleanup();
+        releaseWinsock();
     }
+}
+
+void TPowersock::releaseWinsock() {
+    winsockStarted_ = false;
+    std::lock_guard<std::mutex> lock(winsockLock);
+    if (--winsockUsers == 0)
+        WSACleanup();
 }
 
 int TPowersock::WinsockUsers() {
@@ -245,6 +250,10 @@ void TPowersock::closeOwnSocket() {
     if (ThisSocket == INVALID_SOCKET)
         return;
     closesocket(ThisSocket);
+    forgetOwnSocket();
+}
+
+void TPowersock::forgetOwnSocket() {
     ThisSocket = INVALID_SOCKET;
     --openSockets_;
     tls_.reset();
@@ -277,12 +286,8 @@ void TPowersock::InitWinsock() {
         winsockStarted_ = true;
         WinsockInfo.Add("Version= " + byteVersion(wsaData_.wVersion));
         WinsockInfo.Add("High Version= " + byteVersion(wsaData_.wHighVersion));
-        WinsockInfo.Add("Description= " + std::string(wsaData_.szDescription,
-                                                      strnlen(wsaData_.szDescription,
-                                                              sizeof wsaData_.szDescription)));
-        WinsockInfo.Add("System= " + std::string(wsaData_.szSystemStatus,
-                                                 strnlen(wsaData_.szSystemStatus,
-                                                         sizeof wsaData_.szSystemStatus)));
+        WinsockInfo.Add("Description= " + fixedText(wsaData_.szDescription));
+        WinsockInfo.Add("System= " + fixedText(wsaData_.szSystemStatus));
         WinsockInfo.Add("Max Sockets= " + std::to_string(wsaData_.iMaxSockets));
         WinsockInfo.Add("Max Udp pack size= " + std::to_string(wsaData_.iMaxUdpDg));
         try {
@@ -295,10 +300,7 @@ void TPowersock::InitWinsock() {
                 ErrorManager(0);
         } catch (...) {
             closeOwnSocket();
-            winsockStarted_ = false;
-            std::lock_guard<std::mutex> lock(winsockLock);
-            if (--winsockUsers == 0)
-                WSACleanup();
+            releaseWinsock();
             throw;
         }
     } catch (...) {
@@ -324,11 +326,8 @@ LRESULT TPowersock::Wndproc(UINT msg, WPARAM wParam, LPARAM lParam) {
         if (msg == WM_PSOCK_SOCKET) {
             switch (WSAGETSELECTEVENT(lParam)) {
             case FD_READ:
-                try {
-                    if (OnDataAvailable)
-                        OnDataAvailable(this);
-                } catch (...) {
-                }
+                if (OnDataAvailable)
+                    OnDataAvailable(this);
                 break;
             case FD_ACCEPT:
                 Connected = true;
@@ -409,12 +408,10 @@ void TPowersock::waitAndPump(DWORD milliseconds) {
 // ---------------------------------------------------------------------------------------------
 // Time-out
 
+// A Windows timer instead of countdownOn's deadline, for callers outside an operation's wait.
 void TPowersock::TimerOn() {
-    StatusMessage(8, "Timer On");
-    TimedOut = false;
+    countdownOn();
     countdownLength_ = 0;
-    // Restart the countdown even when the timer already runs.
-    timer_->SetEnabled(false);
     timer_->SetInterval(TimeOut > 0 ? static_cast<unsigned>(TimeOut) : 0);
     timer_->SetEnabled(true);
 }
@@ -591,11 +588,7 @@ void TPowersock::RequestCloseSocket() {
         ErrorManager(10035);
         return;
     }
-    ThisSocket = INVALID_SOCKET;
-    --openSockets_;
-    tls_.reset();
-    plaintext_.clear();
-    dropStaleNotifications();
+    forgetOwnSocket();
     if (!beingDestroyed_ && OnDisconnect)
         OnDisconnect(this);
     if (Destroying)
@@ -1078,23 +1071,25 @@ void TPowersock::receiveChunks(const std::function<int()>& wanted,
     }
 }
 
+void TPowersock::receiveToFile(const std::string& fileName, bool append) {
+    BytesRecvd = 0;
+    TFileStream file(fileName, append ? fmOpenWrite : fmCreate);
+    if (append)
+        file.Seek(0, soFromEnd);
+    // An append ends with the connection; a capture reads on until the peer closes.
+    receiveChunks([] { return TransferBufferSize; },
+                  [&](const char* data, int n) { file.WriteBuffer(data, n); }, append);
+    throwIfCanceled("Socket send aborted");
+}
+
 void TPowersock::AppendFile(const std::string& fileName) {
     StatusMessage(8, "Append File");
-    BytesRecvd = 0;
-    TFileStream file(fileName, fmOpenWrite);
-    file.Seek(0, soFromEnd);
-    receiveChunks([] { return TransferBufferSize; },
-                  [&](const char* data, int n) { file.WriteBuffer(data, n); }, true);
-    throwIfCanceled("Socket send aborted");
+    receiveToFile(fileName, true);
 }
 
 void TPowersock::CaptureFile(const std::string& fileName) {
     StatusMessage(8, "CaptureFile");
-    BytesRecvd = 0;
-    TFileStream file(fileName, fmCreate);
-    receiveChunks([] { return TransferBufferSize; },
-                  [&](const char* data, int n) { file.WriteBuffer(data, n); }, false);
-    throwIfCanceled("Socket send aborted");
+    receiveToFile(fileName, false);
 }
 
 void TPowersock::CaptureStream(TStream& stream, std::int64_t limit) {
@@ -1208,22 +1203,22 @@ std::string TPowersock::GetLocalIP() {
     return text;
 }
 
-std::string TPowersock::GetLocalAddress() {
+sockaddr_in TPowersock::localName() {
     sockaddr_in local{};
     int length = sizeof local;
     if (getsockname(ThisSocket, reinterpret_cast<sockaddr*>(&local), &length) != 0)
         ErrorManager(0);
-    std::string text = inet_ntoa(local.sin_addr);
+    return local;
+}
+
+std::string TPowersock::GetLocalAddress() {
+    std::string text = inet_ntoa(localName().sin_addr);
     std::replace(text.begin(), text.end(), '.', ',');
     return text;
 }
 
 std::string TPowersock::GetPortString() {
-    sockaddr_in local{};
-    int length = sizeof local;
-    if (getsockname(ThisSocket, reinterpret_cast<sockaddr*>(&local), &length) != 0)
-        ErrorManager(0);
-    const unsigned port = ntohs(local.sin_port);
+    const unsigned port = ntohs(localName().sin_port);
     char text[32];
     std::snprintf(text, sizeof text, ",%u,%u", port >> 8, port & 0xFF);
     return text;
@@ -1231,8 +1226,6 @@ std::string TPowersock::GetPortString() {
 
 // ---------------------------------------------------------------------------------------------
 // TNMGeneralServer
-
-TNMGeneralServer::TNMGeneralServer() = default;
 
 TNMGeneralServer::~TNMGeneralServer() {
     Abort();

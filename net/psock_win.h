@@ -252,6 +252,11 @@ private:
     void receiveChunks(const std::function<int()>& wanted,
                        const std::function<void(const char*, int)>& sink, bool whileConnected);
     void closeOwnSocket();
+    // After the own socket was closed: counted, its TLS session and queued notifications gone.
+    void forgetOwnSocket();
+    void releaseWinsock();
+    sockaddr_in localName();
+    void receiveToFile(const std::string& fileName, bool append);
     // TimerOn for the component's own operations: the countdown is kept as a deadline that
     // the operation's wait loop checks, instead of a Windows timer armed and killed around
     // every send and read (two round trips to the window system each, for a send that never
@@ -298,7 +303,7 @@ private:
 // own class, created on a thread of its own that calls the instance's Serve.
 class TNMGeneralServer : public TPowersock {
 public:
-    TNMGeneralServer();
+    TNMGeneralServer() = default;
     ~TNMGeneralServer() override;
 
     // Starts listening on Port; the owner calls it once the properties are set.

@@ -1,21 +1,16 @@
 #include "net/tlscert_win.h"
 
+#include "base/handle_win.h"
+
 #include <wincrypt.h>
 #include <schannel.h>
 
 #include <cstdio>
-#include <memory>
 
 namespace {
 
-struct CertContextFree {
-    void operator()(PCCERT_CONTEXT c) const noexcept { CertFreeCertificateContext(c); }
-};
-struct ChainContextFree {
-    void operator()(PCCERT_CHAIN_CONTEXT c) const noexcept { CertFreeCertificateChain(c); }
-};
-using CertPtr = std::unique_ptr<const CERT_CONTEXT, CertContextFree>;
-using ChainPtr = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainContextFree>;
+using CertPtr = ScopedHandle<NullHandleTraits<PCCERT_CONTEXT, ::CertFreeCertificateContext>>;
+using ChainPtr = ScopedHandle<NullHandleTraits<PCCERT_CHAIN_CONTEXT, ::CertFreeCertificateChain>>;
 
 std::wstring wide(const std::string& text) {
     const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
@@ -77,7 +72,7 @@ std::string VerifyServerCertificate(CtxtHandle* context, const std::string& serv
     chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
     chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     PCCERT_CHAIN_CONTEXT rawChain = nullptr;
-    if (!CertGetCertificateChain(nullptr, certificate.get(), nullptr, certificate->hCertStore,
+    if (!CertGetCertificateChain(nullptr, certificate.Get(), nullptr, certificate.Get()->hCertStore,
                                  &chainPara, 0, nullptr, &rawChain) ||
         !rawChain)
         return describe(GetLastError(), serverName);
@@ -93,7 +88,7 @@ std::string VerifyServerCertificate(CtxtHandle* context, const std::string& serv
     policyPara.pvExtraPolicyPara = &ssl;
     CERT_CHAIN_POLICY_STATUS policyStatus{};
     policyStatus.cbSize = sizeof policyStatus;
-    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policyPara,
+    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.Get(), &policyPara,
                                           &policyStatus))
         return describe(GetLastError(), serverName);
     return describe(policyStatus.dwError, serverName);

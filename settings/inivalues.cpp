@@ -40,8 +40,7 @@ std::int32_t IniToInt(const std::string& text, std::int32_t defaultValue) {
 
 bool IniToBool(const std::string& text, bool defaultValue) {
     // Read as an integer: a text that is none keeps the default.
-    const std::int32_t sentinel = defaultValue ? 1 : 0;
-    return IniToInt(text, sentinel) != 0;
+    return IniToInt(text, defaultValue ? 1 : 0) != 0;
 }
 
 std::string IntToIni(std::int32_t value) {

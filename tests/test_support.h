@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #ifdef _WIN32
 #include <process.h>
@@ -23,4 +25,10 @@ inline std::string TempPath(const std::string& name) {
 #endif
     std::string base = dir && *dir ? dir : (sep == "/" ? "/tmp" : ".");
     return base + sep + "vigrel-" + std::to_string(pid) + "-" + name;
+}
+
+// The bytes of a file as they are on disk; empty when it cannot be read.
+inline std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

@@ -30,12 +30,21 @@ CUserSettings mailSettings(const SmtpPeer& peer) {
 
 // The cycle's host as the main form is: probes from a table, reports to the alert mail.
 struct MailingHost : RecordingHost {
-    TAlertMail* mail = nullptr;
-    const CUserSettings* settings = nullptr;
+    MailingHost(TAlertMail& mail, const CUserSettings& settings) : mail(mail), settings(settings) {}
     void SendStatusMail(const std::string& report) override {
         RecordingHost::SendStatusMail(report);
-        mail->SendStatusMail(report, *settings);
+        mail.SendStatusMail(report, settings);
     }
+    TAlertMail& mail;
+    const CUserSettings& settings;
+};
+
+// A scripted peer, and an alert mail with settings that send to it.
+class AlertMail : public ::testing::Test {
+protected:
+    SmtpPeer peer;
+    TAlertMail mail{TestClientTimeOut, TestPreviousWait};
+    CUserSettings settings = mailSettings(peer);
 };
 
 std::string afterData(const std::string& transcript) {
@@ -43,17 +52,12 @@ std::string afterData(const std::string& transcript) {
     return start == std::string::npos ? "" : transcript.substr(start + 6);
 }
 
-TEST(AlertMail, CycleWithSitesDownMailsTheReport) {
-    SmtpPeer peer;
-    TAlertMail mail(TestClientTimeOut, TestPreviousWait);
-    CUserSettings settings = mailSettings(peer);
+TEST_F(AlertMail, CycleWithSitesDownMailsTheReport) {
     settings.Benchmark = "bench.example";
     settings.AddUrl("http://a.example/");
     settings.AddUrl("http://b.example/");
     settings.AddUrl("http://up.example/");
-    MailingHost host;
-    host.mail = &mail;
-    host.settings = &settings;
+    MailingHost host(mail, settings);
     host.up = {{"http://bench.example", true}, {"http://up.example/", true}};
     CheckSites(settings, host);
     ASSERT_TRUE(mail.WaitForMail(20000));
@@ -77,26 +81,18 @@ TEST(AlertMail, CycleWithSitesDownMailsTheReport) {
     EXPECT_EQ(t.find("secret"), std::string::npos);
 }
 
-TEST(AlertMail, ActiveOffSendsNothing) {
-    SmtpPeer peer;
-    TAlertMail mail(TestClientTimeOut, TestPreviousWait);
-    CUserSettings settings = mailSettings(peer);
+TEST_F(AlertMail, ActiveOffSendsNothing) {
     settings.Active = false;
     settings.Benchmark = "bench.example";
     settings.AddUrl("http://a.example/");
-    MailingHost host;
-    host.mail = &mail;
-    host.settings = &settings;
+    MailingHost host(mail, settings);
     host.up = {{"http://bench.example", true}};
     CheckSites(settings, host);
     EXPECT_EQ(mail.MailThread(), nullptr);
     EXPECT_EQ(peer.Accepted(), 0);
 }
 
-TEST(AlertMail, UserIdIsHelosArgument) {
-    SmtpPeer peer;
-    TAlertMail mail(TestClientTimeOut, TestPreviousWait);
-    CUserSettings settings = mailSettings(peer);
+TEST_F(AlertMail, UserIdIsHelosArgument) {
     settings.UserID = "desk-7";
     ASSERT_TRUE(mail.SendStatusMail("http://a.example/", settings));
     ASSERT_TRUE(mail.WaitForMail(20000));
@@ -112,12 +108,9 @@ struct FailureLines {
     }
 };
 
-TEST(AlertMail, UndeliveredMailLeavesOneLineWithTheReasonAndNoPassword) {
-    SmtpPeer peer;
+TEST_F(AlertMail, UndeliveredMailLeavesOneLineWithTheReasonAndNoPassword) {
     peer.Script("MAIL", {"550 5.7.1 sender refused\r\n"});
-    TAlertMail mail(TestClientTimeOut, TestPreviousWait);
     FailureLines failures(mail);
-    CUserSettings settings = mailSettings(peer);
     ASSERT_TRUE(mail.SendStatusMail("http://a.example/", settings));
     ASSERT_TRUE(mail.WaitForMail(20000));
     const std::string where = "Mail not sent through 127.0.0.1:" + std::to_string(peer.Port());
@@ -137,11 +130,8 @@ TEST(AlertMail, UndeliveredMailLeavesOneLineWithTheReasonAndNoPassword) {
     EXPECT_EQ(MailFailureLine(copy, "535 bad s3cret\r\n"), where + ": 535 bad ********");
 }
 
-TEST(AlertMail, EmptyToGreetsThenClosesWithoutQuit) {
-    SmtpPeer peer;
-    TAlertMail mail(TestClientTimeOut, TestPreviousWait);
+TEST_F(AlertMail, EmptyToGreetsThenClosesWithoutQuit) {
     FailureLines failures(mail); // no recipient: mail is off, not failing
-    CUserSettings settings = mailSettings(peer);
     settings.To.clear();
     ASSERT_TRUE(mail.SendStatusMail("http://a.example/", settings));
     ASSERT_TRUE(mail.WaitForMail(20000));
@@ -153,11 +143,8 @@ TEST(AlertMail, EmptyToGreetsThenClosesWithoutQuit) {
     EXPECT_TRUE(failures.lines.empty());
 }
 
-TEST(AlertMail, SecondReportWaitsForTheSlowFirstAndGoesOutSecond) {
-    SmtpPeer peer;
+TEST_F(AlertMail, SecondReportWaitsForTheSlowFirstAndGoesOutSecond) {
     peer.ReplyDelayMs = 150;
-    TAlertMail mail(TestClientTimeOut, TestPreviousWait);
-    CUserSettings settings = mailSettings(peer);
     ASSERT_TRUE(mail.SendStatusMail("http://first.example/", settings));
     settings.To = "changed@example.com"; // the running thread keeps its own copy
     ASSERT_TRUE(mail.SendStatusMail("http://second.example/", settings));
@@ -173,7 +160,7 @@ TEST(AlertMail, SecondReportWaitsForTheSlowFirstAndGoesOutSecond) {
     EXPECT_NE(second.find("RCPT TO:<changed@example.com>"), std::string::npos);
 }
 
-TEST(AlertMail, SilentServerHoldsTheGuiThreadNoLongerThanTheBound) {
+TEST(AlertMailLimits, SilentServerHoldsTheGuiThreadNoLongerThanTheBound) {
     {
         // The previous thread gives up within its client time-outs; the next report follows.
         SmtpPeer peer;
@@ -205,7 +192,7 @@ TEST(AlertMail, SilentServerHoldsTheGuiThreadNoLongerThanTheBound) {
     }
 }
 
-TEST(AlertMail, UnreachableServerIsDroppedSilently) {
+TEST(AlertMailLimits, UnreachableServerIsDroppedSilently) {
     TAlertMail mail(TestClientTimeOut, TestPreviousWait);
     FailureLines failures(mail);
     CUserSettings settings;

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #ifdef _WIN32
 #include <direct.h>
@@ -13,15 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
-
-namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-} // namespace
 
 TEST(LogFilePath, DayFileBesideTheProgram) {
     EXPECT_EQ(LogFilePath("C:\\Program Files\\Vigrel\\Vigrel.exe", 2004, 3, 15),
@@ -59,12 +48,12 @@ TEST(AppendLogLine, CreatesThenAppendsInCallOrder) {
     const std::string path = TempPath("append.log");
     std::remove(path.c_str());
     ASSERT_TRUE(AppendLogLine(path, "09:05 a -> ", "Application Started"));
-    EXPECT_EQ(readFile(path), "09:05 a -> Application Started\r\n");
+    EXPECT_EQ(ReadWholeFile(path), "09:05 a -> Application Started\r\n");
     ASSERT_TRUE(AppendLogLine(path, "09:05 a -> ", "Failed --- http://a/"));
     ASSERT_TRUE(AppendLogLine(path, "09:05 a -> ", ""));
-    EXPECT_EQ(readFile(path), "09:05 a -> Application Started\r\n"
-                              "09:05 a -> Failed --- http://a/\r\n"
-                              "09:05 a -> \r\n");
+    EXPECT_EQ(ReadWholeFile(path), "09:05 a -> Application Started\r\n"
+                                   "09:05 a -> Failed --- http://a/\r\n"
+                                   "09:05 a -> \r\n");
     std::remove(path.c_str());
 }
 

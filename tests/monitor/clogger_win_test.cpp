@@ -1,13 +1,12 @@
 #include "monitor/clogger_win.h"
 #include "base/paths_win.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 namespace {
 
@@ -17,11 +16,6 @@ std::string todaysLog() {
     return LogFilePath(ProgramPath(), now.wYear, now.wMonth, now.wDay);
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 } // namespace
 
 TEST(WriteLog, AppendsStampedLinesToTodaysFileBesideTheProgram) {
@@ -29,7 +23,7 @@ TEST(WriteLog, AppendsStampedLinesToTodaysFileBesideTheProgram) {
     std::remove(path.c_str());
     WriteLog("Application Started");
     WriteLog("Failed --- http://127.0.0.1:1/");
-    const std::string text = readFile(path);
+    const std::string text = ReadWholeFile(path);
     // "hh?nn a -> " with the locale's one-character separator.
     ASSERT_EQ(text.size(), 11u + 19 + 2 + 11 + 30 + 2) << text;
     EXPECT_TRUE(text.substr(5, 6) == " a -> " || text.substr(5, 6) == " p -> ") << text;

@@ -64,14 +64,8 @@ TEST(Interop, Base64MatchesPythonForEveryTail) {
     for (size_t n : {size_t{0}, size_t{1}, size_t{2}, size_t{44}, size_t{45}, size_t{46},
                      size_t{47}, size_t{1000}, size_t{65536}}) {
         const std::string data = RandomBytes(n, static_cast<unsigned>(n));
-        TMemoryStream in, out;
-        in.WriteBuffer(data.data(), static_cast<std::int32_t>(data.size()));
-        TNMUUProcessor coder;
-        coder.InputStream = &in;
-        coder.OutputStream = &out;
-        coder.Encode();
         WriteFile(dataPath, data);
-        WriteFile(encodedPath, out.DataString());
+        WriteFile(encodedPath, Coded(data, uuMime, true));
         EXPECT_EQ(runCheck("b64 " + dataPath + " " + encodedPath), "OK") << n << " bytes";
     }
     std::remove(dataPath.c_str());

@@ -61,6 +61,11 @@ std::string raisedBy(const std::function<void()>& action) {
     return "(nothing raised)";
 }
 
+// What the peer heard, once the client's session has ended.
+std::string finishedSession(SmtpPeer& peer) {
+    return peer.WaitSessions(1) ? peer.Transcript() : "(session still open)";
+}
+
 TEST(SmtpDialogue, OneMailByteForByte) {
     SmtpPeer peer;
     Client client(peer);
@@ -74,10 +79,9 @@ TEST(SmtpDialogue, OneMailByteForByte) {
     client.SendMail();
     client.Disconnect();
     EXPECT_FALSE(client.Connected);
-    ASSERT_TRUE(peer.WaitSessions(1));
-    EXPECT_EQ(peer.Transcript(), "HELO vigrel\r\nRSET\r\nMAIL FROM:<watch@example.com>\r\n"
-                                 "RCPT TO:<ops@example.com>\r\nDATA\r\n" +
-                                     messageLines() + "QUIT\r\n");
+    EXPECT_EQ(finishedSession(peer), "HELO vigrel\r\nRSET\r\nMAIL FROM:<watch@example.com>\r\n"
+                                     "RCPT TO:<ops@example.com>\r\nDATA\r\n" +
+                                         messageLines() + "QUIT\r\n");
     EXPECT_EQ(events, (std::vector<std::string>{"connect", "start", "success"}));
     EXPECT_FALSE(client.Busy);
 }
@@ -88,8 +92,7 @@ TEST(SmtpDialogue, EmptyUserIdGreetsWithBareHelo) {
     client.UserID.clear();
     client.Connect();
     client.Disconnect();
-    ASSERT_TRUE(peer.WaitSessions(1));
-    EXPECT_EQ(peer.Transcript(), "HELO \r\nQUIT\r\n");
+    EXPECT_EQ(finishedSession(peer), "HELO \r\nQUIT\r\n");
 }
 
 TEST(SmtpDialogue, MultiLineGreetingAndHeloAreReadWhole) {
@@ -132,8 +135,7 @@ TEST(SmtpDialogue, RefusedGreetingQuitsClosesAndRaisesTheLine) {
         EXPECT_EQ(raisedBy([&] { client.Connect(); }), greeting);
         EXPECT_FALSE(client.Connected);
         EXPECT_FALSE(client.Busy);
-        ASSERT_TRUE(peer.WaitSessions(1));
-        EXPECT_EQ(peer.Transcript(), "QUIT\r\n");
+        EXPECT_EQ(finishedSession(peer), "QUIT\r\n");
     }
 }
 
@@ -146,8 +148,7 @@ TEST(SmtpDialogue, RefusedHeloWithoutHandlerFails) {
     EXPECT_EQ(raisedBy([&] { client.Connect(); }), "Authentication failed");
     EXPECT_FALSE(client.Connected);
     EXPECT_FALSE(connected);
-    ASSERT_TRUE(peer.WaitSessions(1));
-    EXPECT_EQ(peer.Transcript(), "HELO vigrel\r\nQUIT\r\n");
+    EXPECT_EQ(finishedSession(peer), "HELO vigrel\r\nQUIT\r\n");
 }
 
 TEST(SmtpDialogue, RefusedHeloIsRetriedOnceAfterTheHandler) {
@@ -165,8 +166,7 @@ TEST(SmtpDialogue, RefusedHeloIsRetriedOnceAfterTheHandler) {
         EXPECT_TRUE(client.Connected);
         client.Disconnect();
         EXPECT_EQ(asked, 1);
-        ASSERT_TRUE(peer.WaitSessions(1));
-        EXPECT_EQ(peer.Transcript(), "HELO vigrel\r\nHELO other\r\nQUIT\r\n");
+        EXPECT_EQ(finishedSession(peer), "HELO vigrel\r\nHELO other\r\nQUIT\r\n");
     }
     {
         SmtpPeer peer;
@@ -179,8 +179,7 @@ TEST(SmtpDialogue, RefusedHeloIsRetriedOnceAfterTheHandler) {
         };
         EXPECT_EQ(raisedBy([&] { client.Connect(); }), "Authentication failed");
         EXPECT_EQ(asked, 1);
-        ASSERT_TRUE(peer.WaitSessions(1));
-        EXPECT_EQ(peer.Transcript(), "HELO vigrel\r\nHELO vigrel\r\nQUIT\r\n");
+        EXPECT_EQ(finishedSession(peer), "HELO vigrel\r\nHELO vigrel\r\nQUIT\r\n");
     }
 }
 
@@ -205,8 +204,7 @@ TEST(SmtpSendMail, IncompleteHeaderBeforeAnyCommand) {
     EXPECT_EQ(raisedBy([&] { client.SendMail(); }), "Incomplete Header");
     EXPECT_EQ(types, 12);
     client.Disconnect();
-    ASSERT_TRUE(peer.WaitSessions(1));
-    EXPECT_EQ(peer.Transcript(), "HELO vigrel\r\nQUIT\r\n");
+    EXPECT_EQ(finishedSession(peer), "HELO vigrel\r\nQUIT\r\n");
 }
 
 TEST(SmtpSendMail, RecipientFormsAndOneRefusal) {
@@ -228,8 +226,7 @@ TEST(SmtpSendMail, RecipientFormsAndOneRefusal) {
     client.Disconnect();
     EXPECT_TRUE(succeeded);
     EXPECT_EQ(refused, std::vector<std::string>{"SMTP:nobody@example.com"});
-    ASSERT_TRUE(peer.WaitSessions(1));
-    const std::string t = peer.Transcript();
+    const std::string t = finishedSession(peer);
     EXPECT_NE(t.find("RCPT TO:<ops@example.com>\r\nRCPT TO:<nobody@example.com>\r\n"
                      "RCPT TO:<boss@example.com>\r\nDATA\r\n"),
               std::string::npos)
@@ -273,8 +270,7 @@ TEST(SmtpSendMail, SecondSendFromAHandlerDoesNothing) {
     client.SendMail();
     client.Disconnect();
     EXPECT_EQ(successes, 1);
-    ASSERT_TRUE(peer.WaitSessions(1));
-    const std::string t = peer.Transcript();
+    const std::string t = finishedSession(peer);
     EXPECT_EQ(t.find("RSET"), t.rfind("RSET"));
 }
 
@@ -297,19 +293,13 @@ TEST(SmtpSendMail, RefusalsRaiseTheReplyLine) {
         client.OnFailure = [&](TPowersock*) { failed = true; };
         client.OnSuccess = [&](TPowersock*) { succeeded = true; };
         client.Connect();
-        try {
-            client.SendMail();
-            ADD_FAILURE() << "nothing raised";
-        } catch (const ESmtpError& e) {
-            EXPECT_STREQ(e.what(), c.reply);
-        }
+        EXPECT_EQ(raisedBy([&] { client.SendMail(); }), c.reply);
         EXPECT_EQ(failed, std::string(c.verb) == ".") << c.verb;
         EXPECT_FALSE(succeeded);
         EXPECT_FALSE(client.Busy);
         EXPECT_EQ(client.PostMessage->ToAddress.Count(), 1) << "recipients kept for a retry";
         client.Disconnect();
-        ASSERT_TRUE(peer.WaitSessions(1));
-        const std::string t = peer.Transcript();
+        const std::string t = finishedSession(peer);
         const std::string tail = std::string(c.lastSent) + "QUIT\r\n";
         EXPECT_EQ(t.substr(t.size() - tail.size()), tail) << c.verb;
     }
@@ -324,8 +314,7 @@ TEST(SmtpDisconnect, QuitRepliesAndCancelLeftOver) {
         client.Canceled = true; // left over from an earlier failure: QUIT still goes out
         EXPECT_EQ(raisedBy([&] { client.Disconnect(); }), "500 what\r\n");
         EXPECT_FALSE(client.Connected);
-        ASSERT_TRUE(peer.WaitSessions(1));
-        EXPECT_EQ(peer.Transcript(), "HELO vigrel\r\nQUIT\r\n");
+        EXPECT_EQ(finishedSession(peer), "HELO vigrel\r\nQUIT\r\n");
     }
     {
         SmtpPeer peer;

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 using namespace std::chrono_literals;
 
@@ -542,11 +541,7 @@ TEST_F(PsockTest, CaptureOperationsCollectWhatThePeerSends) {
     int packets = 0;
     sock->OnPacketRecvd = [&](TPowersock*) { ++packets; };
     sock->CaptureFile(path);
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    in.close();
-    EXPECT_TRUE(content.str() == data);
+    EXPECT_TRUE(ReadWholeFile(path) == data);
     EXPECT_EQ(sock->BytesRecvd, data.size());
     EXPECT_GE(packets, 3);
     std::remove(path.c_str());
@@ -569,11 +564,7 @@ TEST_F(PsockTest, CaptureStreamAppendFileAndReadAtTheEnd) {
     { std::ofstream(path, std::ios::binary) << "head"; }
     sock->Writeln("go");
     sock->AppendFile(path);
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    in.close();
-    EXPECT_EQ(content.str(), "headtail");
+    EXPECT_EQ(ReadWholeFile(path), "headtail");
     std::remove(path.c_str());
     EXPECT_EQ(sock->Read(10), "");
 }

@@ -5,18 +5,14 @@
 
 #include <utility>
 
-namespace {
-
-void put(FakeIniStore& ini, const std::string& section, const std::string& key,
-         const std::string& value) {
-    ini.WriteString(section, key, value);
-}
-
-} // namespace
-
-TEST(CUserSettings, MissingFileGivesDefaultsAndWritesNothing) {
+// The record over an in-memory store, which starts as a missing file.
+class SettingsRecord : public ::testing::Test {
+protected:
     FakeIniStore ini;
     CUserSettings s;
+};
+
+TEST_F(SettingsRecord, MissingFileGivesDefaultsAndWritesNothing) {
     EXPECT_TRUE(s.Load(ini));
     EXPECT_EQ(s.Benchmark, DefaultBenchmark);
     EXPECT_TRUE(s.StartOnStartup);
@@ -31,19 +27,17 @@ TEST(CUserSettings, MissingFileGivesDefaultsAndWritesNothing) {
     EXPECT_TRUE(ini.sections.empty());
 }
 
-TEST(CUserSettings, ValuesDecodeWithTheirDefaults) {
-    FakeIniStore ini;
-    put(ini, "General", "Benchmark", "");
-    put(ini, "General", "TimeSpan", "0x1E");
-    put(ini, "General", "StartOnStartup", "letters");
-    put(ini, "General", "TimeOut", "100");
-    put(ini, "Log", "Filter", "5");
-    put(ini, "SMTP", "Port", "abc");
-    put(ini, "SMTP", "Active", "2");
-    put(ini, "SMTP", "Security", "9"); // kept as read: the mail refuses it, never goes plain
-    put(ini, "SMTP", "Notify", "tls");
-    put(ini, "SMTP", "To", std::string(3000, 't'));
-    CUserSettings s;
+TEST_F(SettingsRecord, ValuesDecodeWithTheirDefaults) {
+    ini.WriteString("General", "Benchmark", "");
+    ini.WriteString("General", "TimeSpan", "0x1E");
+    ini.WriteString("General", "StartOnStartup", "letters");
+    ini.WriteString("General", "TimeOut", "100");
+    ini.WriteString("Log", "Filter", "5");
+    ini.WriteString("SMTP", "Port", "abc");
+    ini.WriteString("SMTP", "Active", "2");
+    ini.WriteString("SMTP", "Security", "9"); // kept as read: the mail refuses it, never goes plain
+    ini.WriteString("SMTP", "Notify", "tls");
+    ini.WriteString("SMTP", "To", std::string(3000, 't'));
     s.Load(ini);
     EXPECT_EQ(s.Benchmark, ""); // present but empty is not missing
     EXPECT_EQ(s.TimeSpan, 30);
@@ -62,9 +56,7 @@ TEST(CUserSettings, ValuesDecodeWithTheirDefaults) {
     EXPECT_EQ(s.To.size(), 2047u);
 }
 
-TEST(CUserSettings, SaveWritesSectionsInOrderAndLoadRestoresEverything) {
-    FakeIniStore ini;
-    CUserSettings s;
+TEST_F(SettingsRecord, SaveWritesSectionsInOrderAndLoadRestoresEverything) {
     s.Load(ini);
     s.TimeSpan = -5;
     s.Pass = "secret";
@@ -89,11 +81,9 @@ TEST(CUserSettings, SaveWritesSectionsInOrderAndLoadRestoresEverything) {
     EXPECT_EQ(t.UrlStatus(0), 0);                 // status words are never stored
 }
 
-TEST(CUserSettings, UrlSectionRules) {
-    FakeIniStore ini;
-    put(ini, "URLS", "http://one/", "");
-    put(ini, "URLS", "http://two/", "a value");
-    CUserSettings s;
+TEST_F(SettingsRecord, UrlSectionRules) {
+    ini.WriteString("URLS", "http://one/", "");
+    ini.WriteString("URLS", "http://two/", "a value");
     s.Load(ini);
     ASSERT_EQ(s.UrlCount(), 2); // the value of a URL key is ignored
     EXPECT_EQ(s.Url(1), "http://two/");
@@ -112,9 +102,7 @@ TEST(CUserSettings, UrlSectionRules) {
     EXPECT_EQ(ini.SectionNames().size(), 3u); // an empty list leaves no section
 }
 
-TEST(CUserSettings, RefusedWriteStopsSaveAndKeepsEarlierKeys) {
-    FakeIniStore ini;
-    CUserSettings s;
+TEST_F(SettingsRecord, RefusedWriteStopsSaveAndKeepsEarlierKeys) {
     s.Load(ini);
     s.TimeSpan = 42;
     s.Filter = 2;

@@ -9,16 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 void writeFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -33,19 +25,19 @@ protected:
     void TearDown() override { ::DeleteFileA(path.c_str()); }
     std::string path = TempPath(
         std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".INI");
+    ProfileStore ini{path};
+    CUserSettings s;
 };
 
 } // namespace
 
 TEST_F(IniFile, FirstStartWithoutFileCreatesNothingUntilSave) {
-    ProfileStore ini(path);
-    CUserSettings s;
     s.Load(ini);
     EXPECT_EQ(s.TimeSpan, 15);
     EXPECT_FALSE(exists(path));
     s.AddUrl("http://127.0.0.1/a");
     s.Save(ini);
-    const std::string text = readFile(path);
+    const std::string text = ReadWholeFile(path);
     const size_t general = text.find("[General]"), log = text.find("[Log]"),
                  smtp = text.find("[SMTP]"), urls = text.find("[URLS]");
     ASSERT_NE(urls, std::string::npos);
@@ -59,8 +51,6 @@ TEST_F(IniFile, FirstStartWithoutFileCreatesNothingUntilSave) {
 TEST_F(IniFile, HandWrittenFileDecodes) {
     writeFile(path, "[general]\r\nTimeSpan=0x1E\r\nBenchmark=\r\n[smtp]\r\nPort=abc\r\nActive=2\r\n"
                     "[URLS]\r\nhttp://one/=\r\nhttp://two/=ignored\r\nHTTP://ONE/=\r\n");
-    ProfileStore ini(path);
-    CUserSettings s;
     s.Load(ini);
     EXPECT_EQ(s.TimeSpan, 30);
     EXPECT_EQ(s.Benchmark, "");
@@ -72,8 +62,6 @@ TEST_F(IniFile, HandWrittenFileDecodes) {
 }
 
 TEST_F(IniFile, UrlsWithEqualsSignsSurviveTheFile) {
-    ProfileStore ini(path);
-    CUserSettings s;
     s.AddUrl("http://127.0.0.1/page?a=1&b=2");
     s.AddUrl("http://127.0.0.1/plain");
     s.Save(ini);
@@ -84,12 +72,10 @@ TEST_F(IniFile, UrlsWithEqualsSignsSurviveTheFile) {
     EXPECT_EQ(s.Url(1), "http://127.0.0.1/plain");
     s.URLList.Clear();
     s.Save(ini);
-    EXPECT_EQ(readFile(path).find("[URLS]"), std::string::npos);
+    EXPECT_EQ(ReadWholeFile(path).find("[URLS]"), std::string::npos);
 }
 
 TEST_F(IniFile, RefusedWriteRaisesWithThePathAndKeepsEarlierKeys) {
-    ProfileStore ini(path);
-    CUserSettings s;
     s.Load(ini);
     s.Save(ini);
     s.TimeSpan = 77;
@@ -121,8 +107,6 @@ TEST_F(IniFile, UrlSectionLongerThanOneBufferLoadsAndSavesBackWhole) {
     for (int i = 0; i < 600; ++i)
         text += url(i) + "=\r\n";
     writeFile(path, text);
-    ProfileStore ini(path);
-    CUserSettings s;
     s.Load(ini);
     ASSERT_EQ(s.UrlCount(), 600);
     EXPECT_EQ(s.Url(599), url(599));
