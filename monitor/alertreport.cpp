@@ -48,9 +48,12 @@ std::string MailFailureLine(const MailSettingsCopy& settings, const std::string&
     const size_t last = flat.find_last_not_of(' ');
     flat = first == std::string::npos ? "no reason given" : flat.substr(first, last - first + 1);
     // The log is read by people the password is not for.
+    // Searching on after each mask: a password of asterisks must not be found in its own mask.
+    const std::string mask = "********";
     if (!settings.Pass.empty())
-        for (size_t at; (at = flat.find(settings.Pass)) != std::string::npos;)
-            flat.replace(at, settings.Pass.size(), "********");
+        for (size_t at = 0; (at = flat.find(settings.Pass, at)) != std::string::npos;
+             at += mask.size())
+            flat.replace(at, settings.Pass.size(), mask);
     return "Mail not sent through " + settings.Server + ":" + std::to_string(settings.Port) + ": " +
            flat;
 }

@@ -128,6 +128,8 @@ TEST_F(AlertMail, UndeliveredMailLeavesOneLineWithTheReasonAndNoPassword) {
     MailSettingsCopy copy = CopyMailSettings(settings);
     copy.Pass = "s3cret";
     EXPECT_EQ(MailFailureLine(copy, "535 bad s3cret\r\n"), where + ": 535 bad ********");
+    copy.Pass = "**";
+    EXPECT_EQ(MailFailureLine(copy, "535 ** x"), where + ": 535 ******** x");
 }
 
 TEST_F(AlertMail, EmptyToGreetsThenClosesWithoutQuit) {
