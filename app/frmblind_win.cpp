@@ -38,23 +38,12 @@ bool within(std::int32_t value, const SpinLimits& limits) {
     return value >= limits.min && value <= limits.max;
 }
 
-void registerFormClass(WNDPROC formWndProc) {
-    static bool registered = false;
-    if (registered)
-        return;
-    WNDCLASSA cls = {};
-    cls.lpfnWndProc = formWndProc;
-    cls.hInstance = ::GetModuleHandleA(nullptr);
-    cls.lpszClassName = FormBlindClassName;
-    registered = ::RegisterClassA(&cls) != 0;
-}
-
 } // namespace
 
 TFormBlind::TFormBlind(HWND owner) {
     // 1. The form window: a tool window that is never made visible. Its messages come to
     // TrayWndProc from the first one on.
-    registerFormClass(&wndProc);
+    RegisterWindowClass(FormBlindClassName, &wndProc);
     handle_.Reset(::CreateWindowExA(WS_EX_TOOLWINDOW, FormBlindClassName, FormBlindCaption,
                                     WS_POPUP | WS_CAPTION, 0, 0, 0, 0, owner, nullptr,
                                     ::GetModuleHandleA(nullptr), this));

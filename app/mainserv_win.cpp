@@ -4,6 +4,7 @@
 #include "base/paths_win.h"
 #include "base/product.h"
 #include "base/text.h"
+#include "base/window_win.h"
 #include "base/thread_win.h"
 
 #include <cstdlib>
@@ -268,15 +269,11 @@ LRESULT CALLBACK TServiceApplication::appWndProc(HWND window, UINT message, WPAR
 }
 
 void TServiceApplication::Initialize() {
-    WNDCLASSA cls = {};
-    cls.lpfnWndProc = appWndProc;
-    cls.hInstance = ::GetModuleHandleA(nullptr);
-    cls.lpszClassName = ApplicationWindowClass;
-    ::RegisterClassA(&cls);
+    RegisterWindowClass(ApplicationWindowClass, appWndProc);
     const std::string title = ApplicationTitle(ProgramPath());
     handle_.Reset(::CreateWindowExA(WS_EX_TOOLWINDOW, ApplicationWindowClass, title.c_str(),
                                     WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0,
-                                    nullptr, nullptr, cls.hInstance, nullptr));
+                                    nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr));
 }
 
 void TServiceApplication::CreateMainForm() {

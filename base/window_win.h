@@ -19,6 +19,16 @@ template <typename T> T* WindowObject(HWND window, UINT message, LPARAM lParam) 
     return reinterpret_cast<T*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
 }
 
+// Registers a plain window class of this program; true when it is registered, now or before
+// (a second object of the same class finds it there).
+inline bool RegisterWindowClass(const char* name, WNDPROC proc) {
+    WNDCLASSA cls = {};
+    cls.lpfnWndProc = proc;
+    cls.hInstance = ::GetModuleHandleA(nullptr);
+    cls.lpszClassName = name;
+    return ::RegisterClassA(&cls) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
 // Unjoins the object, for its destructor when the window may outlive it by a message or two.
 inline void DetachWindowObject(HWND window) {
     if (window)

@@ -18,17 +18,6 @@ constexpr DWORD RetryMs = 1000;
 constexpr DWORD ExchangeBoundMs = 5000;
 constexpr const char* NotReachable = "The monitor is not running or not reachable.";
 
-void registerLinkClass(WNDPROC proc) {
-    static bool registered = false;
-    if (registered)
-        return;
-    WNDCLASSA cls = {};
-    cls.lpfnWndProc = proc;
-    cls.hInstance = ::GetModuleHandleA(nullptr);
-    cls.lpszClassName = LinkWindowClass;
-    registered = ::RegisterClassA(&cls) != 0;
-}
-
 // One connection's pipe and its two overlapped operations, all on the link's thread.
 struct Connection {
     ScopedFileHandle pipe;
@@ -133,7 +122,7 @@ PipeMonitorLink::PipeMonitorLink(std::function<bool(DWORD)> serverCheck)
     : serverCheck_(std::move(serverCheck)) {
     if (!serverCheck_)
         serverCheck_ = [](DWORD pid) { return pid != 0 && pid == ServiceProcessId(ProductName); };
-    registerLinkClass(&wndProc);
+    RegisterWindowClass(LinkWindowClass, &wndProc);
     window_.Reset(::CreateWindowExA(0, LinkWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                     ::GetModuleHandleA(nullptr), this));
     stop_.Reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));

@@ -66,13 +66,9 @@ bool UserIsAdministrator() {
 TCompanion::TCompanion(const LinkFactory& makeLink, bool administrator,
                        CSimpleTray::Notifier notifier)
     : administrator(administrator) {
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = CompanionProc;
-    wc.hInstance = ::GetModuleHandleA(nullptr);
-    wc.lpszClassName = CompanionClass;
-    ::RegisterClassA(&wc); // a second companion of this process finds it registered
+    RegisterWindowClass(CompanionClass, CompanionProc);
     window.Reset(::CreateWindowExA(WS_EX_TOOLWINDOW, CompanionClass, ProductName, 0, 0, 0, 0, 0,
-                                   nullptr, nullptr, wc.hInstance, this));
+                                   nullptr, nullptr, ::GetModuleHandleA(nullptr), this));
 
     ui = std::make_unique<TTrayUi>(nullptr, std::move(notifier));
     HMENU menu = ui->PopupMenu1();

@@ -79,19 +79,40 @@ LRESULT CALLBACK WatchMenus(int code, WPARAM w, LPARAM l) {
     return ::CallNextHookEx(nullptr, code, w, l);
 }
 
-BOOL CALLBACK FindBox(HWND window, LPARAM found) {
+// The first window of this thread that passes the test, or null.
+HWND threadWindow(bool (*test)(HWND)) {
+    struct Search {
+        bool (*test)(HWND);
+        HWND found = nullptr;
+    } search{test};
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND window, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(param);
+            if (!s->test(window))
+                return TRUE;
+            s->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+bool isMessageBox(HWND window) {
     char cls[32] = {};
     ::GetClassNameA(window, cls, sizeof cls);
-    if (std::string(cls) != "#32770")
-        return TRUE;
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
+    return std::string(cls) == "#32770";
+}
+
+bool isSettingsDialog(HWND window) {
+    char title[32] = {};
+    ::GetWindowTextA(window, title, sizeof title);
+    return std::string(title) == "Settings" && ::IsWindowVisible(window);
 }
 
 // Runs inside the message box's own loop: reads its text and presses OK.
 void CALLBACK AnswerBox(HWND, UINT, UINT_PTR timer, DWORD) {
-    HWND box = nullptr;
-    ::EnumThreadWindows(::GetCurrentThreadId(), FindBox, reinterpret_cast<LPARAM>(&box));
+    HWND box = threadWindow(isMessageBox);
     if (!box)
         return;
     ::KillTimer(nullptr, timer);
@@ -102,19 +123,9 @@ void CALLBACK AnswerBox(HWND, UINT, UINT_PTR timer, DWORD) {
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
 }
 
-BOOL CALLBACK FindSettings(HWND window, LPARAM found) {
-    char title[32] = {};
-    ::GetWindowTextA(window, title, sizeof title);
-    if (std::string(title) != "Settings" || !::IsWindowVisible(window))
-        return TRUE;
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-}
-
 // Runs inside the settings dialog's own loop: "Go", the service's answer, then OK.
 void CALLBACK DriveSettings(HWND, UINT, UINT_PTR timer, DWORD) {
-    HWND dialog = nullptr;
-    ::EnumThreadWindows(::GetCurrentThreadId(), FindSettings, reinterpret_cast<LPARAM>(&dialog));
+    HWND dialog = threadWindow(isSettingsDialog);
     if (!dialog)
         return;
     ::KillTimer(nullptr, timer);
