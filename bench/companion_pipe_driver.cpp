@@ -1,6 +1,6 @@
 // Times the status push of the control pipe against the running service, and what 16 idle
 // subscribers cost it.
-//   companion_pipe_driver FOLDER CYCLES LINES_PER_CYCLE [STARTER]
+//   companion_pipe_driver FOLDER CYCLES LINES_PER_CYCLE IDLE [STARTER]
 // FOLDER holds the service's log files; STARTER, when given, is run first to start the service.
 //
 // For every "Check Now" (sent through PipeMonitorLink, as the companion sends it) it notes, on
@@ -11,7 +11,8 @@
 //   raw      when a plain subscriber, blocked in a read on its own pipe connection, got the
 //            pushed status;
 //   link     when PipeMonitorLink's OnStatus ran on this thread (the companion's event).
-// Three phases of CYCLES cycles each: no other client, 16 idle subscribers connected, none again.
+// Three phases of CYCLES cycles each: no other client, IDLE idle subscribers connected, none
+// again. The service serves at most 16 clients, the link and the timing subscriber included.
 #include "control/pipeclient_win.h"
 #include "control/protocol.h"
 #include "base/product.h"
@@ -86,8 +87,8 @@ class LogWatch {
 public:
     explicit LogWatch(const std::string& folder) : log_(folder) {
         change_ = FindFirstChangeNotificationA(
-            folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE |
-                                       FILE_NOTIFY_CHANGE_FILE_NAME);
+            folder.c_str(), FALSE,
+            FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_FILE_NAME);
         seen_.push_back({log_.Count(), nowMs(), true});
         thread_ = std::thread([this] { run(); });
     }
@@ -272,13 +273,13 @@ DWORD servicePid() {
 }
 
 struct Memory {
-    double workingSetKb = 0, privateKb = 0;
+    double workingSetKb = 0;
 };
 
 Memory memoryOf(HANDLE process) {
     PROCESS_MEMORY_COUNTERS_EX m{};
     GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&m), sizeof m);
-    return {m.WorkingSetSize / 1024.0, m.PrivateUsage / 1024.0};
+    return {m.WorkingSetSize / 1024.0};
 }
 
 double percentile(std::vector<double> v, double p) {
@@ -322,19 +323,19 @@ bool pumpUntil(const std::function<bool()>& done, DWORD ms) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: companion_pipe_driver FOLDER CYCLES LINES_PER_CYCLE "
+    if (argc < 5) {
+        std::fprintf(stderr, "usage: companion_pipe_driver FOLDER CYCLES LINES_PER_CYCLE IDLE "
                              "[STARTER]\n");
         return 2;
     }
-    if (argc > 4) {
-        std::string line = std::string("\"") + argv[4] + "\"";
+    if (argc > 5) {
+        std::string line = std::string("\"") + argv[5] + "\"";
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info{};
         if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                             &startup, &info)) {
-            std::fprintf(stderr, "cannot start %s\n", argv[4]);
+            std::fprintf(stderr, "cannot start %s\n", argv[5]);
             return 1;
         }
         WaitForSingleObject(info.hProcess, 60000);
@@ -343,9 +344,10 @@ int main(int argc, char** argv) {
     }
     const long cycles = std::atol(argv[2]);
     const long perCycle = std::atol(argv[3]);
+    const int idleCount = std::atoi(argv[4]);
     const DWORD pid = servicePid();
-    HANDLE process = pid ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid)
-                         : nullptr;
+    HANDLE process =
+        pid ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid) : nullptr;
     if (!process) {
         std::fprintf(stderr, "service process not found\n");
         return 1;
@@ -435,8 +437,8 @@ int main(int argc, char** argv) {
         printRow("raw read -> OnStatus", hop);
         printRow("checknow -> raw read", roundTrip);
         printRow("checknow -> cycle end", toLog);
-        std::printf("  service memory: working set %.0f -> %.0f kB, private %.0f -> %.0f kB\n",
-                    before.workingSetKb, after.workingSetKb, before.privateKb, after.privateKb);
+        std::printf("  service working set: %.0f kB at the start, %.0f kB at the end\n",
+                    before.workingSetKb, after.workingSetKb);
         std::fflush(stdout);
         return true;
     };
@@ -453,7 +455,7 @@ int main(int argc, char** argv) {
     {
         std::vector<std::unique_ptr<RawClient>> idle;
         std::vector<RawClient*> idlePointers;
-        for (int i = 0; i < 16; ++i) {
+        for (int i = 0; i < idleCount; ++i) {
             idle.push_back(std::make_unique<RawClient>());
             if (!idle.back()->Open()) {
                 std::fprintf(stderr, "idle client %d could not subscribe\n", i + 1);
@@ -464,10 +466,10 @@ int main(int argc, char** argv) {
         std::atomic<long> idleStatuses{0};
         Readers idleReaders(idlePointers, [&](size_t, double) { ++idleStatuses; });
         Sleep(2000);
-        if (!runPhase("16 idle subscribers"))
+        if (!runPhase("idle subscribers"))
             return 1;
         std::printf("  idle subscribers received %ld statuses (expected %ld)\n",
-                    idleStatuses.load(), 16 * cycles);
+                    idleStatuses.load(), idleCount * cycles);
     }
     Sleep(2000);
     if (!runPhase("no other client, again"))
