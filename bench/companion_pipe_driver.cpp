@@ -1,0 +1,479 @@
+// Times the status push of the control pipe against the running service, and what 16 idle
+// subscribers cost it.
+//   companion_pipe_driver FOLDER CYCLES LINES_PER_CYCLE IDLE [STARTER]
+// FOLDER holds the service's log files; STARTER, when given, is run first to start the service.
+//
+// For every "Check Now" (sent through PipeMonitorLink, as the companion sends it) it notes, on
+// one clock (QueryPerformanceCounter):
+//   request  when CheckNow was called;
+//   logend   when the cycle's last result line was seen in the log (a change notification on
+//            the folder, then the lines counted): the end of the cycle as seen from outside;
+//   raw      when a plain subscriber, blocked in a read on its own pipe connection, got the
+//            pushed status;
+//   link     when PipeMonitorLink's OnStatus ran on this thread (the companion's event).
+// Three phases of CYCLES cycles each: no other client, IDLE idle subscribers connected, none
+// again. The service serves at most 16 clients, the link and the timing subscriber included.
+#include "control/pipeclient_win.h"
+#include "control/protocol.h"
+#include "base/product.h"
+
+#include "bench_stats.h"
+
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+double nowMs() {
+    static const double perMs = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return static_cast<double>(f.QuadPart) / 1000.0;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) / perMs;
+}
+
+// Counts result lines in every log file of the folder, reading only what was added.
+class LogCounter {
+public:
+    explicit LogCounter(std::string folder) : folder_(std::move(folder)) {}
+    long Count() {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((folder_ + "\\log*.log").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            return total_;
+        do {
+            std::ifstream in(folder_ + "\\" + found.cFileName, std::ios::binary);
+            std::streamoff& offset = offsets_[found.cFileName];
+            in.seekg(offset);
+            std::string line;
+            // Only whole lines: a line still being written is read again next time.
+            while (std::getline(in, line) && !in.eof()) {
+                offset = in.tellg();
+                if (line.find("OK --- ") != std::string::npos ||
+                    line.find("Failed --- ") != std::string::npos)
+                    ++total_;
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+        return total_;
+    }
+
+private:
+    std::string folder_;
+    std::map<std::string, std::streamoff> offsets_;
+    long total_ = 0;
+};
+
+// Watches the log folder on a thread of its own and remembers when each count was first seen.
+class LogWatch {
+public:
+    explicit LogWatch(const std::string& folder) : log_(folder) {
+        change_ = FindFirstChangeNotificationA(
+            folder.c_str(), FALSE,
+            FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_FILE_NAME);
+        seen_.push_back({log_.Count(), nowMs(), true});
+        thread_ = std::thread([this] { run(); });
+    }
+    ~LogWatch() {
+        stop_ = true;
+        thread_.join();
+        if (change_ != INVALID_HANDLE_VALUE)
+            FindCloseChangeNotification(change_);
+    }
+    long Count() {
+        std::lock_guard<std::mutex> hold(lock_);
+        return seen_.back().count;
+    }
+    // When the count first reached target; false while it has not.
+    bool Reached(long target, double& when, bool& byNotification) {
+        std::lock_guard<std::mutex> hold(lock_);
+        for (const Seen& s : seen_)
+            if (s.count >= target) {
+                when = s.time;
+                byNotification = s.byNotification;
+                return true;
+            }
+        return false;
+    }
+
+private:
+    struct Seen {
+        long count;
+        double time;
+        bool byNotification;
+    };
+    void run() {
+        while (!stop_) {
+            bool notified = false;
+            if (change_ != INVALID_HANDLE_VALUE) {
+                notified = WaitForSingleObject(change_, 50) == WAIT_OBJECT_0;
+                if (notified)
+                    FindNextChangeNotification(change_);
+            } else {
+                Sleep(50);
+            }
+            const double t = nowMs();
+            const long count = log_.Count();
+            std::lock_guard<std::mutex> hold(lock_);
+            if (count > seen_.back().count)
+                seen_.push_back({count, t, notified});
+        }
+    }
+    LogCounter log_;
+    HANDLE change_ = INVALID_HANDLE_VALUE;
+    std::mutex lock_;
+    std::vector<Seen> seen_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// A plain pipe client: hello and subscribe, then reads with overlapped I/O.
+class RawClient {
+public:
+    bool Open() {
+        for (int i = 0; i < 100; ++i) {
+            pipe_ = CreateFileA(ControlPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+            if (pipe_ != INVALID_HANDLE_VALUE)
+                break;
+            WaitNamedPipeA(ControlPipeName, 100);
+        }
+        if (pipe_ == INVALID_HANDLE_VALUE)
+            return false;
+        DWORD mode = PIPE_READMODE_MESSAGE;
+        SetNamedPipeHandleState(pipe_, &mode, nullptr, nullptr);
+        event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        ControlMessage hello(msg::Hello);
+        hello.Add("version", std::to_string(ControlProtocolVersion));
+        std::string type;
+        if (!send(hello) || !readNow(type) || type != msg::Hello)
+            return false;
+        if (!send(ControlMessage(msg::Subscribe)) || !readNow(type) || type != msg::Status)
+            return false;
+        return true;
+    }
+    ~RawClient() {
+        if (pipe_ != INVALID_HANDLE_VALUE) {
+            CancelIo(pipe_);
+            CloseHandle(pipe_);
+        }
+        if (event_)
+            CloseHandle(event_);
+    }
+    // Starts a read; its completion sets Event().
+    void StartRead() {
+        ResetEvent(event_);
+        overlapped_ = {};
+        overlapped_.hEvent = event_;
+        ReadFile(pipe_, buffer_.data(), static_cast<DWORD>(buffer_.size()), nullptr, &overlapped_);
+    }
+    // After Event() was set: the message read, or nothing when the pipe failed.
+    std::optional<ControlMessage> Finish() {
+        DWORD n = 0;
+        if (!GetOverlappedResult(pipe_, &overlapped_, &n, FALSE))
+            return std::nullopt;
+        std::string error;
+        return DecodeMessage(std::string(buffer_.data(), n), error);
+    }
+    HANDLE Event() const { return event_; }
+
+private:
+    bool send(const ControlMessage& message) {
+        const std::string bytes = EncodeMessage(message);
+        OVERLAPPED o{};
+        o.hEvent = event_;
+        ResetEvent(event_);
+        DWORD n = 0;
+        WriteFile(pipe_, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &o);
+        return GetOverlappedResult(pipe_, &o, &n, TRUE) && n == bytes.size();
+    }
+    bool readNow(std::string& type) {
+        StartRead();
+        if (WaitForSingleObject(event_, 10000) != WAIT_OBJECT_0)
+            return false;
+        std::optional<ControlMessage> m = Finish();
+        type = m ? m->Type : "";
+        return m.has_value();
+    }
+    HANDLE pipe_ = INVALID_HANDLE_VALUE;
+    HANDLE event_ = nullptr;
+    OVERLAPPED overlapped_{};
+    std::vector<char> buffer_ = std::vector<char>(MaxMessageSize + 1);
+};
+
+// Clients read on one thread of their own, as an idle companion does: every push is taken.
+class Readers {
+public:
+    // onStatus: called on the readers' thread with the index of the client and the time.
+    Readers(std::vector<RawClient*> clients, std::function<void(size_t, double)> onStatus)
+        : clients_(std::move(clients)), onStatus_(std::move(onStatus)),
+          stop_(CreateEventA(nullptr, TRUE, FALSE, nullptr)), thread_([this] { run(); }) {}
+    ~Readers() {
+        SetEvent(stop_);
+        thread_.join();
+        CloseHandle(stop_);
+    }
+    long Messages() const { return messages_; }
+
+private:
+    void run() {
+        std::vector<HANDLE> waits;
+        for (RawClient* c : clients_) {
+            c->StartRead();
+            waits.push_back(c->Event());
+        }
+        waits.push_back(stop_);
+        for (;;) {
+            const DWORD r = WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(),
+                                                   FALSE, INFINITE);
+            const double t = nowMs();
+            const size_t i = r - WAIT_OBJECT_0;
+            if (i >= clients_.size())
+                return;
+            std::optional<ControlMessage> m = clients_[i]->Finish();
+            if (!m) {
+                // A failed connection stops taking part; its event stays set otherwise.
+                ResetEvent(waits[i]);
+                waits[i] = stop_;
+                continue;
+            }
+            ++messages_;
+            if (m->Type == msg::Status)
+                onStatus_(i, t);
+            clients_[i]->StartRead();
+        }
+    }
+    std::vector<RawClient*> clients_;
+    std::function<void(size_t, double)> onStatus_;
+    HANDLE stop_;
+    std::atomic<long> messages_{0};
+    std::thread thread_;
+};
+
+DWORD servicePid() {
+    return ServiceProcessId(ProductName);
+}
+
+struct Memory {
+    double workingSetKb = 0;
+};
+
+Memory memoryOf(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS_EX m{};
+    GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&m), sizeof m);
+    return {m.WorkingSetSize / 1024.0};
+}
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t i = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+    return v[std::min(i, v.size() - 1)];
+}
+
+void printRow(const char* what, const std::vector<double>& v) {
+    double mean = 0;
+    for (double x : v)
+        mean += x;
+    mean = v.empty() ? 0 : mean / static_cast<double>(v.size());
+    std::printf("  %-28s n=%zu min %.2f median %.2f mean %.2f p95 %.2f max %.2f ms\n", what,
+                v.size(), v.empty() ? 0 : *std::min_element(v.begin(), v.end()), median(v), mean,
+                percentile(v, 0.95), v.empty() ? 0 : *std::max_element(v.begin(), v.end()));
+}
+
+void pump() {
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&m);
+        DispatchMessageA(&m);
+    }
+}
+
+// Pumps this thread's messages until done() or the time is up.
+bool pumpUntil(const std::function<bool()>& done, DWORD ms) {
+    const ULONGLONG deadline = GetTickCount64() + ms;
+    while (!done()) {
+        if (GetTickCount64() > deadline)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
+        pump();
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 5) {
+        std::fprintf(stderr, "usage: companion_pipe_driver FOLDER CYCLES LINES_PER_CYCLE IDLE "
+                             "[STARTER]\n");
+        return 2;
+    }
+    if (argc > 5) {
+        std::string line = std::string("\"") + argv[5] + "\"";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &info)) {
+            std::fprintf(stderr, "cannot start %s\n", argv[5]);
+            return 1;
+        }
+        WaitForSingleObject(info.hProcess, 60000);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
+    const long cycles = std::atol(argv[2]);
+    const long perCycle = std::atol(argv[3]);
+    const int idleCount = std::atoi(argv[4]);
+    const DWORD pid = servicePid();
+    HANDLE process =
+        pid ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid) : nullptr;
+    if (!process) {
+        std::fprintf(stderr, "service process not found\n");
+        return 1;
+    }
+    LogWatch log(argv[1]);
+
+    // The companion's link, on this thread.
+    std::atomic<long> linkStatuses{0};
+    double linkTime = 0;
+    bool linkRunning = true;
+    PipeMonitorLink link;
+    link.OnStatus = [&](const MonitorStatus& status) {
+        linkTime = nowMs();
+        linkRunning = status.CycleRunning;
+        ++linkStatuses;
+    };
+    if (!pumpUntil([&] { return link.Connected() && linkStatuses > 0; }, 30000)) {
+        std::fprintf(stderr, "the link did not connect\n");
+        return 1;
+    }
+
+    // The plain subscriber whose read is the pipe's own arrival time.
+    RawClient timing;
+    if (!timing.Open()) {
+        std::fprintf(stderr, "cannot subscribe on the pipe\n");
+        return 1;
+    }
+    std::mutex rawLock;
+    std::vector<double> rawTimes;
+    Readers timingReader({&timing}, [&](size_t, double t) {
+        std::lock_guard<std::mutex> hold(rawLock);
+        rawTimes.push_back(t);
+    });
+    auto rawCount = [&] {
+        std::lock_guard<std::mutex> hold(rawLock);
+        return rawTimes.size();
+    };
+
+    struct Cycle {
+        double request, logEnd, raw, link;
+        bool byNotification;
+    };
+    auto runPhase = [&](const char* name) -> bool {
+        std::vector<Cycle> results;
+        const Memory before = memoryOf(process);
+        for (long i = 0; i < cycles; ++i) {
+            const long target = log.Count() + perCycle;
+            const long linkBefore = linkStatuses;
+            const size_t rawBefore = rawCount();
+            Cycle c{};
+            c.request = nowMs();
+            link.CheckNow();
+            double logEnd = 0;
+            const bool ended = pumpUntil(
+                [&] {
+                    return linkStatuses > linkBefore && !linkRunning && rawCount() > rawBefore &&
+                           log.Reached(target, logEnd, c.byNotification);
+                },
+                60000);
+            if (!ended) {
+                std::fprintf(stderr, "%s: cycle %ld did not end within 60 s\n", name, i + 1);
+                return false;
+            }
+            c.logEnd = logEnd;
+            c.link = linkTime;
+            {
+                std::lock_guard<std::mutex> hold(rawLock);
+                c.raw = rawTimes[rawBefore];
+            }
+            results.push_back(c);
+        }
+        const Memory after = memoryOf(process);
+        std::vector<double> linkLat, rawLat, hop, roundTrip, toLog;
+        long notified = 0;
+        for (const Cycle& c : results) {
+            linkLat.push_back(c.link - c.logEnd);
+            rawLat.push_back(c.raw - c.logEnd);
+            hop.push_back(c.link - c.raw);
+            roundTrip.push_back(c.raw - c.request);
+            toLog.push_back(c.logEnd - c.request);
+            notified += c.byNotification;
+        }
+        std::printf("phase %s: %zu cycles (cycle end seen by notification: %ld)\n", name,
+                    results.size(), notified);
+        printRow("cycle end -> OnStatus", linkLat);
+        printRow("cycle end -> raw read", rawLat);
+        printRow("raw read -> OnStatus", hop);
+        printRow("checknow -> raw read", roundTrip);
+        printRow("checknow -> cycle end", toLog);
+        std::printf("  service working set: %.0f kB at the start, %.0f kB at the end\n",
+                    before.workingSetKb, after.workingSetKb);
+        std::fflush(stdout);
+        return true;
+    };
+
+    // A warm-up cycle, not recorded: first use of WinINet and of the log file.
+    {
+        const long before = linkStatuses;
+        link.CheckNow();
+        pumpUntil([&] { return linkStatuses > before && !linkRunning; }, 60000);
+        Sleep(1000);
+    }
+    if (!runPhase("no other client"))
+        return 1;
+    {
+        std::vector<std::unique_ptr<RawClient>> idle;
+        std::vector<RawClient*> idlePointers;
+        for (int i = 0; i < idleCount; ++i) {
+            idle.push_back(std::make_unique<RawClient>());
+            if (!idle.back()->Open()) {
+                std::fprintf(stderr, "idle client %d could not subscribe\n", i + 1);
+                return 1;
+            }
+            idlePointers.push_back(idle.back().get());
+        }
+        std::atomic<long> idleStatuses{0};
+        Readers idleReaders(idlePointers, [&](size_t, double) { ++idleStatuses; });
+        Sleep(2000);
+        if (!runPhase("idle subscribers"))
+            return 1;
+        std::printf("  idle subscribers received %ld statuses (expected %ld)\n",
+                    idleStatuses.load(), idleCount * cycles);
+    }
+    Sleep(2000);
+    if (!runPhase("no other client, again"))
+        return 1;
+    CloseHandle(process);
+    return 0;
+}
