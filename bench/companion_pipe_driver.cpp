@@ -17,6 +17,7 @@
 #include "control/protocol.h"
 #include "base/product.h"
 
+#include "bench_service_win.h"
 #include "bench_stats.h"
 
 #include <windows.h>
@@ -51,37 +52,6 @@ double nowMs() {
 }
 
 // Counts result lines in every log file of the folder, reading only what was added.
-class LogCounter {
-public:
-    explicit LogCounter(std::string folder) : folder_(std::move(folder)) {}
-    long Count() {
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((folder_ + "\\log*.log").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE)
-            return total_;
-        do {
-            std::ifstream in(folder_ + "\\" + found.cFileName, std::ios::binary);
-            std::streamoff& offset = offsets_[found.cFileName];
-            in.seekg(offset);
-            std::string line;
-            // Only whole lines: a line still being written is read again next time.
-            while (std::getline(in, line) && !in.eof()) {
-                offset = in.tellg();
-                if (line.find("OK --- ") != std::string::npos ||
-                    line.find("Failed --- ") != std::string::npos)
-                    ++total_;
-            }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-        return total_;
-    }
-
-private:
-    std::string folder_;
-    std::map<std::string, std::streamoff> offsets_;
-    long total_ = 0;
-};
-
 // Watches the log folder on a thread of its own and remembers when each count was first seen.
 class LogWatch {
 public:
@@ -268,10 +238,6 @@ private:
     std::thread thread_;
 };
 
-DWORD servicePid() {
-    return ServiceProcessId(ProductName);
-}
-
 struct Memory {
     double workingSetKb = 0;
 };
@@ -328,24 +294,14 @@ int main(int argc, char** argv) {
                              "[STARTER]\n");
         return 2;
     }
-    if (argc > 5) {
-        std::string line = std::string("\"") + argv[5] + "\"";
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info{};
-        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &info)) {
-            std::fprintf(stderr, "cannot start %s\n", argv[5]);
-            return 1;
-        }
-        WaitForSingleObject(info.hProcess, 60000);
-        CloseHandle(info.hThread);
-        CloseHandle(info.hProcess);
+    if (argc > 5 && !RunAndWait(argv[5])) {
+        std::fprintf(stderr, "cannot start %s\n", argv[5]);
+        return 1;
     }
     const long cycles = std::atol(argv[2]);
     const long perCycle = std::atol(argv[3]);
     const int idleCount = std::atoi(argv[4]);
-    const DWORD pid = servicePid();
+    const DWORD pid = ServicePid();
     HANDLE process =
         pid ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid) : nullptr;
     if (!process) {

@@ -5,6 +5,7 @@
 // LINES_PER_CYCLE more "OK --- "/"Failed --- " lines. Prints one sample line every 100
 // cycles: cycle, seconds, handles, threads, private bytes, working set.
 #include "app/frmblind_win.h"
+#include "bench_service_win.h"
 
 #include <windows.h>
 
@@ -18,63 +19,6 @@
 #include <string>
 
 namespace {
-
-// Counts result lines in every log file of the folder, reading only what was added.
-class LogCounter {
-public:
-    LogCounter(std::string folder, long perCycle)
-        : folder_(std::move(folder)), perCycle_(perCycle) {}
-    long Skipped() const { return skipped_; }
-    long Count() {
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((folder_ + "\\log*.log").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE)
-            return total_;
-        do {
-            std::ifstream in(folder_ + "\\" + found.cFileName, std::ios::binary);
-            std::streamoff& offset = offsets_[found.cFileName];
-            in.seekg(offset);
-            std::string line;
-            // Only whole lines: a line still being written is read again next time.
-            while (std::getline(in, line) && !in.eof()) {
-                offset = in.tellg();
-                if (line.find("OK --- ") != std::string::npos ||
-                    line.find("Failed --- ") != std::string::npos)
-                    ++total_;
-                // A cycle whose benchmark fetch failed ends with this line and no results:
-                // it counts as a whole cycle's worth, and is reported.
-                if (line.find("Benchmark site not reached") != std::string::npos) {
-                    total_ += perCycle_;
-                    ++skipped_;
-                }
-            }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-        return total_;
-    }
-
-private:
-    std::string folder_;
-    std::map<std::string, std::streamoff> offsets_;
-    long perCycle_;
-    long total_ = 0;
-    long skipped_ = 0;
-};
-
-DWORD servicePid() {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceA(manager, "Vigrel", SERVICE_QUERY_STATUS) : nullptr;
-    SERVICE_STATUS_PROCESS status{};
-    DWORD needed = 0;
-    if (service)
-        QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                             sizeof status, &needed);
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    return status.dwProcessId;
-}
 
 int threadsOf(DWORD pid) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -194,25 +138,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: soak_driver FOLDER COUNT LINES_PER_CYCLE\n");
         return 2;
     }
-    if (argc > 4) {
-        // Start the service from here, as a Windows child, before looking for its form.
-        std::string line = std::string("\"") + argv[4] + "\"";
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info{};
-        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &info)) {
-            std::fprintf(stderr, "cannot start %s\n", argv[4]);
-            return 1;
-        }
-        WaitForSingleObject(info.hProcess, 60000);
-        CloseHandle(info.hThread);
-        CloseHandle(info.hProcess);
+    // Start the service from here, as a Windows child, before looking for its form.
+    if (argc > 4 && !RunAndWait(argv[4])) {
+        std::fprintf(stderr, "cannot start %s\n", argv[4]);
+        return 1;
     }
     const long count = std::atol(argv[2]);
     const long perCycle = std::atol(argv[3]);
     LogCounter log(argv[1], perCycle);
-    const DWORD pid = servicePid();
+    const DWORD pid = ServicePid();
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
     if (!pid || !process) {
         std::fprintf(stderr, "service process not found\n");
