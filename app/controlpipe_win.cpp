@@ -2,6 +2,7 @@
 
 #include "base/product.h"
 #include "base/thread_win.h"
+#include "base/token_win.h"
 
 #include <sddl.h>
 
@@ -24,14 +25,6 @@ constexpr DWORD FlushBoundMs = 300;
 
 using ScopedSecurityDescriptor = ScopedHandle<NullHandleTraits<PSECURITY_DESCRIPTOR, ::LocalFree>>;
 
-bool member(HANDLE token, WELL_KNOWN_SID_TYPE type) {
-    BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof sid;
-    BOOL isMember = FALSE;
-    return ::CreateWellKnownSid(type, nullptr, sid, &size) &&
-           ::CheckTokenMembership(token, sid, &isMember) && isMember;
-}
-
 // Administrators in the token's groups whether enabled or not: a filtered token of an
 // administrator holds the group for denying only.
 bool holdsAdministrators(HANDLE token) {
@@ -53,10 +46,6 @@ bool holdsAdministrators(HANDLE token) {
     return false;
 }
 
-std::string encoded(const ControlMessage& message) {
-    return EncodeMessage(message);
-}
-
 } // namespace
 
 ClientFacts ReadClientFacts(HANDLE pipe) {
@@ -72,10 +61,10 @@ ClientFacts ReadClientFacts(HANDLE pipe) {
     if (!opened)
         return facts;
     ScopedKernelHandle owned(token);
-    facts.Interactive = member(token, WinInteractiveSid);
-    facts.Network = member(token, WinNetworkSid);
+    facts.Interactive = TokenInGroup(token, WinInteractiveSid);
+    facts.Network = TokenInGroup(token, WinNetworkSid);
     // Administrators is enabled only in an elevated token.
-    facts.Elevated = member(token, WinBuiltinAdministratorsSid);
+    facts.Elevated = TokenInGroup(token, WinBuiltinAdministratorsSid);
     facts.Administrator = facts.Elevated || holdsAdministrators(token);
     return facts;
 }
@@ -174,13 +163,13 @@ std::optional<ControlRequest> ControlPipe::TakeRequest() {
 void ControlPipe::Answer(std::uint64_t connection, const ControlMessage& reply) {
     {
         std::lock_guard<std::mutex> guard(lock_);
-        outgoing_.push_back({connection, encoded(reply)});
+        outgoing_.push_back({connection, EncodeMessage(reply)});
     }
     wake();
 }
 
 void ControlPipe::SetStatus(const MonitorStatus& status, bool push) {
-    std::string bytes = encoded(StatusMessage(status));
+    std::string bytes = EncodeMessage(StatusMessage(status));
     {
         std::lock_guard<std::mutex> guard(lock_);
         statusBytes_ = bytes;
@@ -241,7 +230,7 @@ DWORD ControlPipe::run() {
     };
 
     const auto send = [&](Slot& s, const ControlMessage& message) {
-        s.queue.push_back(encoded(message));
+        s.queue.push_back(EncodeMessage(message));
         startWrite(s);
     };
 
@@ -311,7 +300,8 @@ DWORD ControlPipe::run() {
                 std::lock_guard<std::mutex> guard(lock_);
                 bytes = statusBytes_;
             }
-            s.queue.push_back(bytes.empty() ? encoded(StatusMessage(MonitorStatus())) : bytes);
+            s.queue.push_back(bytes.empty() ? EncodeMessage(StatusMessage(MonitorStatus()))
+                                            : bytes);
             return startWrite(s);
         }
         if (type == msg::CheckList && message->GetAll("url").size() > MaxCheckListUrls)

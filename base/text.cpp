@@ -61,6 +61,13 @@ std::optional<std::int32_t> WholeNumber(const std::string& text) {
     return static_cast<std::int32_t>(value);
 }
 
+std::string Join(const std::vector<std::string>& texts, const std::string& separator) {
+    std::string text;
+    for (size_t i = 0; i < texts.size(); ++i)
+        text += (i > 0 ? separator : std::string()) + texts[i];
+    return text;
+}
+
 std::string FileNameOf(const std::string& path) {
     const size_t separator = path.find_last_of("\\/:");
     return separator == std::string::npos ? path : path.substr(separator + 1);

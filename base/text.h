@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // Below zero, zero or above zero as a sorts before, with or after b, letters compared without
 // regard to case; a text that is the start of another sorts first.
@@ -20,6 +21,9 @@ std::string TrimBlanks(const std::string& text);
 // Decimal digits with an optional "+" or "-", within 32 bits; anything else, an empty text
 // included, is no whole number.
 std::optional<std::int32_t> WholeNumber(const std::string& text);
+
+// The texts with the separator between them.
+std::string Join(const std::vector<std::string>& texts, const std::string& separator);
 
 // The file-name part of a path: what follows its last "\", "/" or drive colon.
 std::string FileNameOf(const std::string& path);

@@ -1,8 +1,10 @@
 // What the benchmarks that drive the installed service share: starting a program and waiting
-// for it, the service's process id, and counting the result lines of its log.
+// for it, and counting the result lines of its log (the service's process id:
+// ServiceProcessId of control/pipeclient_win.h).
 #pragma once
 
 #include "base/product.h"
+#include "control/pipeclient_win.h"
 
 #include <windows.h>
 
@@ -23,23 +25,6 @@ inline bool RunAndWait(const char* program) {
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
     return true;
-}
-
-// The service's process id as the service manager reports it; 0 when it does not run.
-inline DWORD ServicePid() {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service =
-        manager ? OpenServiceA(manager, ProductName, SERVICE_QUERY_STATUS) : nullptr;
-    SERVICE_STATUS_PROCESS status{};
-    DWORD needed = 0;
-    if (service)
-        QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                             sizeof status, &needed);
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    return status.dwProcessId;
 }
 
 // Counts result lines in every log file of the folder, reading only what was added. A cycle

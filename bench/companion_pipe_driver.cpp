@@ -301,7 +301,7 @@ int main(int argc, char** argv) {
     const long cycles = std::atol(argv[2]);
     const long perCycle = std::atol(argv[3]);
     const int idleCount = std::atoi(argv[4]);
-    const DWORD pid = ServicePid();
+    const DWORD pid = ServiceProcessId(ProductName);
     HANDLE process =
         pid ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid) : nullptr;
     if (!process) {

@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
     const long count = std::atol(argv[2]);
     const long perCycle = std::atol(argv[3]);
     LogCounter log(argv[1], perCycle);
-    const DWORD pid = ServicePid();
+    const DWORD pid = ServiceProcessId(ProductName);
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
     if (!pid || !process) {
         std::fprintf(stderr, "service process not found\n");

@@ -34,13 +34,3 @@ AlertDecision AlertPolicy::Decide(std::int32_t notify, const CycleOutcome& outco
             down_.push_back(url);
     return decision;
 }
-
-std::string JoinLines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (i > 0)
-            text += "\r\n";
-        text += lines[i];
-    }
-    return text;
-}

@@ -29,6 +29,3 @@ private:
     // The sites down as of the last cycle with mail on: what the recipient was last told.
     std::vector<std::string> down_;
 };
-
-// The lines joined by CR LF, as the report's body entry holds them.
-std::string JoinLines(const std::vector<std::string>& lines);

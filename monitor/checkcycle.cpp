@@ -1,5 +1,6 @@
 #include "checkcycle.h"
 
+#include "base/text.h"
 #include "settings/cusersettings.h"
 
 #include <algorithm>
@@ -51,7 +52,7 @@ std::string CheckSites(CUserSettings& settings, CheckCycleHost& host, AlertPolic
 
     const AlertDecision mail =
         settings.Active ? policy.Decide(settings.Notify, outcome) : AlertDecision{};
-    std::string downText = JoinLines(outcome.Failed);
+    std::string downText = Join(outcome.Failed, "\r\n");
     if (downText.empty()) {
         host.SetTrayIcon(tsAllUp);
         downText = "Everything is OK !";
@@ -61,7 +62,7 @@ std::string CheckSites(CUserSettings& settings, CheckCycleHost& host, AlertPolic
             host.SendStatusMail(downText);
     }
     if (!mail.BackUp.empty())
-        host.SendBackUpMail(JoinLines(mail.BackUp));
+        host.SendBackUpMail(Join(mail.BackUp, "\r\n"));
     host.SetTip(downText);
     host.RefreshSettingsDialog();
     return downText;

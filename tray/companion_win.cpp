@@ -3,6 +3,7 @@
 #include "base/paths.h"
 #include "base/paths_win.h"
 #include "base/product.h"
+#include "base/token_win.h"
 #include "base/window_win.h"
 #include "ui/frmsettings_win.h"
 #include "ui/res/resource.h"
@@ -51,16 +52,7 @@ bool UserIsAdministrator() {
             type != TokenElevationTypeDefault)
             return true;
     }
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    PSID admins = nullptr;
-    if (!::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
-                                    0, 0, 0, 0, 0, &admins))
-        return false;
-    BOOL member = FALSE;
-    if (!::CheckTokenMembership(nullptr, admins, &member))
-        member = FALSE;
-    ::FreeSid(admins);
-    return member != FALSE;
+    return TokenInGroup(nullptr, WinBuiltinAdministratorsSid);
 }
 
 TCompanion::TCompanion(const LinkFactory& makeLink, bool administrator,
