@@ -1,6 +1,7 @@
 #include "net/tlscert_win.h"
 
 #include "base/handle_win.h"
+#include "base/utf_win.h"
 
 #include <wincrypt.h>
 #include <schannel.h>
@@ -12,15 +13,14 @@ namespace {
 using CertPtr = ScopedHandle<NullHandleTraits<PCCERT_CONTEXT, ::CertFreeCertificateContext>>;
 using ChainPtr = ScopedHandle<NullHandleTraits<PCCERT_CHAIN_CONTEXT, ::CertFreeCertificateChain>>;
 
-std::wstring wide(const std::string& text) {
-    const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (n <= 0)
-        return {};
-    std::wstring result(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, result.data(), n);
-    result.resize(static_cast<std::size_t>(n - 1));
-    return result;
-}
+// Not a platform code: the policy answers CERT_E_EXPIRED on both sides of the validity period,
+// and someone whose server clock is behind needs to hear which side it is.
+constexpr DWORD kNotYetValid = 0xFFFFFFFF;
+
+// Every failure of the chain itself counts; only "the revocation list could not be reached" does
+// not, since revocation is not asked for (see the header).
+constexpr DWORD kIgnoredTrustErrors =
+    CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 
 std::string describe(DWORD error, const std::string& server) {
     switch (error) {
@@ -35,6 +35,8 @@ std::string describe(DWORD error, const std::string& server) {
         return "certificate is for another name than " + server;
     case static_cast<DWORD>(CERT_E_EXPIRED):
         return "certificate expired for " + server;
+    case kNotYetValid:
+        return "certificate not yet valid for " + server;
     case static_cast<DWORD>(CERT_E_WRONG_USAGE):
         return "certificate is not meant for a server: " + server;
     case static_cast<DWORD>(CERT_E_REVOKED):
@@ -48,6 +50,38 @@ std::string describe(DWORD error, const std::string& server) {
     }
 }
 
+// -1 when a certificate of the chain is not valid yet, 1 when one has expired, 0 otherwise.
+int timeValidity(const CERT_CHAIN_CONTEXT& chain) {
+    for (DWORD c = 0; c < chain.cChain; ++c) {
+        const CERT_SIMPLE_CHAIN& simple = *chain.rgpChain[c];
+        for (DWORD e = 0; e < simple.cElement; ++e)
+            if (const LONG validity =
+                    CertVerifyTimeValidity(nullptr, simple.rgpElement[e]->pCertContext->pCertInfo))
+                return validity < 0 ? -1 : 1;
+    }
+    return 0;
+}
+
+// The chain's trust status as the error the SSL policy would give for it, 0 when it has none.
+DWORD chainError(const CERT_CHAIN_CONTEXT& chain) {
+    const DWORD status = chain.TrustStatus.dwErrorStatus & ~kIgnoredTrustErrors;
+    if (status == 0)
+        return 0;
+    if (status & CERT_TRUST_IS_REVOKED)
+        return static_cast<DWORD>(CRYPT_E_REVOKED);
+    if (status & (CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_UNTRUSTED_ROOT |
+                  CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_CYCLIC |
+                  CERT_TRUST_INVALID_BASIC_CONSTRAINTS))
+        return static_cast<DWORD>(CERT_E_UNTRUSTEDROOT);
+    if (status & CERT_TRUST_IS_NOT_TIME_VALID)
+        return timeValidity(chain) < 0 ? kNotYetValid : static_cast<DWORD>(CERT_E_EXPIRED);
+    if (status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE)
+        return static_cast<DWORD>(CERT_E_WRONG_USAGE);
+    // Any other bit (a name constraint, a policy, an extension we do not know) is a refusal too,
+    // with its code for whoever has to look it up.
+    return status;
+}
+
 } // namespace
 
 std::string VerifyServerCertificate(CtxtHandle* context, const std::string& serverName) {
@@ -57,7 +91,7 @@ std::string VerifyServerCertificate(CtxtHandle* context, const std::string& serv
     if (serverName.empty())
         return "no server name to check the certificate against";
     PCCERT_CONTEXT remote = nullptr;
-    if (QueryContextAttributesA(context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote) != SEC_E_OK ||
+    if (QueryContextAttributesW(context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote) != SEC_E_OK ||
         !remote)
         return "no certificate from " + serverName;
     CertPtr certificate(remote);
@@ -78,7 +112,12 @@ std::string VerifyServerCertificate(CtxtHandle* context, const std::string& serv
         return describe(GetLastError(), serverName);
     ChainPtr chain(rawChain);
 
-    std::wstring name = wide(serverName);
+    // The chain's own status first: a platform's SSL policy may pass a chain that ends in no
+    // root at all (a leaf sent without its issuers by a server we do not know).
+    if (const DWORD error = chainError(*chain.Get()))
+        return describe(error, serverName);
+
+    std::wstring name = Widen(serverName);
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;
@@ -91,5 +130,8 @@ std::string VerifyServerCertificate(CtxtHandle* context, const std::string& serv
     if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.Get(), &policyPara,
                                           &policyStatus))
         return describe(GetLastError(), serverName);
+    if (policyStatus.dwError == static_cast<DWORD>(CERT_E_EXPIRED) &&
+        timeValidity(*chain.Get()) < 0)
+        return describe(kNotYetValid, serverName);
     return describe(policyStatus.dwError, serverName);
 }

@@ -1,5 +1,7 @@
 #include "net/tlschannel_win.h"
 
+#include "base/utf_win.h"
+
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -12,6 +14,13 @@ constexpr std::size_t kMaxPending = 64 * 1024;
 constexpr std::size_t kReceiveChunk = 16 * 1024 + 512;
 constexpr unsigned char kAlertRecord = 0x15;
 constexpr unsigned char kHandshakeRecord = 0x16;
+constexpr unsigned char kServerHello = 2;
+constexpr unsigned char kProtocolVersionAlert = 70;
+
+// TLS 1.2 and 1.3 only: nothing older is safe for a password.
+constexpr DWORD kWantedProtocols = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
+constexpr DWORD kCredentialFlags =
+    SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
 
 constexpr unsigned long kRequestFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
                                         ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
@@ -56,6 +65,55 @@ std::string printablePrefix(const std::string& bytes) {
     return text;
 }
 
+// "TLS 1.2", "TLS 1.2 and 1.3": the client versions among bits, in words.
+std::string versionsText(DWORD bits) {
+    const struct {
+        DWORD bit;
+        const char* name;
+    } versions[] = {{SP_PROT_TLS1_0_CLIENT, "1.0"},
+                    {SP_PROT_TLS1_1_CLIENT, "1.1"},
+                    {SP_PROT_TLS1_2_CLIENT, "1.2"},
+                    {SP_PROT_TLS1_3_CLIENT, "1.3"}};
+    std::string names;
+    int count = 0;
+    for (const auto& v : versions)
+        if (bits & v.bit)
+            names += std::string(count++ == 0 ? "" : ", ") + v.name;
+    if (count == 0)
+        return "no TLS version";
+    const std::size_t last = names.rfind(", ");
+    if (last != std::string::npos)
+        names.replace(last, 2, " and ");
+    return "TLS " + names;
+}
+
+std::string versionName(unsigned char major, unsigned char minor) {
+    if (major == 3 && minor == 0)
+        return "SSL 3.0";
+    if (major == 3 && minor >= 1 && minor <= 4)
+        return "TLS 1." + std::to_string(minor - 1);
+    return "an unknown version";
+}
+
+// When the server's answer shows that the two sides share no protocol version, that in words;
+// otherwise empty. Platforms report this case with codes that name no version (Wine: an
+// internal error), yet the server's alert or hello says it plainly.
+std::string versionMismatch(const std::string& answer, DWORD offered) {
+    const std::string none = "the server and this computer have no TLS version in common: ";
+    const std::string ours = "this computer offers " + versionsText(offered);
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(answer[i]); };
+    if (answer.size() >= 7 && byte(0) == kAlertRecord && byte(6) == kProtocolVersionAlert) {
+        if (offered & SP_PROT_TLS1_3_CLIENT)
+            return none + ours + ", which the server refuses";
+        return none + ours + ", which the server refuses; it likely speaks only TLS 1.3, which " +
+               "this computer's TLS does not offer";
+    }
+    if (answer.size() >= 11 && byte(0) == kHandshakeRecord && byte(5) == kServerHello &&
+        (byte(9) < 3 || (byte(9) == 3 && byte(10) < 3)))
+        return none + "the server speaks only " + versionName(byte(9), byte(10)) + ", " + ours;
+    return {};
+}
+
 // An output token SChannel allocated for us (ISC_REQ_ALLOCATE_MEMORY); freed on every path.
 struct ContextBuffer {
     SecBuffer buffer{0, SECBUFFER_TOKEN, nullptr};
@@ -79,26 +137,50 @@ TTlsChannel::~TTlsChannel() {
         FreeCredentialsHandle(&credentials_);
 }
 
+// True when the platform took the credentials and will offer no protocol but the wanted ones.
+bool TTlsChannel::AcquireWith(void* credentials) {
+    wchar_t package[] = UNISP_NAME_W;
+    TimeStamp expiry;
+    if (AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, credentials,
+                                  nullptr, nullptr, &credentials_, &expiry) != SEC_E_OK)
+        return false;
+    SecPkgCred_SupportedProtocols supported{};
+    offered_ = QueryCredentialsAttributesW(&credentials_, SECPKG_ATTR_SUPPORTED_PROTOCOLS,
+                                           &supported) == SEC_E_OK
+                   ? supported.grbitProtocol & (SP_PROT_SSL2_CLIENT | SP_PROT_SSL3TLS1_X_CLIENTS)
+                   : kWantedProtocols;
+    // Wine 8.0 takes SCH_CREDENTIALS but ignores its list of disabled protocols: it would offer
+    // SSL 3.0 to TLS 1.1. A platform that does not keep to the restriction is not used with it.
+    if ((offered_ & ~kWantedProtocols) == 0 && (offered_ & kWantedProtocols) != 0)
+        return true;
+    FreeCredentialsHandle(&credentials_);
+    credentials_ = {};
+    return false;
+}
+
 void TTlsChannel::AcquireCredentials() {
     if (haveCredentials_)
         return;
-    SCHANNEL_CRED cred{};
-    cred.dwVersion = SCHANNEL_CRED_VERSION;
-    // TLS 1.2 only: every mail service of today speaks it, and under TLS 1.3 SChannel hands
-    // the server's post-handshake tickets back as renegotiation requests.
-    cred.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
-    // The certificate is judged by VerifyServerCertificate, with its own error texts; no client
-    // certificate is ever offered.
-    cred.dwFlags =
-        SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
-    char package[] = UNISP_NAME_A;
-    TimeStamp expiry;
-    const SECURITY_STATUS status =
-        AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &cred, nullptr,
-                                  nullptr, &credentials_, &expiry);
-    if (status != SEC_E_OK)
-        throw ETlsError("TLS is not available on this computer (" + hex(status) + ")");
-    haveCredentials_ = true;
+    // TLS 1.3 needs SCH_CREDENTIALS (Windows 10 1809 and later), which names what to leave out.
+    TLS_PARAMETERS parameters{};
+    parameters.grbitDisabledProtocols = ~kWantedProtocols;
+    SCH_CREDENTIALS current{};
+    current.dwVersion = SCH_CREDENTIALS_VERSION;
+    current.dwFlags = kCredentialFlags;
+    current.cTlsParameters = 1;
+    current.pTlsParameters = &parameters;
+    haveCredentials_ = AcquireWith(&current);
+    if (haveCredentials_)
+        return;
+    // Older platforms know only SCHANNEL_CRED, which names what to use and cannot ask for
+    // TLS 1.3 (Windows refuses it there).
+    SCHANNEL_CRED older{};
+    older.dwVersion = SCHANNEL_CRED_VERSION;
+    older.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+    older.dwFlags = kCredentialFlags;
+    haveCredentials_ = AcquireWith(&older);
+    if (!haveCredentials_)
+        throw ETlsError("TLS is not available on this computer: it offers no TLS 1.2 or 1.3");
 }
 
 void TTlsChannel::SendToken(SecBuffer& token) {
@@ -128,7 +210,7 @@ void TTlsChannel::Handshake(const std::string& serverName) {
         throw ETlsError("TLS session already started");
     AcquireCredentials();
     input_.clear();
-    std::string target = serverName;
+    std::wstring target = Widen(serverName);
     const std::string failed = "TLS handshake with " + serverName + " failed: ";
 
     // The first call has no input: it produces our hello.
@@ -137,7 +219,7 @@ void TTlsChannel::Handshake(const std::string& serverName) {
         SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.buffer};
         unsigned long attributes = 0;
         const SECURITY_STATUS status =
-            InitializeSecurityContextA(&credentials_, nullptr, target.data(), kRequestFlags, 0, 0,
+            InitializeSecurityContextW(&credentials_, nullptr, target.data(), kRequestFlags, 0, 0,
                                        nullptr, 0, &context_, &outDesc, &attributes, nullptr);
         if (status != SEC_I_CONTINUE_NEEDED)
             throw ETlsError(failed + reason(status));
@@ -167,7 +249,7 @@ void TTlsChannel::Handshake(const std::string& serverName) {
         SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.buffer};
         unsigned long attributes = 0;
         const SECURITY_STATUS status =
-            InitializeSecurityContextA(&credentials_, &context_, target.data(), kRequestFlags, 0, 0,
+            InitializeSecurityContextW(&credentials_, &context_, target.data(), kRequestFlags, 0, 0,
                                        &inDesc, 0, nullptr, &outDesc, &attributes, nullptr);
 
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
@@ -176,8 +258,10 @@ void TTlsChannel::Handshake(const std::string& serverName) {
         }
         if (status == SEC_I_INCOMPLETE_CREDENTIALS)
             throw ETlsError(failed + "the server wants a client certificate, and there is none");
-        if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED)
-            throw ETlsError(failed + reason(status));
+        if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) {
+            const std::string mismatch = versionMismatch(input_, offered_);
+            throw ETlsError(failed + (mismatch.empty() ? reason(status) : mismatch));
+        }
 
         SendToken(out.buffer);
         // Bytes past the current handshake message belong to the next step, or, once the
@@ -194,9 +278,12 @@ void TTlsChannel::Handshake(const std::string& serverName) {
     }
 
     const SECURITY_STATUS status =
-        QueryContextAttributesA(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
+        QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
     if (status != SEC_E_OK || sizes_.cbMaximumMessage == 0)
         throw ETlsError(failed + reason(status));
+    SecPkgContext_ConnectionInfo connection{};
+    if (QueryContextAttributesW(&context_, SECPKG_ATTR_CONNECTION_INFO, &connection) == SEC_E_OK)
+        protocol_ = connection.dwProtocol;
     established_ = true;
 }
 
@@ -253,9 +340,13 @@ std::string TTlsChannel::Decrypt(std::string_view received) {
             input_.clear();
             break;
         }
-        if (status == SEC_I_RENEGOTIATE)
+        // Under TLS 1.3 SChannel reports the server's post-handshake messages (session tickets,
+        // key updates) this way; they are the protocol's ordinary traffic and go back to the
+        // handshake function. Under TLS 1.2 it is a real renegotiation, which a server we have
+        // judged must not use to swap its certificate.
+        if (status == SEC_I_RENEGOTIATE && !(protocol_ & SP_PROT_TLS1_3_CLIENT))
             throw ETlsError("the server asked to renegotiate the TLS session, which is refused");
-        if (status != SEC_E_OK)
+        if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE)
             throw ETlsError("TLS decryption failed: " + reason(status));
 
         // Decryption works in place: copy the plaintext out before the buffer moves.
@@ -268,6 +359,10 @@ std::string TTlsChannel::Decrypt(std::string_view received) {
             } else if (b.BufferType == SECBUFFER_EXTRA) {
                 extra = b.cbBuffer;
             }
+        }
+        if (status == SEC_I_RENEGOTIATE) {
+            FollowPostHandshake(extra);
+            continue;
         }
         if (alert && data == 0) {
             closed_ = true;
@@ -282,6 +377,43 @@ std::string TTlsChannel::Decrypt(std::string_view received) {
         throw ETlsError("the server sent more than " + std::to_string(kMaxPending / 1024) +
                         " KiB that do not form a TLS record");
     return plaintext;
+}
+
+// Hands what follows a post-handshake message to InitializeSecurityContext, as the platform
+// documents for SEC_I_RENEGOTIATE, and keeps whatever it leaves over for decryption.
+void TTlsChannel::FollowPostHandshake(std::size_t extra) {
+    input_.erase(0, extra <= input_.size() ? input_.size() - extra : 0);
+    for (;;) {
+        SecBuffer in[2] = {
+            {static_cast<unsigned long>(input_.size()), SECBUFFER_TOKEN, input_.data()},
+            {0, SECBUFFER_EMPTY, nullptr}};
+        SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
+        ContextBuffer out;
+        SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.buffer};
+        unsigned long attributes = 0;
+        const SECURITY_STATUS status =
+            InitializeSecurityContextW(&credentials_, &context_, nullptr, kRequestFlags, 0, 0,
+                                       &inDesc, 0, nullptr, &outDesc, &attributes, nullptr);
+        // Nothing pending that belongs to it: the message is done with, and waiting for more
+        // would wait on a server that waits for us.
+        if (status == SEC_E_INCOMPLETE_MESSAGE && input_.empty())
+            return;
+        if (status == SEC_E_INCOMPLETE_MESSAGE) {
+            if (!ReceiveMore())
+                throw ETlsError("the server closed the connection during a TLS message");
+            continue;
+        }
+        if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED)
+            throw ETlsError("TLS message after the handshake refused: " + reason(status));
+        SendToken(out.buffer);
+        if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0 &&
+            in[1].cbBuffer <= input_.size())
+            input_.erase(0, input_.size() - in[1].cbBuffer);
+        else
+            input_.clear();
+        if (status == SEC_E_OK || input_.empty())
+            return;
+    }
 }
 
 void TTlsChannel::Write(std::string_view plaintext) {
@@ -315,7 +447,7 @@ void TTlsChannel::Shutdown() {
     SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.buffer};
     unsigned long attributes = 0;
     const SECURITY_STATUS status =
-        InitializeSecurityContextA(&credentials_, &context_, nullptr, kRequestFlags, 0, 0, nullptr,
+        InitializeSecurityContextW(&credentials_, &context_, nullptr, kRequestFlags, 0, 0, nullptr,
                                    0, nullptr, &outDesc, &attributes, nullptr);
     if (status != SEC_E_OK && status != SEC_I_CONTEXT_EXPIRED)
         return;

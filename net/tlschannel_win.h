@@ -7,6 +7,9 @@
 #define SECURITY_WIN32
 #include <windows.h>
 #include <security.h>
+// For SCH_CREDENTIALS, the only way to ask a current Windows for TLS 1.3.
+#define SCHANNEL_USE_BLACKLISTS
+#include <subauth.h>
 #include <schannel.h>
 
 #include <cstddef>
@@ -67,8 +70,15 @@ public:
     // The negotiated context, for the certificate check; valid after Handshake.
     CtxtHandle* Context() { return established_ ? &context_ : nullptr; }
 
+    // The protocol versions this session offers (SP_PROT_..._CLIENT bits), known once the
+    // handshake has begun, and the one agreed on, once it is done.
+    DWORD Offered() const { return offered_; }
+    DWORD Protocol() const { return protocol_; }
+
 private:
     void AcquireCredentials();
+    bool AcquireWith(void* credentials);
+    void FollowPostHandshake(std::size_t extra);
     void SendToken(SecBuffer& token);
     bool ReceiveMore();
 
@@ -79,6 +89,8 @@ private:
     bool haveContext_ = false;
     bool established_ = false;
     bool closed_ = false;
+    DWORD offered_ = 0;
+    DWORD protocol_ = 0;
     SecPkgContext_StreamSizes sizes_{};
     std::string input_; // received, not yet decrypted
 };

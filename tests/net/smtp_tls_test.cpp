@@ -10,7 +10,9 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -116,6 +118,37 @@ TEST_F(SmtpTls, RefusedSessionsSayWhyAndSendNoMail) {
     }
     for (const char* kind : {"nostarttls", "selfsigned", "othername"})
         EXPECT_FALSE(exists(peerPath(std::string(kind) + "-001.eml"))) << kind;
+}
+
+// The recorder's log once the client has gone; "closed" ends each session.
+std::string recorded(const std::string& kind) {
+    const std::string path = peerPath(kind + ".log");
+    const ULONGLONG deadline = GetTickCount64() + 30000;
+    std::string log;
+    while (GetTickCount64() < deadline) {
+        std::ifstream in(path, std::ios::binary);
+        log.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (log.find("closed\n") != std::string::npos)
+            break;
+        Sleep(50); // polling a file another process writes; bounded by the deadline
+    }
+    return log;
+}
+
+// An impostor with a leaf for the right name from an authority nobody trusts, sent without its
+// chain: nothing but the handshake may reach it, least of all the login.
+TEST_F(SmtpTls, ImpostorWithoutChainHearsNothingAfterTheHandshake) {
+    for (const auto& [kind, security, before] :
+         {std::tuple{"partial", 1, "plain: EHLO "}, std::tuple{"partialtls", 2, ""}}) {
+        Session session(kind, security);
+        EXPECT_EQ(session.refusal(), "certificate not trusted for localhost") << kind;
+        const std::string log = recorded(kind);
+        EXPECT_NE(log.find("closed\n"), std::string::npos) << kind;
+        EXPECT_EQ(log.find("tls: "), std::string::npos) << log;
+        EXPECT_EQ(log.find("AUTH"), std::string::npos) << log;
+        EXPECT_EQ(log.find("AGRlc2sAczNjcmV0"), std::string::npos) << log; // \0desk\0s3cret
+        EXPECT_EQ(log.rfind(before, 0), 0u) << log;
+    }
 }
 
 TEST_F(SmtpTls, SilentServerTimesOutInTheHandshake) {

@@ -130,6 +130,10 @@ TEST_F(TlsChannel, CertificatesThatMustNotBeTrusted) {
         {"selfsigned", "certificate not trusted for localhost"},
         {"othername", "certificate is for another name than localhost"},
         {"expired", "certificate expired for localhost"},
+        {"future", "certificate not yet valid for localhost"},
+        {"clientonly", "certificate is not meant for a server: localhost"},
+        // A leaf whose issuer is nowhere: some platforms' SSL policy passes it.
+        {"partial", "certificate not trusted for localhost"},
     };
     for (const auto& c : cases) {
         Connection connection(c.peer, std::chrono::seconds(30));
@@ -142,6 +146,29 @@ TEST_F(TlsChannel, CertificatesThatMustNotBeTrusted) {
     tls.Handshake("localhost");
     EXPECT_EQ(VerifyServerCertificate(tls.Context(), ""),
               "no server name to check the certificate against");
+}
+
+// Either TLS 1.3 is spoken, or the refusal names the versions: a bare platform code is of no use
+// to whoever reads the log.
+TEST_F(TlsChannel, ServerOfTls13OnlyIsSpokenToOrRefusedInWords) {
+    Connection connection("tls13only", std::chrono::seconds(30));
+    TTlsChannel tls(connection.Transport());
+    try {
+        tls.Handshake("localhost");
+    } catch (const ETlsError& e) {
+        EXPECT_EQ(tls.Offered() & SP_PROT_TLS1_3_CLIENT, 0u);
+        EXPECT_STREQ(e.what(),
+                     "TLS handshake with localhost failed: the server and this computer have no "
+                     "TLS version in common: this computer offers TLS 1.2, which the server "
+                     "refuses; it likely speaks only TLS 1.3, which this computer's TLS does not "
+                     "offer");
+        return;
+    }
+    EXPECT_NE(tls.Protocol() & SP_PROT_TLS1_3_CLIENT, 0u);
+    EXPECT_EQ(VerifyServerCertificate(tls.Context(), "localhost"), "");
+    // The server's session tickets come before the echo and must not end the session.
+    tls.Write("HELO vigrel\r\n");
+    EXPECT_EQ(readLine(tls), "HELO vigrel\r\n");
 }
 
 TEST_F(TlsChannel, PeersThatDoNotSpeakTlsFailWithinTheDeadline) {
