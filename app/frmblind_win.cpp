@@ -24,6 +24,8 @@ constexpr UINT_PTR Timer1Id = 1;
 constexpr UINT WM_FIRSTCHECK = WM_APP + 2;
 // Posted by the control channel's thread when a request waits for the form.
 constexpr UINT WM_CONTROLREQUEST = WM_APP + 3;
+// Posted by the mail thread when a report is done: wParam its number, lParam 1 if delivered.
+constexpr UINT WM_MAILDONE = WM_APP + 20;
 
 std::string localTimeNow() {
     SYSTEMTIME t;
@@ -273,7 +275,14 @@ void TFormBlind::WriteLog(const std::string& text) {
 }
 
 void TFormBlind::SendStatusMail(const std::string& report) {
-    alertMail_.SendStatusMail(report, UserSettings);
+    // The policy learns the outcome on this thread, as it learns everything else.
+    const std::uint32_t number = alertPolicy_.LastReport();
+    HWND window = handle_.Get();
+    const auto done = [window, number](bool delivered) {
+        ::PostMessageA(window, WM_MAILDONE, number, delivered ? 1 : 0);
+    };
+    if (!alertMail_.SendStatusMail(report, UserSettings, AlertKind::SitesDown, done))
+        alertPolicy_.ReportDelivered(number, false);
 }
 
 void TFormBlind::SendBackUpMail(const std::string& sites) {
@@ -304,6 +313,9 @@ LRESULT TFormBlind::TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_CONTROLREQUEST:
         serveControlRequests();
+        return 0;
+    case WM_MAILDONE:
+        alertPolicy_.ReportDelivered(static_cast<std::uint32_t>(wParam), lParam != 0);
         return 0;
     case WM_CLOSE:
         // A close from outside (a task manager, a test) takes the same way as "Exit".

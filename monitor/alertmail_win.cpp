@@ -51,15 +51,18 @@ void reportFailure(const MailJob& job, const std::string& reason) {
 } // namespace
 
 DWORD MailThreadProc(const MailJob& job) {
+    bool delivered = false;
     try {
         try {
             sendReport(job);
+            delivered = true;
         } catch (const std::exception& error) {
-            // Not retried: the next cycle that calls for a mail sends its own.
             reportFailure(job, error.what());
         } catch (...) {
             reportFailure(job, "unknown error");
         }
+        if (job.OnMailDone)
+            job.OnMailDone(delivered);
     } catch (...) {
     }
     return 0;
@@ -76,7 +79,7 @@ bool TAlertMail::WaitForMail(DWORD milliseconds) const {
 }
 
 bool TAlertMail::SendStatusMail(const std::string& report, const CUserSettings& settings,
-                                AlertKind kind) {
+                                AlertKind kind, MailDoneEvent onDone) {
     if (MailThread_) {
         if (!WaitForMail(previousWait_))
             return false;
@@ -86,6 +89,7 @@ bool TAlertMail::SendStatusMail(const std::string& report, const CUserSettings& 
     job.Report = report;
     job.Kind = kind;
     job.OnMailFailed = OnMailFailed;
+    job.OnMailDone = std::move(onDone);
     job.Settings = CopyMailSettings(settings);
     job.TimeOut = clientTimeOut_;
     MailThread_ = StartThread([job = std::move(job)] { return MailThreadProc(job); });

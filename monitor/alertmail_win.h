@@ -27,6 +27,8 @@ constexpr int MailClientTimeOut = 15000;
 constexpr DWORD PreviousMailWait = 4 * MailClientTimeOut + 5000;
 
 using MailFailedEvent = std::function<void(const std::string& line)>;
+// Whether the server took the mail; called on the mail thread when it is done.
+using MailDoneEvent = std::function<void(bool delivered)>;
 
 struct MailJob {
     std::string Report;
@@ -34,11 +36,13 @@ struct MailJob {
     MailSettingsCopy Settings;
     int TimeOut = MailClientTimeOut;
     MailFailedEvent OnMailFailed; // called on the mail thread
+    MailDoneEvent OnMailDone;     // called on the mail thread, last
 };
 
 // The work of the mail thread, which owns the job; exit code always 0. A mail that cannot be
-// delivered is not retried; its failure line goes to the job's OnMailFailed. Mail without a
-// server or without a recipient counts as switched off and fails silently.
+// delivered is not retried here; its failure line goes to the job's OnMailFailed, and
+// OnMailDone tells whoever decides about the next mail. Mail without a server or without a
+// recipient counts as switched off: it fails without a line.
 DWORD MailThreadProc(const MailJob& job);
 
 // The current local date and time as the system's short date and long time formats show it.
@@ -55,9 +59,9 @@ public:
 
     // Starts the mail thread for the report; true when it was started. Waits first, at most
     // the previous-mail bound, for the previous thread; when that one is still running the
-    // report is dropped and false returned.
+    // report is dropped and false returned, and onDone is not called.
     bool SendStatusMail(const std::string& report, const CUserSettings& settings,
-                        AlertKind kind = AlertKind::SitesDown);
+                        AlertKind kind = AlertKind::SitesDown, MailDoneEvent onDone = {});
 
     // Receives the failure line of every mail not delivered, on the mail thread; by default
     // the event log, whatever its level.

@@ -1,5 +1,6 @@
 // Which alert mail a finished check cycle calls for: a report of the sites down, a "sites back
-// up" mail, or nothing. It remembers what the recipient was last told, across cycles.
+// up" mail, or nothing. It remembers, across cycles, what the recipient was actually told: a
+// report counts once its mail has been delivered.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +15,8 @@ struct CycleOutcome {
 
 struct AlertDecision {
     bool Report = false; // mail the sites down (all of them, not only the new ones)
-    // Sites last mailed as down that answered in this cycle, in the order they were mailed;
-    // empty when no "sites back up" mail is due.
+    // Sites the recipient was told were down that answered in this cycle, in the order they
+    // were reported; empty when no "sites back up" mail is due.
     std::vector<std::string> BackUp;
 };
 
@@ -25,7 +26,28 @@ public:
     // sites must not be passed, as it says nothing about them. notify is the Notify setting.
     AlertDecision Decide(std::int32_t notify, const CycleOutcome& outcome);
 
+    // The number of the report the last Decide called for, 0 when it called for none. The
+    // mail thread's result is given back with it.
+    std::uint32_t LastReport() const { return lastReport_; }
+
+    // Whether the report numbered report reached the mail server. A delivered report makes its
+    // sites known to the recipient; an undelivered one is sent again at the next cycle with
+    // sites down, unless a later report has gone out meanwhile.
+    void ReportDelivered(std::uint32_t report, bool delivered);
+
 private:
-    // The sites down as of the last cycle with mail on: what the recipient was last told.
+    struct Pending {
+        std::uint32_t Report;
+        std::vector<std::string> Sites;
+    };
+
+    // The sites down as of the last cycle with mail on.
     std::vector<std::string> down_;
+    // Sites a delivered report named that have not been announced back up since.
+    std::vector<std::string> told_;
+    // Reports whose result has not come back yet, oldest first.
+    std::vector<Pending> pending_;
+    std::uint32_t lastReport_ = 0;
+    std::uint32_t numbered_ = 0;
+    bool undelivered_ = false;
 };

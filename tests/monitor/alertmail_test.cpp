@@ -94,8 +94,11 @@ TEST_F(AlertMail, ActiveOffSendsNothing) {
 
 TEST_F(AlertMail, UserIdIsHelosArgument) {
     settings.UserID = "desk-7";
-    ASSERT_TRUE(mail.SendStatusMail("http://a.example/", settings));
+    std::vector<bool> done;
+    ASSERT_TRUE(mail.SendStatusMail("http://a.example/", settings, AlertKind::SitesDown,
+                                    [&](bool delivered) { done.push_back(delivered); }));
     ASSERT_TRUE(mail.WaitForMail(20000));
+    EXPECT_EQ(done, std::vector<bool>{true});
     ASSERT_TRUE(peer.WaitSessions(1));
     EXPECT_EQ(peer.Transcript().substr(0, 13), "HELO desk-7\r\n");
 }
@@ -111,8 +114,11 @@ struct FailureLines {
 TEST_F(AlertMail, UndeliveredMailLeavesOneLineWithTheReasonAndNoPassword) {
     peer.Script("MAIL", {"550 5.7.1 sender refused\r\n"});
     FailureLines failures(mail);
-    ASSERT_TRUE(mail.SendStatusMail("http://a.example/", settings));
+    std::vector<bool> done;
+    ASSERT_TRUE(mail.SendStatusMail("http://a.example/", settings, AlertKind::SitesDown,
+                                    [&](bool delivered) { done.push_back(delivered); }));
     ASSERT_TRUE(mail.WaitForMail(20000));
+    EXPECT_EQ(done, std::vector<bool>{false}); // the policy hears of it and sends again
     const std::string where = "Mail not sent through 127.0.0.1:" + std::to_string(peer.Port());
     EXPECT_EQ(failures.lines, std::vector<std::string>{where + ": 550 5.7.1 sender refused"});
 

@@ -58,15 +58,19 @@ TEST_F(CheckCycle, MailOffSendsNothing) {
         EXPECT_NE(call.rfind("mail", 0), 0u) << call;
 }
 
-// Runs one cycle with the sites in down failing, and returns the mails it handed over.
+// Runs one cycle with the sites in down failing, and returns the mails it handed over; a report
+// is then delivered or not, as the mail thread would tell.
 Calls mailsOfCycle(CUserSettings& settings, RecordingHost& host, AlertPolicy& policy,
-                   std::initializer_list<const char*> down, bool benchmark = true) {
+                   std::initializer_list<const char*> down, bool benchmark = true,
+                   int delivered = 1) {
     host.calls.clear();
     host.up = {{"http://bench.test", benchmark}};
     for (int i = 0; i < settings.UrlCount(); ++i)
         host.up[settings.Url(i)] =
             std::find(down.begin(), down.end(), settings.Url(i)) == down.end();
     CheckSites(settings, host, policy);
+    if (policy.LastReport() != 0 && delivered >= 0) // -1: the result has not come back yet
+        policy.ReportDelivered(policy.LastReport(), delivered == 1);
     Calls mails;
     for (const std::string& call : host.calls)
         if (call.rfind("mail ", 0) == 0 || call.rfind("back up ", 0) == 0)
@@ -111,6 +115,40 @@ TEST_F(CheckCycle, NotifyOnChangeMailsNewFailuresAndSitesBackUp) {
         EXPECT_EQ(cycle({"http://a/"}), Calls{"mail http://a/"});
         EXPECT_EQ(cycle({}), Calls{});
     }
+}
+
+TEST_F(CheckCycle, NotifyOnChangeRetriesUndeliveredReportsAndAnnouncesOnlyWhatWasTold) {
+    addUrls({"http://a/", "http://b/"});
+    settings.Active = true;
+    settings.Notify = NotifyOnChange;
+    AlertPolicy policy;
+    auto cycle = [&](std::initializer_list<const char*> down, int delivered = 1) {
+        return mailsOfCycle(settings, host, policy, down, true, delivered);
+    };
+    // The mail server is away: the report is sent again every cycle with sites down, once.
+    EXPECT_EQ(cycle({"http://a/"}, 0), Calls{"mail http://a/"});
+    EXPECT_EQ(cycle({"http://a/"}, 0), Calls{"mail http://a/"});
+    // Back: the report goes, and is not repeated.
+    EXPECT_EQ(cycle({"http://a/"}), Calls{"mail http://a/"});
+    EXPECT_EQ(cycle({"http://a/"}), Calls{});
+    EXPECT_EQ(cycle({}), Calls{"back up http://a/"});
+
+    // A site whose only report never arrived comes back: the recipient never heard of it.
+    EXPECT_EQ(cycle({"http://b/"}, 0), Calls{"mail http://b/"});
+    EXPECT_EQ(cycle({}), Calls{});
+    EXPECT_EQ(cycle({}), Calls{});
+
+    // Of two sites down, only the one a delivered report named is announced back up.
+    EXPECT_EQ(cycle({"http://a/"}), Calls{"mail http://a/"});
+    EXPECT_EQ(cycle({"http://a/", "http://b/"}, 0), Calls{"mail http://a/\r\nhttp://b/"});
+    EXPECT_EQ(cycle({}), Calls{"back up http://a/"});
+
+    // A late failure of an earlier report does not undo the later one that was delivered.
+    EXPECT_EQ(cycle({"http://a/"}, -1), Calls{"mail http://a/"});
+    const std::uint32_t earlier = policy.LastReport();
+    EXPECT_EQ(cycle({"http://a/", "http://b/"}), Calls{"mail http://a/\r\nhttp://b/"});
+    policy.ReportDelivered(earlier, false);
+    EXPECT_EQ(cycle({"http://a/", "http://b/"}), Calls{});
 }
 
 TEST_F(CheckCycle, BenchmarkDownLeavesStatusWordsAndSkipsEverythingElse) {
