@@ -5,6 +5,8 @@
 #include "net/nms_stream.h"
 
 #include <algorithm>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -40,6 +42,37 @@ std::string newBoundary() {
     for (int i = 0; i < 6; ++i)
         boundary += static_cast<char>('a' + MailRandom(25));
     return boundary + "====";
+}
+
+bool isAscii(const TStringList& lines) {
+    for (int i = 0; i < lines.Count(); ++i)
+        for (char c : lines[i])
+            if (static_cast<unsigned char>(c) >= 0x80)
+                return false;
+    return true;
+}
+
+// One line of text as quoted-printable lines of at most 76 characters, the last one hard, the
+// others ending in a soft break. Blanks are kept but for one that ends a line, which a server
+// may strip.
+std::vector<std::string> quotedPrintable(std::string_view line) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::vector<std::string> out(1);
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const auto c = static_cast<unsigned char>(line[i]);
+        const bool last = i + 1 == line.size();
+        const bool literal =
+            (c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !last);
+        std::string piece = literal ? std::string(1, static_cast<char>(c))
+                                    : std::string{'=', digits[c >> 4], digits[c & 15]};
+        // The soft break's '=' takes the 76th place, unless this piece ends the line.
+        if (out.back().size() + piece.size() > (last ? 76u : 75u)) {
+            out.back() += '=';
+            out.emplace_back();
+        }
+        out.back() += piece;
+    }
+    return out;
 }
 
 // Bytes the coder writes for size input bytes, at most: lines of up to 61 characters and CR LF,
@@ -83,7 +116,9 @@ void TMailAssembly::buildHeader() {
         h.SetValue("Message-ID", m.MessageId);
     h.Add("Mime-Version: 1.0");
     if (m.Attachments.Count() == 0) {
-        h.Add(contentType(SubType) + Charset);
+        h.Add(contentType(SubType) + textCharset());
+        if (quoted_)
+            h.Add("Content-Transfer-Encoding: quoted-printable");
         return;
     }
     Boundary = newBoundary();
@@ -94,16 +129,24 @@ void TMailAssembly::buildHeader() {
 // and ends in CR LF, so that no line of the body can end the DATA phase early.
 void TMailAssembly::writeBodyLines() {
     std::string out;
+    const auto addLine = [&out](std::string_view line) {
+        if (!line.empty() && line[0] == '.')
+            out += '.';
+        out.append(line);
+        out += "\r\n";
+    };
     const TStringList& body = PostMessage->Body;
     for (int e = 0; e < body.Count(); ++e) {
         const std::string& entry = body[e];
         size_t start = 0;
         for (;;) {
             const size_t end = std::min(entry.find_first_of("\r\n", start), entry.size());
-            if (end > start && entry[start] == '.')
-                out += '.';
-            out.append(entry, start, end - start);
-            out += "\r\n";
+            const std::string_view line(entry.data() + start, end - start);
+            if (quoted_)
+                for (const std::string& part : quotedPrintable(line))
+                    addLine(part);
+            else
+                addLine(line);
             if (end == entry.size())
                 break;
             start = end + 1;
@@ -114,13 +157,21 @@ void TMailAssembly::writeBodyLines() {
     writeText(out);
 }
 
+std::string TMailAssembly::textCharset() const {
+    return quoted_ && Charset == "us-ascii" ? "utf-8" : Charset;
+}
+
 void TMailAssembly::AssembleMail() {
+    // Text beyond ASCII (addresses of sites abroad, in the program's UTF-8) travels as
+    // quoted-printable: it passes every server, also one greeted with HELO that names no
+    // 8BITMIME, and the ASCII around it stays readable. Plain ASCII goes as it always did.
+    quoted_ = !isAscii(PostMessage->Body);
     buildHeader();
     BodyStream->Clear();
     const int attachments = PostMessage->Attachments.Count();
     if (attachments > 0)
-        writeText("--" + Boundary + "\r\nContent-Type: text/plain; charset=" + Charset +
-                  "\r\n\r\n");
+        writeText("--" + Boundary + "\r\nContent-Type: text/plain; charset=" + textCharset() +
+                  (quoted_ ? "\r\nContent-Transfer-Encoding: quoted-printable" : "") + "\r\n\r\n");
     writeBodyLines();
     if (attachments == 0)
         return;

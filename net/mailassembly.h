@@ -71,6 +71,8 @@ public:
     std::unique_ptr<TMemoryStream> BodyStream;
     std::string Boundary;
     TSubType SubType = mtPlain;
+    // The text's character set; a body beyond ASCII is sent quoted-printable, and as utf-8
+    // while this is still us-ascii.
     std::string Charset = "us-ascii";
     UUMethods EncodeType = uuMime;
 
@@ -82,4 +84,7 @@ private:
     void buildHeader();
     void writeBodyLines();
     void writeText(const std::string& text);
+    std::string textCharset() const;
+
+    bool quoted_ = false; // the body of the current assembly is quoted-printable
 };

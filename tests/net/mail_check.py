@@ -2,6 +2,7 @@
 
 mail_check.py mail MESSAGE ATTACHMENT...   parse a received message, compare each attachment
 mail_check.py b64 DATA ENCODED             decode our Base64 lines, compare with the data
+mail_check.py text MESSAGE TEXT            parse a one-part message, compare its decoded text
 Prints OK, or what differs, and exits non-zero on a difference.
 """
 import base64
@@ -35,6 +36,23 @@ def check_mail(message_path, attachments):
     return "OK"
 
 
+def check_text(message_path, text_path):
+    with open(message_path, "rb") as f:
+        msg = email.message_from_binary_file(f, policy=email.policy.default)
+    with open(text_path, "rb") as f:
+        wanted = f.read().decode("utf-8")
+    if msg.defects:
+        return "defects %r" % msg.defects
+    if msg.get_content_type() != "text/plain" or msg.get_content_charset() != "utf-8":
+        return "content type %s; charset %s" % (msg.get_content_type(),
+                                                msg.get_content_charset())
+    for line in open(message_path, "rb"):
+        if len(line.rstrip(b"\r\n")) > 76 or any(b >= 0x80 for b in line):
+            return "line not 7-bit or longer than 76: %r" % line
+    text = msg.get_content()
+    return "OK" if text == wanted else "text %r, expected %r" % (text, wanted)
+
+
 def check_b64(data_path, encoded_path):
     with open(data_path, "rb") as f:
         data = f.read()
@@ -50,7 +68,9 @@ def check_b64(data_path, encoded_path):
 
 
 if __name__ == "__main__":
-    result = check_mail(sys.argv[2], sys.argv[3:]) if sys.argv[1] == "mail" else check_b64(
-        sys.argv[2], sys.argv[3])
+    checks = {"mail": lambda: check_mail(sys.argv[2], sys.argv[3:]),
+              "text": lambda: check_text(sys.argv[2], sys.argv[3]),
+              "b64": lambda: check_b64(sys.argv[2], sys.argv[3])}
+    result = checks[sys.argv[1]]()
     print(result)
     sys.exit(0 if result == "OK" else 1)

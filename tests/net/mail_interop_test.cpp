@@ -59,6 +59,29 @@ TEST(Interop, MultipartMailParsesWithEveryAttachmentIntact) {
     rmdir(dir.c_str());
 }
 
+TEST(Interop, TextBeyondAsciiDecodesToTheSameUtf8) {
+    TMailAssembly m;
+    TPostMessage& p = *m.PostMessage;
+    p.FromAddress = "me@example.com";
+    p.Subject = "Pelorin Status";
+    p.Body.Add("Sites down ....");
+    p.Body.Add("http://host/\xD0\xBA\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8");
+    p.Body.Add("http://b\xC3\xBC"
+               "cher.example/" +
+               std::string(100, 'x') + "=?\t");
+    p.Body.Add(".http://\xE6\x97\xA5\xE6\x9C\xAC.example/ ");
+    m.AssembleMail();
+    std::string text = "\n"; // the client sends an empty line more after the header
+    for (int i = 0; i < p.Body.Count(); ++i)
+        text += p.Body[i] + "\n";
+    const std::string message = TempPath("utf8.eml"), expected = TempPath("utf8.txt");
+    WriteFile(message, ReceivedMessage(m));
+    WriteFile(expected, text);
+    EXPECT_EQ(runCheck("text " + message + " " + expected), "OK");
+    std::remove(message.c_str());
+    std::remove(expected.c_str());
+}
+
 TEST(Interop, Base64MatchesPythonForEveryTail) {
     const std::string dataPath = TempPath("b64.bin"), encodedPath = TempPath("b64.txt");
     for (size_t n : {size_t{0}, size_t{1}, size_t{2}, size_t{44}, size_t{45}, size_t{46},

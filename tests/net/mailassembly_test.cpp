@@ -54,6 +54,25 @@ TEST(AssembleMail, HeaderLinesInOrder) {
                              "Content-Type: text/plain; charset=iso-8859-1\n");
 }
 
+// UTF-8 beyond ASCII goes quoted-printable, so that a server without 8BITMIME takes it; lines
+// stay within 76 characters, a blank at a line's end is kept, and a dot that a soft break puts
+// first is stuffed like any other.
+TEST(AssembleMail, TextBeyondAsciiIsUtf8QuotedPrintable) {
+    TMailAssembly m;
+    TPostMessage& p = *m.PostMessage;
+    p.FromAddress = "me@example.com";
+    p.Body.Add("http://host/\xD0\xBA\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8 a=b ");
+    p.Body.Add(std::string(75, 'x') + ".y");
+    m.AssembleMail();
+    EXPECT_EQ(HeaderText(m), "From: <me@example.com>\n"
+                             "Mime-Version: 1.0\n"
+                             "Content-Type: text/plain; charset=utf-8\n"
+                             "Content-Transfer-Encoding: quoted-printable\n");
+    EXPECT_EQ(m.BodyStream->DataString(),
+              "http://host/=D0=BA=D0=BD=D0=B8=D0=B3=D0=B8 a=3Db=20\r\n" + std::string(75, 'x') +
+                  "=\r\n..y\r\n");
+}
+
 TEST(AssembleMail, SubTypeChoosesTheTextContentType) {
     const std::pair<TSubType, const char*> cases[] = {
         {mtPlain, "text/plain"}, {mtEnriched, "text/enriched"},
