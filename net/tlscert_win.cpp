@@ -7,6 +7,8 @@
 #include <schannel.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -62,11 +64,46 @@ int timeValidity(const CERT_CHAIN_CONTEXT& chain) {
     return 0;
 }
 
+// True when every certificate of the chain that limits its key's uses allows server
+// authentication. Wine's chain engine does not carry an authority's limit down to the leaves it
+// issued, so an authority meant for client certificates could vouch for a server.
+bool everyLevelAllowsServers(const CERT_CHAIN_CONTEXT& chain) {
+    for (DWORD c = 0; c < chain.cChain; ++c) {
+        const CERT_SIMPLE_CHAIN& simple = *chain.rgpChain[c];
+        for (DWORD e = 0; e < simple.cElement; ++e) {
+            PCCERT_CONTEXT certificate = simple.rgpElement[e]->pCertContext;
+            DWORD size = 0;
+            if (!CertGetEnhancedKeyUsage(certificate, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, nullptr,
+                                         &size)) {
+                if (GetLastError() == static_cast<DWORD>(CRYPT_E_NOT_FOUND))
+                    continue; // no limit
+                return false;
+            }
+            std::vector<BYTE> buffer(size);
+            auto* usage = reinterpret_cast<CERT_ENHKEY_USAGE*>(buffer.data());
+            if (!CertGetEnhancedKeyUsage(certificate, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, usage,
+                                         &size))
+                return false;
+            if (usage->cUsageIdentifier == 0 &&
+                GetLastError() == static_cast<DWORD>(CRYPT_E_NOT_FOUND))
+                continue;
+            bool allowed = false;
+            for (DWORD u = 0; u < usage->cUsageIdentifier; ++u) {
+                const std::string oid = usage->rgpszUsageIdentifier[u];
+                allowed = allowed || oid == szOID_PKIX_KP_SERVER_AUTH || oid == "2.5.29.37.0";
+            }
+            if (!allowed)
+                return false;
+        }
+    }
+    return true;
+}
+
 // The chain's trust status as the error the SSL policy would give for it, 0 when it has none.
 DWORD chainError(const CERT_CHAIN_CONTEXT& chain) {
     const DWORD status = chain.TrustStatus.dwErrorStatus & ~kIgnoredTrustErrors;
     if (status == 0)
-        return 0;
+        return everyLevelAllowsServers(chain) ? 0 : static_cast<DWORD>(CERT_E_WRONG_USAGE);
     if (status & CERT_TRUST_IS_REVOKED)
         return static_cast<DWORD>(CRYPT_E_REVOKED);
     if (status & (CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_UNTRUSTED_ROOT |

@@ -108,8 +108,9 @@ std::string versionMismatch(const std::string& answer, DWORD offered) {
         return none + ours + ", which the server refuses; it likely speaks only TLS 1.3, which " +
                "this computer's TLS does not offer";
     }
-    if (answer.size() >= 11 && byte(0) == kHandshakeRecord && byte(5) == kServerHello &&
-        (byte(9) < 3 || (byte(9) == 3 && byte(10) < 3)))
+    // A ServerHello (type, three bytes of length, then the version) whole in its record.
+    if (answer.size() >= 11 && byte(0) == kHandshakeRecord && (byte(3) << 8 | byte(4)) >= 6 &&
+        byte(5) == kServerHello && byte(9) == 3 && byte(10) < 3)
         return none + "the server speaks only " + versionName(byte(9), byte(10)) + ", " + ours;
     return {};
 }

@@ -132,6 +132,7 @@ TEST_F(TlsChannel, CertificatesThatMustNotBeTrusted) {
         {"expired", "certificate expired for localhost"},
         {"future", "certificate not yet valid for localhost"},
         {"clientonly", "certificate is not meant for a server: localhost"},
+        {"narrowca", "certificate is not meant for a server: localhost"},
         // A leaf whose issuer is nowhere: some platforms' SSL policy passes it.
         {"partial", "certificate not trusted for localhost"},
     };
