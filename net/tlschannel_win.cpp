@@ -211,7 +211,7 @@ void TTlsChannel::Handshake(const std::string& serverName) {
         throw ETlsError("TLS session already started");
     AcquireCredentials();
     input_.clear();
-    std::wstring target = Widen(serverName);
+    target_ = Widen(serverName);
     const std::string failed = "TLS handshake with " + serverName + " failed: ";
 
     // The first call has no input: it produces our hello.
@@ -220,7 +220,7 @@ void TTlsChannel::Handshake(const std::string& serverName) {
         SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.buffer};
         unsigned long attributes = 0;
         const SECURITY_STATUS status =
-            InitializeSecurityContextW(&credentials_, nullptr, target.data(), kRequestFlags, 0, 0,
+            InitializeSecurityContextW(&credentials_, nullptr, target_.data(), kRequestFlags, 0, 0,
                                        nullptr, 0, &context_, &outDesc, &attributes, nullptr);
         if (status != SEC_I_CONTINUE_NEEDED)
             throw ETlsError(failed + reason(status));
@@ -250,8 +250,8 @@ void TTlsChannel::Handshake(const std::string& serverName) {
         SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.buffer};
         unsigned long attributes = 0;
         const SECURITY_STATUS status =
-            InitializeSecurityContextW(&credentials_, &context_, target.data(), kRequestFlags, 0, 0,
-                                       &inDesc, 0, nullptr, &outDesc, &attributes, nullptr);
+            InitializeSecurityContextW(&credentials_, &context_, target_.data(), kRequestFlags, 0,
+                                       0, &inDesc, 0, nullptr, &outDesc, &attributes, nullptr);
 
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
             needInput = true;
@@ -393,8 +393,8 @@ void TTlsChannel::FollowPostHandshake(std::size_t extra) {
         SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.buffer};
         unsigned long attributes = 0;
         const SECURITY_STATUS status =
-            InitializeSecurityContextW(&credentials_, &context_, nullptr, kRequestFlags, 0, 0,
-                                       &inDesc, 0, nullptr, &outDesc, &attributes, nullptr);
+            InitializeSecurityContextW(&credentials_, &context_, target_.data(), kRequestFlags, 0,
+                                       0, &inDesc, 0, nullptr, &outDesc, &attributes, nullptr);
         // Nothing pending that belongs to it: the message is done with, and waiting for more
         // would wait on a server that waits for us.
         if (status == SEC_E_INCOMPLETE_MESSAGE && input_.empty())

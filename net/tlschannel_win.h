@@ -90,6 +90,7 @@ private:
     bool established_ = false;
     bool closed_ = false;
     DWORD offered_ = 0;
+    std::wstring target_; // the server's name, for the handshake and what follows it
     DWORD protocol_ = 0;
     SecPkgContext_StreamSizes sizes_{};
     std::string input_; // received, not yet decrypted
