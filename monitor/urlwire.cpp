@@ -2,6 +2,8 @@
 
 #include "base/utf.h"
 
+#include <cctype>
+
 namespace {
 
 bool isHex(char c) {
@@ -31,6 +33,15 @@ void escapeInto(std::string& out, std::string_view text) {
     }
 }
 
+bool isScheme(std::string_view text) {
+    if (text.empty() || !std::isalpha(static_cast<unsigned char>(text[0])))
+        return false;
+    for (const char c : text)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.')
+            return false;
+    return true;
+}
+
 bool hasControl(std::string_view text) {
     for (const char c : text)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
@@ -54,6 +65,8 @@ std::optional<WireUrlParts> SplitWireUrl(std::string_view url) {
     std::string_view rest = url;
     const std::size_t scheme = url.find("://");
     if (scheme != std::string_view::npos) {
+        if (!isScheme(url.substr(0, scheme)))
+            return std::nullopt;
         const std::size_t authorityStart = scheme + 3;
         std::size_t authorityEnd = url.find_first_of("/?#", authorityStart);
         if (authorityEnd == std::string_view::npos)

@@ -18,7 +18,8 @@ struct WireUrlParts {
 };
 
 // The parts of a URL ready for the wire but for its host; nullopt for text that no request can
-// carry: ill-formed UTF-8, a control character (CR and LF included), or a result longer than
+// carry: ill-formed UTF-8, a control character (CR and LF included), a scheme before "://" that
+// is none (letters, digits, "+", "-", "." after a letter), or a result longer than
 // MaxWireUrlLength. Escapes already present stay as they are; a "%" that starts no escape is
 // sent as "%25". Text without "://" has no host: all of it is escaped as the tail.
 std::optional<WireUrlParts> SplitWireUrl(std::string_view url);

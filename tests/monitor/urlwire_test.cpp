@@ -61,6 +61,9 @@ TEST(SplitWireUrl, TextNoRequestCanCarryIsRefused) {
              std::string("http://host/\xF4\x90\x80\x80"), // above U+10FFFF
              std::string("http://host/\xD0"),             // cut short
              std::string("http://h\xFF/"),
+             std::string("\xDC\x8Chttp://t"),
+             std::string("://host/"),
+             std::string("1http://host/"),
              "http://host/" + std::string(MaxWireUrlLength / 3 + 1, '\xD0') /* ill-formed */,
              "http://host/" + std::string(MaxWireUrlLength / 2, ' '),
          })
