@@ -24,6 +24,8 @@ std::FILE* OpenFileUtf8(const std::string& path, const char* mode) {
     return ::_wfopen(reinterpret_cast<const wchar_t*>(widePath->c_str()),
                      reinterpret_cast<const wchar_t*>(wideMode->c_str()));
 #else
+    if (!IsUtf8(path))
+        return nullptr;
     return std::fopen(path.c_str(), mode);
 #endif
 }

@@ -12,5 +12,6 @@ std::string FolderOf(const std::string& path);
 std::string ChangeFileExt(const std::string& path, const std::string& newExtension);
 
 // fopen for a path in UTF-8: the platform's wide open on Windows, where the 8-bit one would read
-// the path in the ANSI code page. Null when the file cannot be opened or the path is not UTF-8.
+// the path in the ANSI code page. Null when the file cannot be opened or the path is not UTF-8,
+// on every platform alike.
 std::FILE* OpenFileUtf8(const std::string& path, const char* mode);
