@@ -28,52 +28,36 @@ TEST(SplitWireUrl, NonAsciiPathAndQueryAreUtf8Escaped) {
 TEST(SplitWireUrl, EscapesAlreadyThereStayAndStrayPercentsAreEscaped) {
     EXPECT_EQ(wire("http://host/%D0%BA%c3%bc"), "http://host/%D0%BA%c3%bc");
     EXPECT_EQ(wire("http://host/50%-off/%4"), "http://host/50%25-off/%254");
-    EXPECT_EQ(wire("http://host/%"), "http://host/%25");
     EXPECT_EQ(wire("http://host/%zz"), "http://host/%25zz");
 }
 
 TEST(SplitWireUrl, HostIsLeftForTheNameStep) {
     const auto parts = SplitWireUrl("http://b\xC3\xBC"
-                                    "cher.example:81/b\xC3\xBC"
-                                    "cher");
+                                    "cher.example:81/x");
     ASSERT_TRUE(parts);
     EXPECT_EQ(parts->head, "http://");
     EXPECT_EQ(parts->host, "b\xC3\xBC"
                            "cher.example");
-    EXPECT_EQ(parts->tail, ":81/b%C3%BCcher");
-    const auto v6 = SplitWireUrl("http://[::1]:8080/");
-    ASSERT_TRUE(v6);
-    EXPECT_EQ(v6->host, "[::1]");
-    EXPECT_EQ(v6->tail, ":8080/");
-    // Without a scheme there is no host: the whole text is escaped, and the probe refuses it.
-    EXPECT_EQ(wire("not a url"), "not%20a%20url");
+    EXPECT_EQ(parts->tail, ":81/x");
+    EXPECT_EQ(SplitWireUrl("http://[::1]:8080/")->host, "[::1]");
 }
 
 TEST(SplitWireUrl, TextNoRequestCanCarryIsRefused) {
     for (const std::string& bad : {
              std::string("http://host/a\r\nX-Injected: 1"),
-             std::string("http://host/\n"),
              std::string("http://host/a\tb"),
-             std::string("http://host/\x7F"),
              std::string("http://host/\0x", 14),
-             std::string("http://host/\xC0\xAF"),         // overlong "/"
-             std::string("http://host/\xED\xA0\x80"),     // a surrogate
-             std::string("http://host/\xF4\x90\x80\x80"), // above U+10FFFF
-             std::string("http://host/\xD0"),             // cut short
-             std::string("http://h\xFF/"),
-             std::string("\xDC\x8Chttp://t"),
-             std::string("://host/"),
-             std::string("1http://host/"),
-             "http://host/" + std::string(MaxWireUrlLength / 3 + 1, '\xD0') /* ill-formed */,
+             std::string("http://host/\xC0\xAF"),     // overlong "/"
+             std::string("http://host/\xED\xA0\x80"), // a surrogate
+             std::string("http://host/\xD0"),         // cut short
+             std::string("\xDC\x8Chttp://t"),         // no scheme
              "http://host/" + std::string(MaxWireUrlLength / 2, ' '),
          })
         EXPECT_FALSE(SplitWireUrl(bad)) << bad;
 }
 
 TEST(IsWireHost, LengthsALookupCanCarry) {
-    EXPECT_TRUE(IsWireHost("xn--bcher-kva.example"));
-    EXPECT_TRUE(IsWireHost("example.com."));
-    EXPECT_TRUE(IsWireHost("[::1]"));
+    EXPECT_TRUE(IsWireHost("xn--bcher-kva.example."));
     EXPECT_TRUE(IsWireHost(std::string(63, 'a') + ".b"));
     EXPECT_FALSE(IsWireHost(std::string(64, 'a') + ".b"));
     std::string labels300;
@@ -81,7 +65,4 @@ TEST(IsWireHost, LengthsALookupCanCarry) {
         labels300 += "a.";
     EXPECT_FALSE(IsWireHost(labels300));
     EXPECT_FALSE(IsWireHost("a..b"));
-    EXPECT_FALSE(IsWireHost("b\xC3\xBC"
-                            "cher.example"));
-    EXPECT_FALSE(IsWireHost("a b"));
 }
