@@ -82,6 +82,9 @@ void TFormBlind::FormCreate() {
     if (UserSettings.Filter <= 0)
         WriteLog("Application Started");
     UserSettings.Load();
+    // Also when no line is written at start (the "Only Failure" level).
+    SetLogDays(UserSettings.LogDays);
+    RemoveOldLogs();
     tray_->ShowIcon(Handle());
     armTimer1();
     // The service manager gives a starting service a few seconds to report that it runs; a
@@ -271,6 +274,7 @@ void TFormBlind::AddFailedSite(const std::string& url) {
 }
 
 void TFormBlind::WriteLog(const std::string& text) {
+    SetLogDays(UserSettings.LogDays);
     ::WriteLog(text);
 }
 

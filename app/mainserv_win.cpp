@@ -6,6 +6,7 @@
 #include "base/text.h"
 #include "base/window_win.h"
 #include "base/thread_win.h"
+#include "base/utf_win.h"
 
 #include <cstdlib>
 #include <stdexcept>
@@ -36,7 +37,7 @@ std::string className(const std::exception& e) {
 }
 
 void showMessage(const std::string& text, UINT icon, const char* title) {
-    ::MessageBoxA(nullptr, text.c_str(), title, MB_OK | icon | MB_TASKMODAL);
+    ::MessageBoxW(nullptr, Widen(text).c_str(), Widen(title).c_str(), MB_OK | icon | MB_TASKMODAL);
 }
 
 class SystemError : public std::runtime_error {
@@ -47,11 +48,11 @@ public:
 } // namespace
 
 std::string SysErrorMessage(DWORD code) {
-    char* buffer = nullptr;
-    const DWORD length = ::FormatMessageA(
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-    std::string text = length && buffer ? std::string(buffer, length) : std::string();
+        nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    std::string text = length && buffer ? Narrow(std::wstring_view(buffer, length)) : std::string();
     if (buffer)
         ::LocalFree(buffer);
     while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
@@ -63,11 +64,13 @@ std::string SysErrorMessage(DWORD code) {
 
 void TEventLogger::LogMessage(const std::string& text, WORD type) {
     if (!handle_)
-        handle_.Reset(::RegisterEventSourceA(nullptr, source_.c_str()));
+        handle_.Reset(::RegisterEventSourceW(nullptr, Widen(source_).c_str()));
     if (!handle_)
         return;
-    const char* strings[] = {text.c_str()};
-    ::ReportEventA(handle_.Get(), type, 0, 0, nullptr, 1, 0, strings, nullptr);
+    // The text may carry a path or a URL outside the ANSI code page.
+    const std::wstring wide = Widen(text);
+    const wchar_t* strings[] = {wide.c_str()};
+    ::ReportEventW(handle_.Get(), type, 0, 0, nullptr, 1, 0, strings, nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -315,25 +318,28 @@ void TServiceApplication::Run() {
 }
 
 void TServiceApplication::registerServices(bool install, bool silent) {
-    ScopedServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    // Wide throughout: a program folder outside the ANSI code page must reach the registration
+    // as it is, or the service manager cannot start the program.
+    ScopedServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager)
         throw SystemError(::GetLastError());
-    const std::string binaryPath = QuotedBinaryPath(ProgramPath());
+    const std::wstring binaryPath = Widen(QuotedBinaryPath(ProgramPath()));
     bool allDone = true;
     for (auto& service : services_) {
         try {
             if (install) {
                 const DWORD type = SERVICE_WIN32_OWN_PROCESS |
                                    (service->Interactive ? SERVICE_INTERACTIVE_PROCESS : 0);
-                ScopedServiceHandle created(::CreateServiceA(
-                    manager.Get(), service->Name.c_str(), service->DisplayName.c_str(),
-                    SERVICE_ALL_ACCESS, type, service->StartType, service->ErrorSeverity,
-                    binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+                ScopedServiceHandle created(
+                    ::CreateServiceW(manager.Get(), Widen(service->Name).c_str(),
+                                     Widen(service->DisplayName).c_str(), SERVICE_ALL_ACCESS, type,
+                                     service->StartType, service->ErrorSeverity, binaryPath.c_str(),
+                                     nullptr, nullptr, nullptr, nullptr, nullptr));
                 if (!created)
                     throw SystemError(::GetLastError());
             } else {
-                ScopedServiceHandle opened(
-                    ::OpenServiceA(manager.Get(), service->Name.c_str(), SERVICE_ALL_ACCESS));
+                ScopedServiceHandle opened(::OpenServiceW(
+                    manager.Get(), Widen(service->Name).c_str(), SERVICE_ALL_ACCESS));
                 if (!opened || !::DeleteService(opened.Get()))
                     throw SystemError(::GetLastError());
             }
@@ -421,11 +427,11 @@ int VigrelMain() {
     } catch (const std::exception& e) {
         const std::string text =
             ApplicationErrorText(className(e), ProgramFileName(ProgramPath()), nullptr, e.what());
-        ::MessageBoxA(nullptr, text.c_str(), "Application Error", MB_OK | MB_ICONERROR);
+        ::MessageBoxW(nullptr, Widen(text).c_str(), L"Application Error", MB_OK | MB_ICONERROR);
     } catch (...) {
         const std::string text = ApplicationErrorText("Exception", ProgramFileName(ProgramPath()),
                                                       nullptr, "Unknown exception");
-        ::MessageBoxA(nullptr, text.c_str(), "Application Error", MB_OK | MB_ICONERROR);
+        ::MessageBoxW(nullptr, Widen(text).c_str(), L"Application Error", MB_OK | MB_ICONERROR);
     }
     if (mutex)
         ::ReleaseMutex(mutex.Get());

@@ -1,9 +1,20 @@
 #include "paths_win.h"
 
+#include "base/utf_win.h"
+
 #include <windows.h>
 
 std::string ProgramPath() {
-    char buffer[MAX_PATH + 1] = {};
-    const DWORD length = ::GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-    return std::string(buffer, length);
+    // Paths may be longer than MAX_PATH; the call says so only by filling the whole buffer.
+    std::wstring buffer(MAX_PATH, L'\0');
+    while (buffer.size() <= 32768) {
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0)
+            return std::string();
+        if (length < buffer.size())
+            return Narrow(std::wstring_view(buffer.data(), length));
+        buffer.resize(buffer.size() * 2);
+    }
+    return std::string();
 }

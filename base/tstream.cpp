@@ -1,5 +1,6 @@
 #include "tstream.h"
 
+#include "base/paths.h"
 #include "exception.h"
 
 #include <algorithm>
@@ -116,13 +117,13 @@ void TMemoryStream::SaveToFile(const std::string& fileName) {
 
 TFileStream::TFileStream(const std::string& fileName, unsigned mode) : fileName_(fileName) {
     if (mode == fmCreate) {
-        file_ = std::fopen(fileName.c_str(), "w+b");
+        file_ = OpenFileUtf8(fileName, "w+b");
         if (!file_)
             throw EFCreateError("Cannot create file " + fileName);
         return;
     }
     const char* how = (mode & 3) == fmOpenRead ? "rb" : "r+b";
-    file_ = std::fopen(fileName.c_str(), how);
+    file_ = OpenFileUtf8(fileName, how);
     if (!file_)
         throw EFOpenError("Cannot open file " + fileName);
 }

@@ -2,8 +2,10 @@
 
 #include "base/paths.h"
 
+#include <cctype>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -18,7 +20,61 @@ std::string twoDigits(int value) {
     return digits;
 }
 
+// Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
+long daysFromCivil(int year, int month, int day) {
+    const int y = year - (month <= 2 ? 1 : 0);
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int yearOfEra = y - era * 400;
+    const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return static_cast<long>(era) * 146097 + dayOfEra - 719468;
+}
+
+bool isRealDate(int year, int month, int day) {
+    static const int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12 || day < 1)
+        return false;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return day <= lengths[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+bool sameLetters(std::string_view text, std::string_view lower) {
+    if (text.size() != lower.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != lower[i])
+            return false;
+    return true;
+}
+
+// The day a daily file's name stands for, as days since 1970-01-01.
+std::optional<long> logNameDay(std::string_view name) {
+    if (name.size() != 15 || !sameLetters(name.substr(0, 3), "log") ||
+        !sameLetters(name.substr(11), ".log"))
+        return std::nullopt;
+    int digits[8];
+    for (int i = 0; i < 8; ++i) {
+        const char c = name[3 + i];
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        digits[i] = c - '0';
+    }
+    const int year = digits[0] * 1000 + digits[1] * 100 + digits[2] * 10 + digits[3];
+    const int month = digits[4] * 10 + digits[5];
+    const int day = digits[6] * 10 + digits[7];
+    if (!isRealDate(year, month, day))
+        return std::nullopt;
+    return daysFromCivil(year, month, day);
+}
+
 } // namespace
+
+bool IsOldLogName(std::string_view name, int year, int month, int day, int days) {
+    if (days <= 0)
+        return false;
+    const std::optional<long> dated = logNameDay(name);
+    return dated && daysFromCivil(year, month, day) - *dated >= days;
+}
 
 std::string LogFilePath(const std::string& programPath, int year, int month, int day) {
     // The day's name is always eight digits, whatever the clock reports.
@@ -41,7 +97,7 @@ bool AppendLogLine(const std::string& path, const std::string& prefix, const std
     // other's line; one line at a time keeps both.
     static std::mutex appending;
     const std::lock_guard<std::mutex> lock(appending);
-    std::FILE* file = std::fopen(path.c_str(), "ab+");
+    std::FILE* file = OpenFileUtf8(path, "ab+");
     if (!file)
         return false;
     const std::string line = prefix + text + "\r\n";

@@ -4,10 +4,13 @@
 
 #include "base/handle_win.h"
 #include "base/thread_win.h"
+#include "base/utf_win.h"
+#include "monitor/urlwire.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -150,6 +153,25 @@ void guardWinInetReads() {
 
 } // namespace
 
+std::optional<std::string> WireUrl(const std::string& url) {
+    const std::optional<WireUrlParts> parts = SplitWireUrl(url);
+    if (!parts)
+        return std::nullopt;
+    std::string host = parts->host;
+    if (!IsAscii(host)) {
+        const std::wstring wide = Widen(host);
+        wchar_t ascii[INTERNET_MAX_HOST_NAME_LENGTH + 1] = {};
+        const int length = ::IdnToAscii(0, wide.data(), static_cast<int>(wide.size()), ascii,
+                                        INTERNET_MAX_HOST_NAME_LENGTH);
+        if (length <= 0)
+            return std::nullopt;
+        host = Narrow(std::wstring_view(ascii, static_cast<std::size_t>(length)));
+    }
+    if (!IsWireHost(host))
+        return std::nullopt;
+    return parts->head + host + parts->tail;
+}
+
 void OpenInternetSession() {
     InternetSession.Reset(
         ::InternetOpenA("check_url", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -225,17 +247,21 @@ bool isRedirect(DWORD status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// The URL a redirect answer points to, resolved against the URL that gave it.
+// The URL a redirect answer points to, resolved against the URL that gave it, and made ready for
+// the wire like the user's own: a server may name a path with raw non-ASCII bytes.
 bool redirectTarget(HINTERNET request, std::string& url) {
-    char location[INTERNET_MAX_URL_LENGTH + 1] = {};
-    DWORD length = sizeof location - 1;
-    if (!::HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location, &length, nullptr))
+    wchar_t location[INTERNET_MAX_URL_LENGTH + 1] = {};
+    DWORD length = sizeof location - sizeof location[0];
+    if (!::HttpQueryInfoW(request, HTTP_QUERY_LOCATION, location, &length, nullptr))
         return false;
-    char next[2 * INTERNET_MAX_URL_LENGTH + 1] = {};
-    length = sizeof next - 1;
-    if (!::InternetCombineUrlA(url.c_str(), location, next, &length, ICU_NO_ENCODE))
+    wchar_t next[2 * INTERNET_MAX_URL_LENGTH + 1] = {};
+    length = static_cast<DWORD>(std::size(next) - 1);
+    if (!::InternetCombineUrlW(Widen(url).c_str(), location, next, &length, ICU_NO_ENCODE))
         return false;
-    url.assign(next, length);
+    const std::optional<std::string> wire = WireUrl(Narrow(std::wstring_view(next, length)));
+    if (!wire)
+        return false;
+    url = *wire;
     return true;
 }
 
@@ -258,8 +284,12 @@ bool isHttpAnswer(HINTERNET request) {
 
 // The probe's fetch, redirects followed by hand: 1 for a final HTTP answer with status 200.
 DWORD fetch(ProbeRecord& probe) {
+    // Only ASCII goes to WinINet from here on, so its 8-bit functions lose nothing.
+    const std::optional<std::string> wire = WireUrl(probe.url);
+    if (!wire)
+        return 0;
     currentProbe = &probe;
-    std::string url = probe.url;
+    std::string url = *wire;
     DWORD result = 0;
     for (int redirects = 0; redirects <= MaxRedirects && !probe.abandoned; ++redirects) {
         probe.received = 0;

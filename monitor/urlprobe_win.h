@@ -11,6 +11,7 @@
 #include <wininet.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 using ScopedInternetHandle = ScopedHandle<NullHandleTraits<HINTERNET, ::InternetCloseHandle>>;
@@ -26,6 +27,11 @@ extern std::uint32_t ProbeWorkerStepTimeout;
 // Opened once when the main form is built, closed when it closes.
 void OpenInternetSession();
 void CloseInternetSession();
+
+// The URL as a probe sends it, in ASCII only: an IDN host in its punycode form, the path and
+// query UTF-8 percent-escaped (see SplitWireUrl). nullopt for a URL that no request can carry;
+// such a URL is down.
+std::optional<std::string> WireUrl(const std::string& url);
 
 // True only when the worker ended within timeOut milliseconds with exit code 1: a final answer
 // with an HTTP/1.x (or later) status line and status 200.

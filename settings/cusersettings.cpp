@@ -35,6 +35,7 @@ bool CUserSettings::Load(IniStore& ini) {
     TimeSpan = readInt(ini, General, "TimeSpan", 15);
     TimeOut = readInt(ini, General, "TimeOut", 500);
     Filter = readInt(ini, Log, "Filter", 0);
+    LogDays = readInt(ini, Log, "Days", 90);
     To = ini.ReadString(Smtp, "To", "");
     From = ini.ReadString(Smtp, "From", "");
     Active = readBool(ini, Smtp, "Active", false);
@@ -57,6 +58,7 @@ bool CUserSettings::Save(IniStore& ini) {
     ini.WriteString(General, "TimeSpan", IntToIni(TimeSpan));
     ini.WriteString(General, "TimeOut", IntToIni(TimeOut));
     ini.WriteString(Log, "Filter", IntToIni(Filter));
+    ini.WriteString(Log, "Days", IntToIni(LogDays));
     ini.WriteString(Smtp, "To", To);
     ini.WriteString(Smtp, "From", From);
     ini.WriteString(Smtp, "Active", BoolToIni(Active));

@@ -31,6 +31,7 @@ public:
     std::int32_t TimeSpan = 0;
     std::int32_t TimeOut = 0;
     std::int32_t Filter = 0;
+    std::int32_t LogDays = 90;
     std::string To;
     std::string From;
     bool Active = false;

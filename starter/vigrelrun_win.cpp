@@ -2,15 +2,18 @@
 // argument. No window, no output, exit code 0 whatever happens.
 #include "base/handle_win.h"
 #include "base/product.h"
+#include "base/utf_win.h"
 #include "starter/waitrules.h"
 
 #include <windows.h>
 
 #include <cstdlib>
+#include <string>
 
 namespace {
 
-const char* const ServiceName = ProductName;
+// The service manager's wide functions throughout, like the program that registers the service.
+const std::wstring ServiceName = Widen(ProductName);
 
 starter::Status fromService(const SERVICE_STATUS& s) {
     starter::Status status;
@@ -43,22 +46,24 @@ starter::ServiceOps opsFor(SC_HANDLE service) {
 }
 
 int StartMonitorService() {
-    ScopedServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScopedServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ScopedServiceHandle service(
-        manager.Get() ? ::OpenServiceA(manager.Get(), ServiceName, SERVICE_ALL_ACCESS) : nullptr);
+        manager.Get() ? ::OpenServiceW(manager.Get(), ServiceName.c_str(), SERVICE_ALL_ACCESS)
+                      : nullptr);
     if (!service)
         return -1;
     // Already running or already starting: the status decides below.
-    ::StartServiceA(service.Get(), 0, nullptr);
+    ::StartServiceW(service.Get(), 0, nullptr);
     return starter::WaitForStart(opsFor(service.Get()));
 }
 
 std::uint32_t StopMonitorService() {
     const std::uint32_t startTick = ::GetTickCount();
-    ScopedServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScopedServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager)
         return static_cast<std::uint32_t>(-1);
-    ScopedServiceHandle service(::OpenServiceA(manager.Get(), ServiceName, SERVICE_ALL_ACCESS));
+    ScopedServiceHandle service(
+        ::OpenServiceW(manager.Get(), ServiceName.c_str(), SERVICE_ALL_ACCESS));
     if (!service)
         return static_cast<std::uint32_t>(-1);
     return starter::StopAndWait(opsFor(service.Get()), startTick);

@@ -1,13 +1,14 @@
 #include "ui/csimpletray_win.h"
 
+#include "base/utf_win.h"
 #include "ui/traytip.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cwchar>
 
-static_assert(sizeof(NOTIFYICONDATAA) >= TrayNotifyDataSize, "record smaller than what is sent");
+static_assert(sizeof(NOTIFYICONDATAW) >= TrayNotifyDataSize, "record smaller than what is sent");
 
-CSimpleTray::CSimpleTray() : CSimpleTray(Notifier(::Shell_NotifyIconA)) {}
+CSimpleTray::CSimpleTray() : CSimpleTray(Notifier(::Shell_NotifyIconW)) {}
 
 CSimpleTray::CSimpleTray(Notifier notifier) : notify(std::move(notifier)) {}
 
@@ -16,11 +17,12 @@ CSimpleTray::~CSimpleTray() {
 }
 
 void CSimpleTray::CopyTip() {
-    const std::string text = TrayTipText(tip);
+    const std::wstring text = Widen(TrayTipText(tip));
     // TrayTipText keeps within the field; the bound here guards the field whatever it returns.
-    const std::size_t n = std::min(text.size(), sizeof(notifyData.szTip) - 1);
-    std::memcpy(notifyData.szTip, text.data(), n);
-    std::memset(notifyData.szTip + n, 0, sizeof(notifyData.szTip) - n);
+    const std::size_t field = sizeof(notifyData.szTip) / sizeof(notifyData.szTip[0]);
+    const std::size_t n = std::min(text.size(), field - 1);
+    std::wmemcpy(notifyData.szTip, text.data(), n);
+    std::wmemset(notifyData.szTip + n, 0, field - n);
 }
 
 void CSimpleTray::Show(HWND owner, bool force) {

@@ -10,13 +10,14 @@
 // Identifier of the program's one icon, and the message its mouse events arrive with.
 constexpr UINT TrayIconId = 100;
 constexpr UINT WM_TRAYNOTIFY = WM_APP + 1;
-// The record goes to the shell in its version-2 form, which every shell since 2000 accepts.
-constexpr DWORD TrayNotifyDataSize = 488;
+// The record goes to the shell in its version-2 form, which every shell since 2000 accepts;
+// wide, so that a tip with failed sites outside the ANSI code page shows as it is.
+constexpr DWORD TrayNotifyDataSize = NOTIFYICONDATAW_V2_SIZE;
 
 class CSimpleTray {
 public:
     // How a record reaches the shell; tests put a recorder here.
-    using Notifier = std::function<BOOL(DWORD message, NOTIFYICONDATAA* data)>;
+    using Notifier = std::function<BOOL(DWORD message, NOTIFYICONDATAW* data)>;
 
     CSimpleTray();
     explicit CSimpleTray(Notifier notifier);
@@ -39,14 +40,14 @@ public:
     bool Shown() const { return shown != 0; }
     HICON Icon() const { return icon; }
     const std::string& Tip() const { return tip; }
-    const NOTIFYICONDATAA& NotifyData() const { return notifyData; }
+    const NOTIFYICONDATAW& NotifyData() const { return notifyData; }
 
 private:
     void CopyTip();
 
     int shown = 0;
     HICON icon = nullptr; // not owned
-    NOTIFYICONDATAA notifyData{};
+    NOTIFYICONDATAW notifyData{};
     std::string tip;
     Notifier notify;
 };

@@ -1,6 +1,7 @@
 #include "ui/frmsettings_win.h"
 
 #include "base/exception.h"
+#include "base/utf_win.h"
 #include "base/product.h"
 #include "base/window_win.h"
 #include "ui/frmsettingsrules.h"
@@ -39,14 +40,28 @@ const SpinLimits& LimitsOf(int edit) {
     return edit == idInterval ? IntervalLimits : TimeOutLimits;
 }
 
-// Inserts a row with the URL at index; returns where it went.
+// Inserts a row with the URL at index; returns where it went. URLs go in and out of the list
+// in UTF-16, so that one outside the ANSI code page comes back as it went in.
 int InsertRow(HWND list, int index, const std::string& url) {
-    LVITEMA row{};
+    std::wstring text = Widen(url);
+    LVITEMW row{};
     row.mask = LVIF_TEXT;
     row.iItem = index;
-    row.pszText = const_cast<char*>(url.c_str());
+    row.pszText = text.data();
     return static_cast<int>(
-        ::SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
+        ::SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&row)));
+}
+
+// The URL of a row.
+std::string RowUrl(HWND list, int index) {
+    wchar_t text[2048] = {};
+    LVITEMW row{};
+    row.iSubItem = 0;
+    row.pszText = text;
+    row.cchTextMax = static_cast<int>(std::size(text));
+    const LRESULT length = ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(index),
+                                          reinterpret_cast<LPARAM>(&row));
+    return Narrow(std::wstring_view(text, static_cast<std::size_t>(length)));
 }
 
 void RegisterClassOnce(HINSTANCE instance, WNDPROC proc) {
@@ -96,9 +111,10 @@ TFormSettings::~TFormSettings() {
 
 HWND TFormSettings::Add(const char* cls, const char* text, DWORD style, int x, int y, int w, int h,
                         int id, DWORD exStyle) {
-    HWND control = ::CreateWindowExA(exStyle, cls, text, WS_CHILD | style, x, y, w, h, Handle(),
-                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                     ::GetModuleHandleA(nullptr), nullptr);
+    // Wide controls hold any text; an 8-bit edit field keeps only the ANSI code page.
+    HWND control = ::CreateWindowExW(
+        exStyle, Widen(cls).c_str(), Widen(text).c_str(), WS_CHILD | style, x, y, w, h, Handle(),
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleA(nullptr), nullptr);
     ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
     return control;
 }
@@ -241,14 +257,14 @@ void TFormSettings::ShowPage(int tab) {
 
 std::string TFormSettings::Text(int id) const {
     HWND c = Control(id);
-    std::string text(static_cast<std::size_t>(::GetWindowTextLengthA(c)) + 1, '\0');
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(c)) + 1, L'\0');
     text.resize(
-        static_cast<std::size_t>(::GetWindowTextA(c, text.data(), static_cast<int>(text.size()))));
-    return text;
+        static_cast<std::size_t>(::GetWindowTextW(c, text.data(), static_cast<int>(text.size()))));
+    return Narrow(text);
 }
 
 void TFormSettings::SetText(int id, const std::string& text) {
-    ::SetWindowTextA(Control(id), text.c_str());
+    ::SetWindowTextW(Control(id), Widen(text).c_str());
 }
 
 bool TFormSettings::Checked(int id) const {
@@ -309,9 +325,7 @@ void TFormSettings::ShowUrlStatuses() {
     HWND list = Control(idUrlList);
     const int count = ListView_GetItemCount(list);
     for (int row = 0; row < count; ++row) {
-        char text[2048] = {};
-        ListView_GetItemText(list, row, 0, text, sizeof(text));
-        const int at = settings.URLList.IndexOf(text);
+        const int at = settings.URLList.IndexOf(RowUrl(list, row));
         if (at >= 0)
             ListView_SetItemText(list, row, 1,
                                  const_cast<char*>(StatusText(settings.UrlStatus(at))));
@@ -323,9 +337,7 @@ void TFormSettings::CommitRows() {
     const int count = ListView_GetItemCount(list);
     settings.URLList.Clear();
     for (int i = 0; i < count; ++i) {
-        char text[2048] = {};
-        ListView_GetItemText(list, i, 0, text, sizeof(text));
-        settings.AddUrl(text);
+        settings.AddUrl(RowUrl(list, i));
     }
 }
 
@@ -479,7 +491,8 @@ int TFormSettings::ShowModal() {
     Show();
     MSG msg;
     while (modalResult == 0) {
-        const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+        // Wide, so that what the user types into the wide fields reaches them whole.
+        const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
         if (got <= 0) {
             // WM_QUIT belongs to the program's own loop: leave it there.
             if (got == 0)
@@ -489,7 +502,7 @@ int TFormSettings::ShowModal() {
         }
         if (!PreTranslate(msg)) {
             ::TranslateMessage(&msg);
-            ::DispatchMessageA(&msg);
+            ::DispatchMessageW(&msg);
         }
     }
     // The owner comes back first, or the system would activate some other window.
@@ -526,7 +539,7 @@ bool TFormSettings::PreTranslate(MSG& msg) {
     }
     if (msg.message == WM_CHAR && (msg.wParam == '\r' || msg.wParam == 27))
         return true; // handled on key down; no beep from the edit field
-    return ::IsDialogMessageA(Handle(), &msg) != FALSE;
+    return ::IsDialogMessageW(Handle(), &msg) != FALSE;
 }
 
 // ---- window procedure --------------------------------------------------------------------

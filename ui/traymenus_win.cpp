@@ -1,6 +1,7 @@
 #include "ui/traymenus_win.h"
 
 #include "base/product.h"
+#include "base/utf_win.h"
 #include "ui/res/resource.h"
 
 #include <shellapi.h>
@@ -14,7 +15,7 @@ UINT TaskbarCreatedMessage() {
 }
 
 TTrayUi::TTrayUi(HINSTANCE resources, CSimpleTray::Notifier notifier)
-    : tray(notifier ? std::move(notifier) : CSimpleTray::Notifier(::Shell_NotifyIconA)) {
+    : tray(notifier ? std::move(notifier) : CSimpleTray::Notifier(::Shell_NotifyIconW)) {
     if (!resources)
         resources = ::GetModuleHandleA(nullptr);
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
@@ -112,7 +113,7 @@ void TTrayUi::ClearFailedSites() {
 
 void TTrayUi::AddFailedSite(const std::string& url) {
     const UINT id = FailedSiteFirstId + ::GetMenuItemCount(popupMenu2.Get());
-    ::AppendMenuA(popupMenu2.Get(), MF_STRING, id, url.c_str());
+    ::AppendMenuW(popupMenu2.Get(), MF_STRING, id, Widen(url).c_str());
 }
 
 void TTrayUi::TrayNotify(HWND form, LPARAM mouseEvent) {

@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <string>
 
-// Characters the tip field holds before its terminating zero.
+// UTF-16 units the tip field holds before its terminating zero.
 constexpr std::size_t TrayTipCapacity = 127;
 
 // The tip as the shell gets it: unchanged when it fits; otherwise its beginning, ended by "..."
 // so that the user sees there is more. The failed sites stand in list order, so the first ones
-// stay readable; a line break is never split in half.
+// stay readable; neither a character nor a line break is ever split in half.
 std::string TrayTipText(const std::string& tip);

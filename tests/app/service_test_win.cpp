@@ -3,7 +3,9 @@
 #include "fixtures/http_peer_win.h"
 #include "fixtures/vigrel_service_win.h"
 #include "app/frmblind_win.h"
+#include "base/paths.h"
 #include "base/product.h"
+#include "base/utf_win.h"
 #include "control/pipeclient_win.h"
 #include "control/protocol.h"
 
@@ -198,12 +200,13 @@ protected:
     // debug channel "eventlog" on the standard error it inherited from this test, which the
     // test's command line sends to VIGREL_STDERR_LOG.
     Process Start(const std::string& program, const std::string& args) {
-        std::string command = "\"" + program + "\"" + (args.empty() ? "" : " " + args);
-        STARTUPINFOA si = {};
+        const std::string command = "\"" + program + "\"" + (args.empty() ? "" : " " + args);
+        std::wstring wide = Widen(command);
+        STARTUPINFOW si = {};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi = {};
-        const BOOL ok = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0,
-                                         nullptr, folder_.c_str(), &si, &pi);
+        const BOOL ok = ::CreateProcessW(nullptr, wide.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                         Widen(folder_).c_str(), &si, &pi);
         EXPECT_TRUE(ok) << command;
         Process p;
         p.handle = pi.hProcess;
@@ -308,6 +311,32 @@ TEST_F(Service, SilentInstallRegistersQuotedPathAndUninstallSwitchesRemove) {
     EXPECT_FALSE(Installed());
     // No form was built for any of these: no log at all.
     EXPECT_EQ(::GetFileAttributesA(TodaysLogPath(folder_).c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // A folder outside the ANSI code page is registered as it is, and the service starts there.
+    const std::string other = folder_ + " Мониторинг";
+    ::CreateDirectoryW(Widen(other).c_str(), nullptr); // left from an earlier run, or new
+    for (const char* name : {"\\Vigrel.exe", "\\Vigrelrun.exe", "\\Vigrel.INI"})
+        ASSERT_TRUE(::CopyFileW(Widen(folder_ + name).c_str(), Widen(other + name).c_str(), FALSE));
+    // A settings store that opens its file through 8-bit functions reads the UTF-8 path in the
+    // ANSI code page; a copy there keeps its checks on loopback too.
+    ::CreateDirectoryA(other.c_str(), nullptr);
+    ::CopyFileA(IniPath().c_str(), (other + "\\Vigrel.INI").c_str(), FALSE);
+    Process install = Start(other + "\\Vigrel.exe", "-install -silent");
+    ASSERT_EQ(install.Wait(), 0);
+    EXPECT_EQ(QueryConfig().binaryPath, "\"" + other + "\\Vigrel.exe\"");
+    Process starter = Start(other + "\\Vigrelrun.exe", "");
+    EXPECT_EQ(starter.Wait(), 0);
+    EXPECT_TRUE(WaitForState(SERVICE_RUNNING));
+    const std::string log = TodaysLogPath(other);
+    EXPECT_TRUE(waitFor([&] {
+        std::FILE* file = OpenFileUtf8(log, "rb");
+        char text[64] = {};
+        const bool started = file && std::fread(text, 1, sizeof text - 1, file) &&
+                             contains(text, "Application Started");
+        if (file)
+            std::fclose(file);
+        return started;
+    })) << log;
 }
 
 TEST_F(Service, MessagesWithoutSilentAndFailureTextsEvenWithIt) {

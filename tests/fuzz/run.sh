@@ -9,9 +9,10 @@ seconds=${1:-60}
 out=build/fuzz
 mkdir -p "$out"
 flags=(-std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
-common=(base/tstream.cpp base/tstringlist.cpp net/nms_stream.cpp net/nmuue.cpp)
+common=(base/tstream.cpp base/tstringlist.cpp base/paths.cpp base/utf.cpp net/nms_stream.cpp net/nmuue.cpp
+        monitor/urlwire.cpp)
 status=0
-for target in fuzz_decode fuzz_bufferstream; do
+for target in fuzz_decode fuzz_bufferstream fuzz_urlwire; do
     clang++ "${flags[@]}" "tests/fuzz/$target.cpp" "${common[@]}" -o "$out/$target"
     mkdir -p "$out/$target-corpus" "$out/$target-crashes"
     echo "== $target: ${seconds}s"

@@ -74,3 +74,27 @@ TEST(AppendLogLine, UnopenableFileLosesTheLineQuietly) {
     // A missing folder is never created.
     EXPECT_FALSE(AppendLogLine(TempPath("no-such-folder") + "/x/log.log", "", "lost"));
 }
+
+TEST(IsOldLogName, TheDateInTheNameAgainstTodayAndDays) {
+    // With 90 days, the file of 2026-03-01 and those of the 89 days before it stay.
+    EXPECT_FALSE(IsOldLogName("log20260301.log", 2026, 3, 1, 90));
+    EXPECT_FALSE(IsOldLogName("log20251202.log", 2026, 3, 1, 90));
+    EXPECT_TRUE(IsOldLogName("log20251201.log", 2026, 3, 1, 90));
+    EXPECT_TRUE(IsOldLogName("LOG19991231.LOG", 2026, 3, 1, 90));
+    // Across a leap day and a year's end.
+    EXPECT_FALSE(IsOldLogName("log20240229.log", 2024, 3, 1, 2));
+    EXPECT_TRUE(IsOldLogName("log20240228.log", 2024, 3, 1, 2));
+    EXPECT_TRUE(IsOldLogName("log20241231.log", 2025, 1, 1, 1));
+    // A clock set back leaves the later files alone.
+    EXPECT_FALSE(IsOldLogName("log20300101.log", 2026, 3, 1, 1));
+    // 0, or less, keeps everything.
+    EXPECT_FALSE(IsOldLogName("log19990101.log", 2026, 3, 1, 0));
+    EXPECT_FALSE(IsOldLogName("log19990101.log", 2026, 3, 1, -5));
+}
+
+TEST(IsOldLogName, OnlyTheProgramsOwnDailyNames) {
+    for (const char* name : {"log20250230.log", "log20251301.log", "log20250100.log",
+                             "log2025123.log", "log202512310.log", "log20251231.log.bak",
+                             "xlog20251231.log", "log2025-1231.log", "Vigrel.INI", ""})
+        EXPECT_FALSE(IsOldLogName(name, 2026, 3, 1, 1)) << name;
+}

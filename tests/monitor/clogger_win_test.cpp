@@ -40,3 +40,29 @@ TEST(WriteLog, BlockedDayFileIsSilentlyLost) {
     EXPECT_TRUE(::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     ::RemoveDirectoryA(path.c_str());
 }
+
+TEST(RemoveOldLogs, DeletesOnlyDailyFilesDatedBeforeTheDaysKept) {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    const std::string folder = FolderOf(ProgramPath());
+    const std::string today = todaysLog();
+    const std::string old = folder + "\\log20000101.log";
+    const std::string oldUpper = folder + "\\LOG20000102.LOG";
+    const std::string notOurs = folder + "\\log2000010.log";
+    for (const std::string& path : {today, old, oldUpper, notOurs})
+        AppendLogLine(path, "", "x");
+
+    SetLogDays(0);
+    RemoveOldLogs();
+    EXPECT_TRUE(::GetFileAttributesA(old.c_str()) != INVALID_FILE_ATTRIBUTES);
+
+    SetLogDays(2);
+    RemoveOldLogs();
+    EXPECT_EQ(::GetFileAttributesA(old.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(::GetFileAttributesA(oldUpper.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(::GetFileAttributesA(today.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(::GetFileAttributesA(notOurs.c_str()), INVALID_FILE_ATTRIBUTES);
+    SetLogDays(90);
+    for (const std::string& path : {today, notOurs})
+        std::remove(path.c_str());
+}

@@ -116,6 +116,28 @@ TEST_F(Probe, HostileServersAreDownAndLetGo) {
     EXPECT_EQ(p.Streaming(), 0);
 }
 
+// The peer answers 200 only to the UTF-8 escaped form; "/?????" or raw bytes get 404.
+TEST_F(Probe, NonAsciiUrlsAreSentAsABrowserSendsThem) {
+    HttpPeer& p = sharedPeer();
+    p.SetDown("/%D0%BA%D0%BD%D0%B8%D0%B3%D0%B8", false);
+    p.SetDown("/m%C3%BCnchen?q=%C3%BC", false);
+    EXPECT_TRUE(ProbeUrl(p.Url("/\xD0\xBA\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8"), 5000));
+    EXPECT_TRUE(ProbeUrl(p.Url("/m\xC3\xBCnchen?q=\xC3\xBC"), 5000));
+    EXPECT_TRUE(ProbeUrl(p.Url("/m%C3%BCnchen?q=%C3%BC#top"), 5000));
+    EXPECT_FALSE(ProbeUrl(p.Url("/ok\r\nX: 1"), 5000));
+    EXPECT_FALSE(ProbeUrl(p.Url("/ok\xC0\xAF"), 5000));
+
+    EXPECT_EQ(WireUrl("http://b\xC3\xBC"
+                      "cher.example/b\xC3\xBC"
+                      "cher")
+                  .value_or("(refused)"),
+              "http://xn--bcher-kva.example/b%C3%BCcher");
+    std::string labels300;
+    for (int i = 0; i < 300; ++i)
+        labels300 += "\xC3\xBC.";
+    EXPECT_FALSE(WireUrl("http://" + labels300 + "/"));
+}
+
 TEST_F(Probe, WithoutSessionEveryProbeFails) {
     CloseInternetSession();
     EXPECT_FALSE(ProbeUrl(sharedPeer().Url("/ok"), 5000));

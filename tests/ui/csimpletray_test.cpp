@@ -4,13 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 namespace {
 
 struct Sent {
     DWORD message;
-    NOTIFYICONDATAA data;
+    NOTIFYICONDATAW data;
 };
 
 struct Recorder {
@@ -19,7 +20,7 @@ struct Recorder {
     BOOL deleteResult = TRUE;
 
     CSimpleTray::Notifier Notifier() {
-        return [this](DWORD message, NOTIFYICONDATAA* data) {
+        return [this](DWORD message, NOTIFYICONDATAW* data) {
             Sent s{message, {}};
             // The shell reads only cbSize bytes; copy as much to show what it would see.
             std::memcpy(&s.data, data, data->cbSize);
@@ -59,13 +60,13 @@ TEST(CSimpleTray, ShowSendsTheWholeRecordOnce) {
     ASSERT_EQ(shell.sent.size(), 1u);
     const Sent& add = shell.sent[0];
     EXPECT_EQ(add.message, static_cast<DWORD>(NIM_ADD));
-    EXPECT_EQ(add.data.cbSize, 488u);
+    EXPECT_EQ(add.data.cbSize, 952u); // the wide version-2 record of a 64-bit program
     EXPECT_EQ(add.data.hWnd, Owner);
     EXPECT_EQ(add.data.uID, 100u);
     EXPECT_EQ(add.data.uCallbackMessage, 0x8001u);
     EXPECT_EQ(add.data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
     EXPECT_EQ(add.data.hIcon, IconA);
-    EXPECT_STREQ(add.data.szTip, "");
+    EXPECT_STREQ(add.data.szTip, L"");
     EXPECT_TRUE(tray.Shown());
 
     tray.Show(Owner, false); // shown already
@@ -90,11 +91,12 @@ TEST(CSimpleTray, IconAndTipChangesWhileShown) {
     EXPECT_EQ(shell.sent[0].data.uFlags, static_cast<UINT>(NIF_ICON));
     EXPECT_EQ(shell.sent[0].data.hIcon, IconB);
 
-    tray.SetTip("http://a.test/\r\nhttp://b.test/");
+    tray.SetTip("http://a.test/\r\nhttp://b.test/\xD0\xBA\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8");
     ASSERT_EQ(shell.sent.size(), 2u);
     EXPECT_EQ(shell.sent[1].message, static_cast<DWORD>(NIM_MODIFY));
     EXPECT_EQ(shell.sent[1].data.uFlags, static_cast<UINT>(NIF_TIP));
-    EXPECT_STREQ(shell.sent[1].data.szTip, "http://a.test/\r\nhttp://b.test/");
+    EXPECT_STREQ(shell.sent[1].data.szTip,
+                 L"http://a.test/\r\nhttp://b.test/\x043A\x043D\x0438\x0433\x0438");
 }
 
 TEST(CSimpleTray, LongTipIsCutInsideTheFieldAndKeptWhole) {
@@ -109,15 +111,15 @@ TEST(CSimpleTray, LongTipIsCutInsideTheFieldAndKeptWhole) {
     tray.SetTip(tip);
     EXPECT_EQ(tray.Tip(), tip);
     ASSERT_EQ(shell.sent.size(), 1u);
-    const NOTIFYICONDATAA& d = shell.sent[0].data;
-    const std::size_t len = strnlen(d.szTip, sizeof(d.szTip));
+    const NOTIFYICONDATAW& d = shell.sent[0].data;
+    const std::size_t len = wcsnlen(d.szTip, 128);
     EXPECT_EQ(len, 127u);
-    EXPECT_EQ(std::string(d.szTip, 3), "htt");
-    EXPECT_EQ(std::string(d.szTip + len - 3), "...");
+    EXPECT_EQ(std::wstring(d.szTip, 3), L"htt");
+    EXPECT_EQ(std::wstring(d.szTip + len - 3), L"...");
     // The field right behind the tip is untouched.
     EXPECT_EQ(tray.NotifyData().dwState, 0u);
     EXPECT_EQ(tray.NotifyData().dwStateMask, 0u);
-    EXPECT_EQ(tray.NotifyData().szInfo[0], '\0');
+    EXPECT_EQ(tray.NotifyData().szInfo[0], L'\0');
 }
 
 TEST(CSimpleTray, RefusedAddSendsNothingUntilTheNextShow) {
@@ -138,7 +140,7 @@ TEST(CSimpleTray, RefusedAddSendsNothingUntilTheNextShow) {
     ASSERT_EQ(shell.sent.size(), 1u);
     EXPECT_EQ(shell.sent[0].message, static_cast<DWORD>(NIM_ADD));
     EXPECT_EQ(shell.sent[0].data.hIcon, IconB);
-    EXPECT_STREQ(shell.sent[0].data.szTip, "Disconnected !");
+    EXPECT_STREQ(shell.sent[0].data.szTip, L"Disconnected !");
     EXPECT_TRUE(tray.Shown());
 }
 

@@ -3,6 +3,7 @@
 #include "ui/frmsettings_win.h"
 
 #include "base/paths_win.h"
+#include "base/utf_win.h"
 #include "desktop_support_win.h"
 
 #include <commctrl.h>
@@ -63,7 +64,7 @@ protected:
     }
     void Type(int id, const std::string& text) {
         ::SetFocus(C(id));
-        ::SendMessageA(C(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        ::SendMessageW(C(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Widen(text).c_str()));
         Pump();
     }
     void General() {
@@ -83,9 +84,13 @@ protected:
     std::vector<std::string> Rows(int column = 0) const {
         std::vector<std::string> rows;
         for (int i = 0; i < ListView_GetItemCount(C(idUrlList)); ++i) {
-            char buf[512] = {};
-            ListView_GetItemText(C(idUrlList), i, column, buf, sizeof(buf));
-            rows.push_back(buf);
+            wchar_t buf[512] = {};
+            LVITEMW item{};
+            item.iSubItem = column;
+            item.pszText = buf;
+            item.cchTextMax = 512;
+            ::SendMessageW(C(idUrlList), LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(&item));
+            rows.push_back(Narrow(buf));
         }
         return rows;
     }
@@ -297,15 +302,18 @@ TEST_F(SettingsDialog, DeleteAndEscOnTheUrlTab) {
 TEST_F(SettingsDialog, OkStoresRowsInShownOrderWithStatusZero) {
     record.TimeSpan = 0;
     Open();
-    Type(idNewUrl, "three.test");
+    // Text outside the ANSI code page comes back as typed.
+    const std::string three = "three.test/\xD0\xBA\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8";
+    Type(idNewUrl, three);
     Click(idAddUrl);
     SelectRow(0);
     Click(idDeleteUrl);
     Ok();
-    EXPECT_EQ(Urls(), (Strings{"http://two.test/", "http://three.test"}));
+    EXPECT_EQ(Urls(), (Strings{"http://two.test/", "http://" + three}));
     EXPECT_EQ(record.UrlStatus(0), 0);
     EXPECT_EQ(record.UrlStatus(1), 0);
     Open();
+    EXPECT_EQ(Rows(0), Urls());
     EXPECT_EQ(Rows(1), (Strings{"FAILED", "FAILED"}));
 }
 

@@ -1,5 +1,6 @@
 // The tray icon and its menus on a real task bar (Wine desktop shell), with a small window
 // standing in for the main form.
+#include "base/utf_win.h"
 #include "base/window_win.h"
 #include "desktop_support_win.h"
 #include "ui/res/resource.h"
@@ -109,12 +110,12 @@ protected:
     }
 
     CSimpleTray::Notifier Recorder() {
-        return [this](DWORD message, NOTIFYICONDATAA* data) {
-            const BOOL result = ::Shell_NotifyIconA(message, data);
+        return [this](DWORD message, NOTIFYICONDATAW* data) {
+            const BOOL result = ::Shell_NotifyIconW(message, data);
             const bool hasIcon = data->uFlags & NIF_ICON;
             const bool hasTip = data->uFlags & NIF_TIP;
-            calls.push_back(
-                {message, result, hasIcon ? StateOf(data->hIcon) : -1, hasTip ? data->szTip : ""});
+            calls.push_back({message, result, hasIcon ? StateOf(data->hIcon) : -1,
+                             hasTip ? Narrow(data->szTip) : ""});
             return result;
         };
     }
@@ -124,9 +125,9 @@ protected:
         opened.push_back(menu);
         items.clear();
         for (int i = 0; i < ::GetMenuItemCount(menu); ++i) {
-            char text[256] = {};
-            ::GetMenuStringA(menu, i, text, sizeof(text), MF_BYPOSITION);
-            items.push_back(text[0] ? text : "-");
+            wchar_t text[256] = {};
+            ::GetMenuStringW(menu, i, text, 256, MF_BYPOSITION);
+            items.push_back(text[0] ? Narrow(text) : "-");
         }
     }
     void OnMenuIdle() {
@@ -226,14 +227,16 @@ TEST_F(TrayWindow, LeftButtonListsTheFailedSitesInOrder) {
     EXPECT_TRUE(opened.empty()) << "no failed site: no menu";
 
     ui->AddFailedSite("http://first.test/");
-    ui->AddFailedSite("http://second.test/a");
+    ui->AddFailedSite("http://second.test/\xD0\xBA\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8");
     ui->AddFailedSite("http://third.test/");
     snapshotName = "menu-failed-sites";
     Click(WM_LBUTTONUP);
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0], ui->PopupMenu2());
-    EXPECT_EQ(items, (std::vector<std::string>{"http://first.test/", "http://second.test/a",
-                                               "http://third.test/"}));
+    EXPECT_EQ(items, (std::vector<std::string>{
+                         "http://first.test/",
+                         "http://second.test/\xD0\xBA\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8",
+                         "http://third.test/"}));
     EXPECT_EQ(::GetForegroundWindow(), form.Get());
 
     // Choosing a line does nothing, and the next cycle empties the menu.
@@ -286,8 +289,8 @@ TEST_F(TrayWindow, NewTaskbarBringsTheIconBackWithImageZeroAndTheLastTip) {
     ui->SetTrayIcon(1);
     ui->SetTip("http://down.test/");
     // The old task bar took the icon with it.
-    NOTIFYICONDATAA gone = ui->Tray().NotifyData();
-    ASSERT_TRUE(::Shell_NotifyIconA(NIM_DELETE, &gone));
+    NOTIFYICONDATAW gone = ui->Tray().NotifyData();
+    ASSERT_TRUE(::Shell_NotifyIconW(NIM_DELETE, &gone));
 
     calls.clear();
     LRESULT result = 0;

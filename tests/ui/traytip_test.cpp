@@ -33,3 +33,17 @@ TEST(TrayTipText, CutNeverLeavesHalfALineBreak) {
         EXPECT_TRUE(body.empty() || (body.back() != '\r' && body.back() != '\n')) << at;
     }
 }
+
+TEST(TrayTipText, CountsWhatTheShellsFieldHoldsAndCutsWholeCharacters) {
+    // Two bytes, one unit each: 127 fit although they take 254 bytes.
+    std::string cyrillic;
+    for (std::size_t i = 0; i < TrayTipCapacity; ++i)
+        cyrillic += "\xD0\xBA";
+    EXPECT_EQ(TrayTipText(cyrillic), cyrillic);
+    const std::string cut = TrayTipText(cyrillic + "\xD0\xBA");
+    EXPECT_EQ(cut, cyrillic.substr(0, 2 * (TrayTipCapacity - 3)) + "...");
+    // Four bytes, two units: a character that would straddle the field's end is left out.
+    std::string wide(TrayTipCapacity - 4, 'a');
+    wide += "\xF0\x9F\x98\x80\xF0\x9F\x98\x80\xF0\x9F\x98\x80";
+    EXPECT_EQ(TrayTipText(wide), std::string(TrayTipCapacity - 4, 'a') + "...");
+}
