@@ -9,6 +9,7 @@
 
 #include "settings/cusersettings.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -19,7 +20,9 @@ struct MonitorStatus {
     int Picture = 0;                 // the state picture 0..3, as the service's tray shows it
     std::string Tip;                 // the tip text, uncut
     std::vector<std::string> Failed; // the failed-sites menu, in order
-    std::string LastCycleEnd;        // local time "yyyy-mm-dd hh:nn:ss"; empty before the first
+    // Failed sites that did not fit in the message, after those in Failed.
+    std::size_t More = 0;
+    std::string LastCycleEnd; // local time "yyyy-mm-dd hh:nn:ss"; empty before the first
     bool CycleRunning = false;
 };
 

@@ -1,6 +1,7 @@
 // Vigrel.exe and Vigrelrun.exe against Wine's own service manager, in a prefix of their own,
 // installed into a folder whose path holds a blank. Every test removes what it registered.
 #include "fixtures/http_peer_win.h"
+#include "fixtures/pipe_client_win.h"
 #include "fixtures/vigrel_service_win.h"
 #include "app/frmblind_win.h"
 #include "base/product.h"
@@ -57,53 +58,6 @@ std::string boxText(HWND box) {
     }
     return text;
 }
-
-// A control-pipe client with plain synchronous calls; every read is bounded by polling.
-struct PipeClient {
-    ScopedFileHandle pipe;
-    bool Open() {
-        pipe.Reset(::CreateFileA(ControlPipeName,
-                                 GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                                 OPEN_EXISTING, 0, nullptr));
-        DWORD mode = PIPE_READMODE_MESSAGE;
-        return pipe && ::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr);
-    }
-    bool SendBytes(const std::string& bytes) {
-        DWORD n = 0;
-        return ::WriteFile(pipe.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &n,
-                           nullptr) &&
-               n == bytes.size();
-    }
-    bool Send(const ControlMessage& m) { return SendBytes(EncodeMessage(m)); }
-    // The next message, or one of type "none" when nothing came within the bound.
-    ControlMessage Receive(int boundMs = 20000) {
-        DWORD available = 0;
-        if (!waitFor(
-                [&] {
-                    return ::PeekNamedPipe(pipe.Get(), nullptr, 0, nullptr, &available, nullptr) &&
-                           available > 0;
-                },
-                boundMs))
-            return ControlMessage("none");
-        std::string bytes(MaxMessageSize, '\0');
-        DWORD n = 0;
-        if (!::ReadFile(pipe.Get(), bytes.data(), MaxMessageSize, &n, nullptr))
-            return ControlMessage("none");
-        bytes.resize(n);
-        std::string error;
-        return DecodeMessage(bytes, error).value_or(ControlMessage("undecodable"));
-    }
-    // The reply of this type, skipping status pushes when another type is asked for.
-    ControlMessage Ask(const ControlMessage& m, const std::string& type) {
-        if (!Send(m))
-            return ControlMessage("none");
-        for (;;) {
-            ControlMessage reply = Receive();
-            if (reply.Type == type || reply.Type != msg::Status)
-                return reply;
-        }
-    }
-};
 
 // Waits while dispatching this thread's messages, where the monitor link delivers its events.
 bool pumpUntil(const std::function<bool()>& condition) {
