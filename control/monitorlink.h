@@ -20,10 +20,10 @@ struct MonitorStatus {
     int Picture = 0;                 // the state picture 0..3, as the service's tray shows it
     std::string Tip;                 // the tip text, uncut
     std::vector<std::string> Failed; // the failed-sites menu, in order
-    // Failed sites that did not fit in the message, after those in Failed.
-    std::size_t More = 0;
     std::string LastCycleEnd; // local time "yyyy-mm-dd hh:nn:ss"; empty before the first
     bool CycleRunning = false;
+    // Failed sites that did not fit in the message, after those in Failed.
+    std::size_t More = 0;
 };
 
 // The outcome of a request that changes something or is refused.
