@@ -102,43 +102,68 @@ TEST_F(ControlServerTest, ClientThatNeverReadsIsDroppedAfter32RepliesWhileOthers
 }
 
 TEST_F(ControlServerTest, ReadyClientsAreServedInTurn) {
-    // A greedy client keeps requests waiting at all times, within the bound, and reads every
-    // reply.
-    PipeClient greedy = Client();
+    // Greedy clients keep requests waiting at all times, within the bound, and read every reply
+    // as soon as it comes.
     std::atomic<bool> done{false};
     std::atomic<bool> greedyFailed{false};
-    std::atomic<int> ahead{0};
-    std::thread writer([&] {
-        while (!done) {
-            if (ahead >= 16) {
-                ::Sleep(0);
-                continue;
-            }
-            ++ahead;
-            if (!greedy.Send(ControlMessage(msg::Status))) {
+    std::vector<std::thread> threads;
+    std::vector<ScopedFileHandle> pipes;
+    for (int g = 0; g < 4; ++g) {
+        pipes.emplace_back(::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+        ASSERT_TRUE(pipes.back());
+        DWORD mode = PIPE_READMODE_MESSAGE;
+        ::SetNamedPipeHandleState(pipes.back().Get(), &mode, nullptr, nullptr);
+    }
+    for (ScopedFileHandle& pipe : pipes) {
+        threads.emplace_back([&, h = pipe.Get()] {
+            ScopedKernelHandle written(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+            ScopedKernelHandle read(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+            std::vector<char> buffer(MaxMessageSize);
+            ControlMessage hello(msg::Hello);
+            hello.Add("version", "1");
+            const std::string helloBytes = EncodeMessage(hello);
+            const std::string status = EncodeMessage(ControlMessage(msg::Status));
+            int ahead = 0;
+            bool greeted = false;
+            OVERLAPPED rov{};
+            rov.hEvent = read.Get();
+            DWORD n = 0;
+            const auto write = [&](const std::string& bytes) {
+                OVERLAPPED wov{};
+                wov.hEvent = written.Get();
+                ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &wov);
+                return ::GetOverlappedResult(h, &wov, &n, TRUE) != FALSE;
+            };
+            if (!write(helloBytes))
                 greedyFailed = true;
-                return;
+            ::ReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr, &rov);
+            while (!done && !greedyFailed) {
+                if (greeted && ahead < 16) {
+                    greedyFailed = !write(status);
+                    ++ahead;
+                    continue;
+                }
+                if (::WaitForSingleObject(read.Get(), 5000) != WAIT_OBJECT_0 ||
+                    !::GetOverlappedResult(h, &rov, &n, FALSE)) {
+                    greedyFailed = !done;
+                    break;
+                }
+                ahead -= greeted ? 1 : 0;
+                greeted = true;
+                ::ReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr, &rov);
             }
-        }
-    });
-    std::thread reader([&] {
-        while (!done) {
-            if (ahead == 0) {
-                ::Sleep(0);
-                continue;
-            }
-            if (greedy.Receive(5000).Type != msg::Status)
-                greedyFailed = true;
-            --ahead;
-        }
-    });
-    // A second client is answered while the greedy one goes on.
+            ::CancelIo(h);
+            ::GetOverlappedResult(h, &rov, &n, TRUE);
+        });
+    }
+    // Another client is answered while the greedy ones go on.
     PipeClient other = Client();
     EXPECT_EQ(other.Ask(ControlMessage(msg::Status), msg::Status).Type, msg::Status);
     EXPECT_FALSE(greedyFailed);
     done = true;
-    writer.join();
-    reader.join();
+    for (std::thread& t : threads)
+        t.join();
 }
 
 TEST_F(ControlServerTest, WorkOfAClientThatLeavesIsAbandonedAndOthersGoOn) {
