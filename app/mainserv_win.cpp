@@ -317,8 +317,8 @@ void TServiceApplication::Terminate() {
 }
 
 void TServiceApplication::RequestEnd() {
-    if (formWindow_)
-        ::PostMessageA(formWindow_, WM_CLOSE, 0, 0);
+    if (HWND form = formWindow_)
+        ::PostMessageA(form, WM_CLOSE, 0, 0);
     else
         ::PostMessageA(Handle(), WM_QUIT, 0, 0);
 }
@@ -415,8 +415,8 @@ void TServiceApplication::runServices() {
 void TServiceApplication::endServices(HANDLE dispatcher) {
     // The icon and the pipe's name go with the form, then the single-instance lock: a start
     // that follows STOPPED finds nothing of this process in its way.
-    mainForm_.reset();
     formWindow_ = nullptr;
+    mainForm_.reset();
     if (OnEnding)
         OnEnding();
     // The service thread reports STOPPED and the dispatcher returns; a thread that does not

@@ -144,7 +144,7 @@ private:
     TEventLogger eventLogger_;
     std::vector<std::unique_ptr<TService>> services_;
     std::unique_ptr<TFormBlind> mainForm_;
-    HWND formWindow_ = nullptr; // set before the service thread can ask for the end
+    std::atomic<HWND> formWindow_{nullptr}; // read by the service thread
     bool terminated_ = false;
     DWORD dispatcherResult_ = 0;
 };
