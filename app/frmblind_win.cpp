@@ -7,6 +7,7 @@
 #include "monitor/urlprobe_win.h"
 #include "settings/cusersettings.h"
 #include "base/product.h"
+#include "base/thread_win.h"
 #include "ui/frmsettingsrules.h"
 #include "ui/frmsettings_win.h"
 
@@ -22,10 +23,12 @@ constexpr UINT_PTR Timer1Id = 1;
 // Posted by FormCreate: the first cycle runs from the message loop, once the program is
 // connected to the service manager, never before it.
 constexpr UINT WM_FIRSTCHECK = WM_APP + 2;
-// Posted by the control channel's thread when a request waits for the form.
+// Posted when work of the control channel waits for the form.
 constexpr UINT WM_CONTROLREQUEST = WM_APP + 3;
 // Posted by the mail thread when a report is done: wParam its number, lParam 1 if delivered.
 constexpr UINT WM_MAILDONE = WM_APP + 20;
+// Lists checked for clients at once; each ends within one probe's time after its client left.
+constexpr int MaxCheckListThreads = 4;
 
 std::string localTimeNow() {
     SYSTEMTIME t;
@@ -95,7 +98,7 @@ void TFormBlind::FormCreate() {
     // once and the program goes on.
     if (!handle_ || closing_)
         return;
-    auto control = std::make_unique<ControlPipe>(handle_.Get(), WM_CONTROLREQUEST);
+    auto control = std::make_unique<ControlServer>(*this);
     std::string error;
     if (control->Start(error)) {
         control_ = std::move(control);
@@ -148,24 +151,42 @@ void TFormBlind::Website1Click() {
 void TFormBlind::Close() {
     if (closing_)
         return;
-    FormClose();
     closing_ = true;
-    // The main form closing ends the application's loop.
+    FormClose();
+    // The main form closing ends the application's loop; the process then reports that the
+    // service stopped, as its last act.
     if (Application)
         Application->Terminate();
 }
 
+// Every way of ending comes here: "Exit", "stop" on the pipe, the service manager's stop. A
+// settings file that cannot be written is reported, and the program ends all the same.
 void TFormBlind::FormClose() {
+    if (Vigrel)
+        Vigrel->SetStatus(csStopPending);
     tray_->HideIcon(); // the icon goes before the settings are saved
-    UserSettings.Save();
-    // After the save: when it raises, the program and its channel go on.
+    std::string unsaved;
+    try {
+        if (!UserSettings.Save())
+            unsaved = "the settings file could not be written";
+    } catch (const std::exception& e) {
+        unsaved = e.what();
+    }
+    if (!unsaved.empty()) {
+        WriteLog("Settings not saved: " + unsaved);
+        if (Application)
+            Application->EventLogger().LogMessage("The settings were not saved: " + unsaved);
+    }
+    stopReply_.Send(unsaved.empty()
+                        ? ControlMessage(msg::Ok)
+                        : ErrorMessage("failed", "Monitoring stops, but the settings could not "
+                                                 "be saved: " +
+                                                     unsaved));
     if (control_)
         control_->Stop();
     CloseInternetSession();
     if (UserSettings.Filter <= 0)
         WriteLog("Application Stoped");
-    if (Vigrel)
-        Vigrel->SetStatus(csStopped);
 }
 
 void TFormBlind::CheckSites() {
@@ -182,47 +203,126 @@ void TFormBlind::publishStatus(bool push) {
         control_->SetStatus(status_, push);
 }
 
-void TFormBlind::serveControlRequests() {
-    while (control_ && !closing_) {
-        std::optional<ControlRequest> request = control_->TakeRequest();
-        if (!request)
+bool TFormBlind::postToForm(std::function<void()> work) {
+    {
+        std::lock_guard<std::mutex> guard(postedLock_);
+        posted_.push_back(std::move(work));
+        if (posted_.size() > 1)
+            return true; // the message that takes the first takes this one too
+    }
+    if (handle_ && ::PostMessageA(handle_.Get(), WM_CONTROLREQUEST, 0, 0))
+        return true;
+    std::lock_guard<std::mutex> guard(postedLock_);
+    posted_.clear();
+    return false;
+}
+
+void TFormBlind::runPosted() {
+    std::deque<std::function<void()>> batch;
+    {
+        std::lock_guard<std::mutex> guard(postedLock_);
+        batch.swap(posted_);
+    }
+    for (auto& work : batch) {
+        if (closing_)
             return;
         try {
-            serveControlRequest(*request);
+            work();
         } catch (const std::exception& e) {
-            // The client is told; the handler's failure goes where every handler's goes.
-            if (control_)
-                control_->Answer(request->Connection, ErrorMessage("failed", e.what()));
-            throw;
+            if (Application)
+                Application->HandleException(e);
         }
     }
 }
 
-void TFormBlind::serveControlRequest(const ControlRequest& request) {
-    const ControlMessage& message = request.Message;
-    const std::string& type = message.Type;
-    const auto answer = [&](const ControlMessage& reply) {
-        control_->Answer(request.Connection, reply);
-    };
-    if (type == msg::CheckNow) {
-        answer(ControlMessage(msg::Ok));
+void TFormBlind::CheckNow(ControlReply reply) {
+    const bool queued = postToForm([this, reply] {
+        if (!reply.Wanted())
+            return;
+        reply.Send(ControlMessage(msg::Ok));
         CheckNow1Click();
-    } else if (type == msg::GetSettings) {
-        answer(SettingsMessage(msg::Settings, UserSettings, !UserSettings.Pass.empty(), false));
-    } else if (type == msg::SetSettings) {
-        const std::string refusal = applyControlSettings(message);
-        answer(refusal.empty() ? ControlMessage(msg::Ok) : ErrorMessage("failed", refusal));
-    } else if (type == msg::CheckList) {
-        ControlMessage reply(msg::CheckList);
-        for (const std::string& url : message.GetAll("url"))
-            reply.Add("url", url).Add("up", ProbeUrl(url) ? "1" : "0");
-        answer(reply);
-    } else if (type == msg::Stop) {
-        answer(ControlMessage(msg::Ok));
-        Stop1Click();
-    } else {
-        answer(ErrorMessage("failed", "The monitor does not serve \"" + type + "\"."));
-    }
+    });
+    if (!queued)
+        reply.Send(ErrorMessage("failed", "The monitor cannot take requests now."));
+}
+
+void TFormBlind::GetSettings(ControlReply reply) {
+    const bool queued = postToForm([this, reply] {
+        if (reply.Wanted())
+            reply.Send(SettingsReply(UserSettings, !UserSettings.Pass.empty()));
+    });
+    if (!queued)
+        reply.Send(ErrorMessage("failed", "The monitor cannot take requests now."));
+}
+
+void TFormBlind::SetSettings(const ControlMessage& settings, ControlReply reply) {
+    const bool queued = postToForm([this, settings, reply] {
+        if (!reply.Wanted())
+            return;
+        try {
+            // A list that no answer to getsettings could carry back would lock every client
+            // out of the settings.
+            CUserSettings next = UserSettings;
+            bool passwordSet = false;
+            std::string refusal;
+            if (SettingsFromMessage(settings, next, passwordSet))
+                refusal = SettingsSizeRefusal(next);
+            if (refusal.empty())
+                refusal = applyControlSettings(settings);
+            reply.Send(refusal.empty() ? ControlMessage(msg::Ok) : ErrorMessage("failed", refusal));
+        } catch (const std::exception& e) {
+            reply.Send(ErrorMessage("failed", e.what()));
+            throw;
+        }
+    });
+    if (!queued)
+        reply.Send(ErrorMessage("failed", "The monitor cannot take requests now."));
+}
+
+void TFormBlind::CheckList(const std::vector<std::string>& urls, ControlReply reply) {
+    const bool queued = postToForm([this, urls, reply] {
+        if (!reply.Wanted())
+            return;
+        if (*checkLists_ >= MaxCheckListThreads) {
+            reply.Send(ErrorMessage("failed", "Other lists are being checked; try again shortly."));
+            return;
+        }
+        // The probes run on a thread of their own, so that this form goes on; a list whose
+        // client has left is given up before its next address.
+        const std::uint32_t timeOut = UserSettings.ProbeTimeOut();
+        std::shared_ptr<std::atomic<int>> running = checkLists_;
+        ++*running;
+        ScopedKernelHandle thread = StartThread([urls, reply, timeOut, running] {
+            std::vector<MonitorCheckResult> results;
+            for (const std::string& url : urls) {
+                if (!reply.Wanted())
+                    break;
+                results.push_back({url, ::ProbeUrl(url, timeOut)});
+            }
+            if (results.size() == urls.size())
+                reply.Send(CheckListMessage(results));
+            --*running;
+            return DWORD{0};
+        });
+        if (!thread) {
+            --*running;
+            reply.Send(ErrorMessage("failed", "The list could not be checked now."));
+        }
+    });
+    if (!queued)
+        reply.Send(ErrorMessage("failed", "The monitor cannot take requests now."));
+}
+
+void TFormBlind::Stop(ControlReply reply) {
+    const bool queued = postToForm([this, reply] {
+        if (!reply.Wanted())
+            return;
+        // Answered once the settings were saved, or failed to be.
+        stopReply_ = reply;
+        Close();
+    });
+    if (!queued)
+        reply.Send(ErrorMessage("failed", "The monitor cannot take requests now."));
 }
 
 std::string TFormBlind::applyControlSettings(const ControlMessage& message) {
@@ -316,7 +416,7 @@ LRESULT TFormBlind::TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
             CheckSites();
         return 0;
     case WM_CONTROLREQUEST:
-        serveControlRequests();
+        runPosted();
         return 0;
     case WM_MAILDONE:
         alertPolicy_.ReportDelivered(static_cast<std::uint32_t>(wParam), lParam != 0);

@@ -2,8 +2,8 @@
 // the schedule timer, and runs every check cycle on the main thread.
 #pragma once
 
-#include "app/controlpipe_win.h"
 #include "base/handle_win.h"
+#include "control/controlserver_win.h"
 #include "monitor/alertmail_win.h"
 #include "app/settingsclick_win.h"
 #include "monitor/checkcycle.h"
@@ -11,7 +11,11 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 // Command ids of the main menu's items: choosing an item sends WM_COMMAND with its id to the
@@ -27,7 +31,7 @@ enum TFormBlindCommand : WORD {
 inline constexpr const char* FormBlindClassName = "TFormBlind";
 inline constexpr const char* FormBlindCaption = "FormBlind";
 
-class TFormBlind : public CheckCycleHost {
+class TFormBlind : public CheckCycleHost, public ControlHandler {
 public:
     // Construction order: window, tray member, globals, session, settings Load.
     explicit TFormBlind(HWND owner);
@@ -63,6 +67,14 @@ public:
     void SendBackUpMail(const std::string& sites) override;
     void RefreshSettingsDialog() override;
 
+    // ControlHandler: called on the channel's thread, each hands its work to this form's
+    // thread. A request whose client has left by then is dropped.
+    void CheckNow(ControlReply reply) override;
+    void GetSettings(ControlReply reply) override;
+    void SetSettings(const ControlMessage& settings, ControlReply reply) override;
+    void CheckList(const std::vector<std::string>& urls, ControlReply reply) override;
+    void Stop(ControlReply reply) override;
+
     // The last mail thread; null until a report was mailed.
     HANDLE MailThread() const { return alertMail_.MailThread(); }
 
@@ -73,9 +85,9 @@ private:
     // Applies TimeSpan to Timer1; the timer restarts only when its interval or state changes.
     void armTimer1();
     SettingsSteps settingsSteps();
-    // The control channel's requests that need this form, each answered when done.
-    void serveControlRequests();
-    void serveControlRequest(const ControlRequest& request);
+    // Runs work on this form's thread, from any thread; false when it cannot be queued.
+    bool postToForm(std::function<void()> work);
+    void runPosted();
     // Empty when the settings were applied; otherwise why not.
     std::string applyControlSettings(const ControlMessage& message);
     void publishStatus(bool push);
@@ -89,7 +101,13 @@ private:
     bool closing_ = false;
     // What the icon shows, as the control channel reports it.
     MonitorStatus status_;
-    std::unique_ptr<ControlPipe> control_;
+    std::unique_ptr<ControlServer> control_;
+    std::mutex postedLock_;
+    std::deque<std::function<void()>> posted_;
+    // The answer to a "stop", given once the settings were saved or failed to be.
+    ControlReply stopReply_;
+    // Lists being checked for clients, each on a thread of its own.
+    std::shared_ptr<std::atomic<int>> checkLists_ = std::make_shared<std::atomic<int>>(0);
 };
 
 extern TFormBlind* FormBlind;

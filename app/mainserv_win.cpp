@@ -84,6 +84,7 @@ TService::TService(std::string name)
 TService::~TService() = default;
 
 void TService::SetStatus(TCurrentStatus status) {
+    std::lock_guard<std::mutex> guard(statusLock_);
     ServiceStatusRecord r = statusRule_.Next(status);
     if (!statusHandle_)
         return;
@@ -108,12 +109,14 @@ void TService::Main(DWORD argc, LPSTR* argv) {
         return;
     }
     SetStatus(csStartPending);
+    DWORD threadId = 0;
     ScopedKernelHandle thread = StartThread(
         [this] {
             runServiceThread();
             return DWORD{0};
         },
-        &threadId_);
+        &threadId);
+    threadId_ = threadId;
     if (thread) {
         // The control handler posts to the thread's queue, which must exist first.
         const HANDLE waits[] = {queueReady_.Get(), thread.Get()};
@@ -173,7 +176,10 @@ void TService::doControl(DWORD code) {
         case SERVICE_CONTROL_STOP:
         case SERVICE_CONTROL_SHUTDOWN:
             SetStatus(csStopPending);
-            terminated_ = true;
+            if (OnStop)
+                OnStop();
+            else
+                terminated_ = true;
             break;
         case SERVICE_CONTROL_PAUSE:
             SetStatus(csPausePending);
@@ -196,6 +202,13 @@ void TService::doControl(DWORD code) {
             SetStatus(before);
         logger_.LogMessage(ServiceFailedText(code, e.what()));
     }
+}
+
+void TService::End() {
+    // A paused service thread is let go first.
+    ::SetEvent(resume_.Get());
+    if (threadId_)
+        ::PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
 }
 
 void TService::Controller(DWORD code) {
@@ -230,6 +243,11 @@ void WINAPI serviceMain(DWORD argc, LPSTR* argv) {
 TVigrel::TVigrel() : TService(ProductName) {
     DisplayName = ProductName;
     OnExecute = [this](TService& sender) { ServiceExecute(sender); };
+    // A stop through the service manager ends the program as "Exit" does.
+    OnStop = [] {
+        if (Application)
+            Application->RequestEnd();
+    };
 }
 
 void TVigrel::ServiceExecute(TService& sender) {
@@ -281,6 +299,7 @@ void TServiceApplication::Initialize() {
 
 void TServiceApplication::CreateMainForm() {
     mainForm_ = std::make_unique<TFormBlind>(handle_.Get());
+    formWindow_ = mainForm_->Handle();
     mainForm_->FormCreate();
 }
 
@@ -298,6 +317,13 @@ TService* TServiceApplication::FindService(const std::string& name) {
 void TServiceApplication::Terminate() {
     terminated_ = true;
     ::PostQuitMessage(0);
+}
+
+void TServiceApplication::RequestEnd() {
+    if (HWND form = formWindow_)
+        ::PostMessageA(form, WM_CLOSE, 0, 0);
+    else
+        ::PostMessageA(Handle(), WM_QUIT, 0, 0);
 }
 
 void TServiceApplication::HandleException(const std::exception& e) {
@@ -389,9 +415,24 @@ void TServiceApplication::runServices() {
             HandleException(std::runtime_error("Unknown exception"));
         }
     }
+    endServices(dispatcher.Get());
+}
+
+void TServiceApplication::endServices(HANDLE dispatcher) {
+    // The icon and the pipe's name go with the form, then the single-instance lock: a start
+    // that follows STOPPED finds nothing of this process in its way.
+    formWindow_ = nullptr;
+    mainForm_.reset();
+    if (OnEnding)
+        OnEnding();
+    // The service thread reports STOPPED and the dispatcher returns; a thread that does not
+    // end is not waited for long, the process ends anyway.
+    for (auto& service : services_)
+        service->End();
+    constexpr DWORD EndBoundMs = 3000;
+    ::WaitForSingleObject(dispatcher, EndBoundMs);
     if (dispatcherResult_ != 0)
         eventLogger_.LogMessage(SysErrorMessage(dispatcherResult_));
-    ::WaitForSingleObject(dispatcher.Get(), INFINITE);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -415,6 +456,11 @@ int VigrelMain() {
             app.Initialize();
             if (app.Args().empty())
                 app.CreateMainForm();
+            app.OnEnding = [&mutex] {
+                if (mutex)
+                    ::ReleaseMutex(mutex.Get());
+                mutex.Reset();
+            };
             auto vigrel = std::make_unique<TVigrel>();
             Vigrel = vigrel.get();
             app.AddService(std::move(vigrel));

@@ -7,9 +7,11 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,12 @@ public:
 
     // Runs on the service thread; the default carries out control requests until stopped.
     std::function<void(TService& sender)> OnExecute;
+    // Called on the service thread when the manager asks for a stop or the system shuts down,
+    // after STOP_PENDING was reported: the program ends its own way and then calls End.
+    // Unset, the service thread ends at once and reports STOPPED.
+    std::function<void()> OnStop;
+    // Ends the service thread, which reports STOPPED as its last act; any thread.
+    void End();
 
     // Sets the status and reports it to the service manager at once (when it started us).
     void SetStatus(TCurrentStatus status);
@@ -68,12 +76,13 @@ private:
     void runServiceThread();
     void doControl(DWORD code);
 
+    std::mutex statusLock_; // the form's thread reports a stop too
     StatusReportRule statusRule_;
     SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
     TEventLogger logger_;
     std::vector<std::string> params_;
     bool terminated_ = false; // only the service thread touches it
-    DWORD threadId_ = 0;
+    std::atomic<DWORD> threadId_{0};
     // Set while the service thread may run; reset by a pause request, set by any other.
     ScopedKernelHandle resume_;
     ScopedKernelHandle queueReady_;
@@ -106,6 +115,12 @@ public:
     void Run();
     // Ends the message loop; used when the main form closes.
     void Terminate();
+    // Asks the main form to close as "Exit" does (or, without a form, the loop to end); any
+    // thread.
+    void RequestEnd();
+    // Called once the form is gone and right before the services report STOPPED: whatever a
+    // new start of the program would find taken is given up here.
+    std::function<void()> OnEnding;
     // Where exceptions escaping event handlers go while the loop runs.
     void HandleException(const std::exception& e);
 
@@ -120,12 +135,16 @@ private:
     static LRESULT CALLBACK appWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void registerServices(bool install, bool silent);
     void runServices();
+    // The last steps of the process, however it was asked to end; the services report
+    // STOPPED last.
+    void endServices(HANDLE dispatcher);
 
     std::vector<std::string> args_;
     ScopedWindow handle_;
     TEventLogger eventLogger_;
     std::vector<std::unique_ptr<TService>> services_;
     std::unique_ptr<TFormBlind> mainForm_;
+    std::atomic<HWND> formWindow_{nullptr}; // read by the service thread
     bool terminated_ = false;
     DWORD dispatcherResult_ = 0;
 };

@@ -7,11 +7,17 @@
 # IDLE idle subscribers (default 14: with the link and the timing subscriber, the 16 clients the
 # service serves at most).
 #   bench/companion_pipe.sh [CYCLES] [IDLE]
+# With "hostile" instead, the same installation faces a flooding client and one that never
+# reads, then abandoned checklists of 100 silent addresses (ROUNDS timed exchanges, default 20):
+#   bench/companion_pipe.sh hostile [ROUNDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 if [ "${1:-}" != "--inside" ]; then
     export VIGREL_WINEPREFIX="${VIGREL_WINEPREFIX:-$root/build/win/wineprefix-bench}"
+    if [ "${1:-}" = hostile ]; then
+        exec tools/with-xvfb.sh bash "$0" --inside hostile "${2:-20}"
+    fi
     exec tools/with-xvfb.sh bash "$0" --inside "${1:-100}" "${2:-14}"
 fi
 cycles=$2
@@ -46,5 +52,10 @@ if "$wine_run" reg query 'HKLM\System\CurrentControlSet\Services\Vigrel' >/dev/n
     "$wine_run" "$folder_win\\Vigrel.exe" /UNINSTALL /SILENT || true
 fi
 "$wine_run" "$folder_win\\Vigrel.exe" /INSTALL /SILENT
+if [ "$cycles" = hostile ]; then
+    "$wine_run" "$folder_win\\companion_pipe_driver.exe" hostile "http://127.0.0.1:$port/silent" \
+        "$idle" "$folder_win\\Vigrelrun.exe" | tr -d '\r'
+    exit 0
+fi
 "$wine_run" "$folder_win\\companion_pipe_driver.exe" "$folder_win" "$cycles" 3 "$idle" \
     "$folder_win\\Vigrelrun.exe" | tr -d '\r'

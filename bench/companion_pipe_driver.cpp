@@ -2,6 +2,8 @@
 // subscribers cost it.
 //   companion_pipe_driver FOLDER CYCLES LINES_PER_CYCLE IDLE [STARTER]
 // FOLDER holds the service's log files; STARTER, when given, is run first to start the service.
+// Or, against hostile clients (see hostile() below):
+//   companion_pipe_driver hostile SILENT_URL ROUNDS [STARTER]
 //
 // For every "Check Now" (sent through PipeMonitorLink, as the companion sends it) it notes, on
 // one clock (QueryPerformanceCounter):
@@ -23,6 +25,7 @@
 #include <windows.h>
 
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <atomic>
@@ -286,9 +289,228 @@ bool pumpUntil(const std::function<bool()>& done, DWORD ms) {
     return true;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Hostile clients. A flooder says hello and then writes "status" as fast as it can without
+// reading; a non-reader says hello, subscribes and asks for a status every 100 ms without
+// reading. Each connects again whenever the service drops it. Meanwhile a well-behaved client
+// connects, says hello and asks for a status, ROUNDS times; and the service's working set and
+// thread count are sampled every 100 ms against their idle values. Then a client asks for a
+// checklist of 100 silent addresses and leaves at once, and a well-behaved client's hello and
+// getsettings are timed from that moment.
+
+int threadsOf(DWORD pid) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == pid;
+    CloseHandle(snapshot);
+    return count;
+}
+
+// One overlapped connection with bounded steps.
+class Conn {
+public:
+    ~Conn() { Close(); }
+    bool Open() {
+        for (int i = 0; i < 200 && pipe_ == INVALID_HANDLE_VALUE; ++i) {
+            pipe_ = CreateFileA(ControlPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+            if (pipe_ == INVALID_HANDLE_VALUE)
+                WaitNamedPipeA(ControlPipeName, 50);
+        }
+        if (pipe_ == INVALID_HANDLE_VALUE)
+            return false;
+        DWORD mode = PIPE_READMODE_MESSAGE;
+        SetNamedPipeHandleState(pipe_, &mode, nullptr, nullptr);
+        return true;
+    }
+    void Close() {
+        if (pipe_ != INVALID_HANDLE_VALUE) {
+            CancelIo(pipe_);
+            CloseHandle(pipe_);
+        }
+        pipe_ = INVALID_HANDLE_VALUE;
+    }
+    bool Send(const ControlMessage& m, DWORD boundMs = 5000) {
+        const std::string bytes = EncodeMessage(m);
+        OVERLAPPED o{};
+        o.hEvent = event_;
+        ResetEvent(event_);
+        DWORD n = 0;
+        if (!WriteFile(pipe_, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &o) &&
+            GetLastError() != ERROR_IO_PENDING)
+            return false;
+        if (WaitForSingleObject(event_, boundMs) != WAIT_OBJECT_0) {
+            CancelIo(pipe_);
+            GetOverlappedResult(pipe_, &o, &n, TRUE);
+            return false;
+        }
+        return GetOverlappedResult(pipe_, &o, &n, FALSE) != FALSE;
+    }
+    // The next message of this type (status pushes skipped), or nothing within the bound.
+    std::optional<ControlMessage> Await(const std::string& type, DWORD boundMs = 60000) {
+        const ULONGLONG end = GetTickCount64() + boundMs;
+        for (;;) {
+            OVERLAPPED o{};
+            o.hEvent = event_;
+            ResetEvent(event_);
+            DWORD n = 0;
+            if (!ReadFile(pipe_, buffer_.data(), static_cast<DWORD>(buffer_.size()), nullptr, &o) &&
+                GetLastError() != ERROR_IO_PENDING)
+                return std::nullopt;
+            const ULONGLONG now = GetTickCount64();
+            if (now >= end ||
+                WaitForSingleObject(event_, static_cast<DWORD>(end - now)) != WAIT_OBJECT_0) {
+                CancelIo(pipe_);
+                GetOverlappedResult(pipe_, &o, &n, TRUE);
+                return std::nullopt;
+            }
+            if (!GetOverlappedResult(pipe_, &o, &n, FALSE))
+                return std::nullopt;
+            std::string error;
+            std::optional<ControlMessage> m = DecodeMessage(std::string(buffer_.data(), n), error);
+            if (!m || m->Type == type || m->Type != msg::Status)
+                return m;
+        }
+    }
+    bool Hello() {
+        ControlMessage hello(msg::Hello);
+        hello.Add("version", std::to_string(ControlProtocolVersion));
+        if (!Send(hello))
+            return false;
+        std::optional<ControlMessage> answer = Await(msg::Hello, 30000);
+        return answer && answer->Type == msg::Hello;
+    }
+
+private:
+    HANDLE pipe_ = INVALID_HANDLE_VALUE;
+    HANDLE event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::vector<char> buffer_ = std::vector<char>(MaxMessageSize + 1);
+};
+
+// Connects, says hello and asks; the time in ms, or -1 when it failed.
+double timedAsk(const char* type, const char* answer) {
+    const double start = nowMs();
+    Conn c;
+    if (!c.Open() || !c.Hello() || !c.Send(ControlMessage(type)))
+        return -1;
+    std::optional<ControlMessage> reply = c.Await(answer);
+    return reply && reply->Type == answer ? nowMs() - start : -1;
+}
+
+int hostile(int argc, char** argv) {
+    const std::string silent = argv[2];
+    const int rounds = std::atoi(argv[3]);
+    if (argc > 4 && !RunAndWait(argv[4])) {
+        std::fprintf(stderr, "cannot start %s\n", argv[4]);
+        return 1;
+    }
+    const DWORD pid = ServiceProcessId(ProductName);
+    HANDLE process =
+        pid ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid) : nullptr;
+    if (!process) {
+        std::fprintf(stderr, "service process not found\n");
+        return 1;
+    }
+    Sleep(3000); // the first cycle
+    if (timedAsk(msg::Status, msg::Status) < 0) {
+        std::fprintf(stderr, "no answer from the service\n");
+        return 1;
+    }
+    Sleep(1000);
+    const double idleKb = memoryOf(process).workingSetKb;
+    const int idleThreads = threadsOf(pid);
+
+    std::atomic<bool> stop{false};
+    std::atomic<long> flooded{0}, flooderDrops{0}, nonReaderDrops{0};
+    std::thread flooder([&] {
+        while (!stop) {
+            Conn c;
+            if (!c.Open() || !c.Hello())
+                continue;
+            while (!stop && c.Send(ControlMessage(msg::Status), 1000))
+                ++flooded;
+            ++flooderDrops;
+        }
+    });
+    std::thread nonReader([&] {
+        while (!stop) {
+            Conn c;
+            if (!c.Open() || !c.Hello() || !c.Send(ControlMessage(msg::Subscribe)))
+                continue;
+            while (!stop && c.Send(ControlMessage(msg::Status), 1000))
+                Sleep(100);
+            ++nonReaderDrops;
+        }
+    });
+    double maxKb = idleKb;
+    int maxThreads = idleThreads;
+    std::thread sampler([&] {
+        while (!stop) {
+            maxKb = std::max(maxKb, memoryOf(process).workingSetKb);
+            maxThreads = std::max(maxThreads, threadsOf(pid));
+            Sleep(100);
+        }
+    });
+    Sleep(1000);
+    std::vector<double> waits;
+    long failed = 0;
+    for (int i = 0; i < rounds; ++i) {
+        const double t = timedAsk(msg::Status, msg::Status);
+        if (t < 0)
+            ++failed;
+        else
+            waits.push_back(t);
+        Sleep(200);
+    }
+    stop = true;
+    flooder.join();
+    nonReader.join();
+    sampler.join();
+    std::printf("hostile clients: a flooder (%ld statuses written, dropped %ld times) and a "
+                "non-reader (dropped %ld times)\n",
+                flooded.load(), flooderDrops.load(), nonReaderDrops.load());
+    printRow("connect+hello+status", waits);
+    std::printf("  failed exchanges: %ld of %d\n", failed, rounds);
+    std::printf("  service working set: idle %.0f kB, at most %.0f kB under attack (+%.0f kB)\n",
+                idleKb, maxKb, maxKb - idleKb);
+    std::printf("  service threads: idle %d, at most %d under attack (+%d)\n", idleThreads,
+                maxThreads, maxThreads - idleThreads);
+
+    std::vector<double> afterList;
+    int threadsAfter = 0;
+    for (int i = 0; i < 5; ++i) {
+        {
+            Conn leaving;
+            ControlMessage list(msg::CheckList);
+            for (int u = 0; u < 100; ++u)
+                list.Add("url", silent + "/" + std::to_string(u));
+            if (!leaving.Open() || !leaving.Hello() || !leaving.Send(list)) {
+                std::fprintf(stderr, "the checklist could not be sent\n");
+                return 1;
+            }
+            Sleep(100); // the list reaches the service and its first probes start
+        }
+        const double t = timedAsk(msg::GetSettings, msg::Settings);
+        if (t >= 0)
+            afterList.push_back(t);
+        threadsAfter = std::max(threadsAfter, threadsOf(pid));
+        Sleep(3000);
+    }
+    printRow("abandoned list -> settings", afterList);
+    std::printf("  service threads: at most %d right after, %d three seconds after the last\n",
+                threadsAfter, threadsOf(pid));
+    CloseHandle(process);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 4 && std::string(argv[1]) == "hostile")
+        return hostile(argc, argv);
     if (argc < 5) {
         std::fprintf(stderr, "usage: companion_pipe_driver FOLDER CYCLES LINES_PER_CYCLE IDLE "
                              "[STARTER]\n");

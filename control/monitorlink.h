@@ -9,6 +9,7 @@
 
 #include "settings/cusersettings.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -17,10 +18,12 @@
 // What the service's own icon shows, and when its last cycle ended.
 struct MonitorStatus {
     int Picture = 0;                 // the state picture 0..3, as the service's tray shows it
-    std::string Tip;                 // the tip text, uncut
+    std::string Tip;                 // the tip text, cut only when a message cannot hold it
     std::vector<std::string> Failed; // the failed-sites menu, in order
     std::string LastCycleEnd;        // local time "yyyy-mm-dd hh:nn:ss"; empty before the first
     bool CycleRunning = false;
+    // Failed sites that did not fit in the message, after those in Failed.
+    std::size_t More = 0;
 };
 
 // The outcome of a request that changes something or is refused.

@@ -164,6 +164,18 @@ void PipeMonitorLink::StopMonitoring() {
 }
 
 void PipeMonitorLink::request(const ControlMessage& message) {
+    // Too large for one message: said here, rather than taken for a service that went away.
+    if (EncodeMessage(message).empty()) {
+        const MonitorReply reply{false,
+                                 "This is too large to send to the monitor in one message of " +
+                                     std::to_string(MaxMessageSize / 1024) + " KiB.",
+                                 false};
+        deliver([this, reply] {
+            if (OnReply)
+                OnReply(reply);
+        });
+        return;
+    }
     {
         std::lock_guard<std::mutex> guard(lock_);
         requests_.push_back(message);
@@ -263,6 +275,11 @@ DWORD PipeMonitorLink::run() {
                         OnReply(MonitorReply{true, {}, false});
                 });
         } else if (type == msg::Settings && asked == msg::GetSettings) {
+            // Saved back, a list that came in part would delete the sites left out.
+            if (!SettingsComplete(m)) {
+                failReply(asked, "The list of addresses did not arrive whole.", false);
+                return true;
+            }
             CUserSettings settings;
             bool passwordSet = false;
             if (!SettingsFromMessage(m, settings, passwordSet))

@@ -2,6 +2,8 @@
 
 #include "base/text.h"
 
+#include <cstdint>
+
 namespace {
 
 bool validName(const std::string& name) {
@@ -62,6 +64,55 @@ bool unescape(const std::string& text, std::string& value) {
 
 std::string number(std::int32_t value) {
     return std::to_string(value);
+}
+
+std::size_t fieldSize(const std::string& name, const std::string& value) {
+    return name.size() + 1 + escape(value).size() + 1;
+}
+
+std::size_t encodedSize(const ControlMessage& message) {
+    std::size_t size = message.Type.size() + 1;
+    for (const auto& [name, value] : message.Fields)
+        size += fieldSize(name, value);
+    return size;
+}
+
+// The tip of a status that does not fit whole: its first lines within StatusTipBudget bytes
+// (escaped), and a last line that says how many were left out. A first line longer than the
+// budget is cut where no UTF-8 character is split.
+std::string cutTip(const std::string& tip) {
+    constexpr std::size_t room = StatusTipBudget - 64; // for the closing line
+    std::vector<std::string> lines;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = tip.find("\r\n", start);
+        lines.push_back(tip.substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos)
+            break;
+        start = end + 2;
+    }
+    std::string kept;
+    std::size_t taken = 0;
+    for (; taken < lines.size(); ++taken) {
+        const std::string next = taken == 0 ? lines[0] : kept + "\r\n" + lines[taken];
+        if (escape(next).size() > room)
+            break;
+        kept = next;
+    }
+    if (taken == lines.size())
+        return tip;
+    if (taken == 0) {
+        std::size_t cut = room / 2; // every byte may need two when escaped
+        while (cut > 0 && (static_cast<unsigned char>(lines[0][cut]) & 0xC0) == 0x80)
+            --cut;
+        return lines[0].substr(0, cut) + "...";
+    }
+    return kept + "\r\n... and " + std::to_string(lines.size() - taken) + " more";
+}
+
+std::string tooManyUrls(int count) {
+    return "The list of " + std::to_string(count) + " addresses is too large for one message of " +
+           std::to_string(MaxMessageSize / 1024) +
+           " KiB; edit the list in Vigrel.INI beside the service.";
 }
 
 bool readNumber(const ControlMessage& message, const char* name, std::int32_t& target) {
@@ -159,12 +210,35 @@ std::optional<ControlMessage> DecodeMessage(const std::string& bytes, std::strin
 }
 
 ControlMessage StatusMessage(const MonitorStatus& status) {
-    ControlMessage message(msg::Status);
-    message.Add("picture", number(status.Picture)).Add("tip", status.Tip);
-    for (const std::string& url : status.Failed)
-        message.Add("failed", url);
-    message.Add("lastcycle", status.LastCycleEnd).Add("running", status.CycleRunning ? "1" : "0");
-    return message;
+    const std::string lastCycle = status.LastCycleEnd;
+    const std::string running = status.CycleRunning ? "1" : "0";
+    const auto build = [&](const std::string& tip, std::size_t failedCount) {
+        ControlMessage message(msg::Status);
+        message.Add("picture", number(status.Picture)).Add("tip", tip);
+        for (std::size_t i = 0; i < failedCount; ++i)
+            message.Add("failed", status.Failed[i]);
+        message.Add("lastcycle", lastCycle).Add("running", running);
+        const std::size_t more = status.More + (status.Failed.size() - failedCount);
+        if (more > 0)
+            message.Add("more", std::to_string(more));
+        return message;
+    };
+    ControlMessage whole = build(status.Tip, status.Failed.size());
+    if (!EncodeMessage(whole).empty())
+        return whole;
+
+    const std::string tip = cutTip(status.Tip);
+    // Room for the fixed fields, and for "more" at its widest.
+    std::size_t used = encodedSize(build(tip, 0)) + fieldSize("more", "18446744073709551615");
+    std::size_t fitting = 0;
+    while (fitting < status.Failed.size()) {
+        const std::size_t next = fieldSize("failed", status.Failed[fitting]);
+        if (used + next > MaxMessageSize)
+            break;
+        used += next;
+        ++fitting;
+    }
+    return build(tip, fitting);
 }
 
 std::optional<MonitorStatus> StatusFromMessage(const ControlMessage& message) {
@@ -177,6 +251,12 @@ std::optional<MonitorStatus> StatusFromMessage(const ControlMessage& message) {
     status.Picture = *picture;
     status.Tip = message.Get("tip");
     status.Failed = message.GetAll("failed");
+    if (message.Has("more")) {
+        const std::optional<std::int32_t> more = WholeNumber(message.Get("more"));
+        if (!more || *more < 0)
+            return std::nullopt;
+        status.More = static_cast<std::size_t>(*more);
+    }
     status.LastCycleEnd = message.Get("lastcycle");
     status.CycleRunning = message.Get("running") == "1";
     return status;
@@ -200,10 +280,50 @@ ControlMessage SettingsMessage(const char* type, const CUserSettings& s, bool pa
         .Add("userid", s.UserID)
         .Add("security", number(s.Security))
         .Add("notify", number(s.Notify))
-        .Add("passwordset", passwordSet ? "1" : "0");
+        .Add("passwordset", passwordSet ? "1" : "0")
+        .Add("urlcount", number(s.UrlCount()));
     if (includePassword && !s.Pass.empty())
         message.Add("pass", s.Pass);
     return message;
+}
+
+ControlMessage SettingsReply(const CUserSettings& settings, bool passwordSet) {
+    ControlMessage reply = SettingsMessage(msg::Settings, settings, passwordSet, false);
+    if (!EncodeMessage(reply).empty())
+        return reply;
+    return ErrorMessage("failed", tooManyUrls(settings.UrlCount()));
+}
+
+std::string SettingsSizeRefusal(const CUserSettings& settings) {
+    if (!EncodeMessage(SettingsMessage(msg::Settings, settings, true, false)).empty())
+        return {};
+    return tooManyUrls(settings.UrlCount());
+}
+
+bool SettingsComplete(const ControlMessage& message) {
+    if (!message.Has("urlcount"))
+        return true;
+    const std::optional<std::int32_t> count = WholeNumber(message.Get("urlcount"));
+    return count && *count >= 0 && static_cast<std::size_t>(*count) == message.GetAll("url").size();
+}
+
+ControlMessage CheckListMessage(const std::vector<MonitorCheckResult>& results) {
+    ControlMessage message(msg::CheckList);
+    for (const MonitorCheckResult& result : results)
+        message.Add("url", result.Url).Add("up", result.Up ? "1" : "0");
+    return message;
+}
+
+std::string CheckListRefusal(const std::vector<std::string>& urls) {
+    if (urls.size() > MaxCheckListUrls)
+        return "At most " + std::to_string(MaxCheckListUrls) + " addresses can be checked at once.";
+    std::vector<MonitorCheckResult> results;
+    for (const std::string& url : urls)
+        results.push_back({url, false});
+    if (EncodeMessage(CheckListMessage(results)).empty())
+        return "These addresses are too long to be answered in one message of " +
+               std::to_string(MaxMessageSize / 1024) + " KiB.";
+    return {};
 }
 
 bool SettingsFromMessage(const ControlMessage& message, CUserSettings& s, bool& passwordSet) {

@@ -9,18 +9,29 @@
 // its version, or "error" and closes when it does not speak the client's version. Then, one
 // reply for each request, in order:
 //
-//   status                 -> status: picture, tip, failed (repeated), lastcycle, running
+//   status                 -> status: picture, tip, failed (repeated), lastcycle, running,
+//                             and more when not every failed site fits (see below)
 //   subscribe              -> status now, and again, unasked, when a cycle ends or the
 //                             settings change
 //   checknow               -> ok (the new status follows when the cycle ends)
-//   getsettings            -> settings: every setting but the password, and passwordset
-//   setsettings + settings -> ok, or error; pass= present and not empty sets a new password
-//   checklist + url...     -> checklist: url and up (0/1) per URL, in order
-//   stop                   -> ok (the service then ends)
+//   getsettings            -> settings: every setting but the password, passwordset, and
+//                             urlcount (how many url fields follow); or error when they do
+//                             not fit in one message
+//   setsettings + settings -> ok, or error; pass= present and not empty sets a new password;
+//                             a list that no settings reply could carry back is refused
+//   checklist + url...     -> checklist: url and up (0/1) per URL, in order; at most
+//                             MaxCheckListUrls, whose answer must fit in one message
+//   stop                   -> ok, or error with code=failed when the settings could not be
+//                             saved; the service ends either way
+//
+// A message never goes out empty. A status that does not fit whole carries what fits: the tip
+// cut at a line with "... and N more" at its end, the first failed sites, and more=N for the
+// failed sites left out; picture is always the true one.
 //
 // Any request may be answered by "error" with code= malformed, oversized, order, refused or
 // failed and a reason= in plain words; after malformed, oversized or order the service closes
-// the connection. Portable: the pipe itself is in the _win files.
+// the connection. A client that leaves 32 replies unread is dropped. Portable: the pipe itself
+// is in the _win files.
 #pragma once
 
 #include "control/monitorlink.h"
@@ -34,6 +45,10 @@
 
 constexpr int ControlProtocolVersion = 1;
 constexpr std::size_t MaxMessageSize = 64 * 1024;
+// The most URLs one "checklist" may ask for.
+constexpr std::size_t MaxCheckListUrls = 100;
+// When a status does not fit whole, its tip keeps at most this many bytes.
+constexpr std::size_t StatusTipBudget = 4096;
 
 namespace msg {
 constexpr const char* Hello = "hello";
@@ -77,13 +92,25 @@ std::string EncodeMessage(const ControlMessage& message);
 std::optional<ControlMessage> DecodeMessage(const std::string& bytes, std::string& error);
 
 // The typed messages.
+// Always fits in one message: what does not is left out and counted in more.
 ControlMessage StatusMessage(const MonitorStatus& status);
 std::optional<MonitorStatus> StatusFromMessage(const ControlMessage& message);
+
+ControlMessage CheckListMessage(const std::vector<MonitorCheckResult>& results);
+// Empty when the answer to a checklist of these URLs can be sent; otherwise why not.
+std::string CheckListRefusal(const std::vector<std::string>& urls);
 
 // Every setting but the password; passwordset tells whether one is stored. With
 // includePassword (a request to change them) a non-empty Pass goes along as pass=.
 ControlMessage SettingsMessage(const char* type, const CUserSettings& settings, bool passwordSet,
                                bool includePassword);
+// The answer to getsettings: the settings, or an error that says why they cannot travel.
+ControlMessage SettingsReply(const CUserSettings& settings, bool passwordSet);
+// Empty when these settings, once applied, could still be sent in answer to getsettings;
+// otherwise why not.
+std::string SettingsSizeRefusal(const CUserSettings& settings);
+// True when a settings message holds every URL it announces (urlcount, when present).
+bool SettingsComplete(const ControlMessage& message);
 // Fills the record from the message's fields (missing ones keep their value in settings);
 // false when a number field holds no whole number. Pass is set only from pass=.
 bool SettingsFromMessage(const ControlMessage& message, CUserSettings& settings, bool& passwordSet);

@@ -150,6 +150,8 @@ void TCompanion::Status(const MonitorStatus& status) {
     ui->ClearFailedSites();
     for (const std::string& url : status.Failed)
         ui->AddFailedSite(url);
+    if (status.More > 0)
+        ui->AddFailedSite("... and " + std::to_string(status.More) + " more");
 }
 
 void TCompanion::Settings(const CUserSettings& settings) {

@@ -1,6 +1,7 @@
 // Vigrel.exe and Vigrelrun.exe against Wine's own service manager, in a prefix of their own,
 // installed into a folder whose path holds a blank. Every test removes what it registered.
 #include "fixtures/http_peer_win.h"
+#include "fixtures/pipe_client_win.h"
 #include "fixtures/vigrel_service_win.h"
 #include "app/frmblind_win.h"
 #include "base/paths.h"
@@ -59,53 +60,6 @@ std::string boxText(HWND box) {
     }
     return text;
 }
-
-// A control-pipe client with plain synchronous calls; every read is bounded by polling.
-struct PipeClient {
-    ScopedFileHandle pipe;
-    bool Open() {
-        pipe.Reset(::CreateFileA(ControlPipeName,
-                                 GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                                 OPEN_EXISTING, 0, nullptr));
-        DWORD mode = PIPE_READMODE_MESSAGE;
-        return pipe && ::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr);
-    }
-    bool SendBytes(const std::string& bytes) {
-        DWORD n = 0;
-        return ::WriteFile(pipe.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &n,
-                           nullptr) &&
-               n == bytes.size();
-    }
-    bool Send(const ControlMessage& m) { return SendBytes(EncodeMessage(m)); }
-    // The next message, or one of type "none" when nothing came within the bound.
-    ControlMessage Receive(int boundMs = 20000) {
-        DWORD available = 0;
-        if (!waitFor(
-                [&] {
-                    return ::PeekNamedPipe(pipe.Get(), nullptr, 0, nullptr, &available, nullptr) &&
-                           available > 0;
-                },
-                boundMs))
-            return ControlMessage("none");
-        std::string bytes(MaxMessageSize, '\0');
-        DWORD n = 0;
-        if (!::ReadFile(pipe.Get(), bytes.data(), MaxMessageSize, &n, nullptr))
-            return ControlMessage("none");
-        bytes.resize(n);
-        std::string error;
-        return DecodeMessage(bytes, error).value_or(ControlMessage("undecodable"));
-    }
-    // The reply of this type, skipping status pushes when another type is asked for.
-    ControlMessage Ask(const ControlMessage& m, const std::string& type) {
-        if (!Send(m))
-            return ControlMessage("none");
-        for (;;) {
-            ControlMessage reply = Receive();
-            if (reply.Type == type || reply.Type != msg::Status)
-                return reply;
-        }
-    }
-};
 
 // Waits while dispatching this thread's messages, where the monitor link delivers its events.
 bool pumpUntil(const std::function<bool()>& condition) {
@@ -485,18 +439,21 @@ TEST_F(Service, StarterRunsItPauseAndContinueWhileCyclesGoOnStarterStops) {
     EXPECT_TRUE(waitFor([&] { return contains(Log().substr(before3), "Failed --- "); }));
     EXPECT_EQ(Status().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
 
-    // Stop through the starter: the process ends without saving or the stop line.
-    const std::string iniBefore = readFile(IniPath());
+    // Stop through the starter takes Exit's way: saved, the stop line; STOPPED comes last, so
+    // a start right after it finds nothing of the old process in its way.
     const DWORD pid = Status().dwProcessId;
     HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
     EXPECT_EQ(Start(starter_, "stop").Wait(), 0);
     EXPECT_EQ(Status().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_TRUE(contains(Log(), "Application Stoped"));
+    EXPECT_TRUE(contains(readFile(IniPath()), "[SMTP]"));
+    StartThroughStarter();
+    EXPECT_NE(Status().dwProcessId, pid);
     if (process) {
         EXPECT_EQ(::WaitForSingleObject(process, 20000), WAIT_OBJECT_0);
         ::CloseHandle(process);
     }
-    EXPECT_EQ(readFile(IniPath()), iniBefore);
-    EXPECT_FALSE(contains(Log(), "Application Stoped"));
+    EXPECT_EQ(Start(starter_, "stop").Wait(), 0);
 }
 
 TEST_F(Service, FirstCycleLongerThanTheStartLimitDoesNotStopTheStart) {
@@ -534,28 +491,30 @@ TEST_F(Service, StarterWithoutTheServiceEndsAtOnce) {
     EXPECT_FALSE(Installed());
 }
 
-TEST_F(Service, FailedSaveOnExitLeavesTheProgramRunning) {
+TEST_F(Service, FailedSaveOnStopIsReportedAndTheProgramEnds) {
     Install();
     StartThroughStarter();
     ASSERT_TRUE(WaitForLog("Failed --- "));
-    // Hold the settings file without sharing: the save on Exit is refused and raises.
+    const DWORD pid = Status().dwProcessId;
+    HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
+    PipeClient client;
+    ASSERT_TRUE(waitFor([&] { return client.Open(); }));
+    ASSERT_TRUE(client.Hello());
+    // Hold the settings file without sharing: the save is refused.
     HANDLE held = ::CreateFileA(IniPath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    ASSERT_TRUE(PostToForm(WM_COMMAND, cmdStop1));
-    // The handler's exception goes to the event log and the program goes on: "Check Now"
-    // still runs a cycle.
-    const size_t before = Log().size();
-    ASSERT_TRUE(PostToForm(WM_COMMAND, cmdCheckNow1));
-    EXPECT_TRUE(waitFor([&] { return contains(Log().substr(before), "Failed --- "); }));
-    EXPECT_EQ(Status().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_FALSE(contains(Log(), "Application Stoped"));
-    ::CloseHandle(held);
-
-    // Once the file is free again, Exit completes.
-    ASSERT_TRUE(PostToForm(WM_COMMAND, cmdStop1));
+    const ControlMessage reply = client.Ask(ControlMessage(msg::Stop), msg::Ok);
+    EXPECT_EQ(reply.Type, msg::Error);
+    EXPECT_TRUE(contains(reply.Get("reason"), "could not be saved")) << reply.Get("reason");
     EXPECT_TRUE(WaitForState(SERVICE_STOPPED));
-    EXPECT_TRUE(WaitForLog("Application Stoped"));
+    if (process) {
+        EXPECT_EQ(::WaitForSingleObject(process, 20000), WAIT_OBJECT_0);
+        ::CloseHandle(process);
+    }
+    ::CloseHandle(held);
+    EXPECT_TRUE(contains(Log(), "Settings not saved: ")) << Log();
+    EXPECT_TRUE(contains(Log(), "Application Stoped")) << Log();
 }
 
 TEST_F(Service, ControlPipeMirrorsTheIconChangesSettingsResistsBadClientsAndStops) {
@@ -697,6 +656,21 @@ TEST_F(Service, ControlPipeMirrorsTheIconChangesSettingsResistsBadClientsAndStop
     before = Log().size();
     EXPECT_EQ(client.Ask(ControlMessage(msg::CheckNow), msg::Ok).Type, msg::Ok);
     EXPECT_TRUE(waitFor([&] { return contains(Log().substr(before), "Failed --- "); }));
+
+    // A list of silent sites whose client leaves holds up neither the other clients nor the
+    // end of the program.
+    {
+        PipeClient leaving;
+        ASSERT_TRUE(leaving.Open());
+        ASSERT_TRUE(leaving.Hello());
+        ControlMessage list(msg::CheckList);
+        for (int i = 0; i < 100; ++i)
+            list.Add("url", peer_.Url("/silent"));
+        const int before = peer_.Requests();
+        ASSERT_TRUE(leaving.Send(list));
+        ASSERT_TRUE(waitFor([&] { return peer_.Requests() > before; }));
+    }
+    EXPECT_EQ(client.Ask(ControlMessage(msg::GetSettings), msg::Settings).Type, msg::Settings);
 
     // Stop takes the form's Exit path.
     EXPECT_EQ(client.Ask(ControlMessage(msg::Stop), msg::Ok).Type, msg::Ok);

@@ -1,5 +1,7 @@
 #include "control/protocol.h"
 
+#include "base/text.h"
+
 #include <gtest/gtest.h>
 
 TEST(ControlProtocol, MessagesRoundTripWithEscapesAndRepeatedFields) {
@@ -92,4 +94,50 @@ TEST(ControlProtocol, ReadingNeedsALocalUserChangingAnElevatedAdministrator) {
         EXPECT_EQ(RefusalFor(change, elevatedAdmin), "") << change;
         EXPECT_NE(RefusalFor(change, network), "") << change;
     }
+}
+
+TEST(ControlProtocol, WhatDoesNotFitIsCountedOrRefusedNeverLeftOut) {
+    // 1,500 sites down: the status tells the truth in part, and how much more there is.
+    MonitorStatus status;
+    status.Picture = 1;
+    for (int i = 0; i < 1500; ++i)
+        status.Failed.push_back("http://site-" + std::to_string(i) + ".example/\xC3\xBC/down");
+    status.Tip = Join(status.Failed, "\r\n");
+    std::string error;
+    const std::string bytes = EncodeMessage(StatusMessage(status));
+    ASSERT_FALSE(bytes.empty());
+    const auto back = StatusFromMessage(*DecodeMessage(bytes, error));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->Picture, 1);
+    EXPECT_GT(back->Failed.size(), 100u);
+    EXPECT_EQ(back->Failed.size() + back->More, 1500u);
+    EXPECT_LE(back->Tip.size(), StatusTipBudget);
+    EXPECT_EQ(back->Tip.rfind(status.Failed[0], 0), 0u);
+    EXPECT_NE(back->Tip.find(" more"), std::string::npos);
+    // One line longer than the budget is cut where no character is split.
+    status.Tip = std::string(MaxMessageSize, '\xC3');
+    for (size_t i = 1; i < status.Tip.size(); i += 2)
+        status.Tip[i] = '\xBC';
+    const auto cut = StatusFromMessage(*DecodeMessage(EncodeMessage(StatusMessage(status)), error));
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->Tip.substr(cut->Tip.size() - 5), "\xC3\xBC...");
+
+    // Settings whose list no message can carry: refused where they would be set, and an error
+    // in place of the settings; a list that announces more than it holds is not whole.
+    CUserSettings s;
+    for (int i = 0; i < 1559; ++i)
+        s.AddUrl("http://listed-site-" + std::to_string(i) + ".example/a/longer/path");
+    EXPECT_NE(SettingsSizeRefusal(s), "");
+    EXPECT_EQ(SettingsReply(s, false).Type, msg::Error);
+    CUserSettings few;
+    few.AddUrl("http://one/");
+    EXPECT_EQ(SettingsSizeRefusal(few), "");
+    ControlMessage whole = SettingsReply(few, false);
+    EXPECT_TRUE(SettingsComplete(whole));
+    whole.Fields.erase(whole.Fields.begin() + 1); // the url
+    EXPECT_FALSE(SettingsComplete(whole));
+
+    EXPECT_EQ(CheckListRefusal(std::vector<std::string>(100, "http://a/")), "");
+    EXPECT_NE(CheckListRefusal(std::vector<std::string>(101, "http://a/")), "");
+    EXPECT_NE(CheckListRefusal(std::vector<std::string>(100, std::string(650, 'u'))), "");
 }

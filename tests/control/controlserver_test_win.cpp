@@ -1,0 +1,212 @@
+// The control pipe's server in-process, with a stand-in handler: its bounds per client, its
+// fairness between clients, and what happens to the work of a client that leaves.
+#include "control/controlserver_win.h"
+#include "base/text.h"
+#include "fixtures/pipe_client_win.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// Answers checknow at once, holds every checklist until told, and answers getsettings with
+// whatever it is given.
+class StandInHandler : public ControlHandler {
+public:
+    std::atomic<int> checkNows{0};
+    std::mutex lock;
+    std::vector<ControlReply> heldLists;
+    ControlMessage settingsAnswer{msg::Settings};
+
+    void CheckNow(ControlReply reply) override {
+        ++checkNows;
+        reply.Send(ControlMessage(msg::Ok));
+    }
+    void GetSettings(ControlReply reply) override { reply.Send(settingsAnswer); }
+    void SetSettings(const ControlMessage&, ControlReply reply) override {
+        reply.Send(ControlMessage(msg::Ok));
+    }
+    void CheckList(const std::vector<std::string>&, ControlReply reply) override {
+        std::lock_guard<std::mutex> guard(lock);
+        heldLists.push_back(reply);
+    }
+    void Stop(ControlReply reply) override { reply.Send(ControlMessage(msg::Ok)); }
+
+    ControlReply HeldList() {
+        std::lock_guard<std::mutex> guard(lock);
+        return heldLists.empty() ? ControlReply() : heldLists.back();
+    }
+};
+
+class ControlServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ControlServerOptions options;
+        options.PipeName = name;
+        options.HelloBoundMs = 300;
+        server = std::make_unique<ControlServer>(handler, options);
+        std::string error;
+        ASSERT_TRUE(server->Start(error)) << error;
+        MonitorStatus status;
+        status.Picture = 1;
+        status.Tip = "http://down/";
+        status.Failed = {"http://down/"};
+        server->SetStatus(status, false);
+    }
+
+    PipeClient Client(bool hello = true) {
+        PipeClient client;
+        EXPECT_TRUE(waitFor([&] { return client.Open(name); }, 10000));
+        if (hello) {
+            EXPECT_TRUE(client.Hello());
+        }
+        return client;
+    }
+
+    const std::string name =
+        "\\\\.\\pipe\\VigrelServerTest" + std::to_string(::GetCurrentProcessId());
+    StandInHandler handler;
+    std::unique_ptr<ControlServer> server;
+};
+
+} // namespace
+
+TEST_F(ControlServerTest, ClientThatNeverReadsIsDroppedAfter32RepliesWhileOthersAreAnswered) {
+    PipeClient flooder = Client();
+    // 31 statuses and a checknow: once the handler saw the checknow, all 32 replies wait.
+    for (int i = 0; i < 31; ++i)
+        ASSERT_TRUE(flooder.Send(ControlMessage(msg::Status)));
+    ASSERT_TRUE(flooder.Send(ControlMessage(msg::CheckNow)));
+    ASSERT_TRUE(waitFor([&] { return handler.checkNows == 1; }, 10000));
+
+    // The flooder holds the server up for nobody.
+    PipeClient other = Client();
+    EXPECT_EQ(other.Ask(ControlMessage(msg::Status), msg::Status).Get("picture"), "1");
+
+    // 32 unread are allowed: every one of them is still there to read.
+    for (int i = 0; i < 31; ++i)
+        ASSERT_EQ(flooder.Receive().Type, msg::Status) << i;
+    ASSERT_EQ(flooder.Receive().Type, msg::Ok);
+
+    // One more than 32 drops it.
+    for (int i = 0; i < 32; ++i)
+        ASSERT_TRUE(flooder.Send(ControlMessage(msg::Status)));
+    ASSERT_TRUE(flooder.Send(ControlMessage(msg::CheckNow)));
+    EXPECT_TRUE(waitFor([&] { return flooder.Gone(); }, 10000));
+    EXPECT_EQ(other.Ask(ControlMessage(msg::CheckNow), msg::Ok).Type, msg::Ok);
+}
+
+TEST_F(ControlServerTest, ReadyClientsAreServedInTurn) {
+    // Greedy clients keep requests waiting at all times, within the bound, and read every reply
+    // as soon as it comes.
+    std::atomic<bool> done{false};
+    std::atomic<bool> greedyFailed{false};
+    std::vector<std::thread> threads;
+    std::vector<ScopedFileHandle> pipes;
+    for (int g = 0; g < 4; ++g) {
+        pipes.emplace_back(::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+        ASSERT_TRUE(pipes.back());
+        DWORD mode = PIPE_READMODE_MESSAGE;
+        ::SetNamedPipeHandleState(pipes.back().Get(), &mode, nullptr, nullptr);
+    }
+    for (ScopedFileHandle& pipe : pipes) {
+        threads.emplace_back([&, h = pipe.Get()] {
+            ScopedKernelHandle written(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+            ScopedKernelHandle read(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+            std::vector<char> buffer(MaxMessageSize);
+            ControlMessage hello(msg::Hello);
+            hello.Add("version", "1");
+            const std::string helloBytes = EncodeMessage(hello);
+            const std::string status = EncodeMessage(ControlMessage(msg::Status));
+            int ahead = 0;
+            bool greeted = false;
+            OVERLAPPED rov{};
+            rov.hEvent = read.Get();
+            DWORD n = 0;
+            const auto write = [&](const std::string& bytes) {
+                OVERLAPPED wov{};
+                wov.hEvent = written.Get();
+                ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &wov);
+                return ::GetOverlappedResult(h, &wov, &n, TRUE) != FALSE;
+            };
+            if (!write(helloBytes))
+                greedyFailed = true;
+            ::ReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr, &rov);
+            while (!done && !greedyFailed) {
+                if (greeted && ahead < 16) {
+                    greedyFailed = !write(status);
+                    ++ahead;
+                    continue;
+                }
+                if (::WaitForSingleObject(read.Get(), 5000) != WAIT_OBJECT_0 ||
+                    !::GetOverlappedResult(h, &rov, &n, FALSE)) {
+                    greedyFailed = !done;
+                    break;
+                }
+                ahead -= greeted ? 1 : 0;
+                greeted = true;
+                ::ReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr, &rov);
+            }
+            ::CancelIo(h);
+            ::GetOverlappedResult(h, &rov, &n, TRUE);
+        });
+    }
+    // Another client is answered while the greedy ones go on.
+    PipeClient other = Client();
+    EXPECT_EQ(other.Ask(ControlMessage(msg::Status), msg::Status).Type, msg::Status);
+    EXPECT_FALSE(greedyFailed);
+    done = true;
+    for (std::thread& t : threads)
+        t.join();
+}
+
+TEST_F(ControlServerTest, WorkOfAClientThatLeavesIsAbandonedAndOthersGoOn) {
+    {
+        PipeClient leaving = Client();
+        ControlMessage list(msg::CheckList);
+        list.Add("url", "http://127.0.0.1:1/");
+        ASSERT_TRUE(leaving.Send(list));
+        ASSERT_TRUE(waitFor([&] { return handler.HeldList().Wanted(); }, 10000));
+    }
+    const ControlReply held = handler.HeldList();
+    EXPECT_TRUE(waitFor([&] { return !held.Wanted(); }, 10000));
+    held.Send(CheckListMessage({{"http://127.0.0.1:1/", false}})); // dropped, harmlessly
+
+    PipeClient other = Client();
+    EXPECT_EQ(other.Ask(ControlMessage(msg::CheckNow), msg::Ok).Type, msg::Ok);
+}
+
+TEST_F(ControlServerTest, HelloLimitAppliesOnlyBeforeHello) {
+    PipeClient greeted = Client();
+    // A newcomer that never says hello is dropped; the bound has passed for the greeted one too.
+    PipeClient silent = Client(false);
+    EXPECT_TRUE(waitFor([&] { return silent.Gone(); }, 10000));
+    EXPECT_EQ(greeted.Ask(ControlMessage(msg::Status), msg::Status).Type, msg::Status);
+}
+
+TEST_F(ControlServerTest, AnswersThatDoNotFitGoOutAsErrorsNeverEmpty) {
+    MonitorStatus status;
+    status.Picture = 1;
+    for (int i = 0; i < 1500; ++i)
+        status.Failed.push_back("http://site-number-" + std::to_string(i) + ".example/down");
+    status.Tip = Join(status.Failed, "\r\n");
+    server->SetStatus(status, false);
+    for (int i = 0; i < 1559; ++i)
+        handler.settingsAnswer.Add("url", "http://listed-site-" + std::to_string(i) +
+                                              ".example/a/longer/path");
+
+    PipeClient client = Client();
+    const ControlMessage told = client.Ask(ControlMessage(msg::Status), msg::Status);
+    EXPECT_EQ(told.Get("picture"), "1");
+    EXPECT_FALSE(told.Get("tip").empty());
+    EXPECT_EQ(told.GetAll("failed").size() + std::stoul(told.Get("more", "0")), 1500u);
+    const ControlMessage settings = client.Ask(ControlMessage(msg::GetSettings), msg::Settings);
+    EXPECT_EQ(settings.Type, msg::Error);
+    EXPECT_EQ(settings.Get("code"), "failed");
+}
