@@ -173,10 +173,14 @@ void SettingsFile::Save(const CUserSettings& settings) const {
                                       : writeAll(file.Get(), bytes)) &&
                   ::FlushFileBuffers(file.Get());
     }
-    // The old file goes only in the step that puts the new one in its place.
+    // The old file goes only in the step that puts the new one in its place. Replacing keeps
+    // the old file's access list, which may have been narrowed for the password's sake.
     if (written)
-        written = ::MoveFileExW(temporary.c_str(), target.c_str(),
-                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        written = ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES
+                      ? ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
+                                       REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0
+                      : ::MoveFileExW(temporary.c_str(), target.c_str(),
+                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     if (!written) {
         ::DeleteFileW(temporary.c_str());
         throw failure;

@@ -1,6 +1,7 @@
 // "Settings" from the tray menu: what happens after OK, in which order, and after Cancel.
 #include "app/settingsclick_win.h"
 
+#include "base/exception.h"
 #include "ui/frmsettings_win.h"
 
 #include <gtest/gtest.h>
@@ -32,6 +33,7 @@ void CALLBACK Press(HWND, UINT, UINT_PTR id, DWORD) {
 class SettingsClick : public ::testing::Test {
 protected:
     void SetUp() override {
+        record.Benchmark = "bench.test";
         record.TimeSpan = 5;
         record.TimeOut = 500;
         record.Port = 25;
@@ -44,7 +46,11 @@ protected:
             steps.push_back(on ? "autostart on" : "autostart off");
             return false;
         };
-        hooks.Save = [this] { steps.push_back("save"); };
+        hooks.Save = [this](const CUserSettings&) {
+            if (refuseSave)
+                throw Exception("Unable to write to Vigrel.INI");
+            steps.push_back("save");
+        };
         hooks.WriteLog = [this](const std::string& line) { steps.push_back("log " + line); };
     }
     int Run(std::vector<int> buttons) {
@@ -58,6 +64,7 @@ protected:
 
     CUserSettings record;
     SettingsSteps hooks;
+    bool refuseSave = false;
     std::vector<std::string> steps;
 };
 
@@ -67,7 +74,7 @@ using Steps = std::vector<std::string>;
 
 TEST_F(SettingsClick, OkAppliesEverythingInOrder) {
     EXPECT_EQ(Run({idOk}), IDOK);
-    EXPECT_EQ(steps, (Steps{"arm", "cycle", "autostart off", "save", "log Settings Changed"}));
+    EXPECT_EQ(steps, (Steps{"save", "arm", "cycle", "autostart off", "log Settings Changed"}));
     EXPECT_EQ(FormSettings, nullptr);
 }
 
@@ -75,7 +82,7 @@ TEST_F(SettingsClick, OkWithoutScheduleRunsNoCycleAndQuietLevelsLogNothing) {
     record.TimeSpan = 0;
     record.Filter = 2;
     EXPECT_EQ(Run({idOk}), IDOK);
-    EXPECT_EQ(steps, (Steps{"arm", "autostart off", "save"}));
+    EXPECT_EQ(steps, (Steps{"save", "arm", "autostart off"}));
 }
 
 TEST_F(SettingsClick, CancelAndTheCloseBoxChangeNothing) {
@@ -88,4 +95,26 @@ TEST_F(SettingsClick, CancelAndTheCloseBoxChangeNothing) {
 TEST_F(SettingsClick, GoRunsTheCycleWhileTheDialogIsOpen) {
     EXPECT_EQ(Run({idGo, idCancel}), IDCANCEL);
     EXPECT_EQ(steps, (Steps{"cycle with dialog"}));
+}
+
+TEST_F(SettingsClick, AChangeFromElsewhereIsInForceOnlyOnceItKeepsTheRulesAndIsSaved) {
+    CUserSettings next = record;
+    next.TimeSpan = 9;
+    next.AddUrl("http://127.0.0.1/new");
+    refuseSave = true;
+    EXPECT_EQ(ChangeSettings(record, next, hooks), "Unable to write to Vigrel.INI");
+    EXPECT_EQ(record.TimeSpan, 5);
+    EXPECT_EQ(record.UrlCount(), 0);
+    EXPECT_EQ(steps, (Steps{"log Unable to write to Vigrel.INI"})) << "no cycle of the new list";
+
+    steps.clear();
+    refuseSave = false;
+    next.From = "v@example.com\r\n[Evil]";
+    EXPECT_NE(ChangeSettings(record, next, hooks), "");
+    EXPECT_TRUE(steps.empty());
+
+    next.From = "v@example.com";
+    EXPECT_EQ(ChangeSettings(record, next, hooks), "");
+    EXPECT_EQ(record.TimeSpan, 9);
+    EXPECT_EQ(steps, (Steps{"save", "arm", "cycle", "autostart off", "log Settings Changed"}));
 }
