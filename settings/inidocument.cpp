@@ -26,10 +26,10 @@ Line classify(const std::string& raw) {
         return {LineKind::Comment, {}, {}};
     if (text[0] == '[') {
         const size_t close = text.find(']');
-        return {LineKind::Header, TrimBlanks(text.substr(1, close == std::string::npos
-                                                                 ? std::string::npos
-                                                                 : close - 1)),
-                {}};
+        return {
+            LineKind::Header,
+            TrimBlanks(text.substr(1, close == std::string::npos ? std::string::npos : close - 1)),
+            {}};
     }
     const size_t equals = text.find('=');
     if (equals == std::string::npos)

@@ -69,7 +69,8 @@ std::string UrlFromEntry(const std::string& entry) {
     const size_t equals = entry.find('=');
     if (equals == std::string::npos)
         return TrimBlanks(entry);
-    return UrlFromKeyLine(TrimBlanks(entry.substr(0, equals)), TrimBlanks(entry.substr(equals + 1)));
+    return UrlFromKeyLine(TrimBlanks(entry.substr(0, equals)),
+                          TrimBlanks(entry.substr(equals + 1)));
 }
 
 std::string TrimUrl(const std::string& url) {
@@ -77,8 +78,7 @@ std::string TrimUrl(const std::string& url) {
 }
 
 namespace {
-const char* const Base64Digits =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+const char* const Base64Digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 }
 
 std::string Base64Encode(std::string_view bytes) {

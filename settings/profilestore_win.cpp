@@ -87,8 +87,8 @@ AnsiCodePage MachineAnsiCodePage() {
         if (length <= 0 || lossy)
             return std::nullopt;
         std::string bytes(static_cast<size_t>(length), '\0');
-        ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, bytes.data(),
-                              length, nullptr, nullptr);
+        ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, bytes.data(), length,
+                              nullptr, nullptr);
         return bytes;
     };
     return ansi;
@@ -116,9 +116,9 @@ SettingsFile::ReadResult SettingsFile::read(IniDocument& doc, std::string& error
     }
     std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
     DWORD got = 0;
-    if (!bytes.empty() && (!::ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()),
-                                       &got, nullptr) ||
-                           got != bytes.size())) {
+    if (!bytes.empty() &&
+        (!::ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
+         got != bytes.size())) {
         error = "it cannot be read (" + errorText(::GetLastError()) + ")";
         return ReadResult::Unreadable;
     }
@@ -169,8 +169,8 @@ void SettingsFile::Save(const CUserSettings& settings) const {
     {
         ScopedFile file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-        written = file && (WriteBytes ? WriteBytes(file.Get(), bytes)
-                                      : writeAll(file.Get(), bytes)) &&
+        written = file &&
+                  (WriteBytes ? WriteBytes(file.Get(), bytes) : writeAll(file.Get(), bytes)) &&
                   ::FlushFileBuffers(file.Get());
     }
     // The old file goes only in the step that puts the new one in its place. Replacing keeps

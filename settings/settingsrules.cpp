@@ -15,8 +15,7 @@ bool hasControl(const std::string& text) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (isControl(c))
             return true;
-        if (c == 0xC2 && i + 1 < text.size() &&
-            static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
             static_cast<unsigned char>(text[i + 1]) <= 0x9F)
             return true;
     }
@@ -29,8 +28,7 @@ std::string withoutControls(const std::string& text) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (isControl(c))
             continue;
-        if (c == 0xC2 && i + 1 < text.size() &&
-            static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
             static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
             ++i;
             continue;

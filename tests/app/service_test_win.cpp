@@ -638,7 +638,8 @@ TEST_F(Service, ControlPipeMirrorsTheIconChangesSettingsResistsBadClientsAndStop
               msg::Ok);
     const std::string ini = readFile(IniPath());
     EXPECT_TRUE(contains(ini, "TimeSpan=7")) << ini;
-    EXPECT_TRUE(contains(ini, "Pass=Sesame-4711")) << ini;
+    EXPECT_TRUE(contains(ini, "Pass=protected:")) << ini;
+    EXPECT_FALSE(contains(ini, "Sesame-4711")) << ini;
     EXPECT_EQ(QueryConfig().startType, static_cast<DWORD>(SERVICE_DEMAND_START));
     EXPECT_TRUE(contains(Log().substr(before), "Settings Changed"));
 

@@ -95,7 +95,12 @@ TEST_F(SettingsRecord, OneRuleForTheDialogTheChannelAndTheFile) {
     EXPECT_EQ(problem([](CUserSettings& s) { s.From = "v@example.com\r\n[Evil]\r\nInjected=1"; }),
               "The sender address must not contain line breaks or other control characters.");
     EXPECT_NE(problem([](CUserSettings& s) { s.UserID = "u\n[General]"; }), "");
-    EXPECT_NE(problem([](CUserSettings& s) { s.Pass = "p\x85" "q"; }), "") << "not UTF-8";
+    EXPECT_NE(problem([](CUserSettings& s) {
+                  s.Pass = "p\x85"
+                           "q";
+              }),
+              "")
+        << "not UTF-8";
     EXPECT_NE(problem([](CUserSettings& s) { s.Server = "mail\xC2\x85.test"; }), "");
     EXPECT_NE(problem([](CUserSettings& s) { s.AddUrl("http://a/\tb"); }), "");
     EXPECT_NE(problem([](CUserSettings& s) { s.AddUrl(""); }), "");

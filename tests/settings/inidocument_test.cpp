@@ -87,13 +87,14 @@ TEST(IniDocument, EveryEncodingComesBackAsItCameWithOnlyTheSetKeyChanged) {
     EXPECT_EQ(ansi.ToBytes(latin1()), "\xEF\xBB\xBF[URLS]\r\n" + url + "=\r\n");
     IniDocument wide = parse(utf16le("[URLS]\r\n"));
     wide.SetEntries("URLS", {url});
-    EXPECT_EQ(wide.ToBytes(latin1()), utf16le("[URLS]\r\n") + utf16Url + std::string("\r\0\n\0", 4));
+    EXPECT_EQ(wide.ToBytes(latin1()),
+              utf16le("[URLS]\r\n") + utf16Url + std::string("\r\0\n\0", 4));
     EXPECT_EQ(parse(wide.ToBytes(latin1())).Entries("URLS"), std::vector<std::string>{url});
     EXPECT_EQ(IniDocument().ToBytes(latin1()), "");
 
     std::string error;
     for (const std::string& bad : {std::string("\xFF\xFE[\0G", 5), std::string("\xFE\xFF\0[", 4),
-                                  std::string("\xEF\xBB\xBF[\xC3]")})
+                                   std::string("\xEF\xBB\xBF[\xC3]")})
         EXPECT_FALSE(IniDocument::FromBytes(bad, latin1(), error)) << bad;
 }
 

@@ -23,8 +23,8 @@ bool exists(const std::string& path) {
 // Held open without sharing, as an editor or a backup program may: as root, file modes would
 // not stop a write.
 ScopedHandle<FileHandleTraits> holdOpen(const std::string& path) {
-    return ScopedHandle<FileHandleTraits>(::CreateFileA(
-        path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    return ScopedHandle<FileHandleTraits>(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                        0, nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
 class IniFile : public ::testing::Test {
