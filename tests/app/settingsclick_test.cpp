@@ -2,10 +2,13 @@
 #include "app/settingsclick_win.h"
 
 #include "base/exception.h"
+#include "base/handle_win.h"
+#include "base/paths_win.h"
 #include "ui/frmsettings_win.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -117,4 +120,25 @@ TEST_F(SettingsClick, AChangeFromElsewhereIsInForceOnlyOnceItKeepsTheRulesAndIsS
     EXPECT_EQ(ChangeSettings(record, next, hooks), "");
     EXPECT_EQ(record.TimeSpan, 9);
     EXPECT_EQ(steps, (Steps{"save", "arm", "cycle", "autostart off", "log Settings Changed"}));
+}
+
+TEST_F(SettingsClick, AnUnreadableFileIsReportedOnceAndReadWhenItIsFree) {
+    const std::string path = IniPathFor(ProgramPath());
+    std::ofstream(path, std::ios::binary) << "[General]\r\nTimeSpan=7\r\n";
+    std::vector<std::string> reports;
+    hooks.ReportUnreadable = [&](const std::string& text) { reports.push_back(text); };
+    {
+        ScopedHandle<FileHandleTraits> held(::CreateFileA(
+            path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_FALSE(LoadSettings(record, hooks));
+        EXPECT_FALSE(LoadSettings(record, hooks));
+    }
+    ASSERT_EQ(reports.size(), 1u) << "said once, not at every try";
+    EXPECT_NE(reports[0].find(path), std::string::npos);
+    EXPECT_EQ(record.TimeSpan, 15) << "never read: the defaults, whose schedule tries again";
+    EXPECT_TRUE(LoadSettings(record, hooks));
+    EXPECT_EQ(record.TimeSpan, 7);
+    EXPECT_EQ(steps,
+              (Steps{"log " + reports[0], "log The settings file " + path + " has been read."}));
+    ::DeleteFileA(path.c_str());
 }
