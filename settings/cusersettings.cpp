@@ -84,6 +84,17 @@ void CUserSettings::Load(const IniDocument& ini, const PasswordCodec& codec,
 }
 
 void CUserSettings::Save(IniDocument& ini, const PasswordCodec& codec) const {
+    // Whatever its caller checked, a line break must never write keys of its own.
+    const auto hasBreak = [](const std::string& text) {
+        return text.find_first_of("\r\n") != std::string::npos;
+    };
+    bool broken = false;
+    for (const std::string* text : {&Benchmark, &To, &From, &Server, &UserID})
+        broken = broken || hasBreak(*text);
+    for (int i = 0; i < URLList.Count(); ++i)
+        broken = broken || hasBreak(URLList[i]);
+    if (broken)
+        throw Exception("A setting holds a line break, so the settings were not saved.");
     std::string pass;
     if (!Pass.empty()) {
         const std::optional<std::string> blob =

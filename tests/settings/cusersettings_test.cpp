@@ -158,8 +158,12 @@ TEST_F(SettingsRecord, SaveAndLoadRestoreEverythingAndThePasswordIsNeverInClear)
     EXPECT_EQ(Loaded(other).Pass, "");
     EXPECT_EQ(notes.size(), 1u);
 
-    CUserSettings unprotectable = t;
-    EXPECT_THROW(unprotectable.Save(ini, PasswordCodec()), Exception);
+    CUserSettings unsaved = t;
+    EXPECT_THROW(unsaved.Save(ini, PasswordCodec()), Exception) << "never stored in clear";
+    unsaved.Pass.clear();
+    unsaved.AddUrl("http://x/\n[General]\nBenchmark=evil");
+    EXPECT_THROW(unsaved.Save(ini, reversing()), Exception);
+    EXPECT_EQ(text(ini).find("evil"), std::string::npos);
 }
 
 TEST_F(SettingsRecord, WhatIsCheckedIsWhatIsSaved) {
