@@ -31,8 +31,18 @@ int Settings1Click(HWND form, CUserSettings& settings, const SettingsSteps& step
     {
         TFormSettings dialog(form, settings);
         dialog.OnGo = steps.CheckSites;
-        if (steps.Save)
-            dialog.OnSave = [&] { steps.Save(settings); };
+        // The dialog shows a failed save in its box; the log keeps it too.
+        dialog.OnSave = [&] {
+            try {
+                if (steps.Save)
+                    steps.Save(settings);
+                else
+                    settings.Save();
+            } catch (const Exception& e) {
+                log(steps, e.Message());
+                throw;
+            }
+        };
         OpenDialog open(dialog);
         result = dialog.ShowModal();
     }
