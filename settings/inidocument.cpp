@@ -212,7 +212,10 @@ void IniDocument::SetEntries(std::string_view section, const std::vector<std::st
     std::vector<bool> drop(lines_.size(), false);
     std::optional<size_t> header;
     std::optional<size_t> insertAt;
+    bool inFirst = false; // the new entries go nowhere but into the first such section
     walk(lines_, section, [&](size_t i, const Line& line, bool inSection) {
+        if (line.kind == LineKind::Header)
+            inFirst = inSection && !header;
         if (!inSection)
             return;
         if (line.kind == LineKind::Header) {
@@ -223,7 +226,7 @@ void IniDocument::SetEntries(std::string_view section, const std::vector<std::st
         }
         if (line.kind == LineKind::Entry) {
             drop[i] = true;
-            if (!insertAt)
+            if (!insertAt && inFirst)
                 insertAt = i;
         }
     });

@@ -110,6 +110,9 @@ TEST(IniDocument, SectionsMergeByNameAndEntriesKeepTheirCaseAndPlace) {
     doc.SetEntries("URLS", {"http://x/=", "http://y/="});
     EXPECT_EQ(doc.ToBytes(latin1()), "[General]\nA=9\nC=new\n; mine\n\n[URLS]\n; sites\n"
                                      "http://x/=\nhttp://y/=\n[General]\nB=3\n");
+    IniDocument later = parse("[URLS]\n; c\n[General]\nx=1\n[urls]\nhttp://a=\n");
+    later.SetEntries("URLS", {"http://b="});
+    EXPECT_EQ(later.ToBytes(latin1()), "[URLS]\n; c\nhttp://b=\n[General]\nx=1\n");
     doc.Set("Log", "Days", "90");
     doc.SetEntries("URLS", {});
     EXPECT_EQ(doc.ToBytes(latin1()), "[General]\nA=9\nC=new\n; mine\n\n[URLS]\n; sites\n"
