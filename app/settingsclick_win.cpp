@@ -98,7 +98,9 @@ bool LoadSettings(CUserSettings& settings, const SettingsSteps& steps) {
     if (!reported.empty())
         log(steps, "The settings file " + file.Path() + " has been read.");
     reported.clear();
+    // What the loader fitted is news at "All Events"; a password that is gone, at every level.
     for (const std::string& note : file.Notes())
-        log(steps, note);
+        if (settings.Filter <= 0 || note == PasswordNotReadNote)
+            log(steps, note);
     return true;
 }

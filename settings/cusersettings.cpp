@@ -12,6 +12,10 @@ const char* const DefaultBenchmark = "www.wikipedia.org";
 
 const char* const ProtectedPasswordMarker = "protected:";
 
+const char* const PasswordNotReadNote =
+    "The password in the settings file cannot be read on this computer: it is empty until it "
+    "is set again.";
+
 namespace {
 
 const char* const General = "General";
@@ -33,8 +37,7 @@ std::string readPassword(const std::string& stored, const PasswordCodec& codec,
         pass = codec.Unprotect(*blob);
     if (pass)
         return *pass;
-    notes.push_back("The password in the settings file cannot be read on this computer: it is "
-                    "empty until it is set again.");
+    notes.push_back(PasswordNotReadNote);
     return {};
 }
 

@@ -20,6 +20,8 @@ struct PasswordCodec {
 // Written before the base64 of a protected password; a value without it is an older file's
 // password in clear text.
 extern const char* const ProtectedPasswordMarker;
+// The loader's note for a protected password this machine cannot unprotect.
+extern const char* const PasswordNotReadNote;
 
 // Status word of a URL entry after a successful probe; 0 means failed or not yet checked.
 constexpr std::int32_t UrlStatusUp = 112;
