@@ -57,6 +57,21 @@ TEST_F(IniFile, FirstStartWithoutFileCreatesNothingUntilSaveThenWritesUtf8InOrde
     EXPECT_FALSE(exists(path + ".new"));
 }
 
+TEST_F(IniFile, AnAnsiFileStaysAnsiUntilItHoldsWhatTheCodePageLacks) {
+    writeFile(path, "[SMTP]\r\nTo=M\xFCller@127.0.0.1\r\n");
+    ASSERT_TRUE(ini.Load(s));
+    EXPECT_EQ(s.To, "M\xC3\xBCller@127.0.0.1");
+    ini.Save(s);
+    EXPECT_NE(ReadWholeFile(path).find("To=M\xFCller@"), std::string::npos);
+    s.AddUrl("http://127.0.0.1/\xD0\xBA");
+    ini.Save(s);
+    const std::string text = ReadWholeFile(path);
+    EXPECT_EQ(text.rfind("\xEF\xBB\xBF[SMTP]\r\nTo=M\xC3\xBCller@", 0), 0u) << text;
+    CUserSettings t;
+    ASSERT_TRUE(ini.Load(t));
+    EXPECT_EQ(t.Url(0), "http://127.0.0.1/\xD0\xBA");
+}
+
 TEST_F(IniFile, PasswordIsProtectedForTheMachineAndAnOldClearOneStillWorks) {
     writeFile(path, "[SMTP]\r\nPass=  old clear  \r\n");
     ASSERT_TRUE(ini.Load(s));
