@@ -6,6 +6,7 @@
 #include "monitor/clogger_win.h"
 #include "monitor/urlprobe_win.h"
 #include "settings/cusersettings.h"
+#include "settings/profilestore_win.h"
 #include "base/product.h"
 #include "base/thread_win.h"
 #include "ui/frmsettingsrules.h"
@@ -37,10 +38,6 @@ std::string localTimeNow() {
     std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
                   t.wHour, t.wMinute, t.wSecond);
     return text;
-}
-
-bool within(std::int32_t value, const SpinLimits& limits) {
-    return value >= limits.min && value <= limits.max;
 }
 
 } // namespace
@@ -84,7 +81,7 @@ TFormBlind::~TFormBlind() {
 void TFormBlind::FormCreate() {
     if (UserSettings.Filter <= 0)
         WriteLog("Application Started");
-    UserSettings.Load();
+    LoadSettings(UserSettings, settingsSteps());
     // Also when no line is written at start (the "Only Failure" level).
     SetLogDays(UserSettings.LogDays);
     RemoveOldLogs();
@@ -132,6 +129,10 @@ SettingsSteps TFormBlind::settingsSteps() {
     steps.ArmSchedule = [this] { armTimer1(); };
     steps.CheckSites = [this] { CheckSites(); };
     steps.WriteLog = [this](const std::string& text) { WriteLog(text); };
+    steps.ReportUnreadable = [](const std::string& text) {
+        if (Application)
+            Application->EventLogger().LogMessage(text);
+    };
     return steps;
 }
 
@@ -190,6 +191,13 @@ void TFormBlind::FormClose() {
 }
 
 void TFormBlind::CheckSites() {
+    // A settings file that could not be read is tried again before every cycle; until it has
+    // been read there is nothing true to check.
+    if (ProgramSettingsFile().Unread()) {
+        if (!LoadSettings(UserSettings, settingsSteps()))
+            return;
+        armTimer1();
+    }
     status_.CycleRunning = true;
     publishStatus(false);
     ::CheckSites(UserSettings, *this, alertPolicy_);
@@ -332,20 +340,13 @@ std::string TFormBlind::applyControlSettings(const ControlMessage& message) {
     bool passwordSet = false;
     if (!SettingsFromMessage(message, next, passwordSet))
         return "A number in the settings is not a whole number.";
-    if (next.TimeSpan != 0 && !within(next.TimeSpan, IntervalLimits))
-        return "The interval must be 1 to 120 minutes, or 0 for no scheduled checks.";
-    if (!within(next.TimeOut, TimeOutLimits))
-        return "The time-out must be " + std::to_string(TimeOutLimits.min) + " to " +
-               std::to_string(TimeOutLimits.max) + " milliseconds.";
-    if (next.Port < 1 || next.Port > 65535)
-        return "The port must be 1 to 65535.";
     // The password never comes out of the service, so an empty one means "keep it".
     if (next.Pass.empty())
         next.Pass = UserSettings.Pass;
-    UserSettings = next;
-    ApplySettings(UserSettings, settingsSteps());
-    publishStatus(true);
-    return {};
+    const std::string refusal = ChangeSettings(UserSettings, next, settingsSteps());
+    if (refusal.empty())
+        publishStatus(true);
+    return refusal;
 }
 
 bool TFormBlind::ProbeUrl(const std::string& url) {

@@ -1,6 +1,9 @@
 #include "app/settingsclick_win.h"
 
 #include "app/autostart_win.h"
+#include "base/exception.h"
+#include "settings/profilestore_win.h"
+#include "settings/settingsrules.h"
 #include "ui/frmsettings_win.h"
 
 namespace {
@@ -13,13 +16,33 @@ struct OpenDialog {
     OpenDialog& operator=(const OpenDialog&) = delete;
 };
 
+void log(const SettingsSteps& steps, const std::string& text) {
+    if (steps.WriteLog)
+        steps.WriteLog(text);
+}
+
 } // namespace
 
 int Settings1Click(HWND form, CUserSettings& settings, const SettingsSteps& steps) {
+    // A file that could not be read at start may be readable now: show what it holds.
+    if (ProgramSettingsFile().Unread())
+        LoadSettings(settings, steps);
     int result = IDCANCEL;
     {
         TFormSettings dialog(form, settings);
         dialog.OnGo = steps.CheckSites;
+        // The dialog shows a failed save in its box; the log keeps it too.
+        dialog.OnSave = [&] {
+            try {
+                if (steps.Save)
+                    steps.Save(settings);
+                else
+                    settings.Save();
+            } catch (const Exception& e) {
+                log(steps, e.Message());
+                throw;
+            }
+        };
         OpenDialog open(dialog);
         result = dialog.ShowModal();
     }
@@ -37,10 +60,47 @@ void ApplySettings(CUserSettings& settings, const SettingsSteps& steps) {
         steps.SetAutoStart(settings.StartOnStartup);
     else
         SetAutoStart(settings.StartOnStartup);
-    if (steps.Save)
-        steps.Save();
-    else
-        settings.Save();
-    if (settings.Filter <= 0 && steps.WriteLog)
-        steps.WriteLog("Settings Changed");
+    if (settings.Filter <= 0)
+        log(steps, "Settings Changed");
+}
+
+std::string ChangeSettings(CUserSettings& settings, const CUserSettings& next,
+                           const SettingsSteps& steps) {
+    const std::string problem = SettingsProblem(next);
+    if (!problem.empty())
+        return problem;
+    try {
+        if (steps.Save)
+            steps.Save(next);
+        else
+            next.Save();
+    } catch (const Exception& e) {
+        log(steps, e.Message());
+        return e.Message();
+    }
+    settings = next;
+    ApplySettings(settings, steps);
+    return {};
+}
+
+bool LoadSettings(CUserSettings& settings, const SettingsSteps& steps) {
+    static std::string reported;
+    SettingsFile& file = ProgramSettingsFile();
+    if (!settings.Load()) {
+        if (file.Problem() != reported) {
+            reported = file.Problem();
+            log(steps, reported);
+            if (steps.ReportUnreadable)
+                steps.ReportUnreadable(reported);
+        }
+        return false;
+    }
+    if (!reported.empty())
+        log(steps, "The settings file " + file.Path() + " has been read.");
+    reported.clear();
+    // What the loader fitted is news at "All Events"; a password that is gone, at every level.
+    for (const std::string& note : file.Notes())
+        if (settings.Filter <= 0 || note == PasswordNotReadNote)
+            log(steps, note);
+    return true;
 }

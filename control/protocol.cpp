@@ -1,6 +1,7 @@
 #include "control/protocol.h"
 
 #include "base/text.h"
+#include "settings/inivalues.h"
 
 #include <cstdint>
 
@@ -118,7 +119,8 @@ std::string tooManyUrls(int count) {
 bool readNumber(const ControlMessage& message, const char* name, std::int32_t& target) {
     if (!message.Has(name))
         return true;
-    const std::optional<std::int32_t> value = WholeNumber(message.Get(name));
+    // The settings' one rule for numbers, as in the file and the dialog.
+    const std::optional<std::int32_t> value = SettingsNumber(message.Get(name));
     if (value)
         target = *value;
     return value.has_value();

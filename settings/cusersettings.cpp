@@ -1,12 +1,20 @@
 #include "cusersettings.h"
 
+#include "base/exception.h"
 #include "base/paths.h"
-#include "inistore.h"
+#include "inidocument.h"
 #include "inivalues.h"
+#include "settingsrules.h"
 
 CUserSettings UserSettings;
 
 const char* const DefaultBenchmark = "www.wikipedia.org";
+
+const char* const ProtectedPasswordMarker = "protected:";
+
+const char* const PasswordNotReadNote =
+    "The password in the settings file cannot be read on this computer: it is empty until it "
+    "is set again.";
 
 namespace {
 
@@ -15,12 +23,22 @@ const char* const Log = "Log";
 const char* const Smtp = "SMTP";
 const char* const Urls = "URLS";
 
-std::int32_t readInt(IniStore& ini, const char* section, const char* key, std::int32_t def) {
-    return IniToInt(ini.ReadString(section, key, ""), def);
-}
-
-bool readBool(IniStore& ini, const char* section, const char* key, bool def) {
-    return IniToBool(ini.ReadString(section, key, ""), def);
+// An older file holds the password in clear text; it is taken as it stands and protected at
+// the next save. One that this machine cannot unprotect (a copy from another computer) is no
+// password at all rather than bytes nobody typed.
+std::string readPassword(const std::string& stored, const PasswordCodec& codec,
+                         std::vector<std::string>& notes) {
+    const std::string marker = ProtectedPasswordMarker;
+    if (stored.compare(0, marker.size(), marker) != 0)
+        return stored;
+    const std::optional<std::string> blob = Base64Decode(stored.substr(marker.size()));
+    std::optional<std::string> pass;
+    if (blob && codec.Unprotect)
+        pass = codec.Unprotect(*blob);
+    if (pass)
+        return *pass;
+    notes.push_back(PasswordNotReadNote);
+    return {};
 }
 
 } // namespace
@@ -29,51 +47,87 @@ std::string IniPathFor(const std::string& programPath) {
     return ChangeFileExt(programPath, ".INI");
 }
 
-bool CUserSettings::Load(IniStore& ini) {
-    Benchmark = ini.ReadString(General, "Benchmark", DefaultBenchmark);
-    StartOnStartup = readBool(ini, General, "StartOnStartup", true);
-    TimeSpan = readInt(ini, General, "TimeSpan", 15);
-    TimeOut = readInt(ini, General, "TimeOut", 500);
-    Filter = readInt(ini, Log, "Filter", 0);
-    LogDays = readInt(ini, Log, "Days", 90);
-    To = ini.ReadString(Smtp, "To", "");
-    From = ini.ReadString(Smtp, "From", "");
-    Active = readBool(ini, Smtp, "Active", false);
-    Server = ini.ReadString(Smtp, "Server", "");
-    Port = readInt(ini, Smtp, "Port", 25);
-    UserID = ini.ReadString(Smtp, "UserID", "");
-    Pass = ini.ReadString(Smtp, "Pass", "");
-    Security = readInt(ini, Smtp, "Security", SecurityNone);
-    Notify = readInt(ini, Smtp, "Notify", NotifyEveryCycle);
+void CUserSettings::Load(const IniDocument& ini, const PasswordCodec& codec,
+                         std::vector<std::string>& notes) {
+    const auto text = [&](const char* section, const char* key, const char* def) {
+        return ini.Get(section, key).value_or(def);
+    };
+    const auto number = [&](const char* section, const char* key, std::int32_t def) {
+        const std::optional<std::string> value = ini.Get(section, key);
+        if (!value)
+            return def;
+        const std::optional<std::int32_t> n = SettingsNumber(*value);
+        if (!n)
+            notes.push_back(std::string(key) + "=" + *value +
+                            " in the settings file is no number: " + std::to_string(def) +
+                            " is used.");
+        return n.value_or(def);
+    };
+    Benchmark = text(General, "Benchmark", DefaultBenchmark);
+    StartOnStartup = number(General, "StartOnStartup", 1) != 0;
+    TimeSpan = number(General, "TimeSpan", 15);
+    TimeOut = number(General, "TimeOut", 500);
+    Filter = number(Log, "Filter", 0);
+    LogDays = number(Log, "Days", 90);
+    To = text(Smtp, "To", "");
+    From = text(Smtp, "From", "");
+    Active = number(Smtp, "Active", 0) != 0;
+    Server = text(Smtp, "Server", "");
+    Port = number(Smtp, "Port", 25);
+    UserID = text(Smtp, "UserID", "");
+    Pass = readPassword(text(Smtp, "Pass", ""), codec, notes);
+    Security = number(Smtp, "Security", SecurityNone);
+    Notify = number(Smtp, "Notify", NotifyEveryCycle);
 
     URLList.Clear();
-    for (const IniStore::Key& key : ini.ReadSection(Urls))
-        AddUrl(UrlFromKeyLine(key.name, key.value));
-    return true;
+    for (const std::string& entry : ini.Entries(Urls))
+        AddUrl(UrlFromEntry(entry));
+    const std::vector<std::string> fitted = FitLoadedSettings(*this);
+    notes.insert(notes.end(), fitted.begin(), fitted.end());
 }
 
-bool CUserSettings::Save(IniStore& ini) {
-    ini.WriteString(General, "Benchmark", Benchmark);
-    ini.WriteString(General, "StartOnStartup", BoolToIni(StartOnStartup));
-    ini.WriteString(General, "TimeSpan", IntToIni(TimeSpan));
-    ini.WriteString(General, "TimeOut", IntToIni(TimeOut));
-    ini.WriteString(Log, "Filter", IntToIni(Filter));
-    ini.WriteString(Log, "Days", IntToIni(LogDays));
-    ini.WriteString(Smtp, "To", To);
-    ini.WriteString(Smtp, "From", From);
-    ini.WriteString(Smtp, "Active", BoolToIni(Active));
-    ini.WriteString(Smtp, "Server", Server);
-    ini.WriteString(Smtp, "Port", IntToIni(Port));
-    ini.WriteString(Smtp, "UserID", UserID);
-    ini.WriteString(Smtp, "Pass", Pass);
-    ini.WriteString(Smtp, "Security", IntToIni(Security));
-    ini.WriteString(Smtp, "Notify", IntToIni(Notify));
-
-    ini.EraseSection(Urls);
-    for (int i = 0; i < URLList.Count(); ++i) {
-        const UrlKeyLine line = UrlToKeyLine(TrimUrl(URLList[i]));
-        if (!line.key.empty()) // an empty key cannot stand in the file
-            ini.WriteString(Urls, line.key, line.value);
+void CUserSettings::Save(IniDocument& ini, const PasswordCodec& codec) const {
+    // Whatever its caller checked, a line break must never write keys of its own.
+    const auto hasBreak = [](const std::string& text) {
+        return text.find_first_of("\r\n") != std::string::npos;
+    };
+    bool broken = false;
+    for (const std::string* text : {&Benchmark, &To, &From, &Server, &UserID})
+        broken = broken || hasBreak(*text);
+    for (int i = 0; i < URLList.Count(); ++i)
+        broken = broken || hasBreak(URLList[i]);
+    if (broken)
+        throw Exception("A setting holds a line break, so the settings were not saved.");
+    std::string pass;
+    if (!Pass.empty()) {
+        const std::optional<std::string> blob =
+            codec.Protect ? codec.Protect(Pass) : std::optional<std::string>();
+        if (!blob)
+            throw Exception("The password could not be protected, so the settings were not "
+                            "saved.");
+        pass = ProtectedPasswordMarker + Base64Encode(*blob);
     }
-    return true;
+    ini.Set(General, "Benchmark", Benchmark);
+    ini.Set(General, "StartOnStartup", BoolToIni(StartOnStartup));
+    ini.Set(General, "TimeSpan", IntToIni(TimeSpan));
+    ini.Set(General, "TimeOut", IntToIni(TimeOut));
+    ini.Set(Log, "Filter", IntToIni(Filter));
+    ini.Set(Log, "Days", IntToIni(LogDays));
+    ini.Set(Smtp, "To", To);
+    ini.Set(Smtp, "From", From);
+    ini.Set(Smtp, "Active", BoolToIni(Active));
+    ini.Set(Smtp, "Server", Server);
+    ini.Set(Smtp, "Port", IntToIni(Port));
+    ini.Set(Smtp, "UserID", UserID);
+    ini.Set(Smtp, "Pass", pass);
+    ini.Set(Smtp, "Security", IntToIni(Security));
+    ini.Set(Smtp, "Notify", IntToIni(Notify));
+
+    std::vector<std::string> entries;
+    for (int i = 0; i < URLList.Count(); ++i) {
+        const std::string url = TrimUrl(URLList[i]);
+        if (!url.empty()) // an empty entry cannot stand in the file
+            entries.push_back(UrlToEntry(url));
+    }
+    ini.SetEntries(Urls, entries);
 }

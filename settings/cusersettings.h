@@ -4,9 +4,24 @@
 #include "base/tstringlist.h"
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
-class IniStore;
+class IniDocument;
+
+// How the password is kept in the file: the platform's data protection on Windows, a stand-in
+// in tests. Each answers nullopt when it cannot.
+struct PasswordCodec {
+    std::function<std::optional<std::string>(const std::string& password)> Protect;
+    std::function<std::optional<std::string>(const std::string& blob)> Unprotect;
+};
+// Written before the base64 of a protected password; a value without it is an older file's
+// password in clear text.
+extern const char* const ProtectedPasswordMarker;
+// The loader's note for a protected password this machine cannot unprotect.
+extern const char* const PasswordNotReadNote;
 
 // Status word of a URL entry after a successful probe; 0 means failed or not yet checked.
 constexpr std::int32_t UrlStatusUp = 112;
@@ -47,13 +62,18 @@ public:
     std::int32_t Notify = NotifyEveryCycle;
 
 #ifdef _WIN32
-    // The INI file beside the program (settings/profilestore_win.cpp).
+    // The INI file beside the program (settings/profilestore_win.cpp). Load answers false, and
+    // leaves the record as it was, when the file exists but cannot be read; Save then refuses
+    // to write over it until a Load has read it. Save raises Exception with the reason when
+    // the file is not replaced; the old file stays whole.
     bool Load();
-    bool Save();
+    bool Save() const;
 #endif
-    // The same rules over any store; Save raises when the store refuses a write.
-    bool Load(IniStore& ini);
-    bool Save(IniStore& ini);
+    // Replaces every field with what the file holds, defaults for what it lacks, fitted to the
+    // settings rules; notes gets a line per value that had to change.
+    void Load(const IniDocument& ini, const PasswordCodec& codec, std::vector<std::string>& notes);
+    // Writes every field into the document; raises when the password cannot be protected.
+    void Save(IniDocument& ini, const PasswordCodec& codec) const;
 
     // TimeOut as a probe waits for it: the file may hold any number (-1 would wait for ever,
     // 0 would fail every probe), so a value outside the range is brought to its nearest limit.

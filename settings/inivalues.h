@@ -1,12 +1,18 @@
-// How the settings file's texts become values, and how URLs stand as keys of section "URLS".
+// How the settings file's texts become values, and how URLs stand as entries of section "URLS".
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
-// An integer as the settings file holds it: "0x"/"0X" and hexadecimal digits, or an optional
-// "-" or "+" and decimal digits; anything else, or a number beyond 32 bits, is defaultValue.
-std::int32_t IniToInt(const std::string& text, std::int32_t defaultValue);
+// A number as every way into the settings writes it: an optional "-" or "+" and decimal digits,
+// or "0x"/"0X" and up to eight hexadecimal digits taken as the 32 bits of the number. Anything
+// else, or a number beyond 32 bits, is none.
+std::optional<std::int32_t> SettingsNumber(const std::string& text);
+inline std::int32_t IniToInt(const std::string& text, std::int32_t defaultValue) {
+    return SettingsNumber(text).value_or(defaultValue);
+}
 // "1"/"0" on writing; any integer other than 0 is true on reading.
 bool IniToBool(const std::string& text, bool defaultValue);
 std::string IntToIni(std::int32_t value);
@@ -16,14 +22,20 @@ inline std::string BoolToIni(bool value) {
 
 // A URL stands as a key name with an empty value. A key name ends at its first "=", so a URL
 // that holds one is written with its rest in the value, marked by a leading "=": the line
-// reads as the URL with its first "=" doubled. Any other value is ignored on reading.
+// reads as the URL with its first "=" doubled. Any other value is ignored on reading, and a
+// line without "=" is a URL as well.
 struct UrlKeyLine {
     std::string key;
     std::string value;
 };
 UrlKeyLine UrlToKeyLine(const std::string& url);
 std::string UrlFromKeyLine(const std::string& key, const std::string& value);
+std::string UrlToEntry(const std::string& url);
+std::string UrlFromEntry(const std::string& entry);
 
-// Blanks and control characters around a URL are not part of it; the platform drops them
-// around a key anyway, so the record keeps URLs without them.
+// Blanks and control characters around a URL are not part of it.
 std::string TrimUrl(const std::string& url);
+
+// The protected password's bytes as the file holds them.
+std::string Base64Encode(std::string_view bytes);
+std::optional<std::string> Base64Decode(std::string_view text);

@@ -1,81 +1,202 @@
 #include "profilestore_win.h"
 
 #include "base/exception.h"
+#include "base/handle_win.h"
 #include "base/paths_win.h"
-#include "cusersettings.h"
+#include "base/utf_win.h"
 
-#include <windows.h>
+#include <wincrypt.h>
 
 #include <algorithm>
-#include <vector>
 
 namespace {
 
-constexpr DWORD ValueBufferSize = 2048; // 2047 characters and the terminating zero
-constexpr DWORD KeyNamesFirstSize = 16384;
-// A section's key names beyond this are a damaged or hostile file, not a user's list.
-constexpr DWORD KeyNamesMaxSize = 64u << 20;
+using ScopedFile = ScopedHandle<FileHandleTraits>;
 
-// All key names of a section at once: each ends with a zero, the list with one more. When the
-// list does not fit, the platform cuts the last name, terminates the buffer and returns its
-// size less two; then the whole section is asked for again with a larger buffer, since a cut
-// list would be saved back as the user's whole list.
-std::vector<char> sectionKeyNames(const std::string& section, const std::string& path) {
-    std::vector<char> names;
-    for (DWORD size = KeyNamesFirstSize;; size *= 2) {
-        names.assign(size, '\0');
-        const DWORD length = ::GetPrivateProfileStringA(section.c_str(), nullptr, "", names.data(),
-                                                        size, path.c_str());
-        if (length + 2 < size || size >= KeyNamesMaxSize) {
-            names.resize(std::min<DWORD>(length, size));
-            return names;
-        }
+std::string errorText(DWORD error) {
+    return "error " + std::to_string(error);
+}
+
+bool writeAll(HANDLE file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 20));
+        DWORD written = 0;
+        if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr) || written != chunk)
+            return false;
+        bytes.remove_prefix(chunk);
     }
+    return true;
+}
+
+std::optional<std::string> fromBlob(const DATA_BLOB& blob) {
+    std::string bytes(reinterpret_cast<const char*>(blob.pbData), blob.cbData);
+    ::SecureZeroMemory(blob.pbData, blob.cbData);
+    ::LocalFree(blob.pbData);
+    return bytes;
 }
 
 } // namespace
 
-std::string ProfileStore::ReadString(const std::string& section, const std::string& key,
-                                     const std::string& defaultValue) {
-    char buffer[ValueBufferSize];
-    const DWORD length = ::GetPrivateProfileStringA(
-        section.c_str(), key.c_str(), defaultValue.c_str(), buffer, ValueBufferSize, path_.c_str());
-    return std::string(buffer, length);
+PasswordCodec MachinePasswordCodec() {
+    PasswordCodec codec;
+    // Machine scope: the service's account writes the file, an administrator's session reads it.
+    codec.Protect = [](const std::string& password) -> std::optional<std::string> {
+        DATA_BLOB in{static_cast<DWORD>(password.size()),
+                     reinterpret_cast<BYTE*>(const_cast<char*>(password.data()))};
+        DATA_BLOB out{};
+        if (!::CryptProtectData(&in, L"Vigrel", nullptr, nullptr, nullptr,
+                                CRYPTPROTECT_LOCAL_MACHINE | CRYPTPROTECT_UI_FORBIDDEN, &out))
+            return std::nullopt;
+        return fromBlob(out);
+    };
+    codec.Unprotect = [](const std::string& blob) -> std::optional<std::string> {
+        DATA_BLOB in{static_cast<DWORD>(blob.size()),
+                     reinterpret_cast<BYTE*>(const_cast<char*>(blob.data()))};
+        DATA_BLOB out{};
+        if (!::CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr,
+                                  CRYPTPROTECT_UI_FORBIDDEN, &out))
+            return std::nullopt;
+        return fromBlob(out);
+    };
+    return codec;
 }
 
-std::vector<IniStore::Key> ProfileStore::ReadSection(const std::string& section) {
-    const std::vector<char> names = sectionKeyNames(section, path_);
-    std::vector<Key> keys;
-    size_t pos = 0;
-    while (pos < names.size() && names[pos] != '\0') {
-        size_t end = pos;
-        while (end < names.size() && names[end] != '\0')
-            ++end;
-        std::string name(names.data() + pos, end - pos);
-        keys.push_back({name, ReadString(section, name, "")});
-        pos = end + 1;
+AnsiCodePage MachineAnsiCodePage() {
+    AnsiCodePage ansi;
+    ansi.ToUtf8 = [](std::string_view bytes) -> std::optional<std::string> {
+        if (bytes.empty())
+            return std::string();
+        const int size = static_cast<int>(bytes.size());
+        const int length =
+            ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
+        if (length <= 0)
+            return std::nullopt;
+        std::wstring wide(static_cast<size_t>(length), L'\0');
+        ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes.data(), size, wide.data(),
+                              length);
+        return Narrow(wide);
+    };
+    ansi.FromUtf8 = [](std::string_view text) -> std::optional<std::string> {
+        if (text.empty())
+            return std::string();
+        const std::wstring wide = Widen(text);
+        const int size = static_cast<int>(wide.size());
+        BOOL lossy = FALSE;
+        const int length = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size,
+                                                 nullptr, 0, nullptr, &lossy);
+        if (length <= 0 || lossy)
+            return std::nullopt;
+        std::string bytes(static_cast<size_t>(length), '\0');
+        ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, bytes.data(), length,
+                              nullptr, nullptr);
+        return bytes;
+    };
+    return ansi;
+}
+
+SettingsFile::ReadResult SettingsFile::read(IniDocument& doc, std::string& error) const {
+    // Shared for reading and writing: an editor that has the file open does not stop the read.
+    ScopedFile file(::CreateFileW(Widen(path_).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+            doc = IniDocument();
+            return ReadResult::Missing;
+        }
+        error = "it cannot be opened (" + errorText(code) + ")";
+        return ReadResult::Unreadable;
     }
-    return keys;
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file.Get(), &size) ||
+        static_cast<unsigned long long>(size.QuadPart) > MaxIniFileSize) {
+        error = "it is larger than " + std::to_string(MaxIniFileSize >> 20) + " MiB";
+        return ReadResult::Unreadable;
+    }
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD got = 0;
+    if (!bytes.empty() &&
+        (!::ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
+         got != bytes.size())) {
+        error = "it cannot be read (" + errorText(::GetLastError()) + ")";
+        return ReadResult::Unreadable;
+    }
+    std::optional<IniDocument> parsed = IniDocument::FromBytes(bytes, MachineAnsiCodePage(), error);
+    if (!parsed)
+        return ReadResult::Unreadable;
+    doc = std::move(*parsed);
+    return ReadResult::Read;
 }
 
-void ProfileStore::WriteString(const std::string& section, const std::string& key,
-                               const std::string& value) {
-    if (!::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), path_.c_str()))
-        throw Exception("Unable to write to " + path_);
+bool SettingsFile::Load(CUserSettings& settings) {
+    IniDocument doc;
+    std::string error;
+    if (read(doc, error) == ReadResult::Unreadable) {
+        unread_ = true;
+        problem_ = "The settings file " + path_ + " exists but cannot be read: " + error +
+                   ". It is not written over until it has been read.";
+        // Running on nothing at all would switch the schedule off, and with it the next try.
+        if (!loaded_) {
+            std::vector<std::string> ignored;
+            settings.Load(IniDocument(), MachinePasswordCodec(), ignored);
+        }
+        return false;
+    }
+    notes_.clear();
+    settings.Load(doc, MachinePasswordCodec(), notes_);
+    loaded_ = true;
+    unread_ = false;
+    problem_.clear();
+    return true;
 }
 
-void ProfileStore::EraseSection(const std::string& section) {
-    if (!::WritePrivateProfileStringA(section.c_str(), nullptr, nullptr, path_.c_str()) &&
-        ::GetFileAttributesA(path_.c_str()) != INVALID_FILE_ATTRIBUTES)
-        throw Exception("Unable to write to " + path_);
+void SettingsFile::Save(const CUserSettings& settings) const {
+    if (unread_)
+        throw Exception("Unable to write to " + path_ +
+                        ": it could not be read, and is not written over until it has been.");
+    const Exception failure("Unable to write to " + path_);
+    IniDocument doc;
+    std::string error;
+    if (read(doc, error) == ReadResult::Unreadable)
+        throw failure;
+    settings.Save(doc, MachinePasswordCodec());
+    const std::string bytes = doc.ToBytes(MachineAnsiCodePage());
+
+    const std::wstring target = Widen(path_);
+    const std::wstring temporary = Widen(path_ + ".new");
+    bool written = false;
+    {
+        ScopedFile file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        written = file &&
+                  (WriteBytes ? WriteBytes(file.Get(), bytes) : writeAll(file.Get(), bytes)) &&
+                  ::FlushFileBuffers(file.Get());
+    }
+    // The old file goes only in the step that puts the new one in its place. Replacing keeps
+    // the old file's access list, which may have been narrowed for the password's sake.
+    if (written)
+        written = ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES
+                      ? ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
+                                       REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0
+                      : ::MoveFileExW(temporary.c_str(), target.c_str(),
+                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (!written) {
+        ::DeleteFileW(temporary.c_str());
+        throw failure;
+    }
+}
+
+SettingsFile& ProgramSettingsFile() {
+    static SettingsFile file(IniPathFor(ProgramPath()));
+    return file;
 }
 
 bool CUserSettings::Load() {
-    ProfileStore ini(IniPathFor(ProgramPath()));
-    return Load(ini);
+    return ProgramSettingsFile().Load(*this);
 }
 
-bool CUserSettings::Save() {
-    ProfileStore ini(IniPathFor(ProgramPath()));
-    return Save(ini);
+bool CUserSettings::Save() const {
+    ProgramSettingsFile().Save(*this);
+    return true;
 }

@@ -1,21 +1,54 @@
-// The settings file through the platform's private-profile functions.
+// The settings file on disk: read whole, written whole once, never left half written and never
+// written over when it could not be read.
 #pragma once
 
-#include "inistore.h"
+#include "settings/cusersettings.h"
+#include "settings/inidocument.h"
 
-class ProfileStore : public IniStore {
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The password protected for this machine (any account on it can unprotect it, so that the
+// service and an administrator's dialog read what the other wrote).
+PasswordCodec MachinePasswordCodec();
+AnsiCodePage MachineAnsiCodePage();
+
+class SettingsFile {
 public:
-    explicit ProfileStore(std::string path) : path_(std::move(path)) {}
+    explicit SettingsFile(std::string path) : path_(std::move(path)) {}
 
-    std::string ReadString(const std::string& section, const std::string& key,
-                           const std::string& defaultValue) override;
-    std::vector<Key> ReadSection(const std::string& section) override;
-    void WriteString(const std::string& section, const std::string& key,
-                     const std::string& value) override;
-    void EraseSection(const std::string& section) override;
+    // The record from the file; defaults when the file is missing. False when it exists but
+    // cannot be read: the record is left as it was (defaults if it was never loaded), Problem()
+    // says why, and Save refuses until a Load reads it.
+    bool Load(CUserSettings& settings);
+    // Reads the file afresh (what a person added by hand stays), sets the record's keys, writes
+    // the whole text to a temporary file beside it, flushes it and puts it in place in one step.
+    // Raises Exception "Unable to write to <path>" when anything fails; the old file stays.
+    void Save(const CUserSettings& settings) const;
 
+    bool Unread() const { return unread_; }
+    const std::string& Problem() const { return problem_; }
+    // A line per value of the last Load that had to change.
+    const std::vector<std::string>& Notes() const { return notes_; }
     const std::string& Path() const { return path_; }
 
+    // Writes the bytes to the temporary file; a test puts a failing stand-in here.
+    std::function<bool(HANDLE file, std::string_view bytes)> WriteBytes;
+
 private:
+    enum class ReadResult { Read, Missing, Unreadable };
+    ReadResult read(IniDocument& doc, std::string& error) const;
+
     std::string path_;
+    bool loaded_ = false;
+    bool unread_ = false;
+    std::string problem_;
+    std::vector<std::string> notes_;
 };
+
+// The file beside the program, which CUserSettings::Load() and Save() use.
+SettingsFile& ProgramSettingsFile();

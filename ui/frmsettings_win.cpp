@@ -4,6 +4,7 @@
 #include "base/utf_win.h"
 #include "base/product.h"
 #include "base/window_win.h"
+#include "settings/inivalues.h"
 #include "ui/frmsettingsrules.h"
 #include "ui/res/resource.h"
 
@@ -342,13 +343,16 @@ void TFormSettings::CommitRows() {
 }
 
 bool TFormSettings::StoreToSettings() {
-    const std::optional<std::int32_t> port = WholeNumber(Text(idPort));
+    const std::optional<std::int32_t> port = SettingsNumber(Text(idPort));
     if (!port) {
         if (ActiveTab() != tabGeneral)
             SelectTab(tabGeneral);
         FocusPort();
         return false;
     }
+    // The record changes only when the file has: a change the rules refuse, or a failed save,
+    // puts it back as it was.
+    const CUserSettings before = settings;
     settings.Benchmark = Text(idBenchmarkUrl);
     CommitRows();
     settings.TimeSpan = Checked(idScheduleChecks) ? SpinValue(Text(idInterval), IntervalLimits) : 0;
@@ -372,10 +376,18 @@ bool TFormSettings::StoreToSettings() {
     const bool authentication = Checked(idAuthentication);
     settings.UserID = authentication ? Text(idUser) : std::string();
     settings.Pass = authentication ? Text(idPassword) : std::string();
-    if (OnSave)
-        OnSave();
-    else
-        settings.Save();
+    try {
+        const std::string problem = SettingsProblem(settings);
+        if (!problem.empty())
+            throw Exception(problem);
+        if (OnSave)
+            OnSave();
+        else
+            settings.Save();
+    } catch (...) {
+        settings = before;
+        throw;
+    }
     return true;
 }
 
@@ -442,7 +454,7 @@ void TFormSettings::CheckBox4Click() {
 }
 
 void TFormSettings::Edit3Exit(HWND newFocus) {
-    if (WholeNumber(Text(idPort)))
+    if (SettingsNumber(Text(idPort)))
         return;
     // Keep the user at the field, but not when leaving the dialog or cancelling it.
     if (!newFocus || ::GetParent(newFocus) != Handle() || newFocus == Control(idCancel))

@@ -3,6 +3,7 @@
 
 #include "base/text.h"
 #include "settings/cusersettings.h"
+#include "settings/settingsrules.h"
 
 #include <cstdint>
 #include <optional>
@@ -14,8 +15,9 @@ struct SpinLimits {
     std::int32_t max;
     std::int32_t step;
 };
-constexpr SpinLimits IntervalLimits{1, 120, 1};                 // minutes
-constexpr SpinLimits TimeOutLimits{MinTimeOut, MaxTimeOut, 10}; // milliseconds
+// The settings rules' ranges, so that the dialog offers what the rules accept.
+constexpr SpinLimits IntervalLimits{TimeSpanRange.min, TimeSpanRange.max, 1}; // minutes
+constexpr SpinLimits TimeOutLimits{TimeOutRange.min, TimeOutRange.max, 10};   // milliseconds
 
 std::int32_t Clamp(std::int64_t value, const SpinLimits& limits);
 // The value a spin field's text stands for: clamped into the limits; text that is no whole

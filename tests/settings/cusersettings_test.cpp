@@ -1,114 +1,184 @@
-#include "fake_inistore.h"
 #include "settings/cusersettings.h"
+
+#include "base/exception.h"
+#include "settings/inidocument.h"
+#include "settings/settingsrules.h"
 
 #include <gtest/gtest.h>
 
-#include <utility>
+namespace {
 
-// The record over an in-memory store, which starts as a missing file.
+// Stands for the platform's protection: reversible, and visibly not the clear text.
+PasswordCodec reversing() {
+    PasswordCodec codec;
+    codec.Protect = [](const std::string& p) -> std::optional<std::string> {
+        return "sealed:" + std::string(p.rbegin(), p.rend());
+    };
+    codec.Unprotect = [](const std::string& b) -> std::optional<std::string> {
+        if (b.rfind("sealed:", 0) != 0)
+            return std::nullopt;
+        return std::string(b.rbegin(), b.rend() - 7);
+    };
+    return codec;
+}
+
+IniDocument doc(const std::string& text) {
+    std::string error;
+    return IniDocument::FromBytes(text, AnsiCodePage(), error).value();
+}
+
+std::string text(const IniDocument& ini) {
+    return ini.ToBytes(AnsiCodePage());
+}
+
 class SettingsRecord : public ::testing::Test {
 protected:
-    FakeIniStore ini;
-    CUserSettings s;
+    CUserSettings Loaded(const std::string& file) {
+        CUserSettings s;
+        notes.clear();
+        s.Load(doc(file), reversing(), notes);
+        return s;
+    }
+    std::vector<std::string> notes;
 };
 
-TEST_F(SettingsRecord, MissingFileGivesDefaultsAndWritesNothing) {
-    EXPECT_TRUE(s.Load(ini));
+} // namespace
+
+TEST_F(SettingsRecord, MissingFileGivesDefaults) {
+    const CUserSettings s = Loaded("");
     EXPECT_EQ(s.Benchmark, DefaultBenchmark);
     EXPECT_TRUE(s.StartOnStartup);
     EXPECT_EQ(s.TimeSpan, 15);
     EXPECT_EQ(s.TimeOut, 500);
     EXPECT_EQ(s.Filter, 0);
+    EXPECT_EQ(s.LogDays, 90);
     EXPECT_EQ(s.Port, 25);
     EXPECT_FALSE(s.Active);
     EXPECT_EQ(s.Security, SecurityNone);
     EXPECT_EQ(s.Notify, NotifyEveryCycle);
     EXPECT_EQ(s.UrlCount(), 0);
-    EXPECT_TRUE(ini.sections.empty());
+    EXPECT_TRUE(notes.empty());
+    EXPECT_EQ(SettingsProblem(s), "");
 }
 
-TEST_F(SettingsRecord, ValuesDecodeWithTheirDefaults) {
-    ini.WriteString("General", "Benchmark", "");
-    ini.WriteString("General", "TimeSpan", "0x1E");
-    ini.WriteString("General", "StartOnStartup", "letters");
-    ini.WriteString("General", "TimeOut", "100");
-    ini.WriteString("Log", "Filter", "5");
-    ini.WriteString("SMTP", "Port", "abc");
-    ini.WriteString("SMTP", "Active", "2");
-    ini.WriteString("SMTP", "Security", "9"); // kept as read: the mail refuses it, never goes plain
-    ini.WriteString("SMTP", "Notify", "tls");
-    ini.WriteString("SMTP", "To", std::string(3000, 't'));
-    s.Load(ini);
-    EXPECT_EQ(s.Benchmark, ""); // present but empty is not missing
-    EXPECT_EQ(s.TimeSpan, 30);
+TEST_F(SettingsRecord, BadValuesInTheFileAreFittedFieldByFieldAndNoted) {
+    const CUserSettings s = Loaded("[General]\nBenchmark=\nTimeSpan=500\nTimeOut=0x64\n"
+                                   "StartOnStartup=letters\n[Log]\nFilter=-7\nDays=-1\n"
+                                   "[SMTP]\nPort=70000\nActive=2\nSecurity=9\nNotify=5\n"
+                                   "To=a@b\x01\x7F.test\nFrom=" +
+                                   std::string(3000, 'f') + "\n[URLS]\nhttp://ok/=\n");
+    EXPECT_EQ(s.Benchmark, DefaultBenchmark);
+    EXPECT_EQ(s.TimeSpan, 120);
+    EXPECT_EQ(s.TimeOut, 500);
     EXPECT_TRUE(s.StartOnStartup);
-    EXPECT_EQ(s.TimeOut, 100); // kept as read, acted on within the dialog's range
-    EXPECT_EQ(s.ProbeTimeOut(), 500u);
-    for (auto [stored, used] : {std::pair{-1, 500u}, {0, 500u}, {700, 700u}, {30001, 30000u}}) {
-        s.TimeOut = stored;
-        EXPECT_EQ(s.ProbeTimeOut(), used) << stored;
-    }
-    EXPECT_EQ(s.Filter, 5);
+    EXPECT_EQ(s.Filter, 0);
+    EXPECT_EQ(s.LogDays, 90);
     EXPECT_EQ(s.Port, 25);
     EXPECT_TRUE(s.Active);
-    EXPECT_EQ(s.Security, 9);
+    EXPECT_EQ(s.Security, 9) << "kept: the mail refuses it rather than go plain";
     EXPECT_EQ(s.Notify, NotifyEveryCycle);
-    EXPECT_EQ(s.To.size(), 2047u);
+    EXPECT_EQ(s.To, "a@b.test");
+    EXPECT_EQ(s.From.size(), MaxSettingText);
+    ASSERT_EQ(s.UrlCount(), 1);
+    EXPECT_EQ(notes.size(), 10u);
+    EXPECT_EQ(SettingsProblem(s), "") << "what the loader keeps, the rules accept";
+    EXPECT_EQ(Loaded("[General]\nTimeSpan=-5\n").TimeSpan, 0) << "0 or less: no schedule";
 }
 
-TEST_F(SettingsRecord, SaveWritesSectionsInOrderAndLoadRestoresEverything) {
-    s.Load(ini);
-    s.TimeSpan = -5;
-    s.Pass = "secret";
-    s.Security = SecurityTls;
+TEST_F(SettingsRecord, OneRuleForTheDialogTheChannelAndTheFile) {
+    const CUserSettings good = Loaded("[URLS]\nhttp://ok/=\n");
+    const auto problem = [&](auto change) {
+        CUserSettings s = good;
+        change(s);
+        return SettingsProblem(s);
+    };
+    EXPECT_EQ(problem([](CUserSettings& s) { s.From = "v@example.com\r\n[Evil]\r\nInjected=1"; }),
+              "The sender address must not contain line breaks or other control characters.");
+    EXPECT_NE(problem([](CUserSettings& s) { s.UserID = "u\n[General]"; }), "");
+    EXPECT_NE(problem([](CUserSettings& s) {
+                  s.Pass = "p\x85"
+                           "q";
+              }),
+              "")
+        << "not UTF-8";
+    EXPECT_NE(problem([](CUserSettings& s) { s.Server = "mail\xC2\x85.test"; }), "");
+    EXPECT_NE(problem([](CUserSettings& s) { s.AddUrl("http://a/\tb"); }), "");
+    EXPECT_NE(problem([](CUserSettings& s) { s.AddUrl(""); }), "");
+    EXPECT_NE(problem([](CUserSettings& s) { s.To = std::string(2048, 't'); }), "");
+    EXPECT_EQ(problem([](CUserSettings& s) { s.Benchmark = ""; }),
+              "The benchmark URL must not be empty: without it nothing is checked.");
+    EXPECT_EQ(problem([](CUserSettings& s) { s.Filter = -7; }), "The log level must be 0 to 2.");
+    EXPECT_NE(problem([](CUserSettings& s) { s.TimeSpan = 121; }), "");
+    EXPECT_NE(problem([](CUserSettings& s) { s.TimeSpan = -1; }), "");
+    EXPECT_NE(problem([](CUserSettings& s) { s.TimeOut = 499; }), "");
+    EXPECT_NE(problem([](CUserSettings& s) { s.Port = 0; }), "");
+    EXPECT_NE(problem([](CUserSettings& s) { s.Notify = 2; }), "");
+    EXPECT_NE(problem([](CUserSettings& s) { s.LogDays = 36501; }), "");
+    EXPECT_EQ(problem([](CUserSettings& s) {
+                  s.TimeSpan = 0;
+                  s.LogDays = 0;
+                  s.Pass = "  \"my pass\"  ";
+                  s.To = "\xD0\xBA@host.test";
+              }),
+              "");
+}
+
+TEST_F(SettingsRecord, SaveAndLoadRestoreEverythingAndThePasswordIsNeverInClear) {
+    CUserSettings s = Loaded("; my notes\n[SMTP]\nPass=old clear\nOwn=mine\n");
+    EXPECT_EQ(s.Pass, "old clear") << "an older file's password still works";
+    s.Pass = "  \"my pass\"  ";
+    s.LogDays = 0;
     s.Notify = NotifyOnChange;
-    s.AddUrl("http://b.example/");
+    s.AddUrl("http://host/ok");
+    s.AddUrl("HTTP://host/OK");
     s.AddUrl("http://a.example/?q=1");
     s.SetUrlStatus(0, UrlStatusUp);
-    s.Save(ini);
-    EXPECT_EQ(ini.SectionNames(), (std::vector<std::string>{"General", "Log", "SMTP", "URLS"}));
-    EXPECT_EQ(ini.ReadSection("URLS")[0].value, "");
+    IniDocument ini = doc("; my notes\n[SMTP]\nPass=old clear\nOwn=mine\n");
+    s.Save(ini, reversing());
+    const std::string file = text(ini);
+    EXPECT_EQ(file.find("my pass"), std::string::npos) << file;
+    EXPECT_EQ(file.find("old clear"), std::string::npos) << file;
+    EXPECT_NE(file.find("Pass=protected:"), std::string::npos) << file;
+    EXPECT_NE(file.find("; my notes\n"), std::string::npos);
+    EXPECT_NE(file.find("Own=mine\n"), std::string::npos);
+    EXPECT_NE(file.find("[Log]\nFilter=0\nDays=0\n"), std::string::npos) << file;
 
-    CUserSettings t;
-    t.Load(ini);
-    EXPECT_EQ(t.TimeSpan, -5);
-    EXPECT_EQ(t.Pass, "secret");
-    EXPECT_EQ(t.Security, SecurityTls);
+    const CUserSettings t = Loaded(file);
+    EXPECT_EQ(t.Pass, "  \"my pass\"  ") << "byte for byte";
+    EXPECT_EQ(t.LogDays, 0);
     EXPECT_EQ(t.Notify, NotifyOnChange);
-    ASSERT_EQ(t.UrlCount(), 2);
-    EXPECT_EQ(t.Url(0), "http://b.example/");
-    EXPECT_EQ(t.Url(1), "http://a.example/?q=1"); // not cut at its "="
-    EXPECT_EQ(t.UrlStatus(0), 0);                 // status words are never stored
+    ASSERT_EQ(t.UrlCount(), 3) << "URLs differing only in case are two sites";
+    EXPECT_EQ(t.Url(1), "HTTP://host/OK");
+    EXPECT_EQ(t.Url(2), "http://a.example/?q=1");
+    EXPECT_EQ(t.UrlStatus(0), 0) << "status words are never stored";
+
+    // A copy from another machine: no password, said in the log, never its bytes.
+    std::string other = file;
+    other.replace(other.find("protected:") + 10, 4, "QUJD");
+    EXPECT_EQ(Loaded(other).Pass, "");
+    EXPECT_EQ(notes.size(), 1u);
+
+    CUserSettings unsaved = t;
+    EXPECT_THROW(unsaved.Save(ini, PasswordCodec()), Exception) << "never stored in clear";
+    unsaved.Pass.clear();
+    unsaved.AddUrl("http://x/\n[General]\nBenchmark=evil");
+    EXPECT_THROW(unsaved.Save(ini, reversing()), Exception);
+    EXPECT_EQ(text(ini).find("evil"), std::string::npos);
 }
 
-TEST_F(SettingsRecord, UrlSectionRules) {
-    ini.WriteString("URLS", "http://one/", "");
-    ini.WriteString("URLS", "http://two/", "a value");
-    s.Load(ini);
-    ASSERT_EQ(s.UrlCount(), 2); // the value of a URL key is ignored
-    EXPECT_EQ(s.Url(1), "http://two/");
-
-    s.URLList.Clear();
-    s.AddUrl("http://Dup/");
-    s.AddUrl("http://dup/");
-    s.AddUrl("  http://spaced/  ");
-    s.Save(ini);
-    s.Load(ini);
-    ASSERT_EQ(s.UrlCount(), 2); // keys match without regard to case
-    EXPECT_EQ(s.Url(1), "http://spaced/");
-
-    s.URLList.Clear();
-    s.Save(ini);
-    EXPECT_EQ(ini.SectionNames().size(), 3u); // an empty list leaves no section
-}
-
-TEST_F(SettingsRecord, RefusedWriteStopsSaveAndKeepsEarlierKeys) {
-    s.Load(ini);
-    s.TimeSpan = 42;
-    s.Filter = 2;
-    ini.writesBeforeRefusal = 3; // Benchmark, StartOnStartup, TimeSpan
-    EXPECT_THROW(s.Save(ini), Exception);
-    EXPECT_EQ(ini.ReadString("General", "TimeSpan", ""), "42");
-    EXPECT_EQ(ini.ReadString("Log", "Filter", "missing"), "missing");
-    EXPECT_EQ(s.Filter, 2);
+TEST_F(SettingsRecord, WhatIsCheckedIsWhatIsSaved) {
+    const std::string file = "[URLS]\nhttp://host/ok=\n[General]\nTimeSpan=5\n[urls]\n"
+                             "HTTP://host/OK=\nhttp://bare\nhttp://host/ok=\n";
+    CUserSettings s = Loaded(file);
+    const std::vector<std::string> checked = {"http://host/ok", "HTTP://host/OK", "http://bare",
+                                              "http://host/ok"};
+    ASSERT_EQ(s.UrlCount(), 4);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(s.Url(i), checked[static_cast<size_t>(i)]);
+    IniDocument ini = doc(file);
+    s.Save(ini, reversing());
+    const CUserSettings t = Loaded(text(ini));
+    ASSERT_EQ(t.UrlCount(), 4);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(t.Url(i), checked[static_cast<size_t>(i)]);
 }

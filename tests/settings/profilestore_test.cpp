@@ -1,8 +1,8 @@
-// The settings record against real INI files through the platform's profile functions.
+// The settings record against real INI files: whole-file reads and writes, the password's
+// protection, and a file that another program holds.
 #include "base/exception.h"
 #include "base/handle_win.h"
 #include "base/paths_win.h"
-#include "settings/cusersettings.h"
 #include "settings/profilestore_win.h"
 #include "test_support.h"
 
@@ -20,113 +20,132 @@ bool exists(const std::string& path) {
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Held open without sharing, as an editor or a backup program may: as root, file modes would
+// not stop a write.
+ScopedHandle<FileHandleTraits> holdOpen(const std::string& path) {
+    return ScopedHandle<FileHandleTraits>(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                        0, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
 class IniFile : public ::testing::Test {
 protected:
-    void TearDown() override { ::DeleteFileA(path.c_str()); }
+    void TearDown() override {
+        ::DeleteFileA(path.c_str());
+        ::DeleteFileA((path + ".new").c_str());
+    }
     std::string path = TempPath(
         std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".INI");
-    ProfileStore ini{path};
+    SettingsFile ini{path};
     CUserSettings s;
 };
 
 } // namespace
 
-TEST_F(IniFile, FirstStartWithoutFileCreatesNothingUntilSave) {
-    s.Load(ini);
+TEST_F(IniFile, FirstStartWithoutFileCreatesNothingUntilSaveThenWritesUtf8InOrder) {
+    EXPECT_TRUE(ini.Load(s));
     EXPECT_EQ(s.TimeSpan, 15);
     EXPECT_FALSE(exists(path));
-    s.AddUrl("http://127.0.0.1/a");
-    s.Save(ini);
+    s.AddUrl("http://127.0.0.1/\xD0\xBA\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8");
+    ini.Save(s);
     const std::string text = ReadWholeFile(path);
-    const size_t general = text.find("[General]"), log = text.find("[Log]"),
-                 smtp = text.find("[SMTP]"), urls = text.find("[URLS]");
-    ASSERT_NE(urls, std::string::npos);
-    EXPECT_LT(general, log);
+    EXPECT_EQ(text.rfind("[General]\r\nBenchmark=", 0), 0u) << "UTF-8 without a mark";
+    const size_t log = text.find("[Log]\r\nFilter=0\r\nDays=90\r\n"), smtp = text.find("[SMTP]"),
+                 urls = text.find("[URLS]\r\nhttp://127.0.0.1/\xD0\xBA");
     EXPECT_LT(log, smtp);
     EXPECT_LT(smtp, urls);
-    EXPECT_NE(text.find("http://127.0.0.1/a="), std::string::npos);
-    EXPECT_NE(text.find("TimeSpan=15"), std::string::npos);
+    EXPECT_NE(urls, std::string::npos) << text;
+    EXPECT_FALSE(exists(path + ".new"));
 }
 
-TEST_F(IniFile, HandWrittenFileDecodes) {
-    writeFile(path, "[general]\r\nTimeSpan=0x1E\r\nBenchmark=\r\n[smtp]\r\nPort=abc\r\nActive=2\r\n"
-                    "[URLS]\r\nhttp://one/=\r\nhttp://two/=ignored\r\nHTTP://ONE/=\r\n");
-    s.Load(ini);
-    EXPECT_EQ(s.TimeSpan, 30);
-    EXPECT_EQ(s.Benchmark, "");
-    EXPECT_EQ(s.Port, 25);
-    EXPECT_TRUE(s.Active);
-    ASSERT_GE(s.UrlCount(), 2);
-    EXPECT_EQ(s.Url(0), "http://one/");
-    EXPECT_EQ(s.Url(1), "http://two/");
+TEST_F(IniFile, AnAnsiFileStaysAnsiUntilItHoldsWhatTheCodePageLacks) {
+    writeFile(path, "[SMTP]\r\nTo=M\xFCller@127.0.0.1\r\n");
+    ASSERT_TRUE(ini.Load(s));
+    EXPECT_EQ(s.To, "M\xC3\xBCller@127.0.0.1");
+    ini.Save(s);
+    EXPECT_NE(ReadWholeFile(path).find("To=M\xFCller@"), std::string::npos);
+    s.AddUrl("http://127.0.0.1/\xD0\xBA");
+    ini.Save(s);
+    const std::string text = ReadWholeFile(path);
+    EXPECT_EQ(text.rfind("\xEF\xBB\xBF[SMTP]\r\nTo=M\xC3\xBCller@", 0), 0u) << text;
+    CUserSettings t;
+    ASSERT_TRUE(ini.Load(t));
+    EXPECT_EQ(t.Url(0), "http://127.0.0.1/\xD0\xBA");
 }
 
-TEST_F(IniFile, UrlsWithEqualsSignsSurviveTheFile) {
-    s.AddUrl("http://127.0.0.1/page?a=1&b=2");
-    s.AddUrl("http://127.0.0.1/plain");
-    s.Save(ini);
-    s.URLList.Clear();
-    s.Load(ini);
-    ASSERT_EQ(s.UrlCount(), 2);
-    EXPECT_EQ(s.Url(0), "http://127.0.0.1/page?a=1&b=2");
-    EXPECT_EQ(s.Url(1), "http://127.0.0.1/plain");
-    s.URLList.Clear();
-    s.Save(ini);
-    EXPECT_EQ(ReadWholeFile(path).find("[URLS]"), std::string::npos);
+TEST_F(IniFile, PasswordIsProtectedForTheMachineAndAnOldClearOneStillWorks) {
+    writeFile(path, "[SMTP]\r\nPass=  old clear  \r\n");
+    ASSERT_TRUE(ini.Load(s));
+    EXPECT_EQ(s.Pass, "old clear");
+    s.Pass = "  \"my pass\"  ";
+    ini.Save(s);
+    const std::string text = ReadWholeFile(path);
+    EXPECT_EQ(text.find("my pass"), std::string::npos) << text;
+    EXPECT_NE(text.find("Pass=protected:"), std::string::npos) << text;
+    CUserSettings t;
+    ASSERT_TRUE(ini.Load(t));
+    EXPECT_EQ(t.Pass, "  \"my pass\"  ");
+    EXPECT_TRUE(ini.Notes().empty());
 }
 
-TEST_F(IniFile, RefusedWriteRaisesWithThePathAndKeepsEarlierKeys) {
-    s.Load(ini);
-    s.Save(ini);
-    s.TimeSpan = 77;
-    std::string message;
+TEST_F(IniFile, UnreadableFileIsReportedRetriedAndNeverSavedOver) {
+    const std::string user = "[General]\r\nTimeSpan=7\r\n[URLS]\r\nhttp://127.0.0.1/mine=\r\n";
+    writeFile(path, user);
     {
-        // Held open without sharing: as root, file modes would not stop the write.
-        ScopedFileHandle lock(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                            OPEN_EXISTING, 0, nullptr));
+        auto lock = holdOpen(path);
         ASSERT_TRUE(lock.Valid());
+        EXPECT_FALSE(ini.Load(s));
+        EXPECT_TRUE(ini.Unread());
+        EXPECT_NE(ini.Problem().find(path), std::string::npos);
+        EXPECT_EQ(s.TimeSpan, 15) << "defaults keep the schedule, and with it the next try";
+    }
+    // Readable again, but no Load yet: the defaults must not go over the user's file.
+    EXPECT_THROW(ini.Save(s), Exception);
+    EXPECT_EQ(ReadWholeFile(path), user);
+    ASSERT_TRUE(ini.Load(s));
+    EXPECT_EQ(s.TimeSpan, 7);
+    EXPECT_EQ(s.UrlCount(), 1);
+    ini.Save(s);
+}
+
+TEST_F(IniFile, FailedWriteOrReplaceKeepsTheOldFileWholeAndRaises) {
+    const std::string user = "; mine\r\n[General]\r\nTimeSpan=7\r\n";
+    writeFile(path, user);
+    ASSERT_TRUE(ini.Load(s));
+    s.TimeSpan = 9;
+    // A full disk: the first 4096 bytes go, then the write fails.
+    ini.WriteBytes = [](HANDLE file, std::string_view bytes) {
+        DWORD written = 0;
+        ::WriteFile(file, bytes.data(), std::min<DWORD>(4096, static_cast<DWORD>(bytes.size())),
+                    &written, nullptr);
+        return false;
+    };
+    EXPECT_THROW(ini.Save(s), Exception);
+    EXPECT_EQ(ReadWholeFile(path), user);
+    EXPECT_FALSE(exists(path + ".new"));
+    ini.WriteBytes = nullptr;
+    {
+        auto lock = holdOpen(path);
         try {
-            s.Save(ini);
+            ini.Save(s);
+            ADD_FAILURE() << "saved over a file held open";
         } catch (const Exception& e) {
-            message = e.Message();
+            EXPECT_EQ(e.Message(), "Unable to write to " + path);
         }
     }
-    EXPECT_EQ(message, "Unable to write to " + path);
-    EXPECT_EQ(s.TimeSpan, 77);
-    CUserSettings t;
-    t.Load(ini);
-    EXPECT_EQ(t.TimeSpan, 15);
-}
-
-TEST_F(IniFile, UrlSectionLongerThanOneBufferLoadsAndSavesBackWhole) {
-    // 600 names of about 60 characters: more than twice the platform's first buffer.
-    auto url = [](int i) {
-        return "http://127.0.0.1/some/rather/long/path/for/the/list/n" + std::to_string(i);
-    };
-    std::string text = "[URLS]\r\n";
-    for (int i = 0; i < 600; ++i)
-        text += url(i) + "=\r\n";
-    writeFile(path, text);
-    s.Load(ini);
-    ASSERT_EQ(s.UrlCount(), 600);
-    EXPECT_EQ(s.Url(599), url(599));
-    s.Save(ini);
-    CUserSettings t;
-    t.Load(ini);
-    ASSERT_EQ(t.UrlCount(), 600);
-    for (int i = 0; i < 600; ++i)
-        ASSERT_EQ(t.Url(i), url(i));
+    EXPECT_EQ(ReadWholeFile(path), user);
+    EXPECT_FALSE(exists(path + ".new"));
+    ini.Save(s);
+    EXPECT_EQ(ReadWholeFile(path).rfind("; mine\r\n[General]\r\nTimeSpan=9\r\n", 0), 0u);
 }
 
 TEST(ProgramIni, LoadAndSaveUseTheFileBesideTheProgram) {
     const std::string path = IniPathFor(ProgramPath());
-    EXPECT_EQ(path.substr(path.size() - 4), ".INI");
+    EXPECT_EQ(ProgramSettingsFile().Path(), path);
     ::DeleteFileA(path.c_str());
     CUserSettings s;
-    s.Load();
+    EXPECT_TRUE(s.Load());
     s.Filter = 1;
     s.Save();
-    EXPECT_TRUE(exists(path));
     CUserSettings t;
     t.Load();
     EXPECT_EQ(t.Filter, 1);

@@ -257,6 +257,8 @@ TEST_F(Companion, SettingsComeFromTheServiceAndGoBackWithoutThePassword) {
     EXPECT_EQ(link->settingsRequests, 1);
 
     CUserSettings service;
+    service.Benchmark = "bench.test";
+    service.Port = 25;
     service.AddUrl("http://one.test/");
     service.AddUrl("http://two.test/");
     service.TimeSpan = 15;

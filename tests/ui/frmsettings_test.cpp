@@ -509,6 +509,7 @@ TEST_F(SettingsDialog, FailedSaveIsShownAndTheDialogStaysOpen) {
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], "Unable to write to " + ini);
     EXPECT_EQ(dialog->ModalResult(), 0);
+    EXPECT_EQ(record.UrlStatus(0), 112) << "the record changes only when the file has";
     Ok();
     EXPECT_EQ(dialog->ModalResult(), IDOK);
 }
