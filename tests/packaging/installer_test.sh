@@ -140,7 +140,9 @@ check "listed among installed programs" listed
 
 echo "== reinstall with /START over the stopped service, settings of the user in place"
 test_ini
-echo "12:00 a -> Application Started" >"$folder/log20000101.log"
+# Yesterday's log: within the days kept, so only the uninstaller could take it.
+old_log="log$(date -d yesterday +%Y%m%d).log"
+echo "12:00 a -> Application Started" >"$folder/$old_log"
 check "setup ends with exit code 0" install /START
 check "service running" wait_until 60 running
 check "user's settings kept" has_line '; settings of the installer test'
@@ -161,7 +163,7 @@ done
 check "companion ended" wait_until 30 no_companion
 check "companion no longer starts at logon" no_run_value
 check "settings file left" has_line '; settings of the installer test'
-check "log file left" present log20000101.log
+check "log file left" present "$old_log"
 check "no longer listed" not_listed
 
 echo "== install again, uninstall with /PURGE"
