@@ -127,6 +127,28 @@ struct ContextBuffer {
     }
 };
 
+// One step of the context over the bytes received so far. extra is how many bytes at their end
+// lie past the message the step took: the next step's, or the first record of data.
+SECURITY_STATUS continueContext(CredHandle& credentials, CtxtHandle& context, std::wstring& target,
+                                std::string& input, ContextBuffer& out, std::size_t& extra) {
+    SecBuffer in[2] = {{static_cast<unsigned long>(input.size()), SECBUFFER_TOKEN, input.data()},
+                       {0, SECBUFFER_EMPTY, nullptr}};
+    SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
+    SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.buffer};
+    unsigned long attributes = 0;
+    const SECURITY_STATUS status =
+        InitializeSecurityContextW(&credentials, &context, target.data(), kRequestFlags, 0, 0,
+                                   &inDesc, 0, nullptr, &outDesc, &attributes, nullptr);
+    extra =
+        in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer <= input.size() ? in[1].cbBuffer : 0;
+    return status;
+}
+
+// Drops what a step took, keeping the bytes past it.
+void keepExtra(std::string& input, std::size_t extra) {
+    input.erase(0, input.size() - extra);
+}
+
 } // namespace
 
 TTlsChannel::TTlsChannel(TlsTransport transport) : transport_(std::move(transport)) {}
@@ -242,16 +264,10 @@ void TTlsChannel::Handshake(const std::string& serverName) {
                             printablePrefix(input_) + "\"");
         firstReply = false;
 
-        SecBuffer in[2] = {
-            {static_cast<unsigned long>(input_.size()), SECBUFFER_TOKEN, input_.data()},
-            {0, SECBUFFER_EMPTY, nullptr}};
-        SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
         ContextBuffer out;
-        SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.buffer};
-        unsigned long attributes = 0;
+        std::size_t extra = 0;
         const SECURITY_STATUS status =
-            InitializeSecurityContextW(&credentials_, &context_, target_.data(), kRequestFlags, 0,
-                                       0, &inDesc, 0, nullptr, &outDesc, &attributes, nullptr);
+            continueContext(credentials_, context_, target_, input_, out, extra);
 
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
             needInput = true;
@@ -265,13 +281,7 @@ void TTlsChannel::Handshake(const std::string& serverName) {
         }
 
         SendToken(out.buffer);
-        // Bytes past the current handshake message belong to the next step, or, once the
-        // handshake is done, to the first record of data.
-        if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0 &&
-            in[1].cbBuffer <= input_.size())
-            input_.erase(0, input_.size() - in[1].cbBuffer);
-        else
-            input_.clear();
+        keepExtra(input_, extra);
 
         if (status == SEC_E_OK)
             break;
@@ -385,16 +395,10 @@ std::string TTlsChannel::Decrypt(std::string_view received) {
 void TTlsChannel::FollowPostHandshake(std::size_t extra) {
     input_.erase(0, extra <= input_.size() ? input_.size() - extra : 0);
     for (;;) {
-        SecBuffer in[2] = {
-            {static_cast<unsigned long>(input_.size()), SECBUFFER_TOKEN, input_.data()},
-            {0, SECBUFFER_EMPTY, nullptr}};
-        SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
         ContextBuffer out;
-        SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out.buffer};
-        unsigned long attributes = 0;
+        std::size_t extra = 0;
         const SECURITY_STATUS status =
-            InitializeSecurityContextW(&credentials_, &context_, target_.data(), kRequestFlags, 0,
-                                       0, &inDesc, 0, nullptr, &outDesc, &attributes, nullptr);
+            continueContext(credentials_, context_, target_, input_, out, extra);
         // Nothing pending that belongs to it: the message is done with, and waiting for more
         // would wait on a server that waits for us.
         if (status == SEC_E_INCOMPLETE_MESSAGE && input_.empty())
@@ -407,11 +411,7 @@ void TTlsChannel::FollowPostHandshake(std::size_t extra) {
         if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED)
             throw ETlsError("TLS message after the handshake refused: " + reason(status));
         SendToken(out.buffer);
-        if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0 &&
-            in[1].cbBuffer <= input_.size())
-            input_.erase(0, input_.size() - in[1].cbBuffer);
-        else
-            input_.clear();
+        keepExtra(input_, extra);
         if (status == SEC_E_OK || input_.empty())
             return;
     }
