@@ -5,51 +5,39 @@
 
 #include <algorithm>
 
-std::string CheckSites(CUserSettings& settings, CheckCycleHost& host) {
-    AlertPolicy policy;
-    return CheckSites(settings, host, policy);
+namespace {
+
+// Without the internet nothing can be judged: status words, log and mail stay as the last cycle
+// that could see the sites left them.
+void benchmarkDown(const CUserSettings& settings, CheckCycleHost& host) {
+    host.SetTrayIcon(tsDisconnected);
+    host.SetTip("Disconnected !");
+    if (settings.Filter <= 1)
+        host.WriteLog("Benchmark site not reached");
 }
 
-std::string CheckSites(CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy) {
-    host.SetTrayIcon(tsChecking);
-    host.SetTip("Checking...");
-
-    CycleOutcome outcome;
-    host.ClearFailedSites();
-
-    if (!host.ProbeUrl("http://" + settings.Benchmark)) {
-        // Without the internet nothing can be judged: status words, log and mail stay as the
-        // last cycle that could see the sites left them.
-        host.SetTrayIcon(tsDisconnected);
-        host.SetTip("Disconnected !");
-        if (settings.Filter <= 1)
-            host.WriteLog("Benchmark site not reached");
-        return {};
-    }
-
-    // The count is read before every pass: the list may grow while a cycle runs.
-    for (int i = 0; i < settings.UrlCount(); ++i) {
-        // A copy: the host may run other code while it probes.
-        const std::string url = settings.Url(i);
-        const bool up = host.ProbeUrl(url);
-        // The host may have shortened the list meanwhile; only an entry that still exists
-        // gets its status word.
-        const bool stillListed = i < settings.UrlCount();
-        if (up) {
-            outcome.Answered.push_back(url);
-            if (stillListed)
-                settings.SetUrlStatus(i, UrlStatusUp);
-            if (settings.Filter <= 1)
-                host.WriteLog("OK --- " + url);
-            continue;
-        }
-        outcome.Failed.push_back(url);
-        host.AddFailedSite(url);
-        host.WriteLog("Failed --- " + url);
+void recordSite(CUserSettings& settings, CheckCycleHost& host, CycleOutcome& outcome, int index,
+                const std::string& url, bool up) {
+    // The host may have changed the list meanwhile; only the entry that was probed gets its
+    // status word.
+    const bool stillListed = index < settings.UrlCount() && settings.Url(index) == url;
+    if (up) {
+        outcome.Answered.push_back(url);
         if (stillListed)
-            settings.SetUrlStatus(i, 0);
+            settings.SetUrlStatus(index, UrlStatusUp);
+        if (settings.Filter <= 1)
+            host.WriteLog("OK --- " + url);
+        return;
     }
+    outcome.Failed.push_back(url);
+    host.AddFailedSite(url);
+    host.WriteLog("Failed --- " + url);
+    if (stillListed)
+        settings.SetUrlStatus(index, 0);
+}
 
+std::string endCycle(const CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy,
+                     const CycleOutcome& outcome) {
     const AlertDecision mail =
         settings.Active ? policy.Decide(settings.Notify, outcome) : AlertDecision{};
     std::string downText = Join(outcome.Failed, "\r\n");
@@ -66,6 +54,48 @@ std::string CheckSites(CUserSettings& settings, CheckCycleHost& host, AlertPolic
     host.SetTip(downText);
     host.RefreshSettingsDialog();
     return downText;
+}
+
+} // namespace
+
+void BeginCycle(CheckCycleHost& host) {
+    host.SetTrayIcon(tsChecking);
+    host.SetTip("Checking...");
+    host.ClearFailedSites();
+}
+
+std::string ReportCycle(CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy,
+                        const CycleResults& results) {
+    if (!results.Benchmark.Up) {
+        benchmarkDown(settings, host);
+        return {};
+    }
+    CycleOutcome outcome;
+    for (std::size_t i = 0; i < results.Urls.size() && i < results.Sites.size(); ++i)
+        recordSite(settings, host, outcome, static_cast<int>(i), results.Urls[i],
+                   results.Sites[i].Up);
+    return endCycle(settings, host, policy, outcome);
+}
+
+std::string CheckSites(CUserSettings& settings, CheckCycleHost& host) {
+    AlertPolicy policy;
+    return CheckSites(settings, host, policy);
+}
+
+std::string CheckSites(CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy) {
+    BeginCycle(host);
+    if (!host.ProbeUrl("http://" + settings.Benchmark)) {
+        benchmarkDown(settings, host);
+        return {};
+    }
+    CycleOutcome outcome;
+    // The count is read before every pass: the list may grow while a cycle runs.
+    for (int i = 0; i < settings.UrlCount(); ++i) {
+        // A copy: the host may run other code while it probes.
+        const std::string url = settings.Url(i);
+        recordSite(settings, host, outcome, i, url, host.ProbeUrl(url));
+    }
+    return endCycle(settings, host, policy, outcome);
 }
 
 std::uint32_t ScheduleRule::IntervalFor(std::int32_t timeSpan) {

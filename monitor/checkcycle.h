@@ -3,6 +3,7 @@
 #pragma once
 
 #include "monitor/alertpolicy.h"
+#include "monitor/proberesult.h"
 
 #include <cstdint>
 #include <string>
@@ -38,6 +39,14 @@ public:
 std::string CheckSites(CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy);
 // A cycle with no memory of earlier ones: every cycle with sites down reports, whatever Notify.
 std::string CheckSites(CUserSettings& settings, CheckCycleHost& host);
+
+// The same cycle in two halves, for probes that run while the host goes on with other work:
+// BeginCycle when the cycle starts, ReportCycle with every result once the last one is in. The
+// log lines, the menu, the status words and the mail are those of CheckSites for the same
+// answers, in the order of the list.
+void BeginCycle(CheckCycleHost& host);
+std::string ReportCycle(CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy,
+                        const CycleResults& results);
 
 // The schedule timer's arming rule. A timer restarts its count only when its interval or its
 // enabled state actually changes, so re-arming with an unchanged TimeSpan keeps the phase.

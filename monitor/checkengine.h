@@ -1,0 +1,130 @@
+// The check cycle over many sites at once: the benchmark first and alone, then the list with a
+// bounded number of requests in flight, each site retried after the others before it counts as
+// down, and the results handed over in the order of the list whatever the order of the answers.
+//
+// The engine only schedules; an AsyncProbe sends the requests. It is not thread-safe: every call
+// into it (StartCycle, Complete, Released) comes from one thread, so a probe whose platform
+// answers on threads of its own queues its answers (CompletionQueue) and lets that thread drain
+// them.
+#pragma once
+
+#include "monitor/proberesult.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+using ProbeTicket = std::uint64_t;
+
+class AsyncProbe {
+public:
+    virtual ~AsyncProbe() = default;
+    // Sends a request for url. Its result must come back through CheckEngine::Complete within
+    // timeOut milliseconds, a TimedOut one if need be, even when the platform goes on with the
+    // request; CheckEngine::Released follows once the platform has really ended it. Neither may
+    // be called from within Start.
+    virtual void Start(ProbeTicket ticket, const std::string& url, std::uint32_t timeOut) = 0;
+};
+
+struct EngineLimits {
+    // Requests of the cycle waiting for their result at once; 1 probes one after the other.
+    int Parallel = 16;
+    // Further probes of a site that failed, within the same cycle.
+    int Retries = 0;
+    // Requests started and not yet ended by the platform, of every cycle together.
+    int MaxLive = 256;
+    std::uint32_t TimeOut = 500;
+};
+
+class CheckEngine {
+public:
+    explicit CheckEngine(AsyncProbe& probe) : probe_(probe) {}
+
+    // Called once per cycle, with its results, on the thread that drives the engine. It may
+    // start the next cycle.
+    std::function<void(CycleResults)> OnCycleDone;
+
+    // Starts a cycle over benchmarkUrl and urls; false, and nothing started, while one runs.
+    bool StartCycle(const std::string& benchmarkUrl, const std::vector<std::string>& urls,
+                    const EngineLimits& limits);
+    bool Running() const { return running_; }
+
+    // The result of a request; a second result for the same request, or one for a request of a
+    // finished cycle, is ignored.
+    void Complete(ProbeTicket ticket, const ProbeResult& result);
+    // The platform has ended the request: its address and its place among the live requests are
+    // free. A request released without a result counts as a failed connection.
+    void Released(ProbeTicket ticket);
+
+    int LiveRequests() const { return static_cast<int>(requests_.size()); }
+
+private:
+    static constexpr int Benchmark = -1;
+    enum class Try { Started, Deferred, Hanging, NoSlot };
+    struct Request {
+        std::string Url;
+        int Entry;
+        std::uint64_t Cycle;
+        bool Completed;
+    };
+
+    Try tryStart(int entry, const std::string& url);
+    void deliver(int entry, std::uint64_t cycle, const ProbeResult& result);
+    void settle(int entry, const ProbeResult& result);
+    void pump();
+    void finish();
+
+    AsyncProbe& probe_;
+    EngineLimits limits_;
+    bool running_ = false;
+    bool sitesPhase_ = false;
+    std::uint64_t cycle_ = 0;
+    ProbeTicket nextTicket_ = 1;
+    CycleResults results_;
+    std::vector<int> attempts_;
+    std::size_t settled_ = 0;
+    // Entries waiting for a request, first attempts in list order, then retries.
+    std::deque<int> queue_;
+    int inFlight_ = 0;
+    std::unordered_map<ProbeTicket, Request> requests_;
+    std::unordered_map<std::string, ProbeTicket> liveUrls_;
+};
+
+// Answers handed from the platform's threads to the engine's thread. Push may be called from any
+// thread; it returns true when the queue was empty, so that the caller wakes the engine's thread
+// once per batch rather than once per answer.
+class CompletionQueue {
+public:
+    bool PushComplete(ProbeTicket ticket, const ProbeResult& result);
+    bool PushReleased(ProbeTicket ticket);
+    // On the engine's thread: passes every queued answer to engine, in the order they came.
+    void DrainInto(CheckEngine& engine);
+
+private:
+    struct Item {
+        ProbeTicket Ticket;
+        bool Released;
+        ProbeResult Result;
+    };
+    bool push(Item item);
+    std::mutex mutex_;
+    std::vector<Item> items_;
+};
+
+// "Check Now" while a cycle runs: cycles never overlap, and any number of requests during one
+// cycle come to one more cycle after it.
+class CycleGate {
+public:
+    // True when a cycle is to start now; otherwise one is queued behind the running one.
+    bool Request();
+    // At the end of a cycle: true when the queued one is to start now.
+    bool Finished();
+
+private:
+    bool running_ = false;
+    bool queued_ = false;
+};

@@ -1,0 +1,34 @@
+#include "monitor/proberesult.h"
+
+std::string ReasonText(const ProbeResult& r) {
+    if (r.Up)
+        return "up";
+    switch (r.Reason) {
+    case ProbeReason::Up:
+        // Down with no reason given: say so rather than claim it answered.
+        return "no answer";
+    case ProbeReason::NameNotFound:
+        return "name not found";
+    case ProbeReason::Refused:
+        return "connection refused";
+    case ProbeReason::TimedOut:
+        return "timed out after " + std::to_string(r.Milliseconds) + " ms";
+    case ProbeReason::Tls:
+        return "TLS failure";
+    case ProbeReason::HttpStatus:
+        return "HTTP status " + std::to_string(r.Status);
+    case ProbeReason::NotHttp:
+        return "not HTTP";
+    case ProbeReason::TooManyRedirects:
+        return "too many redirects";
+    case ProbeReason::StillHanging:
+        return "still hanging from the last check";
+    case ProbeReason::NoFreeRequest:
+        return "not checked: too many requests still hanging";
+    case ProbeReason::BadAddress:
+        return "not a valid address";
+    case ProbeReason::ConnectionFailed:
+        break;
+    }
+    return "connection failed";
+}
