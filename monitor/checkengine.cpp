@@ -41,7 +41,7 @@ CheckEngine::Try CheckEngine::tryStart(int entry, const std::string& url) {
     const auto live = liveUrls_.find(url);
     if (live != liveUrls_.end())
         // A request that has its result and is still live was given up on and hangs; one without
-        // its result is the same address listed twice and answers soon.
+        // its result is the same address listed twice, and has its result within the time-out.
         return requests_.at(live->second).Completed ? Try::Hanging : Try::Deferred;
     if (LiveRequests() >= limits_.MaxLive)
         return Try::NoSlot;
@@ -53,12 +53,21 @@ CheckEngine::Try CheckEngine::tryStart(int entry, const std::string& url) {
     return Try::Started;
 }
 
-void CheckEngine::Complete(ProbeTicket ticket, const ProbeResult& result) {
+void CheckEngine::Complete(ProbeTicket ticket, const ProbeResult& result, bool ended) {
     const auto it = requests_.find(ticket);
-    if (it == requests_.end() || it->second.Completed)
+    if (it == requests_.end())
         return;
-    it->second.Completed = true;
-    deliver(it->second.Entry, it->second.Cycle, result);
+    const Request request = it->second;
+    if (ended)
+        forget(it);
+    else
+        it->second.Completed = true;
+    if (request.Completed) {
+        if (ended)
+            pump(); // a place among the live requests is free
+        return;
+    }
+    deliver(request.Entry, request.Cycle, result);
 }
 
 void CheckEngine::Released(ProbeTicket ticket) {
@@ -66,14 +75,18 @@ void CheckEngine::Released(ProbeTicket ticket) {
     if (it == requests_.end())
         return;
     const Request request = it->second;
-    requests_.erase(it);
-    const auto live = liveUrls_.find(request.Url);
-    if (live != liveUrls_.end() && live->second == ticket)
-        liveUrls_.erase(live);
+    forget(it);
     if (!request.Completed)
         deliver(request.Entry, request.Cycle, ProbeResult::Down(ProbeReason::ConnectionFailed));
     else
         pump(); // a place among the live requests is free
+}
+
+void CheckEngine::forget(std::unordered_map<ProbeTicket, Request>::iterator request) {
+    const auto live = liveUrls_.find(request->second.Url);
+    if (live != liveUrls_.end() && live->second == request->first)
+        liveUrls_.erase(live);
+    requests_.erase(request);
 }
 
 void CheckEngine::deliver(int entry, std::uint64_t cycle, const ProbeResult& result) {
@@ -159,12 +172,12 @@ bool CompletionQueue::push(Item item) {
     return items_.size() == 1;
 }
 
-bool CompletionQueue::PushComplete(ProbeTicket ticket, const ProbeResult& result) {
-    return push({ticket, false, result});
+bool CompletionQueue::PushComplete(ProbeTicket ticket, const ProbeResult& result, bool ended) {
+    return push({ticket, false, ended, result});
 }
 
 bool CompletionQueue::PushReleased(ProbeTicket ticket) {
-    return push({ticket, true, {}});
+    return push({ticket, true, true, {}});
 }
 
 void CompletionQueue::DrainInto(CheckEngine& engine) {
@@ -177,7 +190,7 @@ void CompletionQueue::DrainInto(CheckEngine& engine) {
         if (item.Released)
             engine.Released(item.Ticket);
         else
-            engine.Complete(item.Ticket, item.Result);
+            engine.Complete(item.Ticket, item.Result, item.Ended);
     }
 }
 

@@ -24,9 +24,9 @@ class AsyncProbe {
 public:
     virtual ~AsyncProbe() = default;
     // Sends a request for url. Its result must come back through CheckEngine::Complete within
-    // timeOut milliseconds, a TimedOut one if need be, even when the platform goes on with the
-    // request; CheckEngine::Released follows once the platform has really ended it. Neither may
-    // be called from within Start.
+    // timeOut milliseconds, a TimedOut one if need be. When the platform goes on with a request
+    // given up on, Complete says so, and CheckEngine::Released follows once the platform has
+    // really ended it. Neither may be called from within Start.
     virtual void Start(ProbeTicket ticket, const std::string& url, std::uint32_t timeOut) = 0;
 };
 
@@ -53,11 +53,13 @@ public:
                     const EngineLimits& limits);
     bool Running() const { return running_; }
 
-    // The result of a request; a second result for the same request, or one for a request of a
-    // finished cycle, is ignored.
-    void Complete(ProbeTicket ticket, const ProbeResult& result);
-    // The platform has ended the request: its address and its place among the live requests are
-    // free. A request released without a result counts as a failed connection.
+    // The result of a request. ended is false when the platform still holds the request, as one
+    // given up on that it does not end when asked: the address then counts as hanging, and the
+    // request keeps its place among the live ones, until Released. A second result for the same
+    // request, or one for a request of a finished cycle, is ignored.
+    void Complete(ProbeTicket ticket, const ProbeResult& result, bool ended = true);
+    // The platform has ended a request that Complete left live, or one that never had a result
+    // (which then counts as a failed connection).
     void Released(ProbeTicket ticket);
 
     int LiveRequests() const { return static_cast<int>(requests_.size()); }
@@ -73,6 +75,8 @@ private:
     };
 
     Try tryStart(int entry, const std::string& url);
+    // Frees the request's address and its place among the live ones.
+    void forget(std::unordered_map<ProbeTicket, Request>::iterator request);
     void deliver(int entry, std::uint64_t cycle, const ProbeResult& result);
     void settle(int entry, const ProbeResult& result);
     void pump();
@@ -99,7 +103,7 @@ private:
 // once per batch rather than once per answer.
 class CompletionQueue {
 public:
-    bool PushComplete(ProbeTicket ticket, const ProbeResult& result);
+    bool PushComplete(ProbeTicket ticket, const ProbeResult& result, bool ended = true);
     bool PushReleased(ProbeTicket ticket);
     // On the engine's thread: passes every queued answer to engine, in the order they came.
     void DrainInto(CheckEngine& engine);
@@ -108,6 +112,7 @@ private:
     struct Item {
         ProbeTicket Ticket;
         bool Released;
+        bool Ended;
         ProbeResult Result;
     };
     bool push(Item item);

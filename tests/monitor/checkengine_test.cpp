@@ -1,0 +1,204 @@
+#include "monitor/checkengine.h"
+#include "recording_host.h"
+#include "settings/cusersettings.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+namespace {
+
+using Urls = std::vector<std::string>;
+
+// A probe that only records what it is asked; the test answers each request when it pleases,
+// and checks on every start the bounds the engine promises.
+struct ScriptedProbe : AsyncProbe {
+    std::vector<std::pair<ProbeTicket, std::string>> started;
+    std::set<std::string> live;
+    int inFlight = 0;
+    int maxInFlight = 0;
+
+    void Start(ProbeTicket ticket, const std::string& url, std::uint32_t) override {
+        EXPECT_TRUE(live.insert(url).second) << "a second live request for " << url;
+        started.emplace_back(ticket, url);
+        maxInFlight = std::max(maxInFlight, ++inFlight);
+    }
+    Urls startedUrls() const {
+        Urls urls;
+        for (const auto& s : started)
+            urls.push_back(s.second);
+        return urls;
+    }
+};
+
+const ProbeResult Up = ProbeResult::Answered(5);
+const ProbeResult Down = ProbeResult::Down(ProbeReason::HttpStatus, 5, 404);
+const ProbeResult Hung = ProbeResult::Down(ProbeReason::TimedOut, 2000);
+
+class Engine : public ::testing::Test {
+protected:
+    Engine() {
+        engine.OnCycleDone = [this](CycleResults r) { done.push_back(std::move(r)); };
+    }
+    void start(const Urls& urls, int parallel = 16, int retries = 0, int maxLive = 256) {
+        EngineLimits limits;
+        limits.Parallel = parallel;
+        limits.Retries = retries;
+        limits.MaxLive = maxLive;
+        ASSERT_TRUE(engine.StartCycle("http://bench.test", urls, limits));
+    }
+    // Answers the k-th request started; a request not released stays live, as a hung one does.
+    void answer(std::size_t k, const ProbeResult& result, bool release = true) {
+        const auto [ticket, url] = probe.started.at(k);
+        --probe.inFlight;
+        if (release)
+            probe.live.erase(url);
+        engine.Complete(ticket, result, release);
+    }
+    std::vector<bool> ups() const {
+        std::vector<bool> up;
+        for (const ProbeResult& r : done.back().Sites)
+            up.push_back(r.Up);
+        return up;
+    }
+    ScriptedProbe probe;
+    CheckEngine engine{probe};
+    std::vector<CycleResults> done;
+};
+
+} // namespace
+
+TEST_F(Engine, BenchmarkAloneFirstThenBoundedRequestsAnsweredInAnyOrderReportInListOrder) {
+    start({"http://a/", "http://b/", "http://a/", "http://c/", "http://d/"}, 3);
+    ASSERT_EQ(probe.startedUrls(), Urls{"http://bench.test"});
+    answer(0, Up);
+    // a is listed twice: its second entry waits for the first rather than send a second request.
+    EXPECT_EQ(probe.startedUrls(),
+              (Urls{"http://bench.test", "http://a/", "http://b/", "http://c/"}));
+    answer(3, Up);   // c: d takes its place
+    answer(1, Down); // a, first entry: its second entry takes its place
+    answer(2, Up);   // b
+    answer(4, Down); // d
+    ASSERT_TRUE(done.empty());
+    answer(5, Up); // a, second entry
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(probe.maxInFlight, 3);
+    EXPECT_EQ(done[0].Urls,
+              (Urls{"http://a/", "http://b/", "http://a/", "http://c/", "http://d/"}));
+    EXPECT_EQ(ups(), (std::vector<bool>{false, true, true, true, false}));
+    EXPECT_EQ(ReasonText(done[0].Sites[4]), "HTTP status 404");
+    EXPECT_FALSE(engine.Running());
+
+    // The report of those results is the sequential cycle's for the same answers.
+    CUserSettings settings;
+    settings.Benchmark = "bench.test";
+    for (const std::string& url : done[0].Urls)
+        settings.AddUrl(url);
+    RecordingHost sequential;
+    sequential.up = {{"http://bench.test", true}, {"http://b/", true}, {"http://c/", true}};
+    int probesOfA = 0;
+    sequential.onProbe = [&](const std::string& url) {
+        if (url == "http://a/" && ++probesOfA == 2)
+            sequential.up[url] = true;
+    };
+    settings.Active = true;
+    CheckSites(settings, sequential);
+    RecordingHost engineHost;
+    AlertPolicy policy;
+    BeginCycle(engineHost);
+    EXPECT_EQ(ReportCycle(settings, engineHost, policy, done[0]), "http://a/\r\nhttp://d/");
+    Urls withoutProbes;
+    for (const std::string& call : sequential.calls)
+        if (call.rfind("probe ", 0) != 0)
+            withoutProbes.push_back(call);
+    EXPECT_EQ(engineHost.calls, withoutProbes);
+}
+
+TEST_F(Engine, ParallelOneProbesOneAfterTheOther) {
+    start({"http://a/", "http://b/", "http://c/"}, 1);
+    for (std::size_t k = 0; k < 4; ++k) {
+        ASSERT_EQ(probe.started.size(), k + 1);
+        answer(k, Up);
+    }
+    EXPECT_EQ(probe.maxInFlight, 1);
+    EXPECT_EQ(probe.startedUrls(),
+              (Urls{"http://bench.test", "http://a/", "http://b/", "http://c/"}));
+    EXPECT_EQ(ups(), (std::vector<bool>{true, true, true}));
+}
+
+TEST_F(Engine, BenchmarkDownEndsTheCycleWithoutProbingTheSites) {
+    start({"http://a/"});
+    answer(0, ProbeResult::Down(ProbeReason::NameNotFound));
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(probe.started.size(), 1u);
+    EXPECT_FALSE(done[0].Benchmark.Up);
+    EXPECT_TRUE(done[0].Sites.empty());
+}
+
+TEST_F(Engine, RetriesOnlyFailedSitesAfterAllTheOthers) {
+    start({"http://a/", "http://b/", "http://c/"}, 1, 2);
+    answer(0, Up);
+    answer(1, Down); // a
+    answer(2, Up);   // b
+    answer(3, Down); // c
+    answer(4, Up);   // a again: up, no further try
+    answer(5, Down); // c again
+    answer(6, Hung); // c a third time: down for good
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(probe.startedUrls(), (Urls{"http://bench.test", "http://a/", "http://b/", "http://c/",
+                                         "http://a/", "http://c/", "http://c/"}));
+    EXPECT_EQ(ups(), (std::vector<bool>{true, true, false}));
+    EXPECT_EQ(ReasonText(done[0].Sites[2]), "timed out after 2000 ms");
+}
+
+TEST_F(Engine, AddressStillHangingFromTheLastCycleIsDownWithoutANewRequest) {
+    start({"http://a/", "http://b/"});
+    answer(0, Up);
+    answer(1, Hung, false); // a: given up on, the platform goes on with it
+    answer(2, Up);
+    ASSERT_EQ(done.size(), 1u);
+
+    start({"http://a/", "http://b/"});
+    answer(3, Up);
+    EXPECT_EQ(probe.startedUrls().back(), "http://b/");
+    engine.Complete(probe.started[1].first, Up); // the hung request's late answer counts nowhere
+    answer(4, Up);
+    ASSERT_EQ(done.size(), 2u);
+    EXPECT_EQ(ups(), (std::vector<bool>{false, true}));
+    EXPECT_EQ(ReasonText(done[1].Sites[0]), "still hanging from the last check");
+
+    probe.live.erase("http://a/");
+    engine.Released(probe.started[1].first);
+    start({"http://a/"});
+    answer(5, Up);
+    EXPECT_EQ(probe.startedUrls().back(), "http://a/") << "ended: probed again";
+}
+
+TEST_F(Engine, LiveRequestsOfEveryCycleStayWithinTheirBound) {
+    start({"http://a/", "http://b/"}, 4, 0, 3);
+    answer(0, Up);
+    answer(1, Hung, false);
+    answer(2, Hung, false);
+    ASSERT_EQ(engine.LiveRequests(), 2);
+
+    start({"http://c/", "http://d/", "http://e/"}, 4, 0, 3);
+    answer(3, Up);
+    EXPECT_EQ(probe.started.size(), 5u) << "one place left, whatever Parallel";
+    answer(4, Up);          // c
+    answer(5, Hung, false); // d hangs too: no place is left and nothing is waited for
+    ASSERT_EQ(done.size(), 2u);
+    EXPECT_EQ(probe.started.size(), 6u);
+    EXPECT_EQ(ups(), (std::vector<bool>{true, false, false}));
+    EXPECT_EQ(done[1].Sites[2].Reason, ProbeReason::NoFreeRequest);
+}
+
+TEST(CycleGate, CheckNowDuringACycleRunsOneMoreCycleAfterIt) {
+    CycleGate gate;
+    EXPECT_TRUE(gate.Request());
+    EXPECT_FALSE(gate.Request());
+    EXPECT_FALSE(gate.Request());
+    EXPECT_TRUE(gate.Finished()) << "the queued cycle starts";
+    EXPECT_FALSE(gate.Finished()) << "only one was queued";
+    EXPECT_TRUE(gate.Request());
+}
