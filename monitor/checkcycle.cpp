@@ -2,6 +2,7 @@
 
 #include "base/text.h"
 #include "settings/cusersettings.h"
+#include "settings/settingsrules.h"
 
 #include <algorithm>
 
@@ -75,6 +76,27 @@ std::string ReportCycle(CUserSettings& settings, CheckCycleHost& host, AlertPoli
         recordSite(settings, host, outcome, static_cast<int>(i), results.Urls[i],
                    results.Sites[i].Up);
     return endCycle(settings, host, policy, outcome);
+}
+
+EngineLimits EngineLimitsFor(const CUserSettings& settings) {
+    const auto within = [](std::int32_t value, SettingRange range) {
+        return std::clamp(value, range.min, range.max);
+    };
+    EngineLimits limits;
+    limits.Parallel = within(settings.Parallel, ParallelRange);
+    limits.Retries = within(settings.Retries, RetriesRange);
+    limits.TimeOut = settings.ProbeTimeOut();
+    return limits;
+}
+
+bool StartCheck(const CUserSettings& settings, CheckCycleHost& host, CheckEngine& engine) {
+    if (engine.Running())
+        return false;
+    BeginCycle(host);
+    std::vector<std::string> urls;
+    for (int i = 0; i < settings.UrlCount(); ++i)
+        urls.push_back(settings.Url(i));
+    return engine.StartCycle("http://" + settings.Benchmark, urls, EngineLimitsFor(settings));
 }
 
 std::string CheckSites(CUserSettings& settings, CheckCycleHost& host) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "monitor/alertpolicy.h"
+#include "monitor/checkengine.h"
 #include "monitor/proberesult.h"
 
 #include <cstdint>
@@ -47,6 +48,14 @@ std::string CheckSites(CUserSettings& settings, CheckCycleHost& host);
 void BeginCycle(CheckCycleHost& host);
 std::string ReportCycle(CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy,
                         const CycleResults& results);
+
+// The engine's limits from the settings, each brought within its range as a probe acts on it;
+// the record keeps the values as read.
+EngineLimits EngineLimitsFor(const CUserSettings& settings);
+// BeginCycle, and a cycle of engine over "http://" + Benchmark and the list as it stands now;
+// false, and nothing done, while the engine runs a cycle. The engine's OnCycleDone is where
+// ReportCycle goes.
+bool StartCheck(const CUserSettings& settings, CheckCycleHost& host, CheckEngine& engine);
 
 // The schedule timer's arming rule. A timer restarts its count only when its interval or its
 // enabled state actually changes, so re-arming with an unchanged TimeSpan keeps the phase.

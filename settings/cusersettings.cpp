@@ -67,6 +67,8 @@ void CUserSettings::Load(const IniDocument& ini, const PasswordCodec& codec,
     StartOnStartup = number(General, "StartOnStartup", 1) != 0;
     TimeSpan = number(General, "TimeSpan", 15);
     TimeOut = number(General, "TimeOut", 500);
+    Parallel = number(General, "Parallel", 16);
+    Retries = number(General, "Retries", 0);
     Filter = number(Log, "Filter", 0);
     LogDays = number(Log, "Days", 90);
     To = text(Smtp, "To", "");
@@ -111,6 +113,8 @@ void CUserSettings::Save(IniDocument& ini, const PasswordCodec& codec) const {
     ini.Set(General, "StartOnStartup", BoolToIni(StartOnStartup));
     ini.Set(General, "TimeSpan", IntToIni(TimeSpan));
     ini.Set(General, "TimeOut", IntToIni(TimeOut));
+    ini.Set(General, "Parallel", IntToIni(Parallel));
+    ini.Set(General, "Retries", IntToIni(Retries));
     ini.Set(Log, "Filter", IntToIni(Filter));
     ini.Set(Log, "Days", IntToIni(LogDays));
     ini.Set(Smtp, "To", To);

@@ -45,6 +45,10 @@ public:
     bool StartOnStartup = false;
     std::int32_t TimeSpan = 0;
     std::int32_t TimeOut = 0;
+    // Requests of a check waiting for their answer at once; 1 probes one site after the other.
+    std::int32_t Parallel = 16;
+    // Further probes, within the same check, of a site that failed before it counts as down.
+    std::int32_t Retries = 0;
     std::int32_t Filter = 0;
     std::int32_t LogDays = 90;
     std::string To;

@@ -98,6 +98,10 @@ std::string SettingsProblem(const CUserSettings& s) {
                " minutes, or 0 for no scheduled checks.";
     if (!within(s.TimeOut, TimeOutRange))
         return "The time-out must be " + rangeText(TimeOutRange) + " milliseconds.";
+    if (!within(s.Parallel, ParallelRange))
+        return "The sites checked at once must be " + rangeText(ParallelRange) + ".";
+    if (!within(s.Retries, RetriesRange))
+        return "The retries of a failed site must be " + rangeText(RetriesRange) + ".";
     if (!within(s.Filter, FilterRange))
         return "The log level must be " + rangeText(FilterRange) + ".";
     if (!within(s.LogDays, LogDaysRange))
@@ -152,6 +156,8 @@ std::vector<std::string> FitLoadedSettings(CUserSettings& s) {
     // 0 or less has always meant "no scheduled checks".
     fit(s.TimeSpan, s.TimeSpan <= 0 ? 0 : nearest(s.TimeSpan, TimeSpanRange), "TimeSpan");
     fit(s.TimeOut, nearest(s.TimeOut, TimeOutRange), "TimeOut");
+    fit(s.Parallel, nearest(s.Parallel, ParallelRange), "Parallel");
+    fit(s.Retries, nearest(s.Retries, RetriesRange), "Retries");
     // The log has always read below 0 as 0 and above 2 as 2.
     fit(s.Filter, nearest(s.Filter, FilterRange), "Filter");
     fit(s.LogDays, s.LogDays < 0 ? 90 : nearest(s.LogDays, LogDaysRange), "Days");

@@ -17,6 +17,13 @@ struct SettingRange {
 // TimeSpan may also be 0: no scheduled checks.
 constexpr SettingRange TimeSpanRange{1, 120};
 constexpr SettingRange TimeOutRange{MinTimeOut, MaxTimeOut};
+// Beyond 16 requests at once a check hardly gets faster; 64 keeps the sockets and memory of one
+// check small for a service, and a quarter of the live requests the check engine allows, so that
+// requests still hanging from earlier checks do not stall a new one.
+constexpr SettingRange ParallelRange{1, 64};
+// Each try of a site may wait a whole TimeOut: five more keep a check that finds a site silent
+// within a few minutes even at the longest TimeOut.
+constexpr SettingRange RetriesRange{0, 5};
 constexpr SettingRange FilterRange{0, 2};
 constexpr SettingRange PortRange{1, 65535};
 constexpr SettingRange NotifyRange{NotifyEveryCycle, NotifyOnChange};
@@ -33,7 +40,7 @@ std::string SettingsProblem(const CUserSettings& settings);
 
 // What a loaded file's values become, so that the record keeps the rules: control characters
 // are removed from texts, an over-long text is cut and an over-long URL dropped, an empty
-// benchmark takes the default, TimeSpan, TimeOut, Filter, Notify and Days are brought to the
-// nearest value of the same meaning, a Port outside its range takes 25. Returns a line for
-// the log per field changed.
+// benchmark takes the default, TimeSpan, TimeOut, Parallel, Retries, Filter, Notify and Days are
+// brought to the nearest value of the same meaning, a Port outside its range takes 25. Returns a
+// line for the log per field changed.
 std::vector<std::string> FitLoadedSettings(CUserSettings& settings);

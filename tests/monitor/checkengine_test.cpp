@@ -128,12 +128,20 @@ TEST_F(Engine, ParallelOneProbesOneAfterTheOther) {
 }
 
 TEST_F(Engine, BenchmarkDownEndsTheCycleWithoutProbingTheSites) {
-    start({"http://a/"});
+    CUserSettings settings;
+    settings.Benchmark = "bench.test";
+    settings.AddUrl("http://a/");
+    settings.Parallel = 0; // as a record may hold it: the engine still sends requests
+    RecordingHost host;
+    ASSERT_TRUE(StartCheck(settings, host, engine));
+    EXPECT_FALSE(StartCheck(settings, host, engine)) << "cycles never overlap";
     answer(0, ProbeResult::Down(ProbeReason::NameNotFound));
     ASSERT_EQ(done.size(), 1u);
-    EXPECT_EQ(probe.started.size(), 1u);
-    EXPECT_FALSE(done[0].Benchmark.Up);
-    EXPECT_TRUE(done[0].Sites.empty());
+    EXPECT_EQ(probe.startedUrls(), Urls{"http://bench.test"});
+    AlertPolicy policy;
+    EXPECT_EQ(ReportCycle(settings, host, policy, done[0]), "");
+    EXPECT_EQ(host.calls, (Urls{"icon 2", "tip Checking...", "clear menu", "icon 3",
+                                "tip Disconnected !", "log Benchmark site not reached"}));
 }
 
 TEST_F(Engine, RetriesOnlyFailedSitesAfterAllTheOthers) {

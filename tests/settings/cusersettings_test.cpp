@@ -50,6 +50,8 @@ TEST_F(SettingsRecord, MissingFileGivesDefaults) {
     EXPECT_TRUE(s.StartOnStartup);
     EXPECT_EQ(s.TimeSpan, 15);
     EXPECT_EQ(s.TimeOut, 500);
+    EXPECT_EQ(s.Parallel, 16);
+    EXPECT_EQ(s.Retries, 0);
     EXPECT_EQ(s.Filter, 0);
     EXPECT_EQ(s.LogDays, 90);
     EXPECT_EQ(s.Port, 25);
@@ -63,6 +65,7 @@ TEST_F(SettingsRecord, MissingFileGivesDefaults) {
 
 TEST_F(SettingsRecord, BadValuesInTheFileAreFittedFieldByFieldAndNoted) {
     const CUserSettings s = Loaded("[General]\nBenchmark=\nTimeSpan=500\nTimeOut=0x64\n"
+                                   "Parallel=0\nRetries=9\n"
                                    "StartOnStartup=letters\n[Log]\nFilter=-7\nDays=-1\n"
                                    "[SMTP]\nPort=70000\nActive=2\nSecurity=9\nNotify=5\n"
                                    "To=a@b\x01\x7F.test\nFrom=" +
@@ -70,6 +73,8 @@ TEST_F(SettingsRecord, BadValuesInTheFileAreFittedFieldByFieldAndNoted) {
     EXPECT_EQ(s.Benchmark, DefaultBenchmark);
     EXPECT_EQ(s.TimeSpan, 120);
     EXPECT_EQ(s.TimeOut, 500);
+    EXPECT_EQ(s.Parallel, 1);
+    EXPECT_EQ(s.Retries, 5);
     EXPECT_TRUE(s.StartOnStartup);
     EXPECT_EQ(s.Filter, 0);
     EXPECT_EQ(s.LogDays, 90);
@@ -80,7 +85,7 @@ TEST_F(SettingsRecord, BadValuesInTheFileAreFittedFieldByFieldAndNoted) {
     EXPECT_EQ(s.To, "a@b.test");
     EXPECT_EQ(s.From.size(), MaxSettingText);
     ASSERT_EQ(s.UrlCount(), 1);
-    EXPECT_EQ(notes.size(), 10u);
+    EXPECT_EQ(notes.size(), 12u);
     EXPECT_EQ(SettingsProblem(s), "") << "what the loader keeps, the rules accept";
     EXPECT_EQ(Loaded("[General]\nTimeSpan=-5\n").TimeSpan, 0) << "0 or less: no schedule";
 }
@@ -111,6 +116,8 @@ TEST_F(SettingsRecord, OneRuleForTheDialogTheChannelAndTheFile) {
     EXPECT_NE(problem([](CUserSettings& s) { s.TimeSpan = 121; }), "");
     EXPECT_NE(problem([](CUserSettings& s) { s.TimeSpan = -1; }), "");
     EXPECT_NE(problem([](CUserSettings& s) { s.TimeOut = 499; }), "");
+    EXPECT_NE(problem([](CUserSettings& s) { s.Parallel = 65; }), "");
+    EXPECT_NE(problem([](CUserSettings& s) { s.Retries = -1; }), "");
     EXPECT_NE(problem([](CUserSettings& s) { s.Port = 0; }), "");
     EXPECT_NE(problem([](CUserSettings& s) { s.Notify = 2; }), "");
     EXPECT_NE(problem([](CUserSettings& s) { s.LogDays = 36501; }), "");
@@ -129,6 +136,8 @@ TEST_F(SettingsRecord, SaveAndLoadRestoreEverythingAndThePasswordIsNeverInClear)
     s.Pass = "  \"my pass\"  ";
     s.LogDays = 0;
     s.Notify = NotifyOnChange;
+    s.Parallel = 1;
+    s.Retries = 2;
     s.AddUrl("http://host/ok");
     s.AddUrl("HTTP://host/OK");
     s.AddUrl("http://a.example/?q=1");
@@ -147,6 +156,8 @@ TEST_F(SettingsRecord, SaveAndLoadRestoreEverythingAndThePasswordIsNeverInClear)
     EXPECT_EQ(t.Pass, "  \"my pass\"  ") << "byte for byte";
     EXPECT_EQ(t.LogDays, 0);
     EXPECT_EQ(t.Notify, NotifyOnChange);
+    EXPECT_EQ(t.Parallel, 1);
+    EXPECT_EQ(t.Retries, 2);
     ASSERT_EQ(t.UrlCount(), 3) << "URLs differing only in case are two sites";
     EXPECT_EQ(t.Url(1), "HTTP://host/OK");
     EXPECT_EQ(t.Url(2), "http://a.example/?q=1");
