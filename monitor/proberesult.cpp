@@ -22,7 +22,7 @@ std::string ReasonText(const ProbeResult& r) {
     case ProbeReason::TooManyRedirects:
         return "too many redirects";
     case ProbeReason::StillHanging:
-        return "still hanging from the last check";
+        return "an earlier request still hangs";
     case ProbeReason::NoFreeRequest:
         return "not checked: too many requests still hanging";
     case ProbeReason::BadAddress:

@@ -15,7 +15,8 @@ enum class ProbeReason : int {
     HttpStatus, // a final answer other than 200; Status holds it
     NotHttp,
     TooManyRedirects,
-    // The address's request of an earlier probe has not ended yet: no new one was sent.
+    // A request for the address from an earlier check, or an earlier try of this one, has not
+    // ended yet: no new one was sent.
     StillHanging,
     // Every request the program allows at once was still live, so none could be sent.
     NoFreeRequest,

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -174,7 +175,7 @@ TEST_F(Engine, AddressStillHangingFromTheLastCycleIsDownWithoutANewRequest) {
     answer(4, Up);
     ASSERT_EQ(done.size(), 2u);
     EXPECT_EQ(ups(), (std::vector<bool>{false, true}));
-    EXPECT_EQ(ReasonText(done[1].Sites[0]), "still hanging from the last check");
+    EXPECT_EQ(ReasonText(done[1].Sites[0]), "an earlier request still hangs");
 
     probe.live.erase("http://a/");
     engine.Released(probe.started[1].first);
@@ -199,6 +200,26 @@ TEST_F(Engine, LiveRequestsOfEveryCycleStayWithinTheirBound) {
     EXPECT_EQ(probe.started.size(), 6u);
     EXPECT_EQ(ups(), (std::vector<bool>{true, false, false}));
     EXPECT_EQ(done[1].Sites[2].Reason, ProbeReason::NoFreeRequest);
+}
+
+TEST_F(Engine, AnswersFromThePlatformsThreadsReachTheEngineInTheirOrder) {
+    start({"http://a/"});
+    CompletionQueue queue;
+    const ProbeTicket bench = probe.started[0].first;
+    std::thread([&] {
+        EXPECT_TRUE(queue.PushComplete(bench, Up)) << "wake the engine's thread";
+    }).join();
+    queue.DrainInto(engine);
+    ASSERT_EQ(probe.started.size(), 2u);
+    const ProbeTicket a = probe.started[1].first;
+    std::thread([&] {
+        EXPECT_TRUE(queue.PushComplete(a, Hung, false));
+        EXPECT_FALSE(queue.PushReleased(a)) << "already woken";
+    }).join();
+    queue.DrainInto(engine);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].Sites[0].Reason, ProbeReason::TimedOut);
+    EXPECT_EQ(engine.LiveRequests(), 0);
 }
 
 TEST(CycleGate, CheckNowDuringACycleRunsOneMoreCycleAfterIt) {
