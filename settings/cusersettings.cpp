@@ -101,6 +101,13 @@ void CUserSettings::Save(IniDocument& ini, const PasswordCodec& codec) const {
     if (broken)
         throw Exception("A setting holds a line break, so the settings were not saved.");
     std::string pass;
+    // A password this computer cannot unprotect (a file restored from another one) stays in the
+    // file as it is until a new one is set: saving other settings must not wipe it.
+    const std::string stored = ini.Get(Smtp, "Pass").value_or("");
+    std::vector<std::string> unread;
+    if (Pass.empty() && !stored.empty() && readPassword(stored, codec, unread).empty() &&
+        !unread.empty())
+        pass = stored;
     if (!Pass.empty()) {
         const std::optional<std::string> blob =
             codec.Protect ? codec.Protect(Pass) : std::optional<std::string>();

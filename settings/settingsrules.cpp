@@ -1,6 +1,8 @@
 #include "settings/settingsrules.h"
 
+#include "base/text.h"
 #include "base/utf.h"
+#include "settings/inidocument.h"
 #include "settings/inivalues.h"
 
 namespace {
@@ -76,6 +78,16 @@ const TextField TextFields[] = {
     {&CUserSettings::UserID, "The user name"},        {&CUserSettings::Pass, "The password"},
 };
 
+// Whether the file gives the URL back as it went in. A URL that begins like a section header or
+// a comment, or with blanks the file does not keep, would be lost or changed at the next start,
+// and with a header every URL after it too.
+bool comesBackWhole(const std::string& url) {
+    IniDocument ini;
+    ini.SetEntries("URLS", {UrlToEntry(url)});
+    const std::vector<std::string> back = ini.Entries("URLS");
+    return back.size() == 1 && UrlFromEntry(back[0]) == url;
+}
+
 } // namespace
 
 std::string SettingsProblem(const CUserSettings& s) {
@@ -84,7 +96,7 @@ std::string SettingsProblem(const CUserSettings& s) {
         if (!problem.empty())
             return problem;
     }
-    if (s.Benchmark.empty())
+    if (TrimBlanks(s.Benchmark).empty())
         return "The benchmark URL must not be empty: without it nothing is checked.";
     for (int i = 0; i < s.UrlCount(); ++i) {
         if (s.Url(i).empty())
@@ -92,6 +104,10 @@ std::string SettingsProblem(const CUserSettings& s) {
         std::string problem = textProblem(s.Url(i), "The URL " + std::to_string(i + 1));
         if (!problem.empty())
             return problem;
+        if (!comesBackWhole(s.Url(i)))
+            return "The URL " + std::to_string(i + 1) +
+                   " would not come back whole from the settings file: it must not begin with "
+                   "\"[\", \";\" or \"#\", nor begin or end with a blank.";
     }
     if (s.TimeSpan != 0 && !within(s.TimeSpan, TimeSpanRange))
         return "The interval must be " + rangeText(TimeSpanRange) +

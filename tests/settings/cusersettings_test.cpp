@@ -112,6 +112,12 @@ TEST_F(SettingsRecord, OneRuleForTheDialogTheChannelAndTheFile) {
     EXPECT_NE(problem([](CUserSettings& s) { s.To = std::string(2048, 't'); }), "");
     EXPECT_EQ(problem([](CUserSettings& s) { s.Benchmark = ""; }),
               "The benchmark URL must not be empty: without it nothing is checked.");
+    EXPECT_NE(problem([](CUserSettings& s) { s.Benchmark = "   "; }), "");
+    // Lines the file would read as a section, a comment or another URL: after a restart the URL,
+    // and after a header every URL behind it, would be gone.
+    for (const char* url : {"[Evil]", ";semi", "#hash", " spaced", "spaced "})
+        EXPECT_NE(problem([&](CUserSettings& s) { s.AddUrl(url); }), "") << url;
+    EXPECT_EQ(problem([](CUserSettings& s) { s.AddUrl("http://h/p?a=1&b=[2]#x;y"); }), "");
     EXPECT_EQ(problem([](CUserSettings& s) { s.Filter = -7; }), "The log level must be 0 to 2.");
     EXPECT_NE(problem([](CUserSettings& s) { s.TimeSpan = 121; }), "");
     EXPECT_NE(problem([](CUserSettings& s) { s.TimeSpan = -1; }), "");
@@ -166,8 +172,13 @@ TEST_F(SettingsRecord, SaveAndLoadRestoreEverythingAndThePasswordIsNeverInClear)
     // A copy from another machine: no password, said in the log, never its bytes.
     std::string other = file;
     other.replace(other.find("protected:") + 10, 4, "QUJD");
-    EXPECT_EQ(Loaded(other).Pass, "");
+    CUserSettings copied = Loaded(other);
+    EXPECT_EQ(copied.Pass, "");
     EXPECT_EQ(notes.size(), 1u);
+    // ... and saving other settings leaves it in the file; only a new password replaces it.
+    IniDocument copiedIni = doc(other);
+    copied.Save(copiedIni, reversing());
+    EXPECT_NE(text(copiedIni).find("Pass=protected:QUJD"), std::string::npos) << text(copiedIni);
 
     CUserSettings unsaved = t;
     EXPECT_THROW(unsaved.Save(ini, PasswordCodec()), Exception) << "never stored in clear";
