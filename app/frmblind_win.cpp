@@ -194,8 +194,13 @@ void TFormBlind::CheckSites() {
     // A settings file that could not be read is tried again before every cycle; until it has
     // been read there is nothing true to check.
     if (ProgramSettingsFile().Unread()) {
-        if (!LoadSettings(UserSettings, settingsSteps()))
+        if (!LoadSettings(UserSettings, settingsSteps())) {
+            // Nothing is checked: the icon and the status must not go on saying all is well.
+            SetTrayIcon(tsDisconnected);
+            SetTip(ProgramSettingsFile().Problem());
+            publishStatus(true);
             return;
+        }
         armTimer1();
     }
     status_.CycleRunning = true;

@@ -487,19 +487,27 @@ TEST_F(Service, StarterWithoutTheServiceEndsAtOnce) {
     EXPECT_FALSE(Installed());
 }
 
-TEST_F(Service, FailedSaveOnStopIsReportedAndTheProgramEnds) {
+TEST_F(Service, UnreadableSettingsAreShownNeverSavedOverAndAFailedSaveStillEndsTheProgram) {
     Install();
+    // Held without sharing from before the start: the service cannot read its settings.
+    const std::string before = readFile(IniPath());
+    HANDLE held = ::CreateFileA(IniPath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
     StartThroughStarter();
-    ASSERT_TRUE(WaitForLog("Failed --- "));
     const DWORD pid = Status().dwProcessId;
     HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
     PipeClient client;
     ASSERT_TRUE(waitFor([&] { return client.Open(); }));
     ASSERT_TRUE(client.Hello());
-    // Hold the settings file without sharing: the save is refused.
-    HANDLE held = ::CreateFileA(IniPath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    // Nothing is checked, and the status must not claim that all is well.
+    ControlMessage status;
+    EXPECT_TRUE(waitFor([&] {
+        status = client.Ask(ControlMessage(msg::Status), msg::Status);
+        return status.Get("picture") == "3";
+    })) << status.Get("picture");
+    EXPECT_TRUE(contains(status.Get("tip"), "cannot be read")) << status.Get("tip");
+
     const ControlMessage reply = client.Ask(ControlMessage(msg::Stop), msg::Ok);
     EXPECT_EQ(reply.Type, msg::Error);
     EXPECT_TRUE(contains(reply.Get("reason"), "could not be saved")) << reply.Get("reason");
@@ -509,6 +517,7 @@ TEST_F(Service, FailedSaveOnStopIsReportedAndTheProgramEnds) {
         ::CloseHandle(process);
     }
     ::CloseHandle(held);
+    EXPECT_EQ(readFile(IniPath()), before) << "never saved over";
     EXPECT_TRUE(contains(Log(), "Settings not saved: ")) << Log();
     EXPECT_TRUE(contains(Log(), "Application Stoped")) << Log();
 }
