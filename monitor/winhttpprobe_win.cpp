@@ -1,9 +1,10 @@
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include "winhttpprobe_win.h"
 
 #include "base/utf_win.h"
 #include "monitor/urlwire.h"
-
-#include <winsock2.h>
 
 #include <algorithm>
 #include <atomic>
@@ -138,6 +139,9 @@ struct WinHttpProber::Request {
     std::atomic<bool> closed{false};
     std::uint32_t status = 0;
     std::uint32_t bodyBytes = 0;
+    // The request's connection, for the Wine-only guard; written before connected is raised.
+    WINHTTP_CONNECTION_INFO connection{};
+    std::atomic<bool> connected{false};
     char buffer[16 * 1024];
 
     // The first call reports the probe; later ones (the platform ending a request the
@@ -175,6 +179,9 @@ struct WinHttpProber::Request {
 
 namespace {
 
+// Asked once: the guards for what Wine does not enforce are active only there.
+const bool wine = RunningOnWine();
+
 // Only HTTP/1 and later: an answer that is no HTTP at all shows status 0 and its first word as
 // the version on some platforms (Wine) instead of an error.
 bool isHttpVersion(HINTERNET request) {
@@ -184,6 +191,46 @@ bool isHttpVersion(HINTERNET request) {
                                version, &size, WINHTTP_NO_HEADER_INDEX))
         return false;
     return std::wcsncmp(version, L"HTTP/", 5) == 0 && version[5] >= L'1' && version[5] <= L'9';
+}
+
+bool sameEndpoint(const SOCKADDR_STORAGE& a, const SOCKADDR_STORAGE& b) {
+    if (a.ss_family != b.ss_family)
+        return false;
+    if (a.ss_family == AF_INET) {
+        const auto& x = reinterpret_cast<const sockaddr_in&>(a);
+        const auto& y = reinterpret_cast<const sockaddr_in&>(b);
+        return x.sin_port == y.sin_port && x.sin_addr.s_addr == y.sin_addr.s_addr;
+    }
+    if (a.ss_family == AF_INET6) {
+        const auto& x = reinterpret_cast<const sockaddr_in6&>(a);
+        const auto& y = reinterpret_cast<const sockaddr_in6&>(b);
+        return x.sin6_port == y.sin6_port &&
+               std::memcmp(&x.sin6_addr, &y.sin6_addr, sizeof x.sin6_addr) == 0;
+    }
+    return false;
+}
+
+// Wine only. Wine's WinHTTP goes on reading a request whose handle was closed until one of its
+// time-outs fires, and a server that never stops sending header lines never lets one fire: it
+// would be read from without end. So the connection under such a request is shut down here, the
+// socket found among the process's handles by its two addresses (Wine's sockets are handles of
+// the process; nothing of the library is changed). The socket stays the library's to close.
+void cutConnection(const WINHTTP_CONNECTION_INFO& info) {
+    constexpr ULONG_PTR HighestHandle = 0x10000;
+    for (ULONG_PTR value = 4; value < HighestHandle; value += 4) {
+        const auto socket = static_cast<SOCKET>(value);
+        SOCKADDR_STORAGE name{};
+        int length = sizeof name;
+        if (::getsockname(socket, reinterpret_cast<sockaddr*>(&name), &length) != 0 ||
+            !sameEndpoint(name, info.LocalAddress))
+            continue;
+        length = sizeof name;
+        if (::getpeername(socket, reinterpret_cast<sockaddr*>(&name), &length) != 0 ||
+            !sameEndpoint(name, info.RemoteAddress))
+            continue;
+        ::shutdown(socket, SD_BOTH);
+        return;
+    }
 }
 
 void readMore(WinHttpProber::Request& request) {
@@ -197,6 +244,16 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
     if (!request)
         return; // the session's and the connections' own notifications
     switch (status) {
+    case WINHTTP_CALLBACK_STATUS_REQUEST_SENT:
+        // Asked for on Wine only; the connection now exists, on this thread at rest.
+        if (wine) {
+            DWORD size = sizeof request->connection;
+            request->connection.cbSize = size;
+            if (::WinHttpQueryOption(handle, WINHTTP_OPTION_CONNECTION_INFO, &request->connection,
+                                     &size))
+                request->connected = true;
+        }
+        break;
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
         if (!::WinHttpReceiveResponse(handle, nullptr))
             request->End(FailureOfError(::GetLastError()), ::GetLastError());
@@ -264,7 +321,8 @@ WinHttpProber::WinHttpProber() : state_(std::make_shared<State>()) {
     if (!session_)
         return;
     const DWORD notifications = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS |
-                                WINHTTP_CALLBACK_FLAG_HANDLES | WINHTTP_CALLBACK_FLAG_REDIRECT;
+                                WINHTTP_CALLBACK_FLAG_HANDLES | WINHTTP_CALLBACK_FLAG_REDIRECT |
+                                (wine ? WINHTTP_CALLBACK_FLAG_SEND_REQUEST : 0);
     if (::WinHttpSetStatusCallback(session_, statusCallback, notifications, 0) ==
         WINHTTP_INVALID_STATUS_CALLBACK) {
         ::WinHttpCloseHandle(std::exchange(session_, nullptr));
@@ -286,8 +344,11 @@ WinHttpProber::~WinHttpProber() {
     state_->changed.notify_all();
     if (watchdog_.joinable())
         watchdog_.join();
-    for (auto& request : open)
+    for (auto& request : open) {
         request->Close();
+        if (wine && request->connected)
+            cutConnection(request->connection);
+    }
     open.clear();
     for (auto& entry : connections)
         ::WinHttpCloseHandle(entry.second);
@@ -427,8 +488,11 @@ void WinHttpProber::watch() {
         }
         if (!due.empty()) {
             hold.unlock();
-            for (auto& request : due)
+            for (auto& request : due) {
                 request->End(ProbeFailure::TimedOut, ERROR_WINHTTP_TIMEOUT);
+                if (wine && request->connected)
+                    cutConnection(request->connection);
+            }
             due.clear();
             hold.lock();
             continue;
