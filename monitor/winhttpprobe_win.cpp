@@ -137,6 +137,10 @@ struct WinHttpProber::Request {
     HINTERNET handle = nullptr;
     std::atomic<bool> finished{false};
     std::atomic<bool> closed{false};
+    // Held across every call on the handle and across closing it: once closed, the handle's
+    // value may already name another request. Recursive, as a call may complete at once and
+    // run the callback on the same thread.
+    std::recursive_mutex calls;
     std::uint32_t status = 0;
     std::uint32_t bodyBytes = 0;
     // The request's connection, for the Wine-only guard; written before connected is raised.
@@ -167,6 +171,7 @@ struct WinHttpProber::Request {
     }
 
     void Close() {
+        std::lock_guard<std::recursive_mutex> hold(calls);
         if (!closed.exchange(true))
             ::WinHttpCloseHandle(handle);
     }
@@ -243,6 +248,22 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
     auto* request = reinterpret_cast<WinHttpProber::Request*>(context);
     if (!request)
         return; // the session's and the connections' own notifications
+    // Held for the whole call: closing the handle in it may bring the handle-closing
+    // notification at once, on this thread, which lets go of the prober's own hold.
+    std::shared_ptr<WinHttpProber::Request> self;
+    std::unique_lock<std::recursive_mutex> hold;
+    if (status != WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
+        {
+            std::lock_guard<std::mutex> live(request->state->lock);
+            auto found = request->state->live.find(request);
+            if (found == request->state->live.end())
+                return;
+            self = found->second;
+        }
+        hold = std::unique_lock<std::recursive_mutex>(request->calls);
+        if (request->closed)
+            return; // a request given up on: what the platform still says of it is moot
+    }
     switch (status) {
     case WINHTTP_CALLBACK_STATUS_REQUEST_SENT:
         // Asked for on Wine only; the connection now exists, on this thread at rest.
