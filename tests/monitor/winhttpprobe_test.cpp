@@ -127,6 +127,20 @@ TEST(WinHttpProbe, EndlessHeadersAreLetGo) {
     EXPECT_EQ(peer.Streaming(), 0);
 }
 
+// A body without end: up once the status is known and the read budget spent, not at the time-out.
+TEST(WinHttpProbe, EndlessBodyIsUpWithinTheReadBudget) {
+    HttpPeer peer;
+    WinHttpProber prober;
+    const WinHttpProbeResult r = probe(prober, peer.Url("/endlessbody"), 20000);
+    EXPECT_TRUE(r.up);
+    EXPECT_LT(r.ms, 10000u);
+    EXPECT_TRUE(prober.WaitIdle(20000));
+    const DWORD deadline = ::GetTickCount() + 20000;
+    while (peer.Streaming() > 0 && ::GetTickCount() < deadline)
+        ::Sleep(20);
+    EXPECT_EQ(peer.Streaming(), 0);
+}
+
 TEST(WinHttpProbe, SixteenAtOnceAllComplete) {
     HttpPeer peer;
     WinHttpProber prober;
