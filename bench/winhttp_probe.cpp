@@ -114,9 +114,14 @@ int main(int argc, char** argv) {
 
     // Endless headers: the request must not stay live reading (Wine's WinHTTP would, without
     // the prober's guard); the bytes the server got out and the memory show what it cost.
+    PROCESS_MEMORY_COUNTERS_EX before{};
+    ::GetProcessMemoryInfo(::GetCurrentProcess(),
+                           reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&before), sizeof before);
+    std::printf("  before the endless probe: working set %zu KiB\n", before.WorkingSetSize / 1024);
     bench::SilentServer endless(true);
     const std::vector<std::string> one{endless.Url("/endless")};
     probeAll(prober, one, silentTimeOut, 1);
+    std::printf("endless headers, TimeOut %u ms: reported\n", silentTimeOut);
     for (int s = 0; s <= 60; s += 10) {
         PROCESS_MEMORY_COUNTERS_EX memory{};
         ::GetProcessMemoryInfo(::GetCurrentProcess(),

@@ -4,7 +4,9 @@
 //
 // A request the platform does not end when its handle is closed (Wine keeps it going until one
 // of its time-outs fires) stays counted as live until the platform lets go of it; Live() and
-// HasLive() let a scheduler bound such requests and keep a URL to one at a time.
+// HasLive() let a scheduler bound such requests and keep a URL to one at a time. On Wine only,
+// which enforces neither the header limit nor the closing of a request that keeps receiving,
+// the prober also shuts down the connection under a probe it gives up on.
 #pragma once
 
 #include <windows.h>
@@ -68,8 +70,9 @@ public:
     static constexpr std::uint32_t MaxRedirects = 12;
 
     WinHttpProber();
-    // Closes every request and connection and waits, at most waitMs, for the platform to let
-    // go of them; completions not yet called are not called any more.
+    // Closes every request and connection and waits, at most 5 s, for the platform to let go
+    // of them; completions not yet called are not called any more. What the platform still
+    // holds after that keeps the shared state alive and is freed when it lets go.
     ~WinHttpProber();
     WinHttpProber(const WinHttpProber&) = delete;
     WinHttpProber& operator=(const WinHttpProber&) = delete;
@@ -80,7 +83,9 @@ public:
     DWORD AccessType() const { return accessType_; }
 
     // Starts a probe of url (UTF-8, as the settings hold it). False, and no completion, when
-    // the URL still has a live request; otherwise the completion follows once.
+    // the URL still has a live request; otherwise the completion follows once. Start and
+    // HasLive are meant for one scheduling thread: between them nothing else starts that URL.
+    // The result's ms runs from this call to the completion (the body read included).
     bool Start(std::size_t index, const std::string& url, std::uint32_t timeOutMs,
                Completion completion);
 
