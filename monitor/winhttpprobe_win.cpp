@@ -143,6 +143,7 @@ struct WinHttpProber::Request {
     std::recursive_mutex calls;
     std::uint32_t status = 0;
     std::uint32_t bodyBytes = 0;
+    std::uint32_t secureFlags = 0; // WINHTTP_CALLBACK_STATUS_FLAG_..., from the secure failure
     // The request's connection, for the Wine-only guard; written before connected is raised.
     WINHTTP_CONNECTION_INFO connection{};
     std::atomic<bool> connected{false};
@@ -160,6 +161,7 @@ struct WinHttpProber::Request {
         result.status = status;
         result.error = error;
         result.timeOut = timeOut;
+        result.secureFlags = secureFlags;
         Completion done = std::move(completion);
         {
             std::lock_guard<std::mutex> hold(state->lock);
@@ -300,10 +302,16 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
         else
             readMore(*request);
         break;
+    case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
+        // Comes before the error that ends the request; it says what was wrong.
+        if (info && length >= sizeof(DWORD))
+            request->secureFlags = *static_cast<const DWORD*>(info);
+        break;
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: {
         const auto* failure = static_cast<const WINHTTP_ASYNC_RESULT*>(info);
         const DWORD error = failure ? failure->dwError : 0;
-        request->End(FailureOfError(error), error);
+        request->End(request->secureFlags ? ProbeFailure::TlsFailure : FailureOfError(error),
+                     error);
         break;
     }
     case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING: {
@@ -343,6 +351,7 @@ WinHttpProber::WinHttpProber() : state_(std::make_shared<State>()) {
         return;
     const DWORD notifications = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS |
                                 WINHTTP_CALLBACK_FLAG_HANDLES | WINHTTP_CALLBACK_FLAG_REDIRECT |
+                                WINHTTP_CALLBACK_FLAG_SECURE_FAILURE |
                                 (wine ? WINHTTP_CALLBACK_FLAG_SEND_REQUEST : 0);
     if (::WinHttpSetStatusCallback(session_, statusCallback, notifications, 0) ==
         WINHTTP_INVALID_STATUS_CALLBACK) {

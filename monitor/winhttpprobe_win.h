@@ -39,10 +39,11 @@ enum class ProbeFailure {
 struct WinHttpProbeResult {
     bool up = false;
     ProbeFailure reason = ProbeFailure::Other;
-    std::uint32_t ms = 0;      // from the start of the probe to its end
-    std::uint32_t status = 0;  // the final HTTP status, when there was one
-    std::uint32_t error = 0;   // the platform's error code, when one ended the probe
-    std::uint32_t timeOut = 0; // the probe's time-out, for the text of TimedOut
+    std::uint32_t ms = 0;          // from the start of the probe to its end
+    std::uint32_t status = 0;      // the final HTTP status, when there was one
+    std::uint32_t error = 0;       // the platform's error code, when one ended the probe
+    std::uint32_t timeOut = 0;     // the probe's time-out, for the text of TimedOut
+    std::uint32_t secureFlags = 0; // WINHTTP_CALLBACK_STATUS_FLAG_* of a TLS failure
 
     // "up", "name not found", "refused", "timed out after N ms", "TLS failure",
     // "HTTP status N", "not HTTP", "too many redirects", "not a URL", "error N".
