@@ -1,0 +1,535 @@
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include "winhttpprobe_win.h"
+
+#include "base/utf_win.h"
+#include "monitor/urlwire.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::uint32_t millisecondsSince(Clock::time_point start) {
+    return static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// The URL in ASCII as urlprobe_win's WireUrl makes it (WinINet's header and this one cannot meet
+// in one unit): an IDN host in its punycode form, path and query UTF-8 percent-escaped.
+std::optional<std::string> wireUrl(const std::string& url) {
+    const std::optional<WireUrlParts> parts = SplitWireUrl(url);
+    if (!parts)
+        return std::nullopt;
+    std::string host = parts->host;
+    if (!IsAscii(host)) {
+        const std::wstring wide = Widen(host);
+        wchar_t ascii[256] = {};
+        const int length = ::IdnToAscii(0, wide.data(), static_cast<int>(wide.size()), ascii, 255);
+        if (length <= 0)
+            return std::nullopt;
+        host = Narrow(std::wstring_view(ascii, static_cast<std::size_t>(length)));
+    }
+    if (!IsWireHost(host))
+        return std::nullopt;
+    return parts->head + host + parts->tail;
+}
+
+// How long the destructor waits for the platform to let go of its requests.
+constexpr std::uint32_t CloseWaitMs = 5000;
+
+} // namespace
+
+std::string WinHttpProbeResult::Text() const {
+    switch (reason) {
+    case ProbeFailure::None:
+        return "up";
+    case ProbeFailure::NameNotFound:
+        return "name not found";
+    case ProbeFailure::Refused:
+        return "refused";
+    case ProbeFailure::TimedOut:
+        return "timed out after " + std::to_string(timeOut) + " ms";
+    case ProbeFailure::TlsFailure:
+        return "TLS failure";
+    case ProbeFailure::HttpStatus:
+        return "HTTP status " + std::to_string(status);
+    case ProbeFailure::NotHttp:
+        return "not HTTP";
+    case ProbeFailure::TooManyRedirects:
+        return "too many redirects";
+    case ProbeFailure::BadUrl:
+        return "not a URL";
+    case ProbeFailure::Other:
+        break;
+    }
+    return "error " + std::to_string(error);
+}
+
+ProbeFailure FailureOfError(DWORD error) {
+    switch (error) {
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+        return ProbeFailure::NameNotFound;
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+    case WSAECONNREFUSED:
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+    case WSAENETUNREACH:
+    case WSAEHOSTUNREACH:
+        return ProbeFailure::Refused;
+    case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT:
+        return ProbeFailure::TimedOut;
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+    case ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED:
+        return ProbeFailure::TlsFailure;
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+        return ProbeFailure::NotHttp;
+    case ERROR_WINHTTP_REDIRECT_FAILED:
+        return ProbeFailure::TooManyRedirects;
+    case ERROR_WINHTTP_INVALID_URL:
+    case ERROR_WINHTTP_UNRECOGNIZED_SCHEME:
+        return ProbeFailure::BadUrl;
+    default:
+        return ProbeFailure::Other;
+    }
+}
+
+bool RunningOnWine() {
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// What the callbacks, the watchdog and the prober share. The callbacks hold it through their
+// request, so it outlives a prober whose requests the platform has not let go of yet.
+struct WinHttpProber::State {
+    mutable std::mutex lock;
+    mutable std::condition_variable changed;
+    std::map<Request*, std::shared_ptr<Request>> live; // until the handle-closing callback
+    bool stopping = false;
+};
+
+struct WinHttpProber::Request {
+    std::shared_ptr<State> state;
+    std::size_t index = 0;
+    std::string url;
+    std::uint32_t timeOut = 0;
+    Completion completion;
+    Clock::time_point start;
+    Clock::time_point deadline;
+    HINTERNET handle = nullptr;
+    std::atomic<bool> finished{false};
+    std::atomic<bool> closed{false};
+    // Held across every call on the handle and across closing it: once closed, the handle's
+    // value may already name another request. Recursive, as a call may complete at once and
+    // run the callback on the same thread.
+    std::recursive_mutex calls;
+    std::uint32_t status = 0;
+    std::uint32_t bodyBytes = 0;
+    std::uint32_t secureFlags = 0; // WINHTTP_CALLBACK_STATUS_FLAG_..., from the secure failure
+    // The request's connection, for the Wine-only guard; written before connected is raised.
+    WINHTTP_CONNECTION_INFO connection{};
+    std::atomic<bool> connected{false};
+    char buffer[16 * 1024];
+
+    // The first call reports the probe; later ones (the platform ending a request the
+    // watchdog gave up on) are dropped.
+    void Finish(ProbeFailure reason, DWORD error = 0) {
+        if (finished.exchange(true))
+            return;
+        WinHttpProbeResult result;
+        result.up = reason == ProbeFailure::None;
+        result.reason = reason;
+        result.ms = millisecondsSince(start);
+        result.status = status;
+        result.error = error;
+        result.timeOut = timeOut;
+        result.secureFlags = secureFlags;
+        Completion done = std::move(completion);
+        {
+            std::lock_guard<std::mutex> hold(state->lock);
+            if (state->stopping)
+                return;
+        }
+        if (done)
+            done(index, result);
+    }
+
+    void Close() {
+        std::lock_guard<std::recursive_mutex> hold(calls);
+        if (!closed.exchange(true))
+            ::WinHttpCloseHandle(handle);
+    }
+
+    void End(ProbeFailure reason, DWORD error = 0) {
+        Finish(reason, error);
+        Close();
+    }
+};
+
+namespace {
+
+// Asked once: the guards for what Wine does not enforce are active only there.
+const bool wine = RunningOnWine();
+
+// Only HTTP/1 and later: an answer that is no HTTP at all shows status 0 and its first word as
+// the version on some platforms (Wine) instead of an error.
+bool isHttpVersion(HINTERNET request) {
+    wchar_t version[32] = {};
+    DWORD size = sizeof version - sizeof version[0];
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_VERSION, WINHTTP_HEADER_NAME_BY_INDEX,
+                               version, &size, WINHTTP_NO_HEADER_INDEX))
+        return false;
+    return std::wcsncmp(version, L"HTTP/", 5) == 0 && version[5] >= L'1' && version[5] <= L'9';
+}
+
+bool sameEndpoint(const SOCKADDR_STORAGE& a, const SOCKADDR_STORAGE& b) {
+    if (a.ss_family != b.ss_family)
+        return false;
+    if (a.ss_family == AF_INET) {
+        const auto& x = reinterpret_cast<const sockaddr_in&>(a);
+        const auto& y = reinterpret_cast<const sockaddr_in&>(b);
+        return x.sin_port == y.sin_port && x.sin_addr.s_addr == y.sin_addr.s_addr;
+    }
+    if (a.ss_family == AF_INET6) {
+        const auto& x = reinterpret_cast<const sockaddr_in6&>(a);
+        const auto& y = reinterpret_cast<const sockaddr_in6&>(b);
+        return x.sin6_port == y.sin6_port &&
+               std::memcmp(&x.sin6_addr, &y.sin6_addr, sizeof x.sin6_addr) == 0;
+    }
+    return false;
+}
+
+// Wine only. Wine's WinHTTP goes on reading a request whose handle was closed until one of its
+// time-outs fires, and a server that never stops sending header lines never lets one fire: it
+// would be read from without end. So the connection under such a request is shut down here, the
+// socket found among the process's handles by its two addresses (Wine's sockets are handles of
+// the process; nothing of the library is changed). The socket stays the library's to close.
+void cutConnection(const WINHTTP_CONNECTION_INFO& info) {
+    constexpr ULONG_PTR HighestHandle = 0x10000;
+    for (ULONG_PTR value = 4; value < HighestHandle; value += 4) {
+        const auto socket = static_cast<SOCKET>(value);
+        SOCKADDR_STORAGE name{};
+        int length = sizeof name;
+        if (::getsockname(socket, reinterpret_cast<sockaddr*>(&name), &length) != 0 ||
+            !sameEndpoint(name, info.LocalAddress))
+            continue;
+        length = sizeof name;
+        if (::getpeername(socket, reinterpret_cast<sockaddr*>(&name), &length) != 0 ||
+            !sameEndpoint(name, info.RemoteAddress))
+            continue;
+        ::shutdown(socket, SD_BOTH);
+        return;
+    }
+}
+
+void readMore(WinHttpProber::Request& request) {
+    if (!::WinHttpReadData(request.handle, request.buffer, sizeof request.buffer, nullptr))
+        request.End(FailureOfError(::GetLastError()), ::GetLastError());
+}
+
+void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info,
+                             DWORD length) {
+    auto* request = reinterpret_cast<WinHttpProber::Request*>(context);
+    if (!request)
+        return; // the session's and the connections' own notifications
+    // Held for the whole call: closing the handle in it may bring the handle-closing
+    // notification at once, on this thread, which lets go of the prober's own hold.
+    std::shared_ptr<WinHttpProber::Request> self;
+    std::unique_lock<std::recursive_mutex> hold;
+    if (status != WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
+        {
+            std::lock_guard<std::mutex> live(request->state->lock);
+            auto found = request->state->live.find(request);
+            if (found == request->state->live.end())
+                return;
+            self = found->second;
+        }
+        hold = std::unique_lock<std::recursive_mutex>(request->calls);
+        if (request->closed)
+            return; // a request given up on: what the platform still says of it is moot
+    }
+    switch (status) {
+    case WINHTTP_CALLBACK_STATUS_REQUEST_SENT:
+        // Asked for on Wine only; the connection now exists, on this thread at rest.
+        if (wine) {
+            DWORD size = sizeof request->connection;
+            request->connection.cbSize = size;
+            if (::WinHttpQueryOption(handle, WINHTTP_OPTION_CONNECTION_INFO, &request->connection,
+                                     &size))
+                request->connected = true;
+        }
+        break;
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+        if (!::WinHttpReceiveResponse(handle, nullptr))
+            request->End(FailureOfError(::GetLastError()), ::GetLastError());
+        break;
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE: {
+        DWORD code = 0;
+        DWORD size = sizeof code;
+        ::WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                              WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX);
+        request->status = code;
+        if (code == 0 || !isHttpVersion(handle))
+            request->End(ProbeFailure::NotHttp);
+        else if (code != 200)
+            request->End(ProbeFailure::HttpStatus);
+        else
+            readMore(*request); // the body, so that the connection can serve the next probe
+        break;
+    }
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+        request->bodyBytes += length;
+        if (length == 0 || request->bodyBytes >= WinHttpProber::MaxBodyBytes)
+            request->End(ProbeFailure::None);
+        else
+            readMore(*request);
+        break;
+    case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
+        // Comes before the error that ends the request; it says what was wrong.
+        if (info && length >= sizeof(DWORD))
+            request->secureFlags = *static_cast<const DWORD*>(info);
+        break;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: {
+        const auto* failure = static_cast<const WINHTTP_ASYNC_RESULT*>(info);
+        const DWORD error = failure ? failure->dwError : 0;
+        request->End(request->secureFlags ? ProbeFailure::TlsFailure : FailureOfError(error),
+                     error);
+        break;
+    }
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING: {
+        // The last word on this request: nothing of it is touched after.
+        std::shared_ptr<WinHttpProber::State> state = request->state;
+        std::shared_ptr<WinHttpProber::Request> keep;
+        {
+            std::lock_guard<std::mutex> hold(state->lock);
+            auto found = state->live.find(request);
+            if (found != state->live.end()) {
+                keep = std::move(found->second);
+                state->live.erase(found);
+            }
+        }
+        state->changed.notify_all();
+        break; // keep lets go of the request here
+    }
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+WinHttpProber::WinHttpProber() : state_(std::make_shared<State>()) {
+    // Automatic proxy discovery where the platform offers it, the configured proxy elsewhere.
+    for (DWORD access :
+         {DWORD{WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY}, DWORD{WINHTTP_ACCESS_TYPE_DEFAULT_PROXY}}) {
+        session_ = ::WinHttpOpen(L"check_url", access, WINHTTP_NO_PROXY_NAME,
+                                 WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
+        if (session_) {
+            accessType_ = access;
+            break;
+        }
+    }
+    if (!session_)
+        return;
+    const DWORD notifications = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS |
+                                WINHTTP_CALLBACK_FLAG_HANDLES | WINHTTP_CALLBACK_FLAG_REDIRECT |
+                                WINHTTP_CALLBACK_FLAG_SECURE_FAILURE |
+                                (wine ? WINHTTP_CALLBACK_FLAG_SEND_REQUEST : 0);
+    if (::WinHttpSetStatusCallback(session_, statusCallback, notifications, 0) ==
+        WINHTTP_INVALID_STATUS_CALLBACK) {
+        ::WinHttpCloseHandle(std::exchange(session_, nullptr));
+        return;
+    }
+    watchdog_ = std::thread([this] { watch(); });
+}
+
+WinHttpProber::~WinHttpProber() {
+    std::vector<std::shared_ptr<Request>> open;
+    std::map<std::wstring, HINTERNET> connections;
+    {
+        std::lock_guard<std::mutex> hold(state_->lock);
+        state_->stopping = true;
+        for (auto& entry : state_->live)
+            open.push_back(entry.second);
+        connections.swap(connections_);
+    }
+    state_->changed.notify_all();
+    if (watchdog_.joinable())
+        watchdog_.join();
+    for (auto& request : open) {
+        request->Close();
+        if (wine && request->connected)
+            cutConnection(request->connection);
+    }
+    open.clear();
+    for (auto& entry : connections)
+        ::WinHttpCloseHandle(entry.second);
+    WaitIdle(CloseWaitMs);
+    if (session_)
+        ::WinHttpCloseHandle(session_);
+}
+
+HINTERNET WinHttpProber::connection(const std::wstring& host, INTERNET_PORT port) {
+    const std::wstring key = host + L":" + std::to_wstring(port);
+    std::lock_guard<std::mutex> hold(state_->lock);
+    auto found = connections_.find(key);
+    if (found != connections_.end())
+        return found->second;
+    HINTERNET opened = ::WinHttpConnect(session_, host.c_str(), port, 0);
+    if (opened)
+        connections_.emplace(key, opened);
+    return opened;
+}
+
+bool WinHttpProber::Start(std::size_t index, const std::string& url, std::uint32_t timeOutMs,
+                          Completion completion) {
+    if (HasLive(url))
+        return false;
+    auto request = std::make_shared<Request>();
+    request->state = state_;
+    request->index = index;
+    request->url = url;
+    request->timeOut = timeOutMs;
+    request->completion = std::move(completion);
+    request->start = Clock::now();
+    request->deadline = request->start + std::chrono::milliseconds(timeOutMs);
+
+    const std::optional<std::string> wire = wireUrl(url);
+    if (!wire) {
+        request->Finish(ProbeFailure::BadUrl);
+        return true;
+    }
+    if (!session_) {
+        request->Finish(ProbeFailure::Other, ERROR_INVALID_HANDLE);
+        return true;
+    }
+    std::wstring wide = Widen(*wire);
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!::WinHttpCrackUrl(wide.c_str(), static_cast<DWORD>(wide.size()), 0, &parts) ||
+        parts.dwHostNameLength == 0) {
+        request->Finish(ProbeFailure::BadUrl, ::GetLastError());
+        return true;
+    }
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    std::wstring object(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
+    if (parts.lpszExtraInfo)
+        object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    if (object.empty())
+        object = L"/";
+
+    HINTERNET connect = connection(host, parts.nPort);
+    if (!connect) {
+        request->Finish(FailureOfError(::GetLastError()), ::GetLastError());
+        return true;
+    }
+    const DWORD flags =
+        WINHTTP_FLAG_REFRESH | (parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
+    request->handle = ::WinHttpOpenRequest(connect, L"GET", object.c_str(), nullptr,
+                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
+    if (!request->handle) {
+        request->Finish(FailureOfError(::GetLastError()), ::GetLastError());
+        return true;
+    }
+    // The platform's own limits end a request on time where it honours them; a time-out of
+    // 0 would mean none at all to it.
+    const int limit = static_cast<int>(std::clamp<std::uint32_t>(timeOutMs, 1, 0x7fffffff));
+    ::WinHttpSetTimeouts(request->handle, limit, limit, limit, limit);
+    const std::pair<DWORD, DWORD> options[] = {
+        {WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, static_cast<DWORD>(limit)},
+        {WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, MaxRedirects},
+        {WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, MaxHeaderBytes},
+        {WINHTTP_OPTION_MAX_RESPONSE_DRAIN_SIZE, MaxBodyBytes},
+    };
+    for (const auto& [option, value] : options) {
+        DWORD v = value;
+        ::WinHttpSetOption(request->handle, option, &v, sizeof v);
+    }
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(request.get());
+    ::WinHttpSetOption(request->handle, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
+    {
+        // Live from here: the handle-closing callback is what takes it out again.
+        std::lock_guard<std::mutex> hold(state_->lock);
+        state_->live.emplace(request.get(), request);
+    }
+    state_->changed.notify_all();
+    if (!::WinHttpSendRequest(request->handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                              WINHTTP_NO_REQUEST_DATA, 0, 0, context)) {
+        const DWORD error = ::GetLastError();
+        request->End(FailureOfError(error), error);
+    }
+    return true;
+}
+
+std::size_t WinHttpProber::Live() const {
+    std::lock_guard<std::mutex> hold(state_->lock);
+    return state_->live.size();
+}
+
+bool WinHttpProber::HasLive(const std::string& url) const {
+    std::lock_guard<std::mutex> hold(state_->lock);
+    return std::any_of(state_->live.begin(), state_->live.end(),
+                       [&](const auto& entry) { return entry.second->url == url; });
+}
+
+bool WinHttpProber::WaitIdle(std::uint32_t ms) const {
+    std::unique_lock<std::mutex> hold(state_->lock);
+    return state_->changed.wait_for(hold, std::chrono::milliseconds(ms),
+                                    [&] { return state_->live.empty(); });
+}
+
+// The prober's own clock over every probe: at its time-out a probe is reported and its request
+// closed, whether or not the platform's limits have ended it yet.
+void WinHttpProber::watch() {
+    std::unique_lock<std::mutex> hold(state_->lock);
+    while (!state_->stopping) {
+        Clock::time_point next = Clock::time_point::max();
+        std::vector<std::shared_ptr<Request>> due;
+        const Clock::time_point now = Clock::now();
+        for (auto& entry : state_->live) {
+            Request& request = *entry.second;
+            if (request.finished)
+                continue;
+            if (request.deadline <= now)
+                due.push_back(entry.second);
+            else
+                next = std::min(next, request.deadline);
+        }
+        if (!due.empty()) {
+            hold.unlock();
+            for (auto& request : due) {
+                request->End(ProbeFailure::TimedOut, ERROR_WINHTTP_TIMEOUT);
+                if (wine && request->connected)
+                    cutConnection(request->connection);
+            }
+            due.clear();
+            hold.lock();
+            continue;
+        }
+        if (next == Clock::time_point::max())
+            state_->changed.wait(hold);
+        else
+            state_->changed.wait_until(hold, next);
+    }
+}

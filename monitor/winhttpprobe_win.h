@@ -1,0 +1,111 @@
+// Probes of URLs through one asynchronous WinHTTP session: many requests in flight without a
+// thread each, connections kept alive between probes, and every probe ended on time by a
+// watchdog of the prober's own, whatever the platform does with its own limits.
+//
+// A request the platform does not end when its handle is closed (Wine keeps it going until one
+// of its time-outs fires) stays counted as live until the platform lets go of it; Live() and
+// HasLive() let a scheduler bound such requests and keep a URL to one at a time. On Wine only,
+// which enforces neither the header limit nor the closing of a request that keeps receiving,
+// the prober also shuts down the connection under a probe it gives up on.
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+// Why a probe found its URL down, in the terms the result record uses.
+enum class ProbeFailure {
+    None,             // up
+    NameNotFound,     // the host name does not resolve
+    Refused,          // no connection, or the connection broke
+    TimedOut,         // no answer within the probe's time-out
+    TlsFailure,       // the secure channel or the server's certificate failed
+    HttpStatus,       // a final answer other than 200
+    NotHttp,          // the answer has no HTTP/1 or later status line
+    TooManyRedirects, // more redirects than a probe follows
+    BadUrl,           // text no request can carry
+    Other,            // any other platform error
+};
+
+struct WinHttpProbeResult {
+    bool up = false;
+    ProbeFailure reason = ProbeFailure::Other;
+    std::uint32_t ms = 0;          // from the start of the probe to its end
+    std::uint32_t status = 0;      // the final HTTP status, when there was one
+    std::uint32_t error = 0;       // the platform's error code, when one ended the probe
+    std::uint32_t timeOut = 0;     // the probe's time-out, for the text of TimedOut
+    std::uint32_t secureFlags = 0; // WINHTTP_CALLBACK_STATUS_FLAG_* of a TLS failure
+
+    // "up", "name not found", "refused", "timed out after N ms", "TLS failure",
+    // "HTTP status N", "not HTTP", "too many redirects", "not a URL", "error N".
+    std::string Text() const;
+};
+
+// The reason a WinHTTP or Winsock error code stands for.
+ProbeFailure FailureOfError(DWORD error);
+
+// True when the process runs on Wine, as ntdll says; the guards for limits Wine does not
+// enforce are active only then.
+bool RunningOnWine();
+
+class WinHttpProber {
+public:
+    // Called exactly once per started probe, on a WinHTTP callback thread or the prober's
+    // watchdog thread (or on the caller's thread, inside Start, for a probe that could not be
+    // sent at all). It must not block for long and must not destroy the prober.
+    using Completion = std::function<void(std::size_t index, const WinHttpProbeResult& result)>;
+
+    // Most a probe reads of an answer's body before it ends (as up: the status is known).
+    static constexpr std::uint32_t MaxBodyBytes = 64 * 1024;
+    // Most header bytes the platform is asked to accept (enforced where the platform does).
+    static constexpr std::uint32_t MaxHeaderBytes = 64 * 1024;
+    static constexpr std::uint32_t MaxRedirects = 12;
+
+    WinHttpProber();
+    // Closes every request and connection and waits, at most 5 s, for the platform to let go
+    // of them; completions not yet called are not called any more. What the platform still
+    // holds after that keeps the shared state alive and is freed when it lets go.
+    ~WinHttpProber();
+    WinHttpProber(const WinHttpProber&) = delete;
+    WinHttpProber& operator=(const WinHttpProber&) = delete;
+
+    // False when the session could not be opened: every probe then ends down at once.
+    bool Opened() const { return session_ != nullptr; }
+    // The access type the session was opened with (automatic proxy where offered).
+    DWORD AccessType() const { return accessType_; }
+
+    // Starts a probe of url (UTF-8, as the settings hold it). False, and no completion, when
+    // the URL still has a live request; otherwise the completion follows once. Start and
+    // HasLive are meant for one scheduling thread: between them nothing else starts that URL.
+    // The result's ms runs from this call to the completion (the body read included).
+    bool Start(std::size_t index, const std::string& url, std::uint32_t timeOutMs,
+               Completion completion);
+
+    // Requests the platform still holds, finished or not.
+    std::size_t Live() const;
+    bool HasLive(const std::string& url) const;
+    // Waits until no request is live, at most ms; true when none is.
+    bool WaitIdle(std::uint32_t ms) const;
+
+    struct State;
+    struct Request;
+
+private:
+    HINTERNET connection(const std::wstring& host, INTERNET_PORT port);
+    void watch();
+
+    HINTERNET session_ = nullptr;
+    DWORD accessType_ = 0;
+    std::shared_ptr<State> state_;
+    std::map<std::wstring, HINTERNET> connections_; // "host:port", guarded by state_'s lock
+    std::thread watchdog_;
+};

@@ -1,0 +1,172 @@
+// The WinHTTP prober under Wine against the in-process loopback HTTP peer and its hostile modes.
+#include "fixtures/http_peer_win.h"
+#include "monitor/winhttpprobe_win.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono;
+
+// Completions gathered by index, with the moment each arrived.
+struct Outcomes {
+    std::mutex lock;
+    std::condition_variable arrived;
+    std::vector<WinHttpProbeResult> results;
+    std::vector<steady_clock::time_point> when;
+    std::vector<int> calls;
+
+    explicit Outcomes(std::size_t n) : results(n), when(n), calls(n) {}
+
+    WinHttpProber::Completion Completion() {
+        return [this](std::size_t index, const WinHttpProbeResult& result) {
+            std::lock_guard<std::mutex> hold(lock);
+            results[index] = result;
+            when[index] = steady_clock::now();
+            ++calls[index];
+            arrived.notify_all();
+        };
+    }
+    bool WaitAll(seconds bound = seconds(30)) {
+        std::unique_lock<std::mutex> hold(lock);
+        return arrived.wait_for(hold, bound, [this] {
+            for (int c : calls)
+                if (c == 0)
+                    return false;
+            return true;
+        });
+    }
+};
+
+WinHttpProbeResult probe(WinHttpProber& prober, const std::string& url, std::uint32_t timeOut) {
+    Outcomes out(1);
+    EXPECT_TRUE(prober.Start(0, url, timeOut, out.Completion()));
+    EXPECT_TRUE(out.WaitAll());
+    EXPECT_EQ(out.calls[0], 1);
+    return out.results[0];
+}
+
+int refusedPort() {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    int len = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    ::closesocket(s);
+    return ntohs(a.sin_port);
+}
+
+} // namespace
+
+TEST(WinHttpProbe, ReasonsOfUpAndDown) {
+    HttpPeer peer;
+    WinHttpProber prober;
+    ASSERT_TRUE(prober.Opened());
+
+    WinHttpProbeResult r = probe(prober, peer.Url("/ok"), 5000);
+    EXPECT_TRUE(r.up);
+    EXPECT_EQ(r.Text(), "up");
+    EXPECT_LT(r.ms, 5000u);
+    EXPECT_TRUE(probe(prober, peer.Url("/redirect"), 5000).up);
+
+    r = probe(prober, peer.Url("/notfound"), 5000);
+    EXPECT_FALSE(r.up);
+    EXPECT_EQ(r.Text(), "HTTP status 404");
+
+    EXPECT_EQ(probe(prober, peer.Url("/nohttp"), 5000).Text(), "not HTTP");
+    EXPECT_EQ(probe(prober, peer.Url("/close"), 5000).up, false);
+    EXPECT_EQ(probe(prober, "http://127.0.0.1:" + std::to_string(refusedPort()) + "/", 5000).reason,
+              ProbeFailure::Refused);
+    EXPECT_EQ(probe(prober, "http://no-such-host.invalid/", 5000).reason,
+              ProbeFailure::NameNotFound);
+    EXPECT_EQ(probe(prober, peer.Url("/ok\r\nX: 1"), 5000).Text(), "not a URL");
+
+    const int before = peer.Requests();
+    EXPECT_EQ(probe(prober, peer.Url("/loop"), 10000).Text(), "too many redirects");
+    EXPECT_LE(peer.Requests() - before, 13); // the first request and at most a dozen redirects
+    EXPECT_TRUE(prober.WaitIdle(10000));
+}
+
+// The completion comes at the time-out, whatever the platform does with the closed request;
+// the URL then stays live until the platform lets go, and no second request goes to it.
+TEST(WinHttpProbe, SilentServerIsDownOnTime) {
+    HttpPeer peer;
+    WinHttpProber prober;
+    const auto start = steady_clock::now();
+    const WinHttpProbeResult r = probe(prober, peer.Url("/silent"), 400);
+    const auto elapsed = steady_clock::now() - start;
+    EXPECT_EQ(r.Text(), "timed out after 400 ms");
+    EXPECT_GE(elapsed, milliseconds(390));
+    EXPECT_LT(elapsed, milliseconds(3000));
+    if (prober.HasLive(peer.Url("/silent"))) {
+        EXPECT_FALSE(prober.Start(1, peer.Url("/silent"), 400, {}));
+    }
+    EXPECT_TRUE(prober.WaitIdle(20000));
+    EXPECT_EQ(prober.Live(), 0u);
+}
+
+// Endless headers end the probe at its time-out, and the prober lets go of the connection even
+// where the platform neither enforces its header limit nor ends a closed request (Wine).
+TEST(WinHttpProbe, EndlessHeadersAreLetGo) {
+    HttpPeer peer;
+    WinHttpProber prober;
+    const auto start = steady_clock::now();
+    EXPECT_FALSE(probe(prober, peer.Url("/endless"), 500).up);
+    EXPECT_LT(steady_clock::now() - start, milliseconds(3000));
+    EXPECT_TRUE(prober.WaitIdle(20000));
+    const DWORD deadline = ::GetTickCount() + 20000;
+    while (peer.Streaming() > 0 && ::GetTickCount() < deadline)
+        ::Sleep(20);
+    EXPECT_EQ(peer.Streaming(), 0);
+}
+
+// A body without end: up once the status is known and the read budget spent, not at the time-out.
+TEST(WinHttpProbe, EndlessBodyIsUpWithinTheReadBudget) {
+    HttpPeer peer;
+    WinHttpProber prober;
+    const WinHttpProbeResult r = probe(prober, peer.Url("/endlessbody"), 20000);
+    EXPECT_TRUE(r.up);
+    EXPECT_LT(r.ms, 10000u);
+    EXPECT_TRUE(prober.WaitIdle(20000));
+    const DWORD deadline = ::GetTickCount() + 20000;
+    while (peer.Streaming() > 0 && ::GetTickCount() < deadline)
+        ::Sleep(20);
+    EXPECT_EQ(peer.Streaming(), 0);
+}
+
+TEST(WinHttpProbe, SixteenAtOnceAllComplete) {
+    HttpPeer peer;
+    WinHttpProber prober;
+    constexpr std::size_t n = 16;
+    Outcomes out(n);
+    for (std::size_t i = 0; i < n; ++i)
+        ASSERT_TRUE(prober.Start(i,
+                                 peer.Url(i % 4 == 3 ? "/silent" : "/ok") + "#" + std::to_string(i),
+                                 2000, out.Completion()));
+    ASSERT_TRUE(out.WaitAll());
+    for (std::size_t i = 0; i < n; ++i) {
+        EXPECT_EQ(out.calls[i], 1);
+        EXPECT_EQ(out.results[i].up, i % 4 != 3) << i;
+    }
+}
+
+// Requests the platform still holds end once the peer goes away.
+TEST(WinHttpProbe, LiveCountReturnsToZeroAfterThePeerCloses) {
+    WinHttpProber prober;
+    {
+        HttpPeer peer;
+        Outcomes out(4);
+        for (std::size_t i = 0; i < 4; ++i)
+            prober.Start(i, peer.Url("/silent") + "#" + std::to_string(i), 200, out.Completion());
+        ASSERT_TRUE(out.WaitAll());
+    }
+    EXPECT_TRUE(prober.WaitIdle(20000));
+    EXPECT_EQ(prober.Live(), 0u);
+}
