@@ -139,6 +139,8 @@ struct ControlServer::Slot {
     ULONGLONG deadline = 0; // hello, closing or relisten bound; 0 for none
     // The request with the handler; the next one is not read before its answer.
     std::shared_ptr<ControlReply::Request> busy;
+    // The request with the handler is a checklist, which a later request cuts short.
+    bool busyList = false;
     // Requests read behind the one with the handler, carried out in order after it.
     std::deque<std::string> waiting;
     std::vector<char> buffer = std::vector<char>(MaxMessageSize);
@@ -284,7 +286,7 @@ void ControlServer::readDone(Slot& s) {
         return ok || code == ERROR_PIPE_CONNECTED ? connected(s) : disconnect(s);
     if (s.state != Slot::State::Connected)
         return;
-    if (ok && (s.busy || !s.waiting.empty())) {
+    if (ok) {
         // The read goes on while the handler works, so that a client that leaves is seen at
         // once; what it sends meanwhile waits, within a bound.
         std::size_t bytes = n;
@@ -293,9 +295,8 @@ void ControlServer::readDone(Slot& s) {
         if (s.waiting.size() >= MaxWaitingRequests || bytes > MaxMessageSize)
             return disconnect(s);
         s.waiting.emplace_back(s.buffer.data(), n);
-    } else if (ok)
-        request(s, std::string(s.buffer.data(), n));
-    else if (code == ERROR_MORE_DATA)
+        proceed(s);
+    } else if (code == ERROR_MORE_DATA)
         return fail(s, "oversized",
                     "A message may hold at most " + std::to_string(MaxMessageSize) + " bytes.");
     else
@@ -333,17 +334,32 @@ void ControlServer::answered() {
                 continue;
             s.busy.reset();
             send(s, std::move(answer.Bytes));
-            while (s.state == Slot::State::Connected && !s.busy && !s.waiting.empty()) {
-                const std::string next = std::move(s.waiting.front());
-                s.waiting.pop_front();
-                request(s, next);
-            }
+            proceed(s);
         }
     }
     if (status)
         for (auto& slot : slots_)
             if (slot->state == Slot::State::Connected && slot->subscribed)
                 send(*slot, status);
+}
+
+// The waiting requests go to the handler in order, one at a time. A checklist may take its
+// addresses' time-outs over and over, so one waited for would hold up the client's next request
+// (a stop, say) for minutes: a request behind it cuts it short instead. Its work is abandoned and
+// it is answered now, unless its answer is on its way already.
+void ControlServer::proceed(Slot& s) {
+    while (s.state == Slot::State::Connected && !s.waiting.empty()) {
+        if (s.busy) {
+            if (!s.busyList || !s.busy->wanted.exchange(false))
+                return;
+            s.busy.reset();
+            send(s, ErrorMessage("failed", "cut short by a later request"));
+            continue;
+        }
+        const std::string next = std::move(s.waiting.front());
+        s.waiting.pop_front();
+        request(s, next);
+    }
 }
 
 void ControlServer::request(Slot& s, const std::string& bytes) {
@@ -404,6 +420,7 @@ void ControlServer::pass(Slot& s, ControlMessage message) {
     request->outbox = outbox_;
     request->connection = s.id;
     s.busy = request;
+    s.busyList = type == msg::CheckList;
     ControlReply reply;
     reply.request_ = request;
     try {

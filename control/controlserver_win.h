@@ -11,8 +11,10 @@
 // Bounds, so that no client can jam the others or grow the service:
 // - a client has at most one request with the handler; what it sends meanwhile waits (at most
 //   MaxWaitingRequests and MaxMessageSize bytes; more drops the client) and is carried out in order
-//   after the answer, so its replies keep the order of its requests. A client that leaves takes its
-//   waiting requests with it, and the handler's work for it is abandoned (ControlReply);
+//   after the answer, so its replies keep the order of its requests. A checklist, the one slow
+//   request, is not waited for: a request behind it cuts it short (its work abandoned, answered
+//   by an error at once). A client that leaves takes its waiting requests with it, and the
+//   handler's work for it is abandoned (ControlReply);
 // - the pipe buffers nothing for a client (an answer stays the server's until the client reads
 //   it), and at most MaxUnreadReplies replies may wait unread: one more drops the client;
 // - the ready connections are served in turn, one step each, never the lowest one first;
@@ -122,6 +124,7 @@ private:
     void readDone(Slot& s);
     void writeDone(Slot& s);
     void answered(); // replies and pushes handed in from other threads
+    void proceed(Slot& s);
     void request(Slot& s, const std::string& bytes);
     void hello(Slot& s, const ControlMessage& message);
     void pass(Slot& s, ControlMessage message);

@@ -20,7 +20,9 @@
 //   setsettings + settings -> ok, or error; pass= present and not empty sets a new password;
 //                             a list that no settings reply could carry back is refused
 //   checklist + url...     -> checklist: url and up (0/1) per URL, in order; at most
-//                             MaxCheckListUrls, whose answer must fit in one message
+//                             MaxCheckListUrls, whose answer must fit in one message; a
+//                             further request sent before it is answered cuts it short:
+//                             error code=failed "cut short by a later request", at once
 //   stop                   -> ok, or error with code=failed when the settings could not be
 //                             saved; the service ends either way
 //

@@ -210,3 +210,23 @@ TEST_F(ControlServerTest, AnswersThatDoNotFitGoOutAsErrorsNeverEmpty) {
     EXPECT_EQ(settings.Type, msg::Error);
     EXPECT_EQ(settings.Get("code"), "failed");
 }
+
+TEST_F(ControlServerTest, LaterRequestCutsShortTheChecklistBeforeItAndRepliesKeepTheirOrder) {
+    PipeClient client = Client();
+    ControlMessage list(msg::CheckList);
+    list.Add("url", "http://127.0.0.1:1/");
+    ASSERT_TRUE(client.Send(list));
+    ASSERT_TRUE(waitFor([&] { return handler.HeldList().Wanted(); }, 10000));
+
+    // The stand-in never finishes the list: a stop behind it is answered all the same.
+    ASSERT_TRUE(client.Send(ControlMessage(msg::Stop)));
+    const ControlMessage cut = client.Receive(10000);
+    EXPECT_EQ(cut.Type, msg::Error);
+    EXPECT_EQ(cut.Get("code"), "failed");
+    EXPECT_EQ(client.Receive(10000).Type, msg::Ok);
+
+    const ControlReply held = handler.HeldList();
+    EXPECT_FALSE(held.Wanted());
+    held.Send(CheckListMessage({{"http://127.0.0.1:1/", false}})); // dropped: answered already
+    EXPECT_EQ(client.Ask(ControlMessage(msg::Status), msg::Status).Type, msg::Status);
+}
