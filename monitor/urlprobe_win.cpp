@@ -6,6 +6,7 @@
 #include "base/thread_win.h"
 #include "base/utf_win.h"
 #include "monitor/urlwire.h"
+#include "monitor/urlwire_win.h"
 
 #include <algorithm>
 #include <atomic>
@@ -152,25 +153,6 @@ void guardWinInetReads() {
 }
 
 } // namespace
-
-std::optional<std::string> WireUrl(const std::string& url) {
-    const std::optional<WireUrlParts> parts = SplitWireUrl(url);
-    if (!parts)
-        return std::nullopt;
-    std::string host = parts->host;
-    if (!IsAscii(host)) {
-        const std::wstring wide = Widen(host);
-        wchar_t ascii[INTERNET_MAX_HOST_NAME_LENGTH + 1] = {};
-        const int length = ::IdnToAscii(0, wide.data(), static_cast<int>(wide.size()), ascii,
-                                        INTERNET_MAX_HOST_NAME_LENGTH);
-        if (length <= 0)
-            return std::nullopt;
-        host = Narrow(std::wstring_view(ascii, static_cast<std::size_t>(length)));
-    }
-    if (!IsWireHost(host))
-        return std::nullopt;
-    return parts->head + host + parts->tail;
-}
 
 void OpenInternetSession() {
     InternetSession.Reset(

@@ -28,11 +28,6 @@ extern std::uint32_t ProbeWorkerStepTimeout;
 void OpenInternetSession();
 void CloseInternetSession();
 
-// The URL as a probe sends it, in ASCII only: an IDN host in its punycode form, the path and
-// query UTF-8 percent-escaped (see SplitWireUrl). nullopt for a URL that no request can carry;
-// such a URL is down.
-std::optional<std::string> WireUrl(const std::string& url);
-
 // True only when the worker ended within timeOut milliseconds with exit code 1: a final answer
 // with an HTTP/1.x (or later) status line and status 200.
 bool ProbeUrl(const std::string& url, std::uint32_t timeOut);

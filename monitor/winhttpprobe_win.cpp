@@ -4,7 +4,7 @@
 #include "winhttpprobe_win.h"
 
 #include "base/utf_win.h"
-#include "monitor/urlwire.h"
+#include "monitor/urlwire_win.h"
 
 #include <algorithm>
 #include <atomic>
@@ -21,26 +21,6 @@ using Clock = std::chrono::steady_clock;
 std::uint32_t millisecondsSince(Clock::time_point start) {
     return static_cast<std::uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
-
-// The URL in ASCII as urlprobe_win's WireUrl makes it (WinINet's header and this one cannot meet
-// in one unit): an IDN host in its punycode form, path and query UTF-8 percent-escaped.
-std::optional<std::string> wireUrl(const std::string& url) {
-    const std::optional<WireUrlParts> parts = SplitWireUrl(url);
-    if (!parts)
-        return std::nullopt;
-    std::string host = parts->host;
-    if (!IsAscii(host)) {
-        const std::wstring wide = Widen(host);
-        wchar_t ascii[256] = {};
-        const int length = ::IdnToAscii(0, wide.data(), static_cast<int>(wide.size()), ascii, 255);
-        if (length <= 0)
-            return std::nullopt;
-        host = Narrow(std::wstring_view(ascii, static_cast<std::size_t>(length)));
-    }
-    if (!IsWireHost(host))
-        return std::nullopt;
-    return parts->head + host + parts->tail;
 }
 
 // How long the destructor waits for the platform to let go of its requests.
@@ -412,7 +392,7 @@ bool WinHttpProber::Start(std::size_t index, const std::string& url, std::uint32
     request->start = Clock::now();
     request->deadline = request->start + std::chrono::milliseconds(timeOutMs);
 
-    const std::optional<std::string> wire = wireUrl(url);
+    const std::optional<std::string> wire = WireUrl(url);
     if (!wire) {
         request->Finish(ProbeFailure::BadUrl);
         return true;

@@ -4,6 +4,7 @@
 #include "fixtures/http_peer_win.h"
 #include "monitor/checkcycle.h"
 #include "monitor/urlprobe_win.h"
+#include "monitor/urlwire_win.h"
 #include "recording_host.h"
 #include "settings/cusersettings.h"
 
