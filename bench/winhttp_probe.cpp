@@ -6,6 +6,7 @@
 #include "bench_servers_win.h"
 #include "bench_stats.h"
 
+#include "base/platform_win.h"
 #include "monitor/winhttpprobe_win.h"
 
 #include <psapi.h>
@@ -41,7 +42,7 @@ int probeAll(WinHttpProber& prober, const std::vector<std::string>& urls, std::u
     int finished = 0;
     std::atomic<int> up{0};
     auto completion = [&](std::size_t, const WinHttpProbeResult& result) {
-        up += result.up ? 1 : 0;
+        up += result.Up ? 1 : 0;
         std::lock_guard<std::mutex> hold(lock);
         --running;
         ++finished;

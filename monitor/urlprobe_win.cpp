@@ -3,6 +3,7 @@
 #include "urlprobe_win.h"
 
 #include "base/handle_win.h"
+#include "base/platform_win.h"
 #include "base/thread_win.h"
 #include "base/utf_win.h"
 #include "monitor/urlwire.h"
@@ -115,11 +116,16 @@ int WSAAPI guardedRecv(SOCKET s, char* buffer, int length, int flags) {
     return result;
 }
 
-// Puts guardedRecv in WinINet's import of recv. Without it (another WinINet that does not
-// import recv by name) probes still work, and a worker ends only on its own limits.
+// On Wine only, puts guardedRecv in WinINet's import of recv: Wine's WinINet ends a blocking
+// read neither at a closed handle nor at a time-out. On Windows the platform's own limits and
+// the closing of the request hold, and nothing of a system library is touched. Without the
+// guard (another WinINet that does not import recv by name) probes still work, and a worker
+// ends only on its own limits.
 void guardWinInetReads() {
     static std::once_flag once;
     std::call_once(once, [] {
+        if (!RunningOnWine())
+            return;
         auto* base = reinterpret_cast<BYTE*>(::GetModuleHandleA("wininet.dll"));
         HMODULE winsock = ::GetModuleHandleA("ws2_32.dll");
         if (!base || !winsock)

@@ -3,6 +3,7 @@
 
 #include "winhttpprobe_win.h"
 
+#include "base/platform_win.h"
 #include "base/utf_win.h"
 #include "monitor/urlwire_win.h"
 
@@ -28,36 +29,10 @@ constexpr std::uint32_t CloseWaitMs = 5000;
 
 } // namespace
 
-std::string WinHttpProbeResult::Text() const {
-    switch (reason) {
-    case ProbeFailure::None:
-        return "up";
-    case ProbeFailure::NameNotFound:
-        return "name not found";
-    case ProbeFailure::Refused:
-        return "refused";
-    case ProbeFailure::TimedOut:
-        return "timed out after " + std::to_string(timeOut) + " ms";
-    case ProbeFailure::TlsFailure:
-        return "TLS failure";
-    case ProbeFailure::HttpStatus:
-        return "HTTP status " + std::to_string(status);
-    case ProbeFailure::NotHttp:
-        return "not HTTP";
-    case ProbeFailure::TooManyRedirects:
-        return "too many redirects";
-    case ProbeFailure::BadUrl:
-        return "not a URL";
-    case ProbeFailure::Other:
-        break;
-    }
-    return "error " + std::to_string(error);
-}
-
-ProbeFailure FailureOfError(DWORD error) {
+ProbeReason ReasonOfError(DWORD error) {
     switch (error) {
     case ERROR_WINHTTP_NAME_NOT_RESOLVED:
-        return ProbeFailure::NameNotFound;
+        return ProbeReason::NameNotFound;
     case ERROR_WINHTTP_CANNOT_CONNECT:
     case ERROR_WINHTTP_CONNECTION_ERROR:
     case WSAECONNREFUSED:
@@ -65,10 +40,10 @@ ProbeFailure FailureOfError(DWORD error) {
     case WSAECONNABORTED:
     case WSAENETUNREACH:
     case WSAEHOSTUNREACH:
-        return ProbeFailure::Refused;
+        return ProbeReason::Refused;
     case ERROR_WINHTTP_TIMEOUT:
     case WSAETIMEDOUT:
-        return ProbeFailure::TimedOut;
+        return ProbeReason::TimedOut;
     case ERROR_WINHTTP_SECURE_FAILURE:
     case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
     case ERROR_WINHTTP_SECURE_INVALID_CERT:
@@ -79,22 +54,17 @@ ProbeFailure FailureOfError(DWORD error) {
     case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
     case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
     case ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED:
-        return ProbeFailure::TlsFailure;
+        return ProbeReason::Tls;
     case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
-        return ProbeFailure::NotHttp;
+        return ProbeReason::NotHttp;
     case ERROR_WINHTTP_REDIRECT_FAILED:
-        return ProbeFailure::TooManyRedirects;
+        return ProbeReason::TooManyRedirects;
     case ERROR_WINHTTP_INVALID_URL:
     case ERROR_WINHTTP_UNRECOGNIZED_SCHEME:
-        return ProbeFailure::BadUrl;
+        return ProbeReason::BadAddress;
     default:
-        return ProbeFailure::Other;
+        return ProbeReason::ConnectionFailed;
     }
-}
-
-bool RunningOnWine() {
-    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 // What the callbacks, the watchdog and the prober share. The callbacks hold it through their
@@ -131,17 +101,16 @@ struct WinHttpProber::Request {
 
     // The first call reports the probe; later ones (the platform ending a request the
     // watchdog gave up on) are dropped.
-    void Finish(ProbeFailure reason, DWORD error = 0) {
+    void Finish(ProbeReason reason, DWORD error = 0) {
         if (finished.exchange(true))
             return;
         WinHttpProbeResult result;
-        result.up = reason == ProbeFailure::None;
-        result.reason = reason;
-        result.ms = millisecondsSince(start);
-        result.status = status;
-        result.error = error;
-        result.timeOut = timeOut;
-        result.secureFlags = secureFlags;
+        result.Up = reason == ProbeReason::Up;
+        result.Reason = reason;
+        result.Milliseconds = reason == ProbeReason::TimedOut ? timeOut : millisecondsSince(start);
+        result.Status = status;
+        result.Error = error;
+        result.SecureFlags = secureFlags;
         Completion done = std::move(completion);
         {
             std::lock_guard<std::mutex> hold(state->lock);
@@ -158,7 +127,7 @@ struct WinHttpProber::Request {
             ::WinHttpCloseHandle(handle);
     }
 
-    void End(ProbeFailure reason, DWORD error = 0) {
+    void End(ProbeReason reason, DWORD error = 0) {
         Finish(reason, error);
         Close();
     }
@@ -222,7 +191,7 @@ void cutConnection(const WINHTTP_CONNECTION_INFO& info) {
 
 void readMore(WinHttpProber::Request& request) {
     if (!::WinHttpReadData(request.handle, request.buffer, sizeof request.buffer, nullptr))
-        request.End(FailureOfError(::GetLastError()), ::GetLastError());
+        request.End(ReasonOfError(::GetLastError()), ::GetLastError());
 }
 
 void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info,
@@ -259,7 +228,7 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
         break;
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
         if (!::WinHttpReceiveResponse(handle, nullptr))
-            request->End(FailureOfError(::GetLastError()), ::GetLastError());
+            request->End(ReasonOfError(::GetLastError()), ::GetLastError());
         break;
     case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE: {
         DWORD code = 0;
@@ -268,9 +237,9 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
                               WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX);
         request->status = code;
         if (code == 0 || !isHttpVersion(handle))
-            request->End(ProbeFailure::NotHttp);
+            request->End(ProbeReason::NotHttp);
         else if (code != 200)
-            request->End(ProbeFailure::HttpStatus);
+            request->End(ProbeReason::HttpStatus);
         else
             readMore(*request); // the body, so that the connection can serve the next probe
         break;
@@ -278,7 +247,7 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
         request->bodyBytes += length;
         if (length == 0 || request->bodyBytes >= WinHttpProber::MaxBodyBytes)
-            request->End(ProbeFailure::None);
+            request->End(ProbeReason::Up);
         else
             readMore(*request);
         break;
@@ -290,8 +259,7 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: {
         const auto* failure = static_cast<const WINHTTP_ASYNC_RESULT*>(info);
         const DWORD error = failure ? failure->dwError : 0;
-        request->End(request->secureFlags ? ProbeFailure::TlsFailure : FailureOfError(error),
-                     error);
+        request->End(request->secureFlags ? ProbeReason::Tls : ReasonOfError(error), error);
         break;
     }
     case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING: {
@@ -394,11 +362,11 @@ bool WinHttpProber::Start(std::size_t index, const std::string& url, std::uint32
 
     const std::optional<std::string> wire = WireUrl(url);
     if (!wire) {
-        request->Finish(ProbeFailure::BadUrl);
+        request->Finish(ProbeReason::BadAddress);
         return true;
     }
     if (!session_) {
-        request->Finish(ProbeFailure::Other, ERROR_INVALID_HANDLE);
+        request->Finish(ProbeReason::ConnectionFailed, ERROR_INVALID_HANDLE);
         return true;
     }
     std::wstring wide = Widen(*wire);
@@ -409,7 +377,7 @@ bool WinHttpProber::Start(std::size_t index, const std::string& url, std::uint32
     parts.dwExtraInfoLength = static_cast<DWORD>(-1);
     if (!::WinHttpCrackUrl(wide.c_str(), static_cast<DWORD>(wide.size()), 0, &parts) ||
         parts.dwHostNameLength == 0) {
-        request->Finish(ProbeFailure::BadUrl, ::GetLastError());
+        request->Finish(ProbeReason::BadAddress, ::GetLastError());
         return true;
     }
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
@@ -421,7 +389,7 @@ bool WinHttpProber::Start(std::size_t index, const std::string& url, std::uint32
 
     HINTERNET connect = connection(host, parts.nPort);
     if (!connect) {
-        request->Finish(FailureOfError(::GetLastError()), ::GetLastError());
+        request->Finish(ReasonOfError(::GetLastError()), ::GetLastError());
         return true;
     }
     const DWORD flags =
@@ -429,7 +397,7 @@ bool WinHttpProber::Start(std::size_t index, const std::string& url, std::uint32
     request->handle = ::WinHttpOpenRequest(connect, L"GET", object.c_str(), nullptr,
                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
     if (!request->handle) {
-        request->Finish(FailureOfError(::GetLastError()), ::GetLastError());
+        request->Finish(ReasonOfError(::GetLastError()), ::GetLastError());
         return true;
     }
     // The platform's own limits end a request on time where it honours them; a time-out of
@@ -457,7 +425,7 @@ bool WinHttpProber::Start(std::size_t index, const std::string& url, std::uint32
     if (!::WinHttpSendRequest(request->handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                               WINHTTP_NO_REQUEST_DATA, 0, 0, context)) {
         const DWORD error = ::GetLastError();
-        request->End(FailureOfError(error), error);
+        request->End(ReasonOfError(error), error);
     }
     return true;
 }
@@ -499,7 +467,7 @@ void WinHttpProber::watch() {
         if (!due.empty()) {
             hold.unlock();
             for (auto& request : due) {
-                request->End(ProbeFailure::TimedOut, ERROR_WINHTTP_TIMEOUT);
+                request->End(ProbeReason::TimedOut, ERROR_WINHTTP_TIMEOUT);
                 if (wine && request->connected)
                     cutConnection(request->connection);
             }

@@ -9,6 +9,8 @@
 // the prober also shuts down the connection under a probe it gives up on.
 #pragma once
 
+#include "monitor/proberesult.h"
+
 #include <windows.h>
 #include <winhttp.h>
 
@@ -22,40 +24,15 @@
 #include <string>
 #include <thread>
 
-// Why a probe found its URL down, in the terms the result record uses.
-enum class ProbeFailure {
-    None,             // up
-    NameNotFound,     // the host name does not resolve
-    Refused,          // no connection, or the connection broke
-    TimedOut,         // no answer within the probe's time-out
-    TlsFailure,       // the secure channel or the server's certificate failed
-    HttpStatus,       // a final answer other than 200
-    NotHttp,          // the answer has no HTTP/1 or later status line
-    TooManyRedirects, // more redirects than a probe follows
-    BadUrl,           // text no request can carry
-    Other,            // any other platform error
-};
-
-struct WinHttpProbeResult {
-    bool up = false;
-    ProbeFailure reason = ProbeFailure::Other;
-    std::uint32_t ms = 0;          // from the start of the probe to its end
-    std::uint32_t status = 0;      // the final HTTP status, when there was one
-    std::uint32_t error = 0;       // the platform's error code, when one ended the probe
-    std::uint32_t timeOut = 0;     // the probe's time-out, for the text of TimedOut
-    std::uint32_t secureFlags = 0; // WINHTTP_CALLBACK_STATUS_FLAG_* of a TLS failure
-
-    // "up", "name not found", "refused", "timed out after N ms", "TLS failure",
-    // "HTTP status N", "not HTTP", "too many redirects", "not a URL", "error N".
-    std::string Text() const;
+// The check engine's result record, with what the platform said: a probe's reason in words is
+// ReasonText(result); a time-out's Milliseconds is the time-out that ran out.
+struct WinHttpProbeResult : ProbeResult {
+    std::uint32_t Error = 0;       // the platform's error code, when one ended the probe
+    std::uint32_t SecureFlags = 0; // WINHTTP_CALLBACK_STATUS_FLAG_* of a TLS failure
 };
 
 // The reason a WinHTTP or Winsock error code stands for.
-ProbeFailure FailureOfError(DWORD error);
-
-// True when the process runs on Wine, as ntdll says; the guards for limits Wine does not
-// enforce are active only then.
-bool RunningOnWine();
+ProbeReason ReasonOfError(DWORD error);
 
 class WinHttpProber {
 public:

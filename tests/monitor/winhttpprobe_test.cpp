@@ -71,25 +71,25 @@ TEST(WinHttpProbe, ReasonsOfUpAndDown) {
     ASSERT_TRUE(prober.Opened());
 
     WinHttpProbeResult r = probe(prober, peer.Url("/ok"), 5000);
-    EXPECT_TRUE(r.up);
-    EXPECT_EQ(r.Text(), "up");
-    EXPECT_LT(r.ms, 5000u);
-    EXPECT_TRUE(probe(prober, peer.Url("/redirect"), 5000).up);
+    EXPECT_TRUE(r.Up);
+    EXPECT_EQ(ReasonText(r), "up");
+    EXPECT_LT(r.Milliseconds, 5000u);
+    EXPECT_TRUE(probe(prober, peer.Url("/redirect"), 5000).Up);
 
     r = probe(prober, peer.Url("/notfound"), 5000);
-    EXPECT_FALSE(r.up);
-    EXPECT_EQ(r.Text(), "HTTP status 404");
+    EXPECT_FALSE(r.Up);
+    EXPECT_EQ(ReasonText(r), "HTTP status 404");
 
-    EXPECT_EQ(probe(prober, peer.Url("/nohttp"), 5000).Text(), "not HTTP");
-    EXPECT_EQ(probe(prober, peer.Url("/close"), 5000).up, false);
-    EXPECT_EQ(probe(prober, "http://127.0.0.1:" + std::to_string(refusedPort()) + "/", 5000).reason,
-              ProbeFailure::Refused);
-    EXPECT_EQ(probe(prober, "http://no-such-host.invalid/", 5000).reason,
-              ProbeFailure::NameNotFound);
-    EXPECT_EQ(probe(prober, peer.Url("/ok\r\nX: 1"), 5000).Text(), "not a URL");
+    EXPECT_EQ(ReasonText(probe(prober, peer.Url("/nohttp"), 5000)), "not HTTP");
+    EXPECT_EQ(probe(prober, peer.Url("/close"), 5000).Up, false);
+    EXPECT_EQ(probe(prober, "http://127.0.0.1:" + std::to_string(refusedPort()) + "/", 5000).Reason,
+              ProbeReason::Refused);
+    EXPECT_EQ(probe(prober, "http://no-such-host.invalid/", 5000).Reason,
+              ProbeReason::NameNotFound);
+    EXPECT_EQ(ReasonText(probe(prober, peer.Url("/ok\r\nX: 1"), 5000)), "not a valid address");
 
     const int before = peer.Requests();
-    EXPECT_EQ(probe(prober, peer.Url("/loop"), 10000).Text(), "too many redirects");
+    EXPECT_EQ(ReasonText(probe(prober, peer.Url("/loop"), 10000)), "too many redirects");
     EXPECT_LE(peer.Requests() - before, 13); // the first request and at most a dozen redirects
     EXPECT_TRUE(prober.WaitIdle(10000));
 }
@@ -102,7 +102,7 @@ TEST(WinHttpProbe, SilentServerIsDownOnTime) {
     const auto start = steady_clock::now();
     const WinHttpProbeResult r = probe(prober, peer.Url("/silent"), 400);
     const auto elapsed = steady_clock::now() - start;
-    EXPECT_EQ(r.Text(), "timed out after 400 ms");
+    EXPECT_EQ(ReasonText(r), "timed out after 400 ms");
     EXPECT_GE(elapsed, milliseconds(390));
     EXPECT_LT(elapsed, milliseconds(3000));
     if (prober.HasLive(peer.Url("/silent"))) {
@@ -118,7 +118,7 @@ TEST(WinHttpProbe, EndlessHeadersAreLetGo) {
     HttpPeer peer;
     WinHttpProber prober;
     const auto start = steady_clock::now();
-    EXPECT_FALSE(probe(prober, peer.Url("/endless"), 500).up);
+    EXPECT_FALSE(probe(prober, peer.Url("/endless"), 500).Up);
     EXPECT_LT(steady_clock::now() - start, milliseconds(3000));
     EXPECT_TRUE(prober.WaitIdle(20000));
     const DWORD deadline = ::GetTickCount() + 20000;
@@ -132,8 +132,8 @@ TEST(WinHttpProbe, EndlessBodyIsUpWithinTheReadBudget) {
     HttpPeer peer;
     WinHttpProber prober;
     const WinHttpProbeResult r = probe(prober, peer.Url("/endlessbody"), 20000);
-    EXPECT_TRUE(r.up);
-    EXPECT_LT(r.ms, 10000u);
+    EXPECT_TRUE(r.Up);
+    EXPECT_LT(r.Milliseconds, 10000u);
     EXPECT_TRUE(prober.WaitIdle(20000));
     const DWORD deadline = ::GetTickCount() + 20000;
     while (peer.Streaming() > 0 && ::GetTickCount() < deadline)
@@ -153,7 +153,7 @@ TEST(WinHttpProbe, SixteenAtOnceAllComplete) {
     ASSERT_TRUE(out.WaitAll());
     for (std::size_t i = 0; i < n; ++i) {
         EXPECT_EQ(out.calls[i], 1);
-        EXPECT_EQ(out.results[i].up, i % 4 != 3) << i;
+        EXPECT_EQ(out.results[i].Up, i % 4 != 3) << i;
     }
 }
 
