@@ -28,19 +28,6 @@ HttpPeer& sharedPeer() {
     return *p;
 }
 
-int refusedPort() {
-    // A port that was just free: nothing listens there.
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    int len = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    ::closesocket(s);
-    return ntohs(a.sin_port);
-}
-
 } // namespace
 
 TEST_F(Probe, OnlyAFinalStatus200CountsAsUp) {
@@ -53,7 +40,8 @@ TEST_F(Probe, OnlyAFinalStatus200CountsAsUp) {
 }
 
 TEST_F(Probe, UnreachableMalformedAndEmptyUrlsFail) {
-    EXPECT_FALSE(ProbeUrl("http://127.0.0.1:" + std::to_string(refusedPort()) + "/", 5000));
+    EXPECT_FALSE(
+        ProbeUrl("http://127.0.0.1:" + std::to_string(HttpPeer::RefusedPort()) + "/", 5000));
     EXPECT_FALSE(ProbeUrl("http://no-such-host.invalid/", 5000));
     EXPECT_FALSE(ProbeUrl("http://", 5000));
     EXPECT_FALSE(ProbeUrl("not a url at all", 5000));
@@ -111,10 +99,7 @@ TEST_F(Probe, HostileServersAreDownAndLetGo) {
 
     EXPECT_FALSE(ProbeUrl(p.Url("/endless"), 20000)); // cut off by the byte budget
     EXPECT_FALSE(ProbeUrl(p.Url("/endless"), 200));   // given up on while it streams
-    const DWORD deadline = ::GetTickCount() + 10000;
-    while (p.Streaming() > 0 && ::GetTickCount() < deadline)
-        ::Sleep(20);
-    EXPECT_EQ(p.Streaming(), 0);
+    EXPECT_TRUE(p.StreamsLetGo(10000));
 }
 
 // The peer answers 200 only to the UTF-8 escaped form; "/?????" or raw bytes get 404.
