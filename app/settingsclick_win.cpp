@@ -21,6 +21,20 @@ void log(const SettingsSteps& steps, const std::string& text) {
         steps.WriteLog(text);
 }
 
+// Saves through the steps' stand-in, or to the file; a failure goes to the log and on to the
+// caller.
+void save(const CUserSettings& settings, const SettingsSteps& steps) {
+    try {
+        if (steps.Save)
+            steps.Save(settings);
+        else
+            settings.Save();
+    } catch (const Exception& e) {
+        log(steps, e.Message());
+        throw;
+    }
+}
+
 } // namespace
 
 int Settings1Click(HWND form, CUserSettings& settings, const SettingsSteps& steps) {
@@ -32,17 +46,7 @@ int Settings1Click(HWND form, CUserSettings& settings, const SettingsSteps& step
         TFormSettings dialog(form, settings);
         dialog.OnGo = steps.CheckSites;
         // The dialog shows a failed save in its box; the log keeps it too.
-        dialog.OnSave = [&] {
-            try {
-                if (steps.Save)
-                    steps.Save(settings);
-                else
-                    settings.Save();
-            } catch (const Exception& e) {
-                log(steps, e.Message());
-                throw;
-            }
-        };
+        dialog.OnSave = [&] { save(settings, steps); };
         OpenDialog open(dialog);
         result = dialog.ShowModal();
     }
@@ -70,12 +74,8 @@ std::string ChangeSettings(CUserSettings& settings, const CUserSettings& next,
     if (!problem.empty())
         return problem;
     try {
-        if (steps.Save)
-            steps.Save(next);
-        else
-            next.Save();
+        save(next, steps);
     } catch (const Exception& e) {
-        log(steps, e.Message());
         return e.Message();
     }
     settings = next;
