@@ -1,4 +1,5 @@
-// What the benchmarks that drive the installed service share: starting a program and waiting
+// What the benchmarks that drive the installed service share: counting a process's threads,
+// starting a program and waiting
 // for it, and counting the result lines of its log (the service's process id:
 // ServiceProcessId of control/pipeclient_win.h).
 #pragma once
@@ -8,11 +9,27 @@
 
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 #include <fstream>
 #include <map>
 #include <string>
 
 // Starts a program (a Windows path) and waits up to a minute for it; false when it did not start.
+// The threads of a process now, or -1 when they cannot be counted.
+inline int threadsOf(DWORD pid) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == pid;
+    CloseHandle(snapshot);
+    return count;
+}
+
 inline bool RunAndWait(const char* program) {
     std::string line = std::string("\"") + program + "\"";
     STARTUPINFOA startup{};

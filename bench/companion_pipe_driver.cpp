@@ -298,17 +298,6 @@ bool pumpUntil(const std::function<bool()>& done, DWORD ms) {
 // checklist of 100 silent addresses and leaves at once, and a well-behaved client's hello and
 // getsettings are timed from that moment.
 
-int threadsOf(DWORD pid) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        count += entry.th32OwnerProcessID == pid;
-    CloseHandle(snapshot);
-    return count;
-}
-
 // One overlapped connection with bounded steps.
 class Conn {
 public:

@@ -20,19 +20,6 @@
 
 namespace {
 
-int threadsOf(DWORD pid) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return -1;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        count += entry.th32OwnerProcessID == pid;
-    CloseHandle(snapshot);
-    return count;
-}
-
 // The form is looked for on our own desktop first, then on every desktop of every window
 // station we may open, saying where it was found: under Wine a service's process does not
 // always share the desktop of a program started from the shell.
