@@ -1,7 +1,6 @@
 // What the benchmarks that drive the installed service share: counting a process's threads,
-// starting a program and waiting
-// for it, and counting the result lines of its log (the service's process id:
-// ServiceProcessId of control/pipeclient_win.h).
+// starting a program and waiting for it, and counting the result lines of its log (the
+// service's process id: ServiceProcessId of control/pipeclient_win.h).
 #pragma once
 
 #include "base/product.h"
