@@ -248,54 +248,43 @@ void TFormBlind::runPosted() {
     }
 }
 
+void TFormBlind::serveOnForm(const ControlReply& reply, std::function<void()> work) {
+    // Work for a client that has left by the time the form takes it up is not done at all.
+    const bool queued = postToForm([reply, work = std::move(work)] {
+        if (reply.Wanted())
+            work();
+    });
+    if (!queued)
+        reply.Send(ErrorMessage("failed", "The monitor cannot take requests now."));
+}
+
 void TFormBlind::CheckNow(ControlReply reply) {
-    const bool queued = postToForm([this, reply] {
-        if (!reply.Wanted())
-            return;
+    serveOnForm(reply, [this, reply] {
         reply.Send(ControlMessage(msg::Ok));
         CheckNow1Click();
     });
-    if (!queued)
-        reply.Send(ErrorMessage("failed", "The monitor cannot take requests now."));
 }
 
 void TFormBlind::GetSettings(ControlReply reply) {
-    const bool queued = postToForm([this, reply] {
-        if (reply.Wanted())
-            reply.Send(SettingsReply(UserSettings, !UserSettings.Pass.empty()));
+    serveOnForm(reply, [this, reply] {
+        reply.Send(SettingsReply(UserSettings, !UserSettings.Pass.empty()));
     });
-    if (!queued)
-        reply.Send(ErrorMessage("failed", "The monitor cannot take requests now."));
 }
 
 void TFormBlind::SetSettings(const ControlMessage& settings, ControlReply reply) {
-    const bool queued = postToForm([this, settings, reply] {
-        if (!reply.Wanted())
-            return;
+    serveOnForm(reply, [this, settings, reply] {
         try {
-            // A list that no answer to getsettings could carry back would lock every client
-            // out of the settings.
-            CUserSettings next = UserSettings;
-            bool passwordSet = false;
-            std::string refusal;
-            if (SettingsFromMessage(settings, next, passwordSet))
-                refusal = SettingsSizeRefusal(next);
-            if (refusal.empty())
-                refusal = applyControlSettings(settings);
+            const std::string refusal = applyControlSettings(settings);
             reply.Send(refusal.empty() ? ControlMessage(msg::Ok) : ErrorMessage("failed", refusal));
         } catch (const std::exception& e) {
             reply.Send(ErrorMessage("failed", e.what()));
             throw;
         }
     });
-    if (!queued)
-        reply.Send(ErrorMessage("failed", "The monitor cannot take requests now."));
 }
 
 void TFormBlind::CheckList(const std::vector<std::string>& urls, ControlReply reply) {
-    const bool queued = postToForm([this, urls, reply] {
-        if (!reply.Wanted())
-            return;
+    serveOnForm(reply, [this, urls, reply] {
         if (*checkLists_ >= MaxCheckListThreads) {
             reply.Send(ErrorMessage("failed", "Other lists are being checked; try again shortly."));
             return;
@@ -322,20 +311,14 @@ void TFormBlind::CheckList(const std::vector<std::string>& urls, ControlReply re
             reply.Send(ErrorMessage("failed", "The list could not be checked now."));
         }
     });
-    if (!queued)
-        reply.Send(ErrorMessage("failed", "The monitor cannot take requests now."));
 }
 
 void TFormBlind::Stop(ControlReply reply) {
-    const bool queued = postToForm([this, reply] {
-        if (!reply.Wanted())
-            return;
+    serveOnForm(reply, [this, reply] {
         // Answered once the settings were saved, or failed to be.
         stopReply_ = reply;
         Close();
     });
-    if (!queued)
-        reply.Send(ErrorMessage("failed", "The monitor cannot take requests now."));
 }
 
 std::string TFormBlind::applyControlSettings(const ControlMessage& message) {
@@ -345,6 +328,10 @@ std::string TFormBlind::applyControlSettings(const ControlMessage& message) {
     bool passwordSet = false;
     if (!SettingsFromMessage(message, next, passwordSet))
         return "A number in the settings is not a whole number.";
+    // A list that no answer to getsettings could carry back would lock every client out of
+    // the settings.
+    if (std::string refusal = SettingsSizeRefusal(next); !refusal.empty())
+        return refusal;
     // The password never comes out of the service, so an empty one means "keep it".
     if (next.Pass.empty())
         next.Pass = UserSettings.Pass;

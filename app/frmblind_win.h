@@ -87,6 +87,8 @@ private:
     SettingsSteps settingsSteps();
     // Runs work on this form's thread, from any thread; false when it cannot be queued.
     bool postToForm(std::function<void()> work);
+    // Posts a client's request to the form, or answers that the form cannot take it.
+    void serveOnForm(const ControlReply& reply, std::function<void()> work);
     void runPosted();
     // Empty when the settings were applied; otherwise why not.
     std::string applyControlSettings(const ControlMessage& message);
