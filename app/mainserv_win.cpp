@@ -8,6 +8,8 @@
 #include "base/thread_win.h"
 #include "base/utf_win.h"
 
+#include <shellapi.h>
+
 #include <cstdlib>
 #include <stdexcept>
 #include <typeinfo>
@@ -21,6 +23,48 @@ TServiceApplication* Application = nullptr;
 namespace {
 
 const char* const ApplicationWindowClass = "TApplication";
+
+// -install and -uninstall need an administrator, but the program stays "as invoker" for the
+// service manager: a copy started without the rights asks for consent and lets an elevated
+// copy of itself do the work, before either takes the single-instance mutex.
+bool registrationNeedsConsent() {
+    std::vector<std::string> args(__argv + 1, __argv + __argc);
+    if (!FindCmdLineSwitch(args, "INSTALL") && !FindCmdLineSwitch(args, "UNINSTALL"))
+        return false;
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    ScopedKernelHandle owned(token);
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    return ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+           !elevation.TokenIsElevated;
+}
+
+int runElevatedCopy() {
+    // The arguments as given: what follows the program's own name on the command line.
+    const wchar_t* rest = ::GetCommandLineW();
+    const wchar_t end = *rest == L'"' ? L'"' : L' ';
+    rest += *rest == L'"';
+    while (*rest && *rest != end)
+        ++rest;
+    rest += *rest == L'"';
+    const std::wstring program = Widen(ProgramPath());
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+    info.lpVerb = L"runas";
+    info.lpFile = program.c_str();
+    info.lpParameters = rest;
+    info.nShow = SW_SHOWNORMAL;
+    if (!::ShellExecuteExW(&info) || !info.hProcess)
+        return static_cast<int>(::GetLastError()); // ERROR_CANCELLED when consent is refused
+    ScopedKernelHandle process(info.hProcess);
+    ::WaitForSingleObject(process.Get(), INFINITE);
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.Get(), &code);
+    return static_cast<int>(code);
+}
 
 std::string className(const std::exception& e) {
     const char* name = typeid(e).name();
@@ -444,6 +488,8 @@ void PostRestoreSignal() {
 }
 
 int VigrelMain() {
+    if (registrationNeedsConsent())
+        return runElevatedCopy();
     ScopedKernelHandle mutex(::CreateMutexA(nullptr, TRUE, ProductName));
     if (::GetLastError() == ERROR_ALREADY_EXISTS) {
         PostRestoreSignal();

@@ -12,7 +12,8 @@ constexpr const char* ControlPipeName = "\\\\.\\pipe\\" VIGREL_PRODUCT_NAME;
 
 // The name the user meets in the alert mail (sender, subject, last line), in the menu item and
 // in the settings dialog's link to the web site.
-constexpr const char* BrandName = "Pelorin";
+#define VIGREL_BRAND_NAME "Pelorin"
+constexpr const char* BrandName = VIGREL_BRAND_NAME;
 
 // The product's web site as the shell gets it: a bare host name. The ".example" top-level
 // domain is reserved, so the name can never belong to anyone else.

@@ -52,3 +52,31 @@ function(vigrel_window_test)
                          RESOURCE_LOCK wine_desktop
                          ENVIRONMENT "VIGREL_BUILD_DIR=${CMAKE_BINARY_DIR}")
 endfunction()
+
+# The names the packaging shares with the code, read from base/product.h where they stand once.
+file(STRINGS ${PROJECT_SOURCE_DIR}/base/product.h vigrel_names REGEX "^#define VIGREL_[A-Z]+_NAME ")
+foreach(line ${vigrel_names})
+    string(REGEX MATCH "^#define (VIGREL_[A-Z]+_NAME) \"([^\"]+)\"" matched "${line}")
+    set(${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
+endforeach()
+if(NOT VIGREL_PRODUCT_NAME OR NOT VIGREL_BRAND_NAME)
+    message(FATAL_ERROR "base/product.h lost VIGREL_PRODUCT_NAME or VIGREL_BRAND_NAME")
+endif()
+set(VIGREL_VERSION4 ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0)
+
+# A program's manifest and version record, compiled into it.
+#   vigrel_program_resources(target DESCRIPTION text LEVEL asInvoker|requireAdministrator)
+function(vigrel_program_resources target)
+    cmake_parse_arguments(R "" "DESCRIPTION;LEVEL" "" ${ARGN})
+    get_target_property(VIGREL_PROGRAM ${target} OUTPUT_NAME)
+    set(VIGREL_DESCRIPTION ${R_DESCRIPTION})
+    set(VIGREL_EXECUTION_LEVEL ${R_LEVEL})
+    set(VIGREL_VERSION_COMMAS
+        ${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},0)
+    set(VIGREL_MANIFEST ${CMAKE_CURRENT_BINARY_DIR}/${VIGREL_PROGRAM}.manifest)
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/program.manifest.in ${VIGREL_MANIFEST} @ONLY)
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${VIGREL_PROGRAM}_program.rc)
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/program.rc.in ${rc} @ONLY)
+    set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${VIGREL_MANIFEST})
+    target_sources(${target} PRIVATE ${rc})
+endfunction()
