@@ -16,76 +16,9 @@ prefix=${VIGREL_WINEPREFIX:?VIGREL_WINEPREFIX names the prefix}
 
 folder_win='C:\Program Files\Vigrel Test'
 folder="$prefix/drive_c/Program Files/Vigrel Test"
-service_key='HKLM\System\CurrentControlSet\Services\Vigrel'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vigrel'
-run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
 
-failures=0
-check() {
-    local what=$1
-    shift
-    if "$@"; then
-        echo "ok   $what"
-    else
-        echo "FAIL $what"
-        failures=$((failures + 1))
-    fi
-}
-
-# Every Wine call is bounded, so that a program that hangs fails the test instead of holding it.
-run() { timeout 120 "$wine_run" "$@" </dev/null; }
-
-# Polls until the command succeeds, at most the given number of seconds.
-wait_until() {
-    local bound=$1
-    shift
-    local end=$((SECONDS + bound))
-    until "$@"; do
-        ((SECONDS >= end)) && return 1
-        sleep 0.2
-    done
-}
-
-registered() { run reg query "$service_key" >/dev/null 2>&1; }
-not_registered() { ! registered; }
-state() { run sc query Vigrel 2>/dev/null | tr -d '\r' | awk '/STATE/ { print $4 }'; }
-running() { [ "$(state)" = RUNNING ]; }
-stopped() { [ "$(state)" = STOPPED ]; }
-stopped_or_gone() { [ "$(state)" != RUNNING ] && [ "$(state)" != STOP_PENDING ]; }
-service_value() { run reg query "$service_key" /v "$1" 2>/dev/null | tr -d '\r' | grep -F "$1"; }
-image_path_quoted() {
-    local value
-    value=$(service_value ImagePath)
-    echo "     $value"
-    grep -qF "\"$folder_win\\Vigrel.exe\"" <<<"$value"
-}
-auto_start() { service_value Start | grep -q '0x2$'; }
-listed() { run reg query "$uninstall_key" >/dev/null 2>&1; }
-not_listed() { ! listed; }
-absent() { [ ! -e "$folder/$1" ]; }
-present() { [ -e "$folder/$1" ]; }
-gone() { [ ! -e "$folder" ]; }
-run_value() { run reg query "$run_key" /v Vigreltray 2>/dev/null | tr -d '\r' | grep -F Vigreltray; }
-starts_at_logon() {
-    local value
-    value=$(run_value)
-    echo "     $value"
-    grep -qF "\"$folder_win\\Vigreltray.exe\"" <<<"$value"
-}
-no_run_value() { [ -z "$(run_value)" ]; }
-# Wine's tasklist lists nothing: count the companions of this prefix among the host's processes.
-companion_count() {
-    local pid n=0
-    for pid in $(pgrep -f 'Vigreltray\.exe'); do
-        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" &&
-            n=$((n + 1))
-    done
-    echo "$n"
-}
-companion_running() { [ "$(companion_count)" -ge 1 ]; }
-one_companion() { [ "$(companion_count)" -eq 1 ]; }
-no_companion() { [ "$(companion_count)" -eq 0 ]; }
-has_line() { tr -d '\r' <"$folder/Vigrel.INI" | grep -qxF "$1"; }
+source "$(dirname "$0")/checks.sh"
 
 # NSIS takes /D= only last and unquoted, and Wine would quote an argument holding blanks, so
 # the command line goes through a batch file, which runs it as written and waits for it.
@@ -103,23 +36,11 @@ uninstall() {
 }
 
 cleanup() {
-    run taskkill /IM Vigreltray.exe /F >/dev/null 2>&1
-    if registered; then
-        run sc stop Vigrel >/dev/null 2>&1
-        wait_until 60 stopped_or_gone
-        run sc delete Vigrel >/dev/null 2>&1
-        wait_until 30 not_registered || echo "cleanup: the service is still registered"
-    fi
+    remove_service_and_companions
     run reg delete "$uninstall_key" /f >/dev/null 2>&1
     rm -rf "$folder" "$prefix/drive_c/vigrel-install.bat"
 }
 trap cleanup EXIT
-
-# Loopback only and no scheduled cycle: the service must not reach out when it starts.
-test_ini() {
-    printf '%s\r\n' '; settings of the installer test' '[General]' 'Benchmark=127.0.0.1:9/' \
-        'StartOnStartup=1' 'TimeSpan=0' 'TimeOut=500' '[Log]' 'Filter=0' >"$folder/Vigrel.INI"
-}
 
 echo "== leftovers of an earlier run"
 cleanup
