@@ -5,11 +5,14 @@
 #include "base/product.h"
 #include "base/window_win.h"
 #include "settings/inivalues.h"
+#include "ui/dpi_win.h"
 #include "ui/frmsettingsrules.h"
 #include "ui/res/resource.h"
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 TFormSettings* FormSettings = nullptr;
@@ -17,8 +20,13 @@ TFormSettings* FormSettings = nullptr;
 namespace {
 
 const std::string ClassName = std::string(ProductName) + "SettingsDialog";
+// The client area and every place below are given for 96 DPI and the font they were drawn
+// with; Layout scales them to the monitor and grows them where a text needs more room.
 constexpr int ClientWidth = 402;
 constexpr int ClientHeight = 270;
+constexpr DWORD DialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD DialogExStyle = WS_EX_TOOLWINDOW | WS_EX_TOPMOST | WS_EX_CONTROLPARENT;
+constexpr int ListColumnWidths[] = {250, 50};
 
 const int UrlPage[] = {idBenchmarkLabel, idBenchmarkPrefix, idBenchmarkUrl,
                        idUrlList,        idDeleteUrl,       idGo,
@@ -86,21 +94,13 @@ TFormSettings::TFormSettings(HWND ownerWindow, CUserSettings& record)
     HINSTANCE instance = ::GetModuleHandleA(nullptr);
     RegisterClassOnce(instance, WndProc);
 
-    RECT r{0, 0, ClientWidth, ClientHeight};
-    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
-    const DWORD exStyle = WS_EX_TOOLWINDOW | WS_EX_TOPMOST | WS_EX_CONTROLPARENT;
-    ::AdjustWindowRectEx(&r, style, FALSE, exStyle);
-    const int w = r.right - r.left;
-    const int h = r.bottom - r.top;
-    RECT desk{};
-    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &desk, 0);
-    const int x = desk.left + (desk.right - desk.left - w) / 2;
-    const int y = desk.top + (desk.bottom - desk.top - h) / 2;
-    handle.Reset(::CreateWindowExA(exStyle, ClassName.c_str(), "Settings", style, x, y, w, h, owner,
-                                   nullptr, instance, this));
+    // Placed and sized by Layout, once the window knows its monitor.
+    handle.Reset(::CreateWindowExA(DialogExStyle, ClassName.c_str(), "Settings", DialogStyle, 0, 0,
+                                   ClientWidth, ClientHeight, owner, nullptr, instance, this));
     if (!handle)
         throw Exception("Cannot create the settings dialog");
     CreateControls();
+    Layout(WindowDpi(Handle()), nullptr);
 }
 
 TFormSettings::~TFormSettings() {
@@ -116,7 +116,7 @@ HWND TFormSettings::Add(const char* cls, const char* text, DWORD style, int x, i
     HWND control = ::CreateWindowExW(
         exStyle, Widen(cls).c_str(), Widen(text).c_str(), WS_CHILD | style, x, y, w, h, Handle(),
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleA(nullptr), nullptr);
-    ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
+    designPlaces.push_back({id, RECT{x, y, x + w, y + h}});
     return control;
 }
 
@@ -131,14 +131,6 @@ void TFormSettings::AddTip(int id, const char* text) {
 }
 
 void TFormSettings::CreateControls() {
-    NONCLIENTMETRICSA ncm{};
-    ncm.cbSize = sizeof(ncm);
-    ::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0);
-    font.Reset(::CreateFontIndirectA(&ncm.lfMessageFont));
-    LOGFONTA lf = ncm.lfMessageFont;
-    lf.lfUnderline = TRUE;
-    linkFont.Reset(::CreateFontIndirectA(&lf));
-
     const DWORD tab = WS_TABSTOP;
     const DWORD edit = WS_BORDER | ES_AUTOHSCROLL | tab;
     // Controls are siblings of the tab control, not its children, so that Tab moves through
@@ -162,10 +154,10 @@ void TFormSettings::CreateControls() {
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
     LVCOLUMNA col{};
     col.mask = LVCF_TEXT | LVCF_WIDTH;
-    col.cx = 250;
+    col.cx = ListColumnWidths[0];
     col.pszText = const_cast<char*>("URL");
     ::SendMessageA(list, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&col));
-    col.cx = 50;
+    col.cx = ListColumnWidths[1];
     col.pszText = const_cast<char*>("Status");
     ::SendMessageA(list, LVM_INSERTCOLUMNA, 1, reinterpret_cast<LPARAM>(&col));
     Add("BUTTON", "", BS_OWNERDRAW | WS_DISABLED | tab, 326, 62, 30, 28, idDeleteUrl);
@@ -203,9 +195,10 @@ void TFormSettings::CreateControls() {
     Add("BUTTON", "Send Mails To ....", BS_AUTOCHECKBOX | tab, 20, 142, 112, 18, idSendMails);
     Add("EDIT", "", edit, 136, 140, 246, 20, idMailTo);
     Add("STATIC", "From", 0, 20, 164, 30, 16, idMailFromLabel);
-    Add("EDIT", "", edit, 52, 162, 150, 20, idMailFrom);
-    Add("STATIC", "using server", 0, 208, 164, 62, 16, idServerLabel);
-    Add("EDIT", "", edit, 272, 162, 110, 20, idServer);
+    // The server's name is often the longest of the three: it gets the widest field.
+    Add("EDIT", "", edit, 52, 162, 126, 20, idMailFrom);
+    Add("STATIC", "using server", 0, 184, 164, 62, 16, idServerLabel);
+    Add("EDIT", "", edit, 248, 162, 134, 20, idServer);
     Add("STATIC", "port", 0, 20, 186, 30, 16, idPortLabel);
     Add("EDIT", "", edit, 52, 184, 40, 20, idPort);
     // The height is that of the open list; the closed box takes the font's height.
@@ -221,7 +214,6 @@ void TFormSettings::CreateControls() {
 
     // Below the tabs.
     Add("STATIC", BrandName, SS_NOTIFY | WS_VISIBLE, 12, 242, 60, 16, idWebSiteLink);
-    ::SendMessageA(Control(idWebSiteLink), WM_SETFONT, reinterpret_cast<WPARAM>(linkFont.Get()), 0);
     Add("BUTTON", "&Cancel", BS_OWNERDRAW | WS_VISIBLE | tab, 236, 236, 78, 28, idCancel);
     Add("BUTTON", "&OK", BS_OWNERDRAW | WS_VISIBLE | tab, 320, 236, 78, 28, idOk);
     ::SetWindowPos(tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -236,6 +228,159 @@ void TFormSettings::CreateControls() {
     AddTip(idSecurity, "Connection security");
 
     ShowPage(tabURLs);
+}
+
+void TFormSettings::Layout(UINT newDpi, const RECT* suggested) {
+    dpi = newDpi ? newDpi : DesignDpi;
+    buttonIcons.clear();
+    // The new fonts go to the controls before the old ones are deleted.
+    LOGFONTW lf = MessageFontForDpi(dpi);
+    ScopedGdiObject newFont(::CreateFontIndirectW(&lf));
+    lf.lfUnderline = TRUE;
+    ScopedGdiObject newLinkFont(::CreateFontIndirectW(&lf));
+    for (const auto& [id, place] : designPlaces) {
+        HFONT f = static_cast<HFONT>(id == idWebSiteLink ? newLinkFont.Get() : newFont.Get());
+        ::SendMessageW(Control(id), WM_SETFONT, reinterpret_cast<WPARAM>(f), FALSE);
+    }
+    font = std::move(newFont);
+    linkFont = std::move(newLinkFont);
+
+    // Scaled for the DPI, then grown evenly until the control that is shortest of room has
+    // enough: the dialog grows rather than cut a text, whatever the font.
+    scaleX = scaleY = static_cast<double>(dpi) / DesignDpi;
+    HDC dc = ::GetDC(Handle());
+    for (const auto& [id, place] : designPlaces) {
+        const SIZE need = Needed(Control(id), dc);
+        const LONG w = place.right - place.left;
+        const LONG h = place.bottom - place.top;
+        if (w > 0 && need.cx > 0)
+            scaleX = std::max(scaleX, static_cast<double>(need.cx) / w);
+        if (h > 0 && need.cy > 0)
+            scaleY = std::max(scaleY, static_cast<double>(need.cy) / h);
+    }
+    ::ReleaseDC(Handle(), dc);
+    const auto across = [this](LONG v) { return static_cast<int>(std::lround(v * scaleX)); };
+    const auto down = [this](LONG v) { return static_cast<int>(std::lround(v * scaleY)); };
+
+    HDWP moves = ::BeginDeferWindowPos(static_cast<int>(designPlaces.size()));
+    for (const auto& [id, place] : designPlaces) {
+        if (place.right == place.left) // the arrows follow their field below
+            continue;
+        const int x = across(place.left);
+        const int y = down(place.top);
+        const int flags = SWP_NOZORDER | SWP_NOACTIVATE;
+        const int w = across(place.right) - x;
+        const int h =
+            id == idSecurity ? ForDpi(place.bottom - place.top, dpi) : down(place.bottom) - y;
+        if (moves)
+            moves = ::DeferWindowPos(moves, Control(id), nullptr, x, y, w, h, flags);
+        else
+            ::SetWindowPos(Control(id), nullptr, x, y, w, h, flags);
+    }
+    if (moves)
+        ::EndDeferWindowPos(moves);
+    for (int id : {idIntervalArrows, idTimeOutArrows}) {
+        const int buddy = id == idIntervalArrows ? idInterval : idTimeOut;
+        ::SendMessageA(Control(id), UDM_SETBUDDY, reinterpret_cast<WPARAM>(Control(buddy)), 0);
+    }
+    for (int column = 0; column < 2; ++column)
+        ListView_SetColumnWidth(Control(idUrlList), column, across(ListColumnWidths[column]));
+
+    RECT frame{0, 0, across(ClientWidth), down(ClientHeight)};
+    AdjustWindowRectForDpi(frame, DialogStyle, DialogExStyle, dpi);
+    const int w = frame.right - frame.left;
+    const int h = frame.bottom - frame.top;
+    int x = 0;
+    int y = 0;
+    if (suggested) {
+        x = suggested->left;
+        y = suggested->top;
+    } else {
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof(monitor);
+        ::GetMonitorInfoA(::MonitorFromWindow(Handle(), MONITOR_DEFAULTTONEAREST), &monitor);
+        const RECT& work = monitor.rcWork;
+        x = work.left + (work.right - work.left - w) / 2;
+        y = work.top + (work.bottom - work.top - h) / 2;
+    }
+    ::SetWindowPos(Handle(), nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+    ::RedrawWindow(Handle(), nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+}
+
+SIZE TFormSettings::Needed(HWND control, HDC dc) const {
+    wchar_t cls[32] = {};
+    ::GetClassNameW(control, cls, static_cast<int>(std::size(cls)));
+    const LONG style = ::GetWindowLongW(control, GWL_STYLE);
+    const bool button = lstrcmpiW(cls, L"Button") == 0;
+    const bool label = lstrcmpiW(cls, L"Static") == 0;
+    const bool combo = lstrcmpiW(cls, L"ComboBox") == 0;
+    if (!button && !label && !combo)
+        return SIZE{0, 0};
+    // The widest text: the caption, or the longest item of a drop-down list.
+    std::vector<std::wstring> texts;
+    if (combo) {
+        const int count = static_cast<int>(::SendMessageW(control, CB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            std::wstring item(static_cast<std::size_t>(std::max<LRESULT>(
+                                  0, ::SendMessageW(control, CB_GETLBTEXTLEN, i, 0))) +
+                                  1,
+                              L'\0');
+            ::SendMessageW(control, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()));
+            texts.push_back(item.c_str());
+        }
+    } else {
+        std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
+        text.resize(static_cast<std::size_t>(
+            ::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+        texts.push_back(text);
+    }
+    HGDIOBJ old =
+        ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(control, WM_GETFONT, 0, 0)));
+    SIZE text{0, 0};
+    for (const std::wstring& t : texts) {
+        RECT r{0, 0, 0, 0};
+        ::DrawTextW(dc, t.empty() ? L" " : t.c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
+        text.cx = std::max<LONG>(text.cx, t.empty() ? 0 : r.right);
+        text.cy = std::max<LONG>(text.cy, r.bottom);
+    }
+    ::SelectObject(dc, old);
+    if (text.cx == 0)
+        return SIZE{0, 0};
+    const int kind = style & BS_TYPEMASK;
+    if (combo)
+        return SIZE{text.cx + SmallIconSizeForDpi(dpi) + ForDpi(10, dpi), 0};
+    if (label)
+        return SIZE{text.cx + ((::GetWindowLongW(control, GWL_EXSTYLE) & WS_EX_STATICEDGE)
+                                   ? ForDpi(6, dpi)
+                                   : 0),
+                    text.cy};
+    if (kind == BS_GROUPBOX)
+        return SIZE{text.cx + ForDpi(16, dpi), 0};
+    if (kind == BS_AUTOCHECKBOX || kind == BS_AUTORADIOBUTTON)
+        return SIZE{text.cx + ForDpi(20, dpi), text.cy};
+    if (kind == BS_OWNERDRAW) {
+        const int icon = SmallIconSizeForDpi(dpi);
+        RECT r{};
+        ::GetWindowRect(control, &r);
+        const bool tall = r.bottom - r.top > r.right - r.left;
+        return tall ? SIZE{std::max<LONG>(text.cx, icon) + ForDpi(12, dpi),
+                           icon + ForDpi(4, dpi) + text.cy + ForDpi(12, dpi)}
+                    : SIZE{icon + ForDpi(4, dpi) + text.cx + ForDpi(16, dpi),
+                           std::max<LONG>(icon, text.cy) + ForDpi(8, dpi)};
+    }
+    return SIZE{0, 0};
+}
+
+HICON TFormSettings::ButtonIcon(int iconId) {
+    for (const auto& [id, icon] : buttonIcons)
+        if (id == iconId)
+            return icon.Get();
+    const int size = SmallIconSizeForDpi(dpi);
+    buttonIcons.emplace_back(iconId, ScopedIcon(static_cast<HICON>(::LoadImageA(
+                                         ::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(iconId),
+                                         IMAGE_ICON, size, size, 0))));
+    return buttonIcons.back().second.Get();
 }
 
 int TFormSettings::ActiveTab() const {
@@ -629,13 +774,16 @@ LRESULT TFormSettings::Dispatch(HWND h, UINT m, WPARAM w, LPARAM l) {
         }
         return 0;
     }
+    case WM_DPICHANGED:
+        Layout(LOWORD(w), reinterpret_cast<const RECT*>(l));
+        return 0;
     case WM_DRAWITEM:
         DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(l));
         return TRUE;
     case WM_CTLCOLORSTATIC:
         if (reinterpret_cast<HWND>(l) == Control(idWebSiteLink)) {
             HDC dc = reinterpret_cast<HDC>(w);
-            ::SetTextColor(dc, RGB(0, 0, 255));
+            ::SetTextColor(dc, HighContrast() ? ::GetSysColor(COLOR_HOTLIGHT) : RGB(0, 0, 255));
             ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
             return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
         }
@@ -682,28 +830,29 @@ void TFormSettings::DrawButton(const DRAWITEMSTRUCT& di) {
 
     char text[32] = {};
     ::GetWindowTextA(di.hwndItem, text, sizeof(text));
-    HICON icon = static_cast<HICON>(::LoadImageA(
-        ::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(iconId), IMAGE_ICON, 16, 16, LR_SHARED));
+    HICON icon = ButtonIcon(iconId);
+    const int size = SmallIconSizeForDpi(dpi);
+    const int gap = ForDpi(4, dpi);
     const int w = r.right - r.left;
     const int h = r.bottom - r.top;
     const bool tall = h > w && text[0];
     SIZE extent{};
     HGDIOBJ oldFont = ::SelectObject(di.hDC, font.Get());
     ::GetTextExtentPoint32A(di.hDC, text, lstrlenA(text), &extent);
-    int ix = r.left + (w - 16) / 2;
-    int iy = r.top + (h - 16) / 2;
+    int ix = r.left + (w - size) / 2;
+    int iy = r.top + (h - size) / 2;
     RECT textRect = r;
     if (text[0] && tall) { // icon above the caption
-        iy = r.top + (h - 16 - 4 - extent.cy) / 2;
-        textRect.top = iy + 20;
+        iy = r.top + (h - size - gap - extent.cy) / 2;
+        textRect.top = iy + size + gap;
         textRect.bottom = textRect.top + extent.cy;
     } else if (text[0]) { // icon before the caption
-        ix = r.left + (w - 16 - 4 - extent.cx) / 2;
-        textRect.left = ix + 20;
+        ix = r.left + (w - size - gap - extent.cx) / 2;
+        textRect.left = ix + size + gap;
     }
     if (icon)
-        ::DrawStateA(di.hDC, nullptr, nullptr, reinterpret_cast<LPARAM>(icon), 0, ix, iy, 16, 16,
-                     DST_ICON | (disabled ? DSS_DISABLED : DSS_NORMAL));
+        ::DrawStateA(di.hDC, nullptr, nullptr, reinterpret_cast<LPARAM>(icon), 0, ix, iy, size,
+                     size, DST_ICON | (disabled ? DSS_DISABLED : DSS_NORMAL));
     if (text[0]) {
         ::SetBkMode(di.hDC, TRANSPARENT);
         ::SetTextColor(di.hDC, ::GetSysColor(disabled ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
@@ -713,7 +862,7 @@ void TFormSettings::DrawButton(const DRAWITEMSTRUCT& di) {
     ::SelectObject(di.hDC, oldFont);
     if (di.itemState & ODS_FOCUS) {
         RECT f = di.rcItem;
-        ::InflateRect(&f, -4, -4);
+        ::InflateRect(&f, -gap, -gap);
         ::DrawFocusRect(di.hDC, &f);
     }
 }

@@ -20,6 +20,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // Control ids, named for what each control is for. The handlers keep the form's names of
 // their controls, given in the comments (OK is BitBtn3, so it runs BitBtn3Click).
@@ -123,6 +125,13 @@ private:
     HWND Add(const char* cls, const char* text, DWORD style, int x, int y, int w, int h, int id,
              DWORD exStyle = 0);
     void AddTip(int id, const char* text);
+    // Lays the dialog out for the DPI of its monitor: fonts, places and sizes, grown where a
+    // text would not fit. Suggested: where the system wants the window after a move to a
+    // monitor of another DPI; null when the dialog is new, which centres it.
+    void Layout(UINT newDpi, const RECT* suggested);
+    // Pixels the control needs across for its whole text, and down for a line of it.
+    SIZE Needed(HWND control, HDC dc) const;
+    HICON ButtonIcon(int iconId);
     void ShowPage(int tab);
     void DrawButton(const DRAWITEMSTRUCT& di);
 
@@ -157,6 +166,13 @@ private:
     ScopedGdiObject linkFont;
     ScopedWindow tooltip;
     int modalResult = 0;
+
+    // Each control's place at the design DPI, in the order of creation.
+    std::vector<std::pair<int, RECT>> designPlaces;
+    UINT dpi = 96;
+    double scaleX = 1; // design pixels to the monitor's, across and down
+    double scaleY = 1;
+    std::vector<std::pair<int, ScopedIcon>> buttonIcons; // at the size for dpi
 };
 
 // The dialog while it is open, else null; the check cycle refreshes it through this.

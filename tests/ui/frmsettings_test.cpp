@@ -9,6 +9,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -114,6 +115,90 @@ protected:
 
 using Strings = std::vector<std::string>;
 
+// What of a control's text does not fit the room it gives the text: empty when all of it
+// does. Measured with the control's own font, against its client area less what the control
+// draws beside the text.
+std::string Unfit(HWND c, UINT dpi) {
+    wchar_t cls[32] = {};
+    ::GetClassNameW(c, cls, 32);
+    const LONG style = ::GetWindowLongW(c, GWL_STYLE);
+    HDC dc = ::GetDC(c);
+    HGDIOBJ old =
+        ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(c, WM_GETFONT, 0, 0)));
+    const auto extent = [dc](const std::wstring& text) {
+        RECT r{0, 0, 0, 0};
+        ::DrawTextW(dc, text.c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
+        return r;
+    };
+    const auto scaled = [dpi](int v) { return ::MulDiv(v, static_cast<int>(dpi), 96); };
+    std::string unfit;
+    const auto check = [&](const std::wstring& text, LONG roomX, LONG roomY) {
+        const RECT r = extent(text);
+        if (!text.empty() && (r.right > roomX || r.bottom > roomY))
+            unfit += " \"" + Narrow(text) + "\" needs " + std::to_string(r.right) + "x" +
+                     std::to_string(r.bottom) + ", has " + std::to_string(roomX) + "x" +
+                     std::to_string(roomY) + ";";
+    };
+    RECT client{};
+    ::GetClientRect(c, &client);
+    wchar_t buf[512] = {};
+    ::GetWindowTextW(c, buf, 512);
+    const std::wstring name = cls;
+    const int kind = style & BS_TYPEMASK;
+    if (name == L"Button" && kind == BS_GROUPBOX) {
+        check(buf, client.right - scaled(10), client.bottom);
+    } else if (name == L"Button" && kind == BS_OWNERDRAW) {
+        const int icon = ::MulDiv(16, static_cast<int>(dpi), 96);
+        if (client.bottom > client.right)
+            check(buf, client.right, client.bottom - icon);
+        else
+            check(buf, client.right - icon - scaled(4), client.bottom);
+    } else if (name == L"Button") { // check box or radio button: the box comes first
+        check(buf, client.right - scaled(16), client.bottom);
+    } else if (name == L"Static" || name == L"Edit") {
+        const LRESULT margins = name == L"Edit" ? ::SendMessageW(c, EM_GETMARGINS, 0, 0) : 0;
+        check(buf, client.right - LOWORD(margins) - HIWORD(margins), client.bottom);
+    } else if (name == L"ComboBox") {
+        COMBOBOXINFO info{};
+        info.cbSize = sizeof(info);
+        ::GetComboBoxInfo(c, &info);
+        check(buf, info.rcItem.right - info.rcItem.left, info.rcItem.bottom - info.rcItem.top);
+    } else if (name == WC_LISTVIEWW) {
+        HWND header = ListView_GetHeader(c);
+        for (int column = 0; column < Header_GetItemCount(header); ++column) {
+            const LONG room = ListView_GetColumnWidth(c, column) - scaled(12);
+            HDITEMW item{};
+            item.mask = HDI_TEXT;
+            item.pszText = buf;
+            item.cchTextMax = 512;
+            ::SendMessageW(header, HDM_GETITEMW, column, reinterpret_cast<LPARAM>(&item));
+            check(buf, room, 1000);
+            for (int row = 0; row < ListView_GetItemCount(c); ++row) {
+                LVITEMW cell{};
+                cell.iSubItem = column;
+                cell.pszText = buf;
+                cell.cchTextMax = 512;
+                ::SendMessageW(c, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
+                check(buf, room, 1000);
+            }
+        }
+    } else if (name == WC_TABCONTROLW) {
+        for (int tab = 0; tab < TabCtrl_GetItemCount(c); ++tab) {
+            TCITEMW item{};
+            item.mask = TCIF_TEXT;
+            item.pszText = buf;
+            item.cchTextMax = 512;
+            ::SendMessageW(c, TCM_GETITEMW, tab, reinterpret_cast<LPARAM>(&item));
+            RECT r{};
+            TabCtrl_GetItemRect(c, tab, &r);
+            check(buf, r.right - r.left - scaled(6), r.bottom - r.top);
+        }
+    }
+    ::SelectObject(dc, old);
+    ::ReleaseDC(c, dc);
+    return unfit;
+}
+
 } // namespace
 
 TEST_F(SettingsDialog, WindowAndControlsAsTheUserSeesThem) {
@@ -131,8 +216,9 @@ TEST_F(SettingsDialog, WindowAndControlsAsTheUserSeesThem) {
     EXPECT_STREQ(caption, "Settings");
     RECT client{};
     ::GetClientRect(h, &client);
-    EXPECT_EQ(client.right, 402);
-    EXPECT_EQ(client.bottom, 270);
+    // The design's size at 96 DPI, grown where the font needs more room.
+    EXPECT_GE(client.right, 402);
+    EXPECT_GE(client.bottom, 270);
     const LONG_PTR ex = ::GetWindowLongPtrA(h, GWL_EXSTYLE);
     EXPECT_TRUE(ex & WS_EX_TOOLWINDOW);
     EXPECT_TRUE(ex & WS_EX_TOPMOST);
@@ -148,8 +234,8 @@ TEST_F(SettingsDialog, WindowAndControlsAsTheUserSeesThem) {
 
     EXPECT_EQ(dialog->ActiveTab(), tabURLs);
     EXPECT_EQ(TabCtrl_GetItemCount(C(idTabs)), 2);
-    EXPECT_EQ(ListView_GetColumnWidth(C(idUrlList), 0), 250);
-    EXPECT_EQ(ListView_GetColumnWidth(C(idUrlList), 1), 50);
+    EXPECT_NEAR(ListView_GetColumnWidth(C(idUrlList), 0) * 402, 250 * client.right, client.right);
+    EXPECT_NEAR(ListView_GetColumnWidth(C(idUrlList), 1) * 402, 50 * client.right, client.right);
     EXPECT_EQ(Text(idWebSiteLink), "Pelorin");
     EXPECT_EQ(Text(idGo), "Go");
     EXPECT_FALSE(Enabled(idDeleteUrl)) << "delete starts disabled";
@@ -535,4 +621,58 @@ TEST_F(SettingsDialog, CancelIsReachableWithABadPort) {
     Key(VK_RETURN); // Enter on a focused button presses it
     EXPECT_EQ(dialog->ModalResult(), IDCANCEL);
     EXPECT_EQ(record.Port, 25);
+}
+
+// Each page at 100 % and, after a move to a monitor at 200 %, at 200 %: every text whole, the
+// dialog and its fonts twice the size, each page's picture saved.
+TEST_F(SettingsDialog, EveryTextFitsAt100And200Percent) {
+    record.Active = true;
+    record.To = "operations@example.test";
+    record.From = "watch@example.test";
+    record.Server = "smtp.provider.example";
+    record.Port = 587;
+    record.Security = SecurityStartTls;
+    record.UserID = "watch";
+    record.Pass = "secret";
+    Open();
+    RECT before{};
+    ::GetClientRect(dialog->Handle(), &before);
+    for (UINT dpi : {96u, 192u}) {
+        if (dpi != 96) {
+            // Where the system would put it on the other monitor: twice the size, centred.
+            RECT window{};
+            ::GetWindowRect(dialog->Handle(), &window);
+            RECT work{};
+            ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+            const LONG w = 2 * (window.right - window.left);
+            const LONG h = 2 * (window.bottom - window.top);
+            RECT suggested{std::max(0L, (work.right - w) / 2), std::max(0L, (work.bottom - h) / 2),
+                           0, 0};
+            suggested.right = suggested.left + w;
+            suggested.bottom = suggested.top + h;
+            ::SendMessageW(dialog->Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                           reinterpret_cast<LPARAM>(&suggested));
+            Pump();
+            RECT after{};
+            ::GetClientRect(dialog->Handle(), &after);
+            // Twice the size, give or take what the larger font's own proportions need.
+            EXPECT_NEAR(after.right, 2 * before.right, before.right / 10);
+            EXPECT_NEAR(after.bottom, 2 * before.bottom, before.bottom / 10);
+        }
+        for (int tab : {tabURLs, tabGeneral}) {
+            if (tab == tabGeneral)
+                General();
+            else
+                dialog->SelectTab(tab);
+            Pump();
+            for (HWND c = ::GetWindow(dialog->Handle(), GW_CHILD); c;
+                 c = ::GetWindow(c, GW_HWNDNEXT))
+                if (::IsWindowVisible(c)) {
+                    EXPECT_EQ(Unfit(c, dpi), "")
+                        << "control " << ::GetDlgCtrlID(c) << " at " << dpi;
+                }
+            Snapshot("settings-" + std::string(tab == tabURLs ? "urls" : "general") + "-" +
+                     std::to_string(dpi * 100 / 96));
+        }
+    }
 }

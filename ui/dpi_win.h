@@ -1,0 +1,29 @@
+// The DPI of a window's monitor and what follows from it: fonts, icon and frame sizes.
+// The functions of Windows 10 that answer per monitor are looked up at run time, so that the
+// programs still start on older systems, where the system's DPI is the answer.
+#pragma once
+
+#include <windows.h>
+
+constexpr UINT DesignDpi = 96; // the dialog's and the menus' sizes are given for it
+
+// The DPI the window is laid out for (the system's DPI where there is no per-monitor answer).
+UINT WindowDpi(HWND window);
+
+// A design length at the given DPI.
+inline int ForDpi(int length, UINT dpi) {
+    return ::MulDiv(length, static_cast<int>(dpi), DesignDpi);
+}
+
+// The system's message font as it is at the given DPI.
+LOGFONTW MessageFontForDpi(UINT dpi);
+
+// The size of small icons (16 at 96 DPI: 20, 24, 32 at 125, 150, 200 %).
+int SmallIconSizeForDpi(UINT dpi);
+
+// AdjustWindowRectEx at the given DPI.
+void AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD exStyle, UINT dpi);
+
+// True while the user has a high-contrast theme on: what the program draws itself takes the
+// system's colours only.
+bool HighContrast();
