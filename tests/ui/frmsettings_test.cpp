@@ -132,7 +132,7 @@ TEST_F(SettingsDialog, WindowAndControlsAsTheUserSeesThem) {
     RECT client{};
     ::GetClientRect(h, &client);
     EXPECT_EQ(client.right, 402);
-    EXPECT_EQ(client.bottom, 270);
+    EXPECT_EQ(client.bottom, 292);
     const LONG_PTR ex = ::GetWindowLongPtrA(h, GWL_EXSTYLE);
     EXPECT_TRUE(ex & WS_EX_TOOLWINDOW);
     EXPECT_TRUE(ex & WS_EX_TOPMOST);
@@ -222,11 +222,20 @@ TEST_F(SettingsDialog, SpinFieldsClampTypedAndSteppedValues) {
     Key(VK_UP);
     EXPECT_EQ(Text(idInterval), "2");
 
+    EXPECT_EQ(Text(idParallel), "16");
+    Type(idParallel, "65");
+    Key(VK_TAB);
+    EXPECT_EQ(Text(idParallel), "64");
+    Key(VK_UP); // the tab went to the retries
+    EXPECT_EQ(Text(idRetries), "1");
+
     // A value typed but never left is clamped when stored.
     Type(idInterval, "999");
     Ok();
     EXPECT_EQ(record.TimeSpan, 120);
     EXPECT_EQ(record.TimeOut, 30000);
+    EXPECT_EQ(record.Parallel, 64);
+    EXPECT_EQ(record.Retries, 1);
 }
 
 TEST_F(SettingsDialog, StoredValuesOutOfRangeOpenClampedAndAreStoredClamped) {
