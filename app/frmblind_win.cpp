@@ -4,7 +4,6 @@
 #include "app/settingsclick_win.h"
 #include "base/window_win.h"
 #include "monitor/clogger_win.h"
-#include "monitor/urlprobe_win.h"
 #include "settings/cusersettings.h"
 #include "settings/profilestore_win.h"
 #include "base/product.h"
@@ -26,6 +25,8 @@ constexpr UINT_PTR Timer1Id = 1;
 constexpr UINT WM_FIRSTCHECK = WM_APP + 2;
 // Posted when work of the control channel waits for the form.
 constexpr UINT WM_CONTROLREQUEST = WM_APP + 3;
+// Posted from the platform's threads when answers of probes wait for the engine.
+constexpr UINT WM_PROBEANSWERS = WM_APP + 4;
 // Posted by the mail thread when a report is done: wParam its number, lParam 1 if delivered.
 constexpr UINT WM_MAILDONE = WM_APP + 20;
 // Lists checked for clients at once; each ends within one probe's time after its client left.
@@ -60,7 +61,11 @@ TFormBlind::TFormBlind(HWND owner) {
     FormSettings = nullptr;
     FormBlind = this;
     // 4. One session for all probes; a failure shows as every probe failing.
-    OpenInternetSession();
+    HWND window = handle_.Get();
+    probe_ = std::make_unique<WinHttpEngineProbe>(
+        [window] { ::PostMessageA(window, WM_PROBEANSWERS, 0, 0); });
+    engine_ = std::make_unique<CheckEngine>(*probe_);
+    engine_->OnCycleDone = [this](const CycleResults& results) { cycleDone(results); };
     // 5.
     UserSettings.Load();
 }
@@ -115,6 +120,9 @@ void TFormBlind::armTimer1() {
 }
 
 void TFormBlind::Timer1Timer() {
+    // A cycle longer than the interval is not followed by another at once: the next tick comes.
+    if (CycleRunning())
+        return;
     if (UserSettings.Filter <= 1)
         WriteLog("Autocheck started");
     CheckSites();
@@ -185,12 +193,22 @@ void TFormBlind::FormClose() {
                                                      unsaved));
     if (control_)
         control_->Stop();
-    CloseInternetSession();
+    // A cycle under way ends unreported; the platform is given a moment to let go of its
+    // requests.
+    engine_.reset();
+    probe_.reset();
     if (UserSettings.Filter <= 0)
         WriteLog("Application Stoped");
 }
 
 void TFormBlind::CheckSites() {
+    if (cycleGate_.Request())
+        runCycle();
+}
+
+void TFormBlind::runCycle() {
+    if (closing_ || !engine_)
+        return;
     // A settings file that could not be read is tried again before every cycle; until it has
     // been read there is nothing true to check.
     if (ProgramSettingsFile().Unread()) {
@@ -199,16 +217,28 @@ void TFormBlind::CheckSites() {
             SetTrayIcon(tsDisconnected);
             SetTip(ProgramSettingsFile().Problem());
             publishStatus(true);
+            cycleEnded();
             return;
         }
         armTimer1();
     }
     status_.CycleRunning = true;
     publishStatus(false);
-    ::CheckSites(UserSettings, *this, alertPolicy_);
+    // The engine may end the cycle at once (cycleDone runs inside this call).
+    StartCheck(UserSettings, *this, *engine_);
+}
+
+void TFormBlind::cycleDone(const CycleResults& results) {
+    ReportCycle(UserSettings, *this, alertPolicy_, results);
     status_.CycleRunning = false;
     status_.LastCycleEnd = localTimeNow();
     publishStatus(true);
+    cycleEnded();
+}
+
+void TFormBlind::cycleEnded() {
+    if (cycleGate_.Finished())
+        runCycle();
 }
 
 void TFormBlind::publishStatus(bool push) {
@@ -289,20 +319,23 @@ void TFormBlind::CheckList(const std::vector<std::string>& urls, ControlReply re
             reply.Send(ErrorMessage("failed", "Other lists are being checked; try again shortly."));
             return;
         }
-        // The probes run on a thread of their own, so that this form goes on; a list whose
-        // client has left is given up before its next address.
+        // The probes run on a thread of their own, with a session of their own, so that this
+        // form goes on; a list whose client has left is given up before its next address.
         const std::uint32_t timeOut = UserSettings.ProbeTimeOut();
         std::shared_ptr<std::atomic<int>> running = checkLists_;
         ++*running;
         ScopedKernelHandle thread = StartThread([urls, reply, timeOut, running] {
-            std::vector<MonitorCheckResult> results;
-            for (const std::string& url : urls) {
-                if (!reply.Wanted())
-                    break;
-                results.push_back({url, ::ProbeUrl(url, timeOut)});
+            {
+                WinHttpProber prober;
+                std::vector<MonitorCheckResult> results;
+                for (const std::string& url : urls) {
+                    if (!reply.Wanted())
+                        break;
+                    results.push_back({url, ProbeAndWait(prober, url, timeOut).Up});
+                }
+                if (results.size() == urls.size())
+                    reply.Send(CheckListMessage(results));
             }
-            if (results.size() == urls.size())
-                reply.Send(CheckListMessage(results));
             --*running;
             return DWORD{0};
         });
@@ -341,10 +374,6 @@ std::string TFormBlind::applyControlSettings(const ControlMessage& message) {
     return refusal;
 }
 
-bool TFormBlind::ProbeUrl(const std::string& url) {
-    return ::ProbeUrl(url, UserSettings.ProbeTimeOut());
-}
-
 void TFormBlind::SetTrayIcon(int state) {
     tray_->SetTrayIcon(state);
     if (state >= 0 && state <= 3)
@@ -361,9 +390,10 @@ void TFormBlind::ClearFailedSites() {
     status_.Failed.clear();
 }
 
-void TFormBlind::AddFailedSite(const std::string& url) {
-    tray_->AddFailedSite(url);
-    status_.Failed.push_back(url);
+void TFormBlind::AddFailedSite(const std::string& url, const ProbeResult& result) {
+    const std::string reason = ReasonText(result);
+    tray_->AddFailedSite(url, reason);
+    status_.Failed.push_back({url, reason, result.Milliseconds});
 }
 
 void TFormBlind::WriteLog(const std::string& text) {
@@ -410,6 +440,10 @@ LRESULT TFormBlind::TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_CONTROLREQUEST:
         runPosted();
+        return 0;
+    case WM_PROBEANSWERS:
+        if (probe_ && engine_)
+            probe_->DrainInto(*engine_);
         return 0;
     case WM_MAILDONE:
         alertPolicy_.ReportDelivered(static_cast<std::uint32_t>(wParam), lParam != 0);

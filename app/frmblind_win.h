@@ -1,5 +1,7 @@
 // The hidden main form: never shown, it receives the tray icon's callbacks, owns the menus and
-// the schedule timer, and runs every check cycle on the main thread.
+// the schedule timer, and drives every check cycle from the main thread. The probes themselves
+// run on the platform's threads; their answers come back to this thread as messages, so the
+// tray, the menus, the control channel and a stop are answered while a cycle runs.
 #pragma once
 
 #include "base/handle_win.h"
@@ -7,6 +9,8 @@
 #include "monitor/alertmail_win.h"
 #include "app/settingsclick_win.h"
 #include "monitor/checkcycle.h"
+#include "monitor/checkengine.h"
+#include "monitor/winhttpprobe_win.h"
 #include "ui/traymenus_win.h"
 
 #include <windows.h>
@@ -53,15 +57,15 @@ public:
     // Closing the main form ends the program: FormClose, then the application terminates.
     void Close();
 
-    // One check cycle with this form as the engine's host.
+    // Starts a check cycle with this form as its host; during one, asks for one more after it.
     void CheckSites();
+    bool CycleRunning() const { return engine_ && engine_->Running(); }
 
     // CheckCycleHost
-    bool ProbeUrl(const std::string& url) override;
     void SetTrayIcon(int state) override;
     void SetTip(const std::string& tip) override;
     void ClearFailedSites() override;
-    void AddFailedSite(const std::string& url) override;
+    void AddFailedSite(const std::string& url, const ProbeResult& result) override;
     void WriteLog(const std::string& text) override;
     void SendStatusMail(const std::string& report) override;
     void SendBackUpMail(const std::string& sites) override;
@@ -93,6 +97,11 @@ private:
     // Empty when the settings were applied; otherwise why not.
     std::string applyControlSettings(const ControlMessage& message);
     void publishStatus(bool push);
+    // A cycle the gate let through: reads an unread settings file first, then starts probing.
+    void runCycle();
+    void cycleDone(const CycleResults& results);
+    // The end of every cycle, also of one that could not start: the queued one, if any, follows.
+    void cycleEnded();
 
     ScopedWindow handle_;
     // The icon, its pictures and both menus; it sees every message of the form first.
@@ -100,6 +109,10 @@ private:
     TAlertMail alertMail_;
     AlertPolicy alertPolicy_;
     ScheduleRule timer1_;
+    // The probes of every cycle and the engine that schedules them; both end with FormClose.
+    std::unique_ptr<WinHttpEngineProbe> probe_;
+    std::unique_ptr<CheckEngine> engine_;
+    CycleGate cycleGate_;
     bool closing_ = false;
     // What the icon shows, as the control channel reports it.
     MonitorStatus status_;

@@ -445,11 +445,12 @@ void TServiceApplication::runServices() {
         eventLogger_.LogMessage(SysErrorMessage(::GetLastError()));
         return;
     }
-    MSG msg;
-    while (!terminated_) {
+    // One message; false when the loop is to end.
+    const auto dispatchOne = [this] {
+        MSG msg;
         const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
         if (got == 0 || got == -1)
-            break;
+            return false;
         try {
             ::TranslateMessage(&msg);
             ::DispatchMessageA(&msg);
@@ -458,6 +459,13 @@ void TServiceApplication::runServices() {
         } catch (...) {
             HandleException(std::runtime_error("Unknown exception"));
         }
+        return true;
+    };
+    while (!terminated_ && dispatchOne()) {
+    }
+    // Started by hand rather than by the service manager, the dispatcher returns at once: the
+    // cycle the form has begun is let finish first (its probes all end within their time-out).
+    while (!terminated_ && mainForm_ && mainForm_->CycleRunning() && dispatchOne()) {
     }
     endServices(dispatcher.Get());
 }

@@ -15,12 +15,24 @@
 #include <string>
 #include <vector>
 
+// A line of the failed-sites menu: the address, why it counts as down, and how long its last
+// probe took.
+struct FailedSite {
+    std::string Url;
+    // In plain words ("timed out after 2000 ms", "HTTP status 503"); empty from a monitor too
+    // old to say.
+    std::string Reason;
+    std::uint32_t Milliseconds = 0;
+
+    bool operator==(const FailedSite&) const = default;
+};
+
 // What the service's own icon shows, and when its last cycle ended.
 struct MonitorStatus {
-    int Picture = 0;                 // the state picture 0..3, as the service's tray shows it
-    std::string Tip;                 // the tip text, cut only when a message cannot hold it
-    std::vector<std::string> Failed; // the failed-sites menu, in order
-    std::string LastCycleEnd;        // local time "yyyy-mm-dd hh:nn:ss"; empty before the first
+    int Picture = 0;                // the state picture 0..3, as the service's tray shows it
+    std::string Tip;                // the tip text, cut only when a message cannot hold it
+    std::vector<FailedSite> Failed; // the failed-sites menu, in order
+    std::string LastCycleEnd;       // local time "yyyy-mm-dd hh:nn:ss"; empty before the first
     bool CycleRunning = false;
     // Failed sites that did not fit in the message, after those in Failed.
     std::size_t More = 0;

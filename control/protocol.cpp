@@ -3,6 +3,7 @@
 #include "base/text.h"
 #include "settings/inivalues.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace {
@@ -211,6 +212,18 @@ std::optional<ControlMessage> DecodeMessage(const std::string& bytes, std::strin
     return message;
 }
 
+namespace {
+
+// A failed site travels as its address, then why= and ms= of that address: an older client
+// reads the addresses alone.
+void addFailedSite(ControlMessage& message, const FailedSite& site) {
+    message.Add("failed", site.Url)
+        .Add("why", site.Reason)
+        .Add("ms", std::to_string(site.Milliseconds));
+}
+
+} // namespace
+
 ControlMessage StatusMessage(const MonitorStatus& status) {
     const std::string lastCycle = status.LastCycleEnd;
     const std::string running = status.CycleRunning ? "1" : "0";
@@ -218,7 +231,7 @@ ControlMessage StatusMessage(const MonitorStatus& status) {
         ControlMessage message(msg::Status);
         message.Add("picture", number(status.Picture)).Add("tip", tip);
         for (std::size_t i = 0; i < failedCount; ++i)
-            message.Add("failed", status.Failed[i]);
+            addFailedSite(message, status.Failed[i]);
         message.Add("lastcycle", lastCycle).Add("running", running);
         const std::size_t more = status.More + (status.Failed.size() - failedCount);
         if (more > 0)
@@ -234,7 +247,11 @@ ControlMessage StatusMessage(const MonitorStatus& status) {
     std::size_t used = encodedSize(build(tip, 0)) + fieldSize("more", "18446744073709551615");
     std::size_t fitting = 0;
     while (fitting < status.Failed.size()) {
-        const std::size_t next = fieldSize("failed", status.Failed[fitting]);
+        ControlMessage site;
+        addFailedSite(site, status.Failed[fitting]);
+        std::size_t next = 0;
+        for (const auto& [name, value] : site.Fields)
+            next += fieldSize(name, value);
         if (used + next > MaxMessageSize)
             break;
         used += next;
@@ -252,7 +269,16 @@ std::optional<MonitorStatus> StatusFromMessage(const ControlMessage& message) {
         return std::nullopt;
     status.Picture = *picture;
     status.Tip = message.Get("tip");
-    status.Failed = message.GetAll("failed");
+    // Each site's details follow its address; a monitor that sends none leaves them empty.
+    for (const auto& [name, value] : message.Fields) {
+        if (name == "failed")
+            status.Failed.push_back({value, {}, 0});
+        else if (name == "why" && !status.Failed.empty())
+            status.Failed.back().Reason = value;
+        else if (name == "ms" && !status.Failed.empty())
+            status.Failed.back().Milliseconds =
+                static_cast<std::uint32_t>(std::max(0, WholeNumber(value).value_or(0)));
+    }
     if (message.Has("more")) {
         const std::optional<std::int32_t> more = WholeNumber(message.Get("more"));
         if (!more || *more < 0)
@@ -273,6 +299,8 @@ ControlMessage SettingsMessage(const char* type, const CUserSettings& s, bool pa
     message.Add("startonstartup", s.StartOnStartup ? "1" : "0")
         .Add("timespan", number(s.TimeSpan))
         .Add("timeout", number(s.TimeOut))
+        .Add("parallel", number(s.Parallel))
+        .Add("retries", number(s.Retries))
         .Add("filter", number(s.Filter))
         .Add("to", s.To)
         .Add("from", s.From)
@@ -347,7 +375,9 @@ bool SettingsFromMessage(const ControlMessage& message, CUserSettings& s, bool& 
     passwordSet = message.Get("passwordset") == "1";
     return readFlag(message, "startonstartup", s.StartOnStartup) &&
            readNumber(message, "timespan", s.TimeSpan) &&
-           readNumber(message, "timeout", s.TimeOut) && readNumber(message, "filter", s.Filter) &&
+           readNumber(message, "timeout", s.TimeOut) &&
+           readNumber(message, "parallel", s.Parallel) &&
+           readNumber(message, "retries", s.Retries) && readNumber(message, "filter", s.Filter) &&
            readFlag(message, "active", s.Active) && readNumber(message, "port", s.Port) &&
            readNumber(message, "security", s.Security) && readNumber(message, "notify", s.Notify);
 }

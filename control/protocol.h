@@ -9,8 +9,9 @@
 // its version, or "error" and closes when it does not speak the client's version. Then, one
 // reply for each request, in order:
 //
-//   status                 -> status: picture, tip, failed (repeated), lastcycle, running,
-//                             and more when not every failed site fits (see below)
+//   status                 -> status: picture, tip, failed (repeated, each followed by why=
+//                             and ms= of that site), lastcycle, running, and more when not
+//                             every failed site fits (see below)
 //   subscribe              -> status now, and again, unasked, when a cycle ends or the
 //                             settings change
 //   checknow               -> ok (the new status follows when the cycle ends)

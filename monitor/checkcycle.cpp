@@ -18,11 +18,11 @@ void benchmarkDown(const CUserSettings& settings, CheckCycleHost& host) {
 }
 
 void recordSite(CUserSettings& settings, CheckCycleHost& host, CycleOutcome& outcome, int index,
-                const std::string& url, bool up) {
+                const std::string& url, const ProbeResult& result) {
     // The host may have changed the list meanwhile; only the entry that was probed gets its
     // status word.
     const bool stillListed = index < settings.UrlCount() && settings.Url(index) == url;
-    if (up) {
+    if (result.Up) {
         outcome.Answered.push_back(url);
         if (stillListed)
             settings.SetUrlStatus(index, UrlStatusUp);
@@ -31,7 +31,7 @@ void recordSite(CUserSettings& settings, CheckCycleHost& host, CycleOutcome& out
         return;
     }
     outcome.Failed.push_back(url);
-    host.AddFailedSite(url);
+    host.AddFailedSite(url, result);
     host.WriteLog("Failed --- " + url);
     if (stillListed)
         settings.SetUrlStatus(index, 0);
@@ -73,8 +73,7 @@ std::string ReportCycle(CUserSettings& settings, CheckCycleHost& host, AlertPoli
     }
     CycleOutcome outcome;
     for (std::size_t i = 0; i < results.Urls.size() && i < results.Sites.size(); ++i)
-        recordSite(settings, host, outcome, static_cast<int>(i), results.Urls[i],
-                   results.Sites[i].Up);
+        recordSite(settings, host, outcome, static_cast<int>(i), results.Urls[i], results.Sites[i]);
     return endCycle(settings, host, policy, outcome);
 }
 
@@ -97,27 +96,6 @@ bool StartCheck(const CUserSettings& settings, CheckCycleHost& host, CheckEngine
     for (int i = 0; i < settings.UrlCount(); ++i)
         urls.push_back(settings.Url(i));
     return engine.StartCycle("http://" + settings.Benchmark, urls, EngineLimitsFor(settings));
-}
-
-std::string CheckSites(CUserSettings& settings, CheckCycleHost& host) {
-    AlertPolicy policy;
-    return CheckSites(settings, host, policy);
-}
-
-std::string CheckSites(CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy) {
-    BeginCycle(host);
-    if (!host.ProbeUrl("http://" + settings.Benchmark)) {
-        benchmarkDown(settings, host);
-        return {};
-    }
-    CycleOutcome outcome;
-    // The count is read before every pass: the list may grow while a cycle runs.
-    for (int i = 0; i < settings.UrlCount(); ++i) {
-        // A copy: the host may run other code while it probes.
-        const std::string url = settings.Url(i);
-        recordSite(settings, host, outcome, i, url, host.ProbeUrl(url));
-    }
-    return endCycle(settings, host, policy, outcome);
 }
 
 std::uint32_t ScheduleRule::IntervalFor(std::int32_t timeSpan) {

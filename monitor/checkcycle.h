@@ -1,4 +1,5 @@
-// One check cycle over the benchmark and the URL list, independent of any window system.
+// One check cycle over the benchmark and the URL list, independent of any window system: the
+// engine probes, and what the answers mean for the icon, the menu, the log and the mail is here.
 // The main form runs it with itself as host; tests run it with a recording fake.
 #pragma once
 
@@ -17,13 +18,11 @@ enum TrayState : int { tsAllUp = 0, tsSitesDown = 1, tsChecking = 2, tsDisconnec
 class CheckCycleHost {
 public:
     virtual ~CheckCycleHost() = default;
-    // True when the URL answered with HTTP status 200 within the time-out.
-    virtual bool ProbeUrl(const std::string& url) = 0;
     virtual void SetTrayIcon(int state) = 0;
     virtual void SetTip(const std::string& tip) = 0;
-    // Empties the failed-sites menu, and appends one item to it.
+    // Empties the failed-sites menu, and appends one item to it with what its probe found.
     virtual void ClearFailedSites() = 0;
-    virtual void AddFailedSite(const std::string& url) = 0;
+    virtual void AddFailedSite(const std::string& url, const ProbeResult& result) = 0;
     virtual void WriteLog(const std::string& text) = 0;
     // Hands the report to the alert mail; may wait for an earlier mail to finish.
     virtual void SendStatusMail(const std::string& report) = 0;
@@ -33,18 +32,12 @@ public:
     virtual void RefreshSettingsDialog() = 0;
 };
 
-// Runs one cycle: probes "http://" + Benchmark, then every URL of the list in order.
-// Returns DownText: the failed URLs joined by CR LF, or "Everything is OK !", or empty when
-// the benchmark was not reached. With mail on, the policy decides which mails the cycle hands
-// over; it must live as long as the host for Notify's "on change" to work.
-std::string CheckSites(CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy);
-// A cycle with no memory of earlier ones: every cycle with sites down reports, whatever Notify.
-std::string CheckSites(CUserSettings& settings, CheckCycleHost& host);
-
-// The same cycle in two halves, for probes that run while the host goes on with other work:
-// BeginCycle when the cycle starts, ReportCycle with every result once the last one is in. The
-// log lines, the menu, the status words and the mail are those of CheckSites for the same
-// answers, in the order of the list.
+// A cycle in two halves, for probes that run while the host goes on with other work:
+// BeginCycle when the cycle starts, ReportCycle with every result once the last one is in. It
+// returns DownText: the failed URLs joined by CR LF, or "Everything is OK !", or empty when the
+// benchmark was not reached. The log lines, the menu and the status words follow the order of
+// the list. With mail on, the policy decides which mails the cycle hands over; it must live as
+// long as the host for Notify's "on change" to work.
 void BeginCycle(CheckCycleHost& host);
 std::string ReportCycle(CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy,
                         const CycleResults& results);

@@ -111,12 +111,15 @@ void CheckEngine::deliver(int entry, std::uint64_t cycle, const ProbeResult& res
 
 void CheckEngine::settle(int entry, const ProbeResult& result) {
     const auto index = static_cast<std::size_t>(entry);
+    // A retry that finds the first try's request still hanging says less than the first try:
+    // the site keeps the reason it was down for.
+    if (result.Reason != ProbeReason::StillHanging || attempts_[index] == 0)
+        results_.Sites[index] = result;
     ++attempts_[index];
     if (!result.Up && attempts_[index] <= limits_.Retries) {
         queue_.push_back(entry); // after every site still waiting for its first probe
         return;
     }
-    results_.Sites[index] = result;
     ++settled_;
 }
 

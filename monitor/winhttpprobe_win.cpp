@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -82,6 +83,7 @@ struct WinHttpProber::Request {
     std::string url;
     std::uint32_t timeOut = 0;
     Completion completion;
+    Release release;
     Clock::time_point start;
     Clock::time_point deadline;
     HINTERNET handle = nullptr;
@@ -97,10 +99,15 @@ struct WinHttpProber::Request {
     // The request's connection, for the Wine-only guard; written before connected is raised.
     WINHTTP_CONNECTION_INFO connection{};
     std::atomic<bool> connected{false};
+    // Guarded by the state's lock: the result of a finished request, kept until the platform
+    // lets go of it or its deadline passes; then whether the Release is owed.
+    std::optional<WinHttpProbeResult> pending;
+    bool releaseOwed = false;
     char buffer[16 * 1024];
 
-    // The first call reports the probe; later ones (the platform ending a request the
-    // watchdog gave up on) are dropped.
+    // The first call settles the probe's result; later ones (the platform ending a request the
+    // watchdog gave up on) are dropped. A request never handed to the platform is reported at
+    // once; any other when the platform lets go of it, or by the watchdog at its deadline.
     void Finish(ProbeReason reason, DWORD error = 0) {
         if (finished.exchange(true))
             return;
@@ -111,6 +118,29 @@ struct WinHttpProber::Request {
         result.Status = status;
         result.Error = error;
         result.SecureFlags = secureFlags;
+        if (!handle) {
+            Report(result);
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> hold(state->lock);
+            pending = result;
+        }
+        state->changed.notify_all();
+    }
+
+    // Takes the pending result, if any, with the lock held.
+    std::optional<WinHttpProbeResult> TakePending(bool released) {
+        std::optional<WinHttpProbeResult> result = std::move(pending);
+        pending.reset();
+        if (result) {
+            result->Released = released;
+            releaseOwed = !released;
+        }
+        return result;
+    }
+
+    void Report(const WinHttpProbeResult& result) {
         Completion done = std::move(completion);
         {
             std::lock_guard<std::mutex> hold(state->lock);
@@ -119,6 +149,17 @@ struct WinHttpProber::Request {
         }
         if (done)
             done(index, result);
+    }
+
+    void Released() {
+        Release done = std::move(release);
+        {
+            std::lock_guard<std::mutex> hold(state->lock);
+            if (state->stopping)
+                return;
+        }
+        if (done)
+            done(index);
     }
 
     void Close() {
@@ -266,15 +307,23 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
         // The last word on this request: nothing of it is touched after.
         std::shared_ptr<WinHttpProber::State> state = request->state;
         std::shared_ptr<WinHttpProber::Request> keep;
+        std::optional<WinHttpProbeResult> result;
+        bool releaseOwed = false;
         {
             std::lock_guard<std::mutex> hold(state->lock);
             auto found = state->live.find(request);
             if (found != state->live.end()) {
                 keep = std::move(found->second);
                 state->live.erase(found);
+                result = keep->TakePending(true);
+                releaseOwed = std::exchange(keep->releaseOwed, false);
             }
         }
         state->changed.notify_all();
+        if (result)
+            keep->Report(*result);
+        else if (releaseOwed)
+            keep->Released();
         break; // keep lets go of the request here
     }
     default:
@@ -348,7 +397,7 @@ HINTERNET WinHttpProber::connection(const std::wstring& host, INTERNET_PORT port
 }
 
 bool WinHttpProber::Start(std::size_t index, const std::string& url, std::uint32_t timeOutMs,
-                          Completion completion) {
+                          Completion completion, Release release) {
     if (HasLive(url))
         return false;
     auto request = std::make_shared<Request>();
@@ -357,6 +406,7 @@ bool WinHttpProber::Start(std::size_t index, const std::string& url, std::uint32
     request->url = url;
     request->timeOut = timeOutMs;
     request->completion = std::move(completion);
+    request->release = std::move(release);
     request->start = Clock::now();
     request->deadline = request->start + std::chrono::milliseconds(timeOutMs);
 
@@ -454,24 +504,35 @@ void WinHttpProber::watch() {
     while (!state_->stopping) {
         Clock::time_point next = Clock::time_point::max();
         std::vector<std::shared_ptr<Request>> due;
+        std::vector<std::pair<std::shared_ptr<Request>, WinHttpProbeResult>> held;
         const Clock::time_point now = Clock::now();
         for (auto& entry : state_->live) {
             Request& request = *entry.second;
-            if (request.finished)
+            if (request.finished && !request.pending)
                 continue;
-            if (request.deadline <= now)
-                due.push_back(entry.second);
-            else
+            if (request.deadline > now) {
                 next = std::min(next, request.deadline);
+            } else if (!request.finished) {
+                due.push_back(entry.second);
+            } else {
+                // Finished, and past its deadline the platform still holds it: it hangs.
+                held.emplace_back(entry.second, *request.TakePending(false));
+            }
         }
-        if (!due.empty()) {
+        if (!due.empty() || !held.empty()) {
             hold.unlock();
             for (auto& request : due) {
                 request->End(ProbeReason::TimedOut, ERROR_WINHTTP_TIMEOUT);
                 if (wine && request->connected)
                     cutConnection(request->connection);
             }
+            for (auto& [request, result] : held) {
+                if (wine && request->connected)
+                    cutConnection(request->connection);
+                request->Report(result);
+            }
             due.clear();
+            held.clear();
             hold.lock();
             continue;
         }
@@ -480,4 +541,36 @@ void WinHttpProber::watch() {
         else
             state_->changed.wait_until(hold, next);
     }
+}
+
+void WinHttpEngineProbe::Start(ProbeTicket ticket, const std::string& url, std::uint32_t timeOut) {
+    const auto index = static_cast<std::size_t>(ticket);
+    const bool started = prober_.Start(
+        index, url, timeOut,
+        [this](std::size_t done, const WinHttpProbeResult& result) {
+            if (queue_.PushComplete(done, result, result.Released))
+                wake_();
+        },
+        [this](std::size_t done) {
+            if (queue_.PushReleased(done))
+                wake_();
+        });
+    // The engine keeps an address to one live request, so the prober should never refuse one;
+    // should it still hold a request for the address, the address is down without a new one.
+    if (!started && queue_.PushComplete(ticket, ProbeResult::Down(ProbeReason::StillHanging)))
+        wake_();
+}
+
+WinHttpProbeResult ProbeAndWait(WinHttpProber& prober, const std::string& url,
+                                std::uint32_t timeOut) {
+    auto answer = std::make_shared<std::promise<WinHttpProbeResult>>();
+    std::future<WinHttpProbeResult> result = answer->get_future();
+    if (!prober.Start(0, url, timeOut, [answer](std::size_t, const WinHttpProbeResult& r) {
+            answer->set_value(r);
+        })) {
+        WinHttpProbeResult hanging;
+        static_cast<ProbeResult&>(hanging) = ProbeResult::Down(ProbeReason::StillHanging);
+        return hanging;
+    }
+    return result.get();
 }

@@ -9,6 +9,7 @@
 // the prober also shuts down the connection under a probe it gives up on.
 #pragma once
 
+#include "monitor/checkengine.h"
 #include "monitor/proberesult.h"
 
 #include <windows.h>
@@ -29,6 +30,9 @@
 struct WinHttpProbeResult : ProbeResult {
     std::uint32_t Error = 0;       // the platform's error code, when one ended the probe
     std::uint32_t SecureFlags = 0; // WINHTTP_CALLBACK_STATUS_FLAG_* of a TLS failure
+    // False when the platform still held the request at the completion, which then hangs:
+    // the prober's Release follows once the platform lets go of it.
+    bool Released = true;
 };
 
 // The reason a WinHTTP or Winsock error code stands for.
@@ -40,6 +44,9 @@ public:
     // watchdog thread (or on the caller's thread, inside Start, for a probe that could not be
     // sent at all). It must not block for long and must not destroy the prober.
     using Completion = std::function<void(std::size_t index, const WinHttpProbeResult& result)>;
+    // Called once, after a completion whose result was not Released, when the platform lets go
+    // of the request. Same threads and rules as the completion.
+    using Release = std::function<void(std::size_t index)>;
 
     // Most a probe reads of an answer's body before it ends (as up: the status is known).
     static constexpr std::uint32_t MaxBodyBytes = 64 * 1024;
@@ -63,9 +70,12 @@ public:
     // Starts a probe of url (UTF-8, as the settings hold it). False, and no completion, when
     // the URL still has a live request; otherwise the completion follows once. Start and
     // HasLive are meant for one scheduling thread: between them nothing else starts that URL.
-    // The result's ms runs from this call to the completion (the body read included).
+    // The result's ms runs from this call to the end of the answer (the body read included).
+    // The completion waits until the platform has let go of the request, so that the URL can
+    // be probed again at once, but never past the time-out: a request still held then is
+    // reported as not Released.
     bool Start(std::size_t index, const std::string& url, std::uint32_t timeOutMs,
-               Completion completion);
+               Completion completion, Release release = {});
 
     // Requests the platform still holds, finished or not.
     std::size_t Live() const;
@@ -85,4 +95,27 @@ private:
     std::shared_ptr<State> state_;
     std::map<std::wstring, HINTERNET> connections_; // "host:port", guarded by state_'s lock
     std::thread watchdog_;
+};
+
+// One probe, waited for on the calling thread: it ends within the time-out, as every probe of
+// the prober does.
+WinHttpProbeResult ProbeAndWait(WinHttpProber& prober, const std::string& url,
+                                std::uint32_t timeOut);
+
+// The check engine's probe over a WinHttpProber: answers are queued as they come, on the
+// platform's threads, and wake tells the engine's thread (from any thread, once per batch) to
+// take them with DrainInto.
+class WinHttpEngineProbe : public AsyncProbe {
+public:
+    explicit WinHttpEngineProbe(std::function<void()> wake) : wake_(std::move(wake)) {}
+
+    void Start(ProbeTicket ticket, const std::string& url, std::uint32_t timeOut) override;
+    void DrainInto(CheckEngine& engine) { queue_.DrainInto(engine); }
+    const WinHttpProber& Prober() const { return prober_; }
+
+private:
+    std::function<void()> wake_;
+    CompletionQueue queue_;
+    // Last, so that it goes first: no answer reaches the queue once it is gone.
+    WinHttpProber prober_;
 };

@@ -148,8 +148,8 @@ void TCompanion::Status(const MonitorStatus& status) {
         SetState(status.Picture);
     ui->SetTip(status.Tip);
     ui->ClearFailedSites();
-    for (const std::string& url : status.Failed)
-        ui->AddFailedSite(url);
+    for (const FailedSite& site : status.Failed)
+        ui->AddFailedSite(site.Url, site.Reason);
     if (status.More > 0)
         ui->AddFailedSite("... and " + std::to_string(status.More) + " more");
 }

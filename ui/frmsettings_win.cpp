@@ -23,7 +23,7 @@ const std::string ClassName = std::string(ProductName) + "SettingsDialog";
 // The client area and every place below are given for 96 DPI and the font they were drawn
 // with; Layout scales them to the monitor and grows them where a text needs more room.
 constexpr int ClientWidth = 402;
-constexpr int ClientHeight = 270;
+constexpr int ClientHeight = 292;
 constexpr DWORD DialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD DialogExStyle = WS_EX_TOOLWINDOW | WS_EX_TOPMOST | WS_EX_CONTROLPARENT;
 constexpr int ListColumnWidths[] = {250, 50};
@@ -31,22 +31,41 @@ constexpr int ListColumnWidths[] = {250, 50};
 const int UrlPage[] = {idBenchmarkLabel, idBenchmarkPrefix, idBenchmarkUrl,
                        idUrlList,        idDeleteUrl,       idGo,
                        idNewUrlPrefix,   idNewUrl,          idAddUrl};
-const int GeneralPage[] = {idGroupGeneral, idStartWithWindows, idGroupSchedule, idScheduleChecks,
-                           idInterval,     idIntervalArrows,   idMinutesLabel,  idTimeOutLabel,
-                           idTimeOut,      idTimeOutArrows,    idMsLabel,       idLogGroup,
-                           idRadioAll,     idRadioWeb,         idRadioFailure,  idGroupMail,
-                           idSendMails,    idMailTo,           idMailFromLabel, idMailFrom,
-                           idServerLabel,  idServer,           idPortLabel,     idPort,
-                           idSecurity,     idAuthentication,   idUser,          idPassword,
-                           idNotify};
+const int GeneralPage[] = {
+    idGroupGeneral,   idStartWithWindows, idGroupSchedule, idScheduleChecks, idInterval,
+    idIntervalArrows, idMinutesLabel,     idTimeOutLabel,  idTimeOut,        idTimeOutArrows,
+    idMsLabel,        idParallelLabel,    idParallel,      idParallelArrows, idRetriesLabel,
+    idRetries,        idRetriesArrows,    idLogGroup,      idRadioAll,       idRadioWeb,
+    idRadioFailure,   idGroupMail,        idSendMails,     idMailTo,         idMailFromLabel,
+    idMailFrom,       idServerLabel,      idServer,        idPortLabel,      idPort,
+    idSecurity,       idAuthentication,   idUser,          idPassword,       idNotify};
 // Fields that "Send Mails To ...." switches on and off.
 const int MailFields[] = {idMailTo, idMailFrom, idServer,         idPort,  idSecurity,
                           idUser,   idPassword, idAuthentication, idNotify};
 // Items of the security choice, in the order of their values.
 const char* const SecurityChoices[] = {"None", "STARTTLS", "TLS"};
 
+// The number fields with arrows: the field, its arrows and the values it offers.
+struct SpinField {
+    int edit;
+    int arrows;
+    const SpinLimits& limits;
+};
+const SpinField SpinFields[] = {{idInterval, idIntervalArrows, IntervalLimits},
+                                {idTimeOut, idTimeOutArrows, TimeOutLimits},
+                                {idParallel, idParallelArrows, ParallelLimits},
+                                {idRetries, idRetriesArrows, RetriesLimits}};
+
+// The spin field whose field or arrows have this id; null for any other control.
+const SpinField* SpinFieldOf(int id) {
+    for (const SpinField& field : SpinFields)
+        if (field.edit == id || field.arrows == id)
+            return &field;
+    return nullptr;
+}
+
 const SpinLimits& LimitsOf(int edit) {
-    return edit == idInterval ? IntervalLimits : TimeOutLimits;
+    return SpinFieldOf(edit)->limits;
 }
 
 // Inserts a row with the URL at index; returns where it went. URLs go in and out of the list
@@ -135,7 +154,7 @@ void TFormSettings::CreateControls() {
     const DWORD edit = WS_BORDER | ES_AUTOHSCROLL | tab;
     // Controls are siblings of the tab control, not its children, so that Tab moves through
     // them; the tab control lies beneath them and clips them out of its painting.
-    HWND tabs = Add(WC_TABCONTROLA, "", WS_VISIBLE | WS_CLIPSIBLINGS | tab, 4, 4, 394, 226, idTabs);
+    HWND tabs = Add(WC_TABCONTROLA, "", WS_VISIBLE | WS_CLIPSIBLINGS | tab, 4, 4, 394, 248, idTabs);
     TCITEMA item{};
     item.mask = TCIF_TEXT;
     item.pszText = const_cast<char*>("URL's");
@@ -150,7 +169,7 @@ void TFormSettings::CreateControls() {
     HWND list =
         Add(WC_LISTVIEWA, "",
             LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER | WS_BORDER | tab, 12,
-            62, 306, 122, idUrlList);
+            62, 306, 144, idUrlList);
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
     LVCOLUMNA col{};
     col.mask = LVCF_TEXT | LVCF_WIDTH;
@@ -161,61 +180,67 @@ void TFormSettings::CreateControls() {
     col.pszText = const_cast<char*>("Status");
     ::SendMessageA(list, LVM_INSERTCOLUMNA, 1, reinterpret_cast<LPARAM>(&col));
     Add("BUTTON", "", BS_OWNERDRAW | WS_DISABLED | tab, 326, 62, 30, 28, idDeleteUrl);
-    Add("BUTTON", "Go", BS_OWNERDRAW | tab, 326, 96, 64, 88, idGo);
-    Add("STATIC", "http://", SS_CENTERIMAGE, 12, 196, 38, 21, idNewUrlPrefix, WS_EX_STATICEDGE);
-    Add("EDIT", "", edit, 50, 196, 268, 21, idNewUrl);
-    Add("BUTTON", "", BS_OWNERDRAW | tab, 326, 192, 30, 28, idAddUrl);
+    Add("BUTTON", "Go", BS_OWNERDRAW | tab, 326, 96, 64, 110, idGo);
+    Add("STATIC", "http://", SS_CENTERIMAGE, 12, 218, 38, 21, idNewUrlPrefix, WS_EX_STATICEDGE);
+    Add("EDIT", "", edit, 50, 218, 268, 21, idNewUrl);
+    Add("BUTTON", "", BS_OWNERDRAW | tab, 326, 214, 30, 28, idAddUrl);
 
+    const DWORD updown = UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS;
     // "General". The mail group holds four rows, so the groups above it sit closer together.
-    Add("BUTTON", "General", BS_GROUPBOX | WS_CLIPSIBLINGS, 12, 28, 140, 60, idGroupGeneral);
-    Add("BUTTON", "Start with Windows", BS_AUTOCHECKBOX | tab, 20, 50, 128, 18, idStartWithWindows);
-    Add("BUTTON", "Schedule", BS_GROUPBOX | WS_CLIPSIBLINGS, 158, 28, 232, 60, idGroupSchedule);
+    Add("BUTTON", "General", BS_GROUPBOX | WS_CLIPSIBLINGS, 12, 28, 140, 82, idGroupGeneral);
+    Add("BUTTON", "Start with Windows", BS_AUTOCHECKBOX | tab, 20, 43, 128, 18, idStartWithWindows);
+    Add("STATIC", "Sites at once", 0, 20, 67, 74, 16, idParallelLabel);
+    Add("EDIT", "", edit, 96, 64, 50, 20, idParallel);
+    Add(UPDOWN_CLASSA, "", updown, 0, 0, 0, 0, idParallelArrows);
+    Add("STATIC", "Retries", 0, 20, 89, 74, 16, idRetriesLabel);
+    Add("EDIT", "", edit, 96, 86, 50, 20, idRetries);
+    Add(UPDOWN_CLASSA, "", updown, 0, 0, 0, 0, idRetriesArrows);
+    Add("BUTTON", "Schedule", BS_GROUPBOX | WS_CLIPSIBLINGS, 158, 28, 232, 82, idGroupSchedule);
     Add("BUTTON", "Check URL's at every", BS_AUTOCHECKBOX | tab, 166, 43, 128, 18,
         idScheduleChecks);
     Add("EDIT", "", edit, 296, 42, 50, 20, idInterval);
-    const DWORD updown = UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS;
     Add(UPDOWN_CLASSA, "", updown, 0, 0, 0, 0, idIntervalArrows);
     Add("STATIC", "minutes", 0, 350, 45, 38, 16, idMinutesLabel);
     Add("STATIC", "Timeout", 0, 184, 67, 60, 16, idTimeOutLabel);
     Add("EDIT", "", edit, 296, 64, 50, 20, idTimeOut);
     Add(UPDOWN_CLASSA, "", updown, 0, 0, 0, 0, idTimeOutArrows);
     Add("STATIC", "ms", 0, 350, 67, 30, 16, idMsLabel);
-    for (int id : {idIntervalArrows, idTimeOutArrows}) {
-        const int buddy = id == idIntervalArrows ? idInterval : idTimeOut;
-        ::SendMessageA(Control(id), UDM_SETBUDDY, reinterpret_cast<WPARAM>(Control(buddy)), 0);
-        ::SendMessageA(Control(id), UDM_SETRANGE32, static_cast<WPARAM>(LimitsOf(buddy).min),
-                       LimitsOf(buddy).max);
+    for (const SpinField& field : SpinFields) {
+        ::SendMessageA(Control(field.arrows), UDM_SETBUDDY,
+                       reinterpret_cast<WPARAM>(Control(field.edit)), 0);
+        ::SendMessageA(Control(field.arrows), UDM_SETRANGE32, static_cast<WPARAM>(field.limits.min),
+                       field.limits.max);
     }
-    Add("BUTTON", "Log", BS_GROUPBOX | WS_CLIPSIBLINGS, 12, 90, 378, 34, idLogGroup);
-    Add("BUTTON", "All Events", BS_AUTORADIOBUTTON | WS_GROUP | tab, 20, 104, 110, 16, idRadioAll);
-    Add("BUTTON", "Web Events", BS_AUTORADIOBUTTON, 146, 104, 110, 16, idRadioWeb);
-    Add("BUTTON", "Only Failure", BS_AUTORADIOBUTTON, 272, 104, 110, 16, idRadioFailure);
-    Add("BUTTON", "Mails To ...", BS_GROUPBOX | WS_CLIPSIBLINGS | WS_GROUP, 12, 126, 378, 100,
+    Add("BUTTON", "Log", BS_GROUPBOX | WS_CLIPSIBLINGS, 12, 112, 378, 34, idLogGroup);
+    Add("BUTTON", "All Events", BS_AUTORADIOBUTTON | WS_GROUP | tab, 20, 126, 110, 16, idRadioAll);
+    Add("BUTTON", "Web Events", BS_AUTORADIOBUTTON, 146, 126, 110, 16, idRadioWeb);
+    Add("BUTTON", "Only Failure", BS_AUTORADIOBUTTON, 272, 126, 110, 16, idRadioFailure);
+    Add("BUTTON", "Mails To ...", BS_GROUPBOX | WS_CLIPSIBLINGS | WS_GROUP, 12, 148, 378, 100,
         idGroupMail);
-    Add("BUTTON", "Send Mails To ....", BS_AUTOCHECKBOX | tab, 20, 142, 112, 18, idSendMails);
-    Add("EDIT", "", edit, 136, 140, 246, 20, idMailTo);
-    Add("STATIC", "From", 0, 20, 164, 30, 16, idMailFromLabel);
+    Add("BUTTON", "Send Mails To ....", BS_AUTOCHECKBOX | tab, 20, 164, 112, 18, idSendMails);
+    Add("EDIT", "", edit, 136, 162, 246, 20, idMailTo);
+    Add("STATIC", "From", 0, 20, 186, 30, 16, idMailFromLabel);
     // The server's name is often the longest of the three: it gets the widest field.
-    Add("EDIT", "", edit, 52, 162, 126, 20, idMailFrom);
-    Add("STATIC", "using server", 0, 184, 164, 62, 16, idServerLabel);
-    Add("EDIT", "", edit, 248, 162, 134, 20, idServer);
-    Add("STATIC", "port", 0, 20, 186, 30, 16, idPortLabel);
-    Add("EDIT", "", edit, 52, 184, 40, 20, idPort);
+    Add("EDIT", "", edit, 52, 184, 126, 20, idMailFrom);
+    Add("STATIC", "using server", 0, 184, 186, 62, 16, idServerLabel);
+    Add("EDIT", "", edit, 248, 184, 134, 20, idServer);
+    Add("STATIC", "port", 0, 20, 208, 30, 16, idPortLabel);
+    Add("EDIT", "", edit, 52, 206, 40, 20, idPort);
     // The height is that of the open list; the closed box takes the font's height.
-    Add("COMBOBOX", "", CBS_DROPDOWNLIST | WS_VSCROLL | tab, 96, 184, 80, 120, idSecurity);
+    Add("COMBOBOX", "", CBS_DROPDOWNLIST | WS_VSCROLL | tab, 96, 206, 80, 120, idSecurity);
     for (const char* choice : SecurityChoices)
         ::SendMessageA(Control(idSecurity), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choice));
-    Add("BUTTON", "Authentication", BS_AUTOCHECKBOX | tab, 180, 185, 92, 18, idAuthentication);
-    Add("EDIT", "", edit, 274, 184, 52, 20, idUser);
+    Add("BUTTON", "Authentication", BS_AUTOCHECKBOX | tab, 180, 207, 92, 18, idAuthentication);
+    Add("EDIT", "", edit, 274, 206, 52, 20, idUser);
     // The password is shown as typed: the file holds it in clear text anyway.
-    Add("EDIT", "", edit, 330, 184, 52, 20, idPassword);
-    Add("BUTTON", "Mail only when the list of failed sites changes", BS_AUTOCHECKBOX | tab, 20, 206,
+    Add("EDIT", "", edit, 330, 206, 52, 20, idPassword);
+    Add("BUTTON", "Mail only when the list of failed sites changes", BS_AUTOCHECKBOX | tab, 20, 228,
         362, 18, idNotify);
 
     // Below the tabs.
-    Add("STATIC", BrandName, SS_NOTIFY | WS_VISIBLE, 12, 242, 60, 16, idWebSiteLink);
-    Add("BUTTON", "&Cancel", BS_OWNERDRAW | WS_VISIBLE | tab, 236, 236, 78, 28, idCancel);
-    Add("BUTTON", "&OK", BS_OWNERDRAW | WS_VISIBLE | tab, 320, 236, 78, 28, idOk);
+    Add("STATIC", BrandName, SS_NOTIFY | WS_VISIBLE, 12, 264, 60, 16, idWebSiteLink);
+    Add("BUTTON", "&Cancel", BS_OWNERDRAW | WS_VISIBLE | tab, 236, 258, 78, 28, idCancel);
+    Add("BUTTON", "&OK", BS_OWNERDRAW | WS_VISIBLE | tab, 320, 258, 78, 28, idOk);
     ::SetWindowPos(tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
     tooltip.Reset(::CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
@@ -279,10 +304,9 @@ void TFormSettings::Layout(UINT newDpi, const RECT* suggested) {
     }
     if (moves)
         ::EndDeferWindowPos(moves);
-    for (int id : {idIntervalArrows, idTimeOutArrows}) {
-        const int buddy = id == idIntervalArrows ? idInterval : idTimeOut;
-        ::SendMessageA(Control(id), UDM_SETBUDDY, reinterpret_cast<WPARAM>(Control(buddy)), 0);
-    }
+    for (const SpinField& field : SpinFields)
+        ::SendMessageA(Control(field.arrows), UDM_SETBUDDY,
+                       reinterpret_cast<WPARAM>(Control(field.edit)), 0);
     for (int column = 0; column < 2; ++column)
         ListView_SetColumnWidth(Control(idUrlList), column, across(ListColumnWidths[column]));
 
@@ -440,6 +464,8 @@ void TFormSettings::FillFromSettings() {
 
     SetText(idInterval, std::to_string(Clamp(settings.TimeSpan, IntervalLimits)));
     SetText(idTimeOut, std::to_string(Clamp(settings.TimeOut, TimeOutLimits)));
+    SetText(idParallel, std::to_string(Clamp(settings.Parallel, ParallelLimits)));
+    SetText(idRetries, std::to_string(Clamp(settings.Retries, RetriesLimits)));
     SetChecked(idScheduleChecks, settings.TimeSpan != 0);
     CheckBox1Click();
     SetChecked(idStartWithWindows, settings.StartOnStartup);
@@ -502,6 +528,8 @@ bool TFormSettings::StoreToSettings() {
     CommitRows();
     settings.TimeSpan = Checked(idScheduleChecks) ? SpinValue(Text(idInterval), IntervalLimits) : 0;
     settings.TimeOut = SpinValue(Text(idTimeOut), TimeOutLimits);
+    settings.Parallel = SpinValue(Text(idParallel), ParallelLimits);
+    settings.Retries = SpinValue(Text(idRetries), RetriesLimits);
     settings.StartOnStartup = Checked(idStartWithWindows);
     settings.Filter = Checked(idRadioAll)       ? 0
                       : Checked(idRadioWeb)     ? 1
@@ -747,7 +775,7 @@ LRESULT TFormSettings::Dispatch(HWND h, UINT m, WPARAM w, LPARAM l) {
         } else if (code == EN_KILLFOCUS) {
             if (id == idPort)
                 Edit3Exit(::GetFocus());
-            else if (id == idInterval || id == idTimeOut)
+            else if (SpinFieldOf(id))
                 SpinExit(id);
         } else if (code == STN_CLICKED && id == idWebSiteLink) {
             StaticText2Click();
@@ -763,10 +791,10 @@ LRESULT TFormSettings::Dispatch(HWND h, UINT m, WPARAM w, LPARAM l) {
             if ((change->uChanged & LVIF_STATE) &&
                 ((change->uNewState ^ change->uOldState) & LVIS_SELECTED))
                 ListView1SelectItem();
-        } else if ((hdr->idFrom == idIntervalArrows || hdr->idFrom == idTimeOutArrows) &&
-                   hdr->code == UDN_DELTAPOS) {
+        } else if (const SpinField* field = SpinFieldOf(static_cast<int>(hdr->idFrom));
+                   field && hdr->code == UDN_DELTAPOS) {
             const auto* step = reinterpret_cast<const NMUPDOWN*>(l);
-            SpinStep(hdr->idFrom == idIntervalArrows ? idInterval : idTimeOut, step->iDelta);
+            SpinStep(field->edit, step->iDelta);
             return TRUE; // the field holds the value, not the arrows
         } else if (hdr->code == HDN_BEGINTRACKA || hdr->code == HDN_BEGINTRACKW ||
                    hdr->code == HDN_DIVIDERDBLCLICKA || hdr->code == HDN_DIVIDERDBLCLICKW) {

@@ -46,7 +46,13 @@ enum SettingsControl : int {
     idTimeOutLabel, // Label4
     idTimeOut,      // CSpinEdit2
     idTimeOutArrows,
-    idMsLabel,  // Label5
+    idMsLabel,       // Label5
+    idParallelLabel, // sites fetched at once during a check
+    idParallel,
+    idParallelArrows,
+    idRetriesLabel, // further fetches of a failed site within the check
+    idRetries,
+    idRetriesArrows,
     idLogGroup, // RadioGroup1
     idRadioAll,
     idRadioWeb,

@@ -18,6 +18,8 @@ struct SpinLimits {
 // The settings rules' ranges, so that the dialog offers what the rules accept.
 constexpr SpinLimits IntervalLimits{TimeSpanRange.min, TimeSpanRange.max, 1}; // minutes
 constexpr SpinLimits TimeOutLimits{TimeOutRange.min, TimeOutRange.max, 10};   // milliseconds
+constexpr SpinLimits ParallelLimits{ParallelRange.min, ParallelRange.max, 1};
+constexpr SpinLimits RetriesLimits{RetriesRange.min, RetriesRange.max, 1};
 
 std::int32_t Clamp(std::int64_t value, const SpinLimits& limits);
 // The value a spin field's text stands for: clamped into the limits; text that is no whole

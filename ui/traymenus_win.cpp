@@ -111,9 +111,16 @@ void TTrayUi::ClearFailedSites() {
         ::DeleteMenu(popupMenu2.Get(), 0, MF_BYPOSITION);
 }
 
-void TTrayUi::AddFailedSite(const std::string& url) {
+void TTrayUi::AddFailedSite(const std::string& url, const std::string& reason) {
+    // "&" in a menu's text marks a mnemonic; an address's own is doubled to show as itself.
+    std::string text;
+    for (char c : url)
+        text += c == '&' ? "&&" : std::string(1, c);
+    // After a tab the reason lines up in a column of its own at the menu's right.
+    if (!reason.empty())
+        text += "\t" + reason;
     const UINT id = FailedSiteFirstId + ::GetMenuItemCount(popupMenu2.Get());
-    ::AppendMenuW(popupMenu2.Get(), MF_STRING, id, Widen(url).c_str());
+    ::AppendMenuW(popupMenu2.Get(), MF_STRING, id, Widen(text).c_str());
 }
 
 void TTrayUi::TrayNotify(HWND form, LPARAM mouseEvent) {

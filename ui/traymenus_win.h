@@ -65,7 +65,8 @@ public:
 
     // The failed-sites menu, refilled by every check cycle.
     void ClearFailedSites();
-    void AddFailedSite(const std::string& url);
+    // The reason, when given, stands beside the address.
+    void AddFailedSite(const std::string& url, const std::string& reason = {});
 
     // Handles the shell's and the menus' messages for the form window. Returns true when the
     // message was consumed (result then holds the answer); "TaskbarCreated" is handled and

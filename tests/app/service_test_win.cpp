@@ -580,6 +580,7 @@ TEST_F(Service, ControlPipeMirrorsTheIconChangesSettingsResistsBadClientsAndStop
     EXPECT_EQ(status.Get("picture"), "1");
     EXPECT_TRUE(contains(status.Get("tip"), peer_.Url("/notfound"))) << status.Get("tip");
     EXPECT_EQ(status.GetAll("failed"), std::vector<std::string>{peer_.Url("/notfound")});
+    EXPECT_EQ(status.Get("why"), "HTTP status 404");
     EXPECT_EQ(status.Get("lastcycle").size(), 19u);
     EXPECT_EQ(status.Get("running"), "0");
 
@@ -593,7 +594,9 @@ TEST_F(Service, ControlPipeMirrorsTheIconChangesSettingsResistsBadClientsAndStop
     EXPECT_TRUE(link.Connected());
     EXPECT_EQ(linked->Picture, 1);
     EXPECT_EQ(linked->Tip, status.Get("tip"));
-    EXPECT_EQ(linked->Failed, status.GetAll("failed"));
+    ASSERT_EQ(linked->Failed.size(), 1u);
+    EXPECT_EQ(linked->Failed[0].Url, peer_.Url("/notfound"));
+    EXPECT_EQ(linked->Failed[0].Reason, "HTTP status 404");
     bool linkPasswordSet = false;
     link.OnSettings = [&](const CUserSettings&, bool set) { linkPasswordSet = set; };
     link.RequestSettings();
@@ -677,6 +680,24 @@ TEST_F(Service, ControlPipeMirrorsTheIconChangesSettingsResistsBadClientsAndStop
         ASSERT_TRUE(waitFor([&] { return peer_.Requests() > before; }));
     }
     EXPECT_EQ(client.Ask(ControlMessage(msg::GetSettings), msg::Settings).Type, msg::Settings);
+
+    // A cycle of parallel probes over silent sites runs off the form's thread: the request
+    // that starts it, the settings, the status and the stop are answered while it runs.
+    changed.URLList.Clear();
+    for (int i = 0; i < 32; ++i)
+        changed.AddUrl(peer_.Url("/silent#" + std::to_string(i)));
+    changed.TimeOut = 5000;
+    changed.Parallel = 16;
+    changed.Retries = 1;
+    EXPECT_EQ(client.Ask(SettingsMessage(msg::SetSettings, changed, false, true), msg::Ok).Type,
+              msg::Ok);
+    ASSERT_TRUE(waitFor([&] {
+        return client.Ask(ControlMessage(msg::Status), msg::Status).Get("running") == "1";
+    }));
+    const ControlMessage during = client.Ask(ControlMessage(msg::GetSettings), msg::Settings);
+    EXPECT_EQ(during.Get("parallel"), "16");
+    EXPECT_EQ(during.Get("retries"), "1");
+    EXPECT_EQ(client.Ask(ControlMessage(msg::Status), msg::Status).Get("running"), "1");
 
     // Stop takes the form's Exit path.
     EXPECT_EQ(client.Ask(ControlMessage(msg::Stop), msg::Ok).Type, msg::Ok);

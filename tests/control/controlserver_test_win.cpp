@@ -55,7 +55,7 @@ protected:
         MonitorStatus status;
         status.Picture = 1;
         status.Tip = "http://down/";
-        status.Failed = {"http://down/"};
+        status.Failed = {{"http://down/", "HTTP status 503", 12}};
         server->SetStatus(status, false);
     }
 
@@ -193,9 +193,11 @@ TEST_F(ControlServerTest, HelloLimitAppliesOnlyBeforeHello) {
 TEST_F(ControlServerTest, AnswersThatDoNotFitGoOutAsErrorsNeverEmpty) {
     MonitorStatus status;
     status.Picture = 1;
-    for (int i = 0; i < 1500; ++i)
-        status.Failed.push_back("http://site-number-" + std::to_string(i) + ".example/down");
-    status.Tip = Join(status.Failed, "\r\n");
+    for (int i = 0; i < 1500; ++i) {
+        status.Failed.push_back({"http://site-number-" + std::to_string(i) + ".example/down",
+                                 "timed out after 2000 ms", 2000});
+        status.Tip += status.Failed.back().Url + "\r\n";
+    }
     server->SetStatus(status, false);
     for (int i = 0; i < 1559; ++i)
         handler.settingsAnswer.Add("url", "http://listed-site-" + std::to_string(i) +

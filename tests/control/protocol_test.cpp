@@ -8,7 +8,9 @@ TEST(ControlProtocol, MessagesRoundTripWithEscapesAndRepeatedFields) {
     MonitorStatus status;
     status.Picture = 1;
     status.Tip = "http://a/\r\nhttp://b\\c";
-    status.Failed = {"http://a/", "http://b\\c", "http://x/?q=1&r==2"};
+    status.Failed = {{"http://a/", "HTTP status 404", 7},
+                     {"http://b\\c", "timed out after 2000 ms", 2000},
+                     {"http://x/?q=1&r==2", "", 0}};
     status.LastCycleEnd = "2026-12-08 09:20:01";
     status.CycleRunning = true;
     const std::string bytes = EncodeMessage(StatusMessage(status));
@@ -23,6 +25,13 @@ TEST(ControlProtocol, MessagesRoundTripWithEscapesAndRepeatedFields) {
     EXPECT_EQ(back->Failed, status.Failed);
     EXPECT_EQ(back->LastCycleEnd, status.LastCycleEnd);
     EXPECT_TRUE(back->CycleRunning);
+
+    // From a monitor that sends only the addresses, each comes without a reason.
+    ControlMessage older(msg::Status);
+    older.Add("picture", "1").Add("failed", "http://a/").Add("failed", "http://b/");
+    const auto plain = StatusFromMessage(older);
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->Failed, (std::vector<FailedSite>{{"http://a/", "", 0}, {"http://b/", "", 0}}));
 }
 
 TEST(ControlProtocol, SettingsTravelWithoutThePasswordUnlessOneIsSent) {
@@ -100,9 +109,11 @@ TEST(ControlProtocol, WhatDoesNotFitIsCountedOrRefusedNeverLeftOut) {
     // 1,500 sites down: the status tells the truth in part, and how much more there is.
     MonitorStatus status;
     status.Picture = 1;
-    for (int i = 0; i < 1500; ++i)
-        status.Failed.push_back("http://site-" + std::to_string(i) + ".example/\xC3\xBC/down");
-    status.Tip = Join(status.Failed, "\r\n");
+    for (int i = 0; i < 1500; ++i) {
+        status.Failed.push_back(
+            {"http://site-" + std::to_string(i) + ".example/\xC3\xBC/down", "HTTP status 503", 40});
+        status.Tip += status.Failed.back().Url + "\r\n";
+    }
     std::string error;
     const std::string bytes = EncodeMessage(StatusMessage(status));
     ASSERT_FALSE(bytes.empty());
@@ -112,7 +123,8 @@ TEST(ControlProtocol, WhatDoesNotFitIsCountedOrRefusedNeverLeftOut) {
     EXPECT_GT(back->Failed.size(), 100u);
     EXPECT_EQ(back->Failed.size() + back->More, 1500u);
     EXPECT_LE(back->Tip.size(), StatusTipBudget);
-    EXPECT_EQ(back->Tip.rfind(status.Failed[0], 0), 0u);
+    EXPECT_EQ(back->Tip.rfind(status.Failed[0].Url, 0), 0u);
+    EXPECT_EQ(back->Failed.back(), status.Failed[back->Failed.size() - 1]);
     EXPECT_NE(back->Tip.find(" more"), std::string::npos);
     // One line longer than the budget is cut where no character is split.
     status.Tip = std::string(MaxMessageSize, '\xC3');

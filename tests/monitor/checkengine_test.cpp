@@ -182,6 +182,14 @@ TEST_F(Engine, AddressStillHangingFromTheLastCycleIsDownWithoutANewRequest) {
     start({"http://a/"});
     answer(5, Up);
     EXPECT_EQ(probe.startedUrls().back(), "http://a/") << "ended: probed again";
+
+    // A retry that finds the first try still hanging keeps the first try's reason.
+    answer(6, Up);
+    start({"http://a/"}, 16, 1);
+    answer(7, Up);
+    answer(8, Hung, false);
+    ASSERT_EQ(done.size(), 4u);
+    EXPECT_EQ(ReasonText(done.back().Sites[0]), "timed out after 2000 ms");
 }
 
 TEST_F(Engine, LiveRequestsOfEveryCycleStayWithinTheirBound) {

@@ -1,11 +1,15 @@
-// A check-cycle host that records every call as one line and answers probes from a table.
+// A check-cycle host that records every call as one line and answers probes from a table, and a
+// whole cycle over it through the real engine, answered in the order the probes were sent.
 #pragma once
 
 #include "monitor/checkcycle.h"
+#include "monitor/checkengine.h"
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 class RecordingHost : public CheckCycleHost {
@@ -14,7 +18,7 @@ public:
     std::map<std::string, bool> up; // URLs not listed are down
     std::function<void(const std::string&)> onProbe;
 
-    bool ProbeUrl(const std::string& url) override {
+    bool ProbeUrl(const std::string& url) {
         calls.push_back("probe " + url);
         if (onProbe)
             onProbe(url);
@@ -24,9 +28,41 @@ public:
     void SetTrayIcon(int state) override { calls.push_back("icon " + std::to_string(state)); }
     void SetTip(const std::string& tip) override { calls.push_back("tip " + tip); }
     void ClearFailedSites() override { calls.push_back("clear menu"); }
-    void AddFailedSite(const std::string& url) override { calls.push_back("menu " + url); }
+    void AddFailedSite(const std::string& url, const ProbeResult&) override {
+        calls.push_back("menu " + url);
+    }
     void WriteLog(const std::string& text) override { calls.push_back("log " + text); }
     void SendStatusMail(const std::string& report) override { calls.push_back("mail " + report); }
     void SendBackUpMail(const std::string& sites) override { calls.push_back("back up " + sites); }
     void RefreshSettingsDialog() override { calls.push_back("refresh"); }
 };
+
+// One cycle over the settings, each request answered from host's table in the order it was
+// sent (which is the order of the list). Returns the cycle's DownText.
+inline std::string CheckSites(CUserSettings& settings, RecordingHost& host, AlertPolicy& policy) {
+    struct TableProbe : AsyncProbe {
+        std::deque<std::pair<ProbeTicket, std::string>> asked;
+        void Start(ProbeTicket ticket, const std::string& url, std::uint32_t) override {
+            asked.emplace_back(ticket, url);
+        }
+    } probe;
+    CheckEngine engine(probe);
+    std::string downText;
+    engine.OnCycleDone = [&](const CycleResults& results) {
+        downText = ReportCycle(settings, host, policy, results);
+    };
+    StartCheck(settings, host, engine);
+    while (!probe.asked.empty()) {
+        const auto [ticket, url] = probe.asked.front();
+        probe.asked.pop_front();
+        engine.Complete(ticket, host.ProbeUrl(url)
+                                    ? ProbeResult::Answered(1)
+                                    : ProbeResult::Down(ProbeReason::HttpStatus, 1, 404));
+    }
+    return downText;
+}
+
+inline std::string CheckSites(CUserSettings& settings, RecordingHost& host) {
+    AlertPolicy policy;
+    return CheckSites(settings, host, policy);
+}

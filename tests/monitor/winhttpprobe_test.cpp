@@ -1,5 +1,6 @@
 // The WinHTTP prober under Wine against the in-process loopback HTTP peer and its hostile modes.
 #include "fixtures/http_peer_win.h"
+#include "monitor/urlwire_win.h"
 #include "monitor/winhttpprobe_win.h"
 
 #include <gtest/gtest.h>
@@ -138,4 +139,59 @@ TEST(WinHttpProbe, SixteenAtOnceAllCompleteAndAreLetGoWhenThePeerCloses) {
     }
     EXPECT_TRUE(prober.WaitIdle(20000));
     EXPECT_EQ(prober.Live(), 0u);
+}
+
+// The peer answers 200 only to the UTF-8 escaped form; "/?????" or raw bytes get 404.
+TEST(WinHttpProbe, NonAsciiUrlsAreSentAsABrowserSendsThem) {
+    HttpPeer peer;
+    peer.SetDown("/%D0%BA%D0%BD%D0%B8%D0%B3%D0%B8", false);
+    peer.SetDown("/m%C3%BCnchen?q=%C3%BC", false);
+    WinHttpProber prober;
+    EXPECT_TRUE(
+        ProbeAndWait(prober, peer.Url("/\xD0\xBA\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8"), 5000).Up);
+    EXPECT_TRUE(ProbeAndWait(prober, peer.Url("/m\xC3\xBCnchen?q=\xC3\xBC"), 5000).Up);
+    EXPECT_TRUE(ProbeAndWait(prober, peer.Url("/m%C3%BCnchen?q=%C3%BC#top"), 5000).Up);
+    EXPECT_FALSE(ProbeAndWait(prober, peer.Url("/ok\xC0\xAF"), 5000).Up);
+
+    EXPECT_EQ(WireUrl("http://b\xC3\xBC"
+                      "cher.example/b\xC3\xBC"
+                      "cher")
+                  .value_or("(refused)"),
+              "http://xn--bcher-kva.example/b%C3%BCcher");
+    std::string labels300;
+    for (int i = 0; i < 300; ++i)
+        labels300 += "\xC3\xBC.";
+    EXPECT_FALSE(WireUrl("http://" + labels300 + "/"));
+}
+
+// A whole cycle through the engine and real requests, answered on the platform's threads and
+// taken on this one: the list's order, the reasons, a retry, an address listed twice, and a
+// silent site that counts as down at the time-out while the others go on.
+TEST(WinHttpProbe, ACycleThroughTheEngineKeepsTheListsOrderAndItsReasons) {
+    HttpPeer peer;
+    HANDLE wake = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    WinHttpEngineProbe probe([wake] { ::SetEvent(wake); });
+    CheckEngine engine(probe);
+    std::vector<CycleResults> done;
+    engine.OnCycleDone = [&](CycleResults r) { done.push_back(std::move(r)); };
+    const std::vector<std::string> urls = {peer.Url("/silent"),   peer.Url("/ok"),
+                                           peer.Url("/notfound"), peer.Url("/redirect"),
+                                           peer.Url("/ok"),       peer.Url("/nohttp")};
+    EngineLimits limits;
+    limits.Parallel = 4;
+    limits.Retries = 1;
+    limits.TimeOut = 1500;
+    ASSERT_TRUE(engine.StartCycle(peer.Url("/ok"), urls, limits));
+    const auto start = steady_clock::now();
+    while (done.empty() && steady_clock::now() - start < seconds(30)) {
+        ::WaitForSingleObject(wake, 1000);
+        probe.DrainInto(engine);
+    }
+    ::CloseHandle(wake);
+    ASSERT_EQ(done.size(), 1u);
+    std::vector<std::string> reasons;
+    for (const ProbeResult& r : done[0].Sites)
+        reasons.push_back(ReasonText(r));
+    EXPECT_EQ(reasons, (std::vector<std::string>{"timed out after 1500 ms", "up", "HTTP status 404",
+                                                 "up", "up", "not HTTP"}));
 }

@@ -218,7 +218,7 @@ TEST_F(SettingsDialog, WindowAndControlsAsTheUserSeesThem) {
     ::GetClientRect(h, &client);
     // The design's size at 96 DPI, grown where the font needs more room.
     EXPECT_GE(client.right, 402);
-    EXPECT_GE(client.bottom, 270);
+    EXPECT_GE(client.bottom, 292);
     const LONG_PTR ex = ::GetWindowLongPtrA(h, GWL_EXSTYLE);
     EXPECT_TRUE(ex & WS_EX_TOOLWINDOW);
     EXPECT_TRUE(ex & WS_EX_TOPMOST);
@@ -308,11 +308,20 @@ TEST_F(SettingsDialog, SpinFieldsClampTypedAndSteppedValues) {
     Key(VK_UP);
     EXPECT_EQ(Text(idInterval), "2");
 
+    EXPECT_EQ(Text(idParallel), "16");
+    Type(idParallel, "65");
+    Key(VK_TAB);
+    EXPECT_EQ(Text(idParallel), "64");
+    Key(VK_UP); // the tab went to the retries
+    EXPECT_EQ(Text(idRetries), "1");
+
     // A value typed but never left is clamped when stored.
     Type(idInterval, "999");
     Ok();
     EXPECT_EQ(record.TimeSpan, 120);
     EXPECT_EQ(record.TimeOut, 30000);
+    EXPECT_EQ(record.Parallel, 64);
+    EXPECT_EQ(record.Retries, 1);
 }
 
 TEST_F(SettingsDialog, StoredValuesOutOfRangeOpenClampedAndAreStoredClamped) {

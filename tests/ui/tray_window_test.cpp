@@ -226,16 +226,18 @@ TEST_F(TrayWindow, LeftButtonListsTheFailedSitesInOrder) {
     Click(WM_LBUTTONUP);
     EXPECT_TRUE(opened.empty()) << "no failed site: no menu";
 
-    ui->AddFailedSite("http://first.test/");
-    ui->AddFailedSite("http://second.test/\xD0\xBA\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8");
+    ui->AddFailedSite("http://first.test/", "HTTP status 503");
+    ui->AddFailedSite("http://second.test/\xD0\xBA\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8",
+                      "timed out after 2000 ms");
     ui->AddFailedSite("http://third.test/");
     snapshotName = "menu-failed-sites";
     Click(WM_LBUTTONUP);
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0], ui->PopupMenu2());
     EXPECT_EQ(items, (std::vector<std::string>{
-                         "http://first.test/",
-                         "http://second.test/\xD0\xBA\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8",
+                         "http://first.test/\tHTTP status 503",
+                         "http://second.test/\xD0\xBA\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8\ttimed "
+                         "out after 2000 ms",
                          "http://third.test/"}));
     EXPECT_EQ(::GetForegroundWindow(), form.Get());
 
