@@ -25,11 +25,6 @@ LRESULT CALLBACK CompanionProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     return ::DefWindowProcA(h, m, w, l);
 }
 
-HICON LoadGlyph(int id) {
-    return static_cast<HICON>(
-        ::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_ICON, 16, 16, 0));
-}
-
 std::string StartCaption() {
     return std::string("Start ") + ProductName;
 }
@@ -70,12 +65,12 @@ TCompanion::TCompanion(const LinkFactory& makeLink, bool administrator,
     close.dwTypeData = const_cast<char*>("Close");
     ::SetMenuItemInfoA(menu, cmdExit, FALSE, &close);
     // Closing ends only this icon; the power sign belongs to ending the monitoring.
-    ui->SetGlyph(cmdExit, LoadGlyph(IDI_BUTTON_CANCEL), 16);
+    ui->SetGlyph(cmdExit, IDI_BUTTON_CANCEL, 16);
     if (administrator) {
         // Right after "Close", so the two ways of ending stand together.
         const int at = ::GetMenuItemCount(menu) - 2;
         ::InsertMenuA(menu, at, MF_BYPOSITION | MF_STRING, cmdStopMonitoring, "Stop monitoring");
-        ui->SetGlyph(cmdStopMonitoring, LoadGlyph(IDI_GLYPH_EXIT), 16);
+        ui->SetGlyph(cmdStopMonitoring, IDI_GLYPH_EXIT, 16);
     }
     ui->OnCheckNow = [this] { link->CheckNow(); };
     ui->OnSettings = [this] {
@@ -122,7 +117,7 @@ void TCompanion::MarkMenu(bool connected) {
     if (!connected && !offered) {
         ::InsertMenuA(menu, 0, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
         ::InsertMenuA(menu, 0, MF_BYPOSITION | MF_STRING, cmdStartMonitor, StartCaption().c_str());
-        ui->SetGlyph(cmdStartMonitor, LoadGlyph(IDI_STATE_ALLUP), 16);
+        ui->SetGlyph(cmdStartMonitor, IDI_STATE_ALLUP, 16);
     } else if (connected && offered) {
         ::DeleteMenu(menu, 1, MF_BYPOSITION); // its separator
         ::DeleteMenu(menu, cmdStartMonitor, MF_BYCOMMAND);

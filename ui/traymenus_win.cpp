@@ -2,6 +2,7 @@
 
 #include "base/product.h"
 #include "base/utf_win.h"
+#include "ui/dpi_win.h"
 #include "ui/res/resource.h"
 
 #include <shellapi.h>
@@ -15,9 +16,8 @@ UINT TaskbarCreatedMessage() {
 }
 
 TTrayUi::TTrayUi(HINSTANCE resources, CSimpleTray::Notifier notifier)
-    : tray(notifier ? std::move(notifier) : CSimpleTray::Notifier(::Shell_NotifyIconW)) {
-    if (!resources)
-        resources = ::GetModuleHandleA(nullptr);
+    : pictures(resources ? resources : ::GetModuleHandleA(nullptr)), glyphDpi(WindowDpi(nullptr)),
+      tray(notifier ? std::move(notifier) : CSimpleTray::Notifier(::Shell_NotifyIconW)) {
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
     ::InitCommonControlsEx(&icc);
     imageList1.Reset(::ImageList_Create(32, 32, ILC_COLOR32 | ILC_MASK, 5, 0));
@@ -27,19 +27,19 @@ TTrayUi::TTrayUi(HINSTANCE resources, CSimpleTray::Notifier notifier)
     for (int id : {IDI_STATE_ALLUP, IDI_STATE_SITESDOWN, IDI_STATE_CHECKING, IDI_STATE_DISCONNECTED,
                    IDI_STATE_NOTRUNNING}) {
         ScopedIcon icon(static_cast<HICON>(
-            ::LoadImageA(resources, MAKEINTRESOURCEA(id), IMAGE_ICON, 32, 32, 0)));
+            ::LoadImageA(pictures, MAKEINTRESOURCEA(id), IMAGE_ICON, 32, 32, 0)));
         if (imageList1 && icon)
             ::ImageList_AddIcon(imageList1.Get(), icon.Get());
         trayIcons.emplace_back(static_cast<HICON>(
-            ::LoadImageA(resources, MAKEINTRESOURCEA(id), IMAGE_ICON, small, small, 0)));
+            ::LoadImageA(pictures, MAKEINTRESOURCEA(id), IMAGE_ICON, small, small, 0)));
     }
-    BuildPopupMenu1(resources);
+    BuildPopupMenu1();
     popupMenu2.Reset(::CreatePopupMenu());
     // Touch the id now, so the broadcast is recognised from the first message on.
     TaskbarCreatedMessage();
 }
 
-void TTrayUi::BuildPopupMenu1(HINSTANCE resources) {
+void TTrayUi::BuildPopupMenu1() {
     popupMenu1.Reset(::CreatePopupMenu());
     struct Item {
         UINT id;
@@ -61,18 +61,18 @@ void TTrayUi::BuildPopupMenu1(HINSTANCE resources) {
             continue;
         }
         ::AppendMenuA(popupMenu1.Get(), MF_STRING, item.id, item.caption);
-        SetGlyph(item.id,
-                 static_cast<HICON>(::LoadImageA(resources, MAKEINTRESOURCEA(item.glyph),
-                                                 IMAGE_ICON, item.size, item.size, 0)),
-                 item.size);
+        SetGlyph(item.id, item.glyph, item.size);
     }
 }
 
-void TTrayUi::SetGlyph(UINT id, HICON glyph, int size) {
+void TTrayUi::SetGlyph(UINT id, int icon, int size) {
+    const int pixels = ForDpi(size, glyphDpi);
+    ScopedIcon glyph(static_cast<HICON>(
+        ::LoadImageA(pictures, MAKEINTRESOURCEA(icon), IMAGE_ICON, pixels, pixels, 0)));
     if (!glyph)
         return;
     std::erase_if(glyphs, [id](const Glyph& g) { return g.id == id; });
-    glyphs.push_back({id, size, ScopedIcon(glyph)});
+    glyphs.push_back({id, icon, size, pixels, std::move(glyph)});
     // The form draws the glyph itself (WM_DRAWITEM), so its alpha edges blend with the
     // menu's background whether the line is highlighted or not.
     MENUITEMINFOA mii{};
@@ -80,6 +80,21 @@ void TTrayUi::SetGlyph(UINT id, HICON glyph, int size) {
     mii.fMask = MIIM_BITMAP;
     mii.hbmpItem = HBMMENU_CALLBACK;
     ::SetMenuItemInfoA(popupMenu1.Get(), id, FALSE, &mii);
+}
+
+void TTrayUi::UseDpi(UINT dpi) {
+    if (dpi == glyphDpi)
+        return;
+    glyphDpi = dpi;
+    for (Glyph& g : glyphs) {
+        const int pixels = ForDpi(g.size, dpi);
+        ScopedIcon icon(static_cast<HICON>(
+            ::LoadImageA(pictures, MAKEINTRESOURCEA(g.resource), IMAGE_ICON, pixels, pixels, 0)));
+        if (icon) {
+            g.icon = std::move(icon);
+            g.pixels = pixels;
+        }
+    }
 }
 
 const TTrayUi::Glyph* TTrayUi::GlyphFor(UINT id) const {
@@ -136,6 +151,7 @@ void TTrayUi::TrayNotify(HWND form, LPARAM mouseEvent) {
     // Without the foreground the menu would not close when the user clicks elsewhere, and
     // the WM_NULL afterwards lets a second click open it again at once.
     ::SetForegroundWindow(form);
+    UseDpi(WindowDpi(form));
     const UINT flags = event == WM_LBUTTONUP
                            ? TPM_BOTTOMALIGN | TPM_RIGHTBUTTON
                            : TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_VERNEGANIMATION;
@@ -193,9 +209,9 @@ bool TTrayUi::HandleMessage(HWND form, UINT message, WPARAM wParam, LPARAM lPara
         // its own glyph would be laid out too narrow for its caption. A little air follows.
         int widest = 0;
         for (const Glyph& each : glyphs)
-            widest = std::max(widest, each.size);
-        mi->itemWidth = static_cast<UINT>(widest + 6);
-        mi->itemHeight = static_cast<UINT>(g->size);
+            widest = std::max(widest, each.pixels);
+        mi->itemWidth = static_cast<UINT>(widest + ForDpi(6, glyphDpi));
+        mi->itemHeight = static_cast<UINT>(g->pixels);
         result = TRUE;
         return true;
     }
@@ -204,9 +220,9 @@ bool TTrayUi::HandleMessage(HWND form, UINT message, WPARAM wParam, LPARAM lPara
         const Glyph* g = di->CtlType == ODT_MENU ? GlyphFor(di->itemID) : nullptr;
         if (!g)
             return false;
-        const int x = di->rcItem.left + (di->rcItem.right - di->rcItem.left - g->size) / 2;
-        const int y = di->rcItem.top + (di->rcItem.bottom - di->rcItem.top - g->size) / 2;
-        ::DrawIconEx(di->hDC, x, y, g->icon.Get(), g->size, g->size, 0, nullptr, DI_NORMAL);
+        const int x = di->rcItem.left + (di->rcItem.right - di->rcItem.left - g->pixels) / 2;
+        const int y = di->rcItem.top + (di->rcItem.bottom - di->rcItem.top - g->pixels) / 2;
+        ::DrawIconEx(di->hDC, x, y, g->icon.Get(), g->pixels, g->pixels, 0, nullptr, DI_NORMAL);
         result = TRUE;
         return true;
     }

@@ -58,10 +58,11 @@ public:
     void SetTrayIcon(int state);
     void SetTip(const std::string& text) { tray.SetTip(text); }
 
-    // Gives a line of the main menu a picture, drawn like the others; the menu owns it. For
+    // Gives a line of the main menu a picture (an icon of the resources), drawn like the
+    // others at size pixels at 96 DPI and in proportion at the DPI the menu opens at. For
     // lines a program adds of its own: a line without one is laid out too narrow by some
     // shells, next to lines that have one.
-    void SetGlyph(UINT id, HICON glyph, int size);
+    void SetGlyph(UINT id, int icon, int size);
 
     // The failed-sites menu, refilled by every check cycle.
     void ClearFailedSites();
@@ -89,7 +90,7 @@ public:
     const CSimpleTray& Tray() const { return tray; }
 
 private:
-    void BuildPopupMenu1(HINSTANCE resources);
+    void BuildPopupMenu1();
     void TrayNotify(HWND form, LPARAM mouseEvent);
     bool Command(UINT id);
 
@@ -99,11 +100,17 @@ private:
     ScopedMenu popupMenu2;
     struct Glyph {
         UINT id;
-        int size;
+        int resource;
+        int size;   // at 96 DPI
+        int pixels; // at glyphDpi
         ScopedIcon icon;
     };
     const Glyph* GlyphFor(UINT id) const;
+    // Loads the glyphs again when the menus are to open at another DPI.
+    void UseDpi(UINT dpi);
 
+    HINSTANCE pictures; // the module whose resources hold them
+    UINT glyphDpi = 96;
     std::vector<Glyph> glyphs; // pictures of PopupMenu1's lines, drawn on the menu's request
     CSimpleTray tray;          // last member: its icon goes first
 };
