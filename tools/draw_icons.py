@@ -269,8 +269,8 @@ def state_disconnected(size=32):
 
 
 def gear(size=20):
-    cv = Canvas(size)
-    c = size / 2
+    cv = Canvas(size, 20)
+    c = cv.design / 2
     teeth = [rotated(rect(c - 1.6, 0.6, c + 1.6, c), c, c, k * 45) for k in range(8)]
     body = minus(union(disk(c, c, 6.6), *teeth), disk(c, c, 2.6))
     cv.fill(grow(body, 0.7), rgba("3a3a3a"))
@@ -280,7 +280,7 @@ def gear(size=20):
 
 
 def tools(size=32):
-    cv = Canvas(size)
+    cv = Canvas(size, 32)
     # spanner: from lower left to upper right, open jaw at the upper right
     shaft = capsule(6, 26, 21, 11, 4.2)
     head = disk(23.5, 8.5, 6)
@@ -305,8 +305,8 @@ def tools(size=32):
 
 
 def power(size=16):
-    cv = Canvas(size)
-    c = size / 2
+    cv = Canvas(size, 16)
+    c = cv.design / 2
     cv.fill(disk(c, c, 7.8), rgba("7a0c0c"))
     cv.fill(disk(c, c, 7.0), rgba("dd2222"))
     cv.fill(ring(c, c, 3.4, 5.0, 120, 60), rgba("ffffff"))
@@ -315,8 +315,8 @@ def power(size=16):
 
 
 def globe(size=16):
-    cv = Canvas(size)
-    c = size / 2
+    cv = Canvas(size, 16)
+    c = cv.design / 2
     sea = disk(c, c, 7.2)
     cv.fill(disk(c, c, 7.9), rgba("123a78"))
     cv.fill(sea, rgba("3b8ee8"))
@@ -332,34 +332,34 @@ def globe(size=16):
 
 
 def plus(size=16):
-    cv = Canvas(size)
+    cv = Canvas(size, 16)
     shape = union(rect(6.3, 2, 9.7, 14), rect(2, 6.3, 14, 9.7))
     outlined(cv, shape, rgba("2fb344"), rgba("155a20"), 0.8)
     return cv
 
 
 def minus_sign(size=16):
-    cv = Canvas(size)
+    cv = Canvas(size, 16)
     outlined(cv, rect(2, 6.3, 14, 9.7), rgba("e03030"), rgba("6a1010"), 0.8)
     return cv
 
 
 def go_arrow(size=16):
-    cv = Canvas(size)
+    cv = Canvas(size, 16)
     shape = union(rect(1.5, 5.8, 8.5, 10.2), polygon([(8, 1.8), (14.8, 8), (8, 14.2)]))
     outlined(cv, shape, rgba("2fb344"), rgba("155a20"), 0.8)
     return cv
 
 
 def check_mark(size=16):
-    cv = Canvas(size)
+    cv = Canvas(size, 16)
     shape = union(capsule(2.8, 8.6, 6.4, 12.4, 2.8), capsule(6.4, 12.4, 13.2, 3.4, 2.8))
     outlined(cv, shape, rgba("2fb344"), rgba("155a20"), 0.7)
     return cv
 
 
 def cross(size=16):
-    cv = Canvas(size)
+    cv = Canvas(size, 16)
     shape = union(capsule(3.5, 3.5, 12.5, 12.5, 2.8), capsule(12.5, 3.5, 3.5, 12.5, 2.8))
     outlined(cv, shape, rgba("e03030"), rgba("6a1010"), 0.7)
     return cv
@@ -383,22 +383,26 @@ def state_not_running(size=32):
     return cv
 
 
+# Sizes of the small pictures: 16 pixels at 100 % scaling, 20, 24 and 32 at 125, 150 and 200 %.
+SMALL = (16, 20, 24, 32)
+
 PICTURES = [
-    # file name, drawing, sizes (the state icons also come at the notification area's size)
-    ("state0_allup", state_all_up, (32, 16)),
-    ("state1_sitesdown", state_sites_down, (32, 16)),
-    ("state2_checking", state_checking, (32, 16)),
-    ("state3_disconnected", state_disconnected, (32, 16)),
-    ("state4_notrunning", state_not_running, (32, 16)),
-    ("glyph_checknow", gear, (20,)),
-    ("glyph_settings", tools, (32,)),
-    ("glyph_exit", power, (16,)),
-    ("glyph_website", globe, (16,)),
-    ("button_add", plus, (16,)),
-    ("button_delete", minus_sign, (16,)),
-    ("button_go", go_arrow, (16,)),
-    ("button_ok", check_mark, (16,)),
-    ("button_cancel", cross, (16,)),
+    # file name, drawing, sizes: the first is the size the shapes are drawn for and the one the
+    # program asks for at 96 DPI; the others serve higher scalings (and the notification area)
+    ("state0_allup", state_all_up, (32, 16, 20, 24, 40, 48, 64)),
+    ("state1_sitesdown", state_sites_down, (32, 16, 20, 24, 40, 48, 64)),
+    ("state2_checking", state_checking, (32, 16, 20, 24, 40, 48, 64)),
+    ("state3_disconnected", state_disconnected, (32, 16, 20, 24, 40, 48, 64)),
+    ("state4_notrunning", state_not_running, (32, 16, 20, 24, 40, 48, 64)),
+    ("glyph_checknow", gear, (20, 25, 30, 40)),
+    ("glyph_settings", tools, (32, 40, 48, 64)),
+    ("glyph_exit", power, SMALL),
+    ("glyph_website", globe, SMALL),
+    ("button_add", plus, SMALL),
+    ("button_delete", minus_sign, SMALL),
+    ("button_go", go_arrow, SMALL),
+    ("button_ok", check_mark, SMALL),
+    ("button_cancel", cross, SMALL),
 ]
 
 # ---- file formats ------------------------------------------------------------------------
@@ -479,7 +483,7 @@ def main():
             f.write(ico_bytes(images))
         for size, pixels in images:
             suffix = "" if size == sizes[0] else "-%d" % size
-            if args.readme and name.startswith("state"):
+            if args.readme and name.startswith("state") and size in (sizes[0], 16):
                 os.makedirs(args.readme, exist_ok=True)
                 with open(os.path.join(args.readme, name + suffix + ".png"), "wb") as f:
                     f.write(png_bytes(size, size, pixels))

@@ -10,6 +10,7 @@
 #include "ui/res/resource.h"
 
 #include <commctrl.h>
+#include <uxtheme.h>
 
 #include <algorithm>
 #include <cmath>
@@ -242,6 +243,9 @@ void TFormSettings::CreateControls() {
     Add("BUTTON", "&Cancel", BS_OWNERDRAW | WS_VISIBLE | tab, 236, 258, 78, 28, idCancel);
     Add("BUTTON", "&OK", BS_OWNERDRAW | WS_VISIBLE | tab, 320, 258, 78, 28, idOk);
     ::SetWindowPos(tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    // Its pages in the dialog's own colour: a themed page is lighter than the labels,
+    // check boxes and group boxes that lie on it as siblings and paint their own background.
+    ::SetWindowTheme(tabs, L"", L"");
 
     tooltip.Reset(::CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
                                     WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0, 0, Handle(), nullptr,
