@@ -313,17 +313,21 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
             std::lock_guard<std::mutex> hold(state->lock);
             auto found = state->live.find(request);
             if (found != state->live.end()) {
-                keep = std::move(found->second);
-                state->live.erase(found);
+                keep = found->second;
                 result = keep->TakePending(true);
                 releaseOwed = std::exchange(keep->releaseOwed, false);
             }
         }
-        state->changed.notify_all();
+        // Told while still live, so that a prober going away waits for this call to end.
         if (result)
             keep->Report(*result);
         else if (releaseOwed)
             keep->Released();
+        {
+            std::lock_guard<std::mutex> hold(state->lock);
+            state->live.erase(request);
+        }
+        state->changed.notify_all();
         break; // keep lets go of the request here
     }
     default:
