@@ -164,7 +164,7 @@ void TFormSettings::CreateControls() {
     ::SendMessageA(tabs, TCM_INSERTITEMA, tabGeneral, reinterpret_cast<LPARAM>(&item));
 
     // "URL's"
-    Add("STATIC", "Benchmark URL", 0, 12, 38, 86, 16, idBenchmarkLabel);
+    Add("STATIC", "&Benchmark URL", 0, 12, 38, 86, 16, idBenchmarkLabel);
     Add("STATIC", "http://", SS_CENTERIMAGE, 100, 34, 38, 21, idBenchmarkPrefix, WS_EX_STATICEDGE);
     Add("EDIT", "", edit, 138, 34, 252, 21, idBenchmarkUrl);
     HWND list =
@@ -189,20 +189,21 @@ void TFormSettings::CreateControls() {
     const DWORD updown = UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS;
     // "General". The mail group holds four rows, so the groups above it sit closer together.
     Add("BUTTON", "General", BS_GROUPBOX | WS_CLIPSIBLINGS, 12, 28, 140, 82, idGroupGeneral);
-    Add("BUTTON", "Start with Windows", BS_AUTOCHECKBOX | tab, 20, 43, 128, 18, idStartWithWindows);
-    Add("STATIC", "Sites at once", 0, 20, 67, 74, 16, idParallelLabel);
+    Add("BUTTON", "&Start with Windows", BS_AUTOCHECKBOX | tab, 20, 43, 128, 18,
+        idStartWithWindows);
+    Add("STATIC", "Sites at o&nce", 0, 20, 67, 74, 16, idParallelLabel);
     Add("EDIT", "", edit, 96, 64, 50, 20, idParallel);
     Add(UPDOWN_CLASSA, "", updown, 0, 0, 0, 0, idParallelArrows);
-    Add("STATIC", "Retries", 0, 20, 89, 74, 16, idRetriesLabel);
+    Add("STATIC", "&Retries", 0, 20, 89, 74, 16, idRetriesLabel);
     Add("EDIT", "", edit, 96, 86, 50, 20, idRetries);
     Add(UPDOWN_CLASSA, "", updown, 0, 0, 0, 0, idRetriesArrows);
     Add("BUTTON", "Schedule", BS_GROUPBOX | WS_CLIPSIBLINGS, 158, 28, 232, 82, idGroupSchedule);
-    Add("BUTTON", "Check URL's at every", BS_AUTOCHECKBOX | tab, 166, 43, 128, 18,
+    Add("BUTTON", "Check &URL's at every", BS_AUTOCHECKBOX | tab, 166, 43, 128, 18,
         idScheduleChecks);
     Add("EDIT", "", edit, 296, 42, 50, 20, idInterval);
     Add(UPDOWN_CLASSA, "", updown, 0, 0, 0, 0, idIntervalArrows);
     Add("STATIC", "minutes", 0, 350, 45, 38, 16, idMinutesLabel);
-    Add("STATIC", "Timeout", 0, 184, 67, 60, 16, idTimeOutLabel);
+    Add("STATIC", "&Timeout", 0, 184, 67, 60, 16, idTimeOutLabel);
     Add("EDIT", "", edit, 296, 64, 50, 20, idTimeOut);
     Add(UPDOWN_CLASSA, "", updown, 0, 0, 0, 0, idTimeOutArrows);
     Add("STATIC", "ms", 0, 350, 67, 30, 16, idMsLabel);
@@ -213,30 +214,30 @@ void TFormSettings::CreateControls() {
                        field.limits.max);
     }
     Add("BUTTON", "Log", BS_GROUPBOX | WS_CLIPSIBLINGS, 12, 112, 378, 34, idLogGroup);
-    Add("BUTTON", "All Events", BS_AUTORADIOBUTTON | WS_GROUP | tab, 20, 126, 110, 16, idRadioAll);
-    Add("BUTTON", "Web Events", BS_AUTORADIOBUTTON, 146, 126, 110, 16, idRadioWeb);
-    Add("BUTTON", "Only Failure", BS_AUTORADIOBUTTON, 272, 126, 110, 16, idRadioFailure);
+    Add("BUTTON", "&All Events", BS_AUTORADIOBUTTON | WS_GROUP | tab, 20, 126, 110, 16, idRadioAll);
+    Add("BUTTON", "&Web Events", BS_AUTORADIOBUTTON, 146, 126, 110, 16, idRadioWeb);
+    Add("BUTTON", "Only Fai&lure", BS_AUTORADIOBUTTON, 272, 126, 110, 16, idRadioFailure);
     Add("BUTTON", "Mails To ...", BS_GROUPBOX | WS_CLIPSIBLINGS | WS_GROUP, 12, 148, 378, 100,
         idGroupMail);
-    Add("BUTTON", "Send Mails To ....", BS_AUTOCHECKBOX | tab, 20, 164, 112, 18, idSendMails);
+    Add("BUTTON", "Send &Mails To ....", BS_AUTOCHECKBOX | tab, 20, 164, 112, 18, idSendMails);
     Add("EDIT", "", edit, 136, 162, 246, 20, idMailTo);
-    Add("STATIC", "From", 0, 20, 186, 30, 16, idMailFromLabel);
+    Add("STATIC", "&From", 0, 20, 186, 30, 16, idMailFromLabel);
     // The server's name is often the longest of the three: it gets the widest field.
     Add("EDIT", "", edit, 52, 184, 126, 20, idMailFrom);
-    Add("STATIC", "using server", 0, 184, 186, 62, 16, idServerLabel);
+    Add("STATIC", "using ser&ver", 0, 184, 186, 62, 16, idServerLabel);
     Add("EDIT", "", edit, 248, 184, 134, 20, idServer);
-    Add("STATIC", "port", 0, 20, 208, 30, 16, idPortLabel);
+    Add("STATIC", "&port", 0, 20, 208, 30, 16, idPortLabel);
     Add("EDIT", "", edit, 52, 206, 40, 20, idPort);
     // The height is that of the open list; the closed box takes the font's height.
     Add("COMBOBOX", "", CBS_DROPDOWNLIST | WS_VSCROLL | tab, 96, 206, 80, 120, idSecurity);
     for (const char* choice : SecurityChoices)
         ::SendMessageA(Control(idSecurity), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choice));
-    Add("BUTTON", "Authentication", BS_AUTOCHECKBOX | tab, 180, 207, 92, 18, idAuthentication);
+    Add("BUTTON", "Aut&hentication", BS_AUTOCHECKBOX | tab, 180, 207, 92, 18, idAuthentication);
     Add("EDIT", "", edit, 274, 206, 52, 20, idUser);
     // The password is shown as typed: the file holds it in clear text anyway.
     Add("EDIT", "", edit, 330, 206, 52, 20, idPassword);
-    Add("BUTTON", "Mail only when the list of failed sites changes", BS_AUTOCHECKBOX | tab, 20, 228,
-        362, 18, idNotify);
+    Add("BUTTON", "Mail only when the l&ist of failed sites changes", BS_AUTOCHECKBOX | tab, 20,
+        228, 362, 18, idNotify);
 
     // Below the tabs.
     Add("STATIC", BrandName, SS_NOTIFY | WS_VISIBLE, 12, 264, 60, 16, idWebSiteLink);
@@ -716,12 +717,18 @@ bool TFormSettings::PreTranslate(MSG& msg) {
         ::GetClassNameA(focus, cls, sizeof(cls));
         const bool onButton = lstrcmpiA(cls, "Button") == 0 &&
                               (::GetWindowLongA(focus, GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW;
+        // On the "URL's" tab Enter adds and Esc deletes; on the "General" tab they are OK and
+        // Cancel, as in any dialog.
         if (msg.wParam == VK_RETURN) {
             if (onButton)
                 ::SendMessageA(focus, BM_CLICK, 0, 0);
             else if (urlPage)
                 BitBtn2Click();
-        } else if (urlPage && ::IsWindowEnabled(Control(idDeleteUrl))) {
+            else
+                BitBtn3Click();
+        } else if (!urlPage) {
+            modalResult = IDCANCEL;
+        } else if (::IsWindowEnabled(Control(idDeleteUrl))) {
             BitBtn1Click();
         }
         return true;

@@ -609,14 +609,39 @@ TEST_F(SettingsDialog, FailedSaveIsShownAndTheDialogStaysOpen) {
     EXPECT_EQ(dialog->ModalResult(), IDOK);
 }
 
-TEST_F(SettingsDialog, EnterAddsOnlyOnTheUrlTab) {
+TEST_F(SettingsDialog, EnterAddsOnlyOnTheUrlTabAndIsOkOnTheGeneralTabWhereEscIsCancel) {
+    Open();
+    Type(idNewUrl, "five.test");
+    General();
+    ::SetFocus(C(idMailTo));
+    Key(VK_ESCAPE);
+    EXPECT_EQ(dialog->ModalResult(), IDCANCEL);
     Open();
     Type(idNewUrl, "five.test");
     General();
     ::SetFocus(C(idMailTo));
     Key(VK_RETURN);
-    EXPECT_EQ(Rows().size(), 2u);
-    EXPECT_EQ(dialog->ModalResult(), 0);
+    EXPECT_EQ(Rows().size(), 2u) << "nothing added from the other tab";
+    EXPECT_EQ(dialog->ModalResult(), IDOK);
+}
+
+TEST_F(SettingsDialog, MnemonicsTakeTheFocusToTheirFieldAndTabFollowsTheRows) {
+    record.Active = true;
+    Open();
+    General();
+    ::SetFocus(C(idStartWithWindows));
+    const auto alt = [&](char letter) {
+        ::PostMessageA(::GetFocus(), WM_SYSCHAR, letter, 1 << 29);
+        Pump();
+        return ::GetFocus();
+    };
+    EXPECT_EQ(alt('t'), C(idTimeOut));
+    EXPECT_EQ(alt('n'), C(idParallel));
+    Key(VK_TAB);
+    EXPECT_EQ(::GetFocus(), C(idRetries));
+    Key(VK_TAB);
+    EXPECT_EQ(::GetFocus(), C(idScheduleChecks));
+    EXPECT_EQ(alt('v'), C(idServer));
 }
 
 TEST_F(SettingsDialog, CancelIsReachableWithABadPort) {
