@@ -19,6 +19,7 @@ folder="$prefix/drive_c/Program Files/Vigrel Test"
 service_key='HKLM\System\CurrentControlSet\Services\Vigrel'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vigrel'
 run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+eventlog_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\Vigrel'
 
 failures=0
 check() {
@@ -73,6 +74,14 @@ starts_at_logon() {
     grep -qF "\"$folder_win\\Vigreltray.exe\"" <<<"$value"
 }
 no_run_value() { [ -z "$(run_value)" ]; }
+event_source() {
+    local value
+    value=$(run reg query "$eventlog_key" /v EventMessageFile 2>/dev/null | tr -d '\r' |
+        grep -F EventMessageFile)
+    echo "     $value"
+    grep -qF "$folder_win\Vigrel.exe" <<<"$value"
+}
+no_event_source() { ! run reg query "$eventlog_key" >/dev/null 2>&1; }
 # Wine's tasklist lists nothing: count the companions of this prefix among the host's processes.
 companion_count() {
     local pid n=0
@@ -135,6 +144,7 @@ check "the sample settings file is the shipped one" cmp -s "$folder/Vigrel.INI" 
 check "service registered" registered
 check "image path quoted" image_path_quoted
 check "automatic start" auto_start
+check "event source with the program's message table" event_source
 check "not started without /START" stopped
 check "listed among installed programs" listed
 
@@ -157,6 +167,7 @@ check "the running companion replaced, not doubled" wait_until 30 one_companion
 echo "== silent uninstall"
 check "uninstaller finishes" uninstall
 check "service removed" wait_until 30 not_registered
+check "event source removed" no_event_source
 for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe README.md uninstall.exe; do
     check "$f removed" absent "$f"
 done
