@@ -80,9 +80,9 @@ void TEventLogger::Report(DWORD id, WORD type, const std::vector<std::string>& s
     constexpr size_t MaxInsertion = 31000;
     std::vector<std::wstring> wide;
     std::vector<const wchar_t*> pointers;
-    for (const std::string& text : strings) {
+    for (const std::string& text : strings)
         wide.push_back(Widen(text).substr(0, MaxInsertion));
-    }
+    // The pointers once every text is in place: the vector may move them while it grows.
     for (const std::wstring& text : wide)
         pointers.push_back(text.c_str());
     ::ReportEventW(handle_.Get(), type, 0, id, nullptr, static_cast<WORD>(pointers.size()), 0,
