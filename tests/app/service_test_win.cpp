@@ -164,6 +164,8 @@ protected:
     }
 
     HttpPeer peer_;
+    // [Metrics] TextfileDir of the next WriteIni: the program's folder.
+    std::string textfileDir_ = ".";
 
     std::string IniPath() const { return folder_ + "\\Vigrel.INI"; }
 
@@ -175,7 +177,8 @@ protected:
         std::ofstream out(IniPath(), std::ios::binary | std::ios::trunc);
         out << "[General]\r\nBenchmark=" << benchmark << "\r\nTimeSpan=" << timeSpan
             << "\r\nTimeOut=" << (silentTimeOut ? silentTimeOut : 3000)
-            << "\r\n[Log]\r\nFilter=" << filter << "\r\n[Metrics]\r\nTextfileDir=.\r\n[URLS]\r\n"
+            << "\r\n[Log]\r\nFilter=" << filter << "\r\n[Metrics]\r\nTextfileDir=" << textfileDir_
+            << "\r\n[URLS]\r\n"
             << peer_.Url("/ok") << "=\r\n"
             << peer_.Url("/notfound") << "=\r\n";
         if (silentTimeOut)
@@ -462,6 +465,9 @@ TEST_F(Service, UnopenableLogLosesLinesAndTheProgramRuns) {
 }
 
 TEST_F(Service, StarterRunsItPauseAndContinueWhileCyclesGoOnStarterStops) {
+    // A metrics folder that does not exist: every cycle's write fails.
+    textfileDir_ = "no such folder";
+    WriteIni(0, 1);
     Install();
     StartThroughStarter();
     // The quoted path kept the command line whole, so the form exists and ran a first cycle.
@@ -506,6 +512,13 @@ TEST_F(Service, StarterRunsItPauseAndContinueWhileCyclesGoOnStarterStops) {
     ASSERT_TRUE(PostToForm(WM_COMMAND, cmdCheckNow1));
     EXPECT_TRUE(waitFor([&] { return contains(Log().substr(before3), "Failed --- "); }));
     EXPECT_EQ(Status().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    // Four cycles found the metrics folder missing: said once. (The service's event entries
+    // reach no standard error a test can read; its log does.)
+    const std::string log = Log();
+    const std::string unwritten = "Metrics file no such folder\\vigrel.prom not written: error 3";
+    const size_t first = log.find(unwritten);
+    EXPECT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find(unwritten, first + 1), std::string::npos) << log;
 
     // Stop through the starter takes Exit's way: saved, the stop line; STOPPED comes last, so
     // a start right after it finds nothing of the old process in its way.
