@@ -205,6 +205,7 @@ void TFormBlind::FormClose() {
     // requests.
     engine_.reset();
     probe_.reset();
+    channels_.Stopped();
     if (UserSettings.Filter <= 0)
         WriteLog("Application Stoped");
 }

@@ -22,8 +22,16 @@ void MonitorChannels::CycleDone(const CycleResults& results, const std::string& 
             ProgramEvents().Report(MSG_SITE_DOWN, EVENTLOG_WARNING_TYPE,
                                    {url, ReasonText(change.Result)});
     }
+    // A folder changed or emptied in the settings: the old file would stay behind for ever.
+    if (!writtenDir_.empty() && writtenDir_ != textfileDir)
+        Stopped();
     if (!textfileDir.empty())
         writeMetrics(results, textfileDir);
+}
+
+void MonitorChannels::Stopped() {
+    if (!writtenDir_.empty() && RemoveWrittenFile(writtenDir_, MetricsFileName))
+        writtenDir_.clear();
 }
 
 void MonitorChannels::writeMetrics(const CycleResults& results, const std::string& textfileDir) {
@@ -33,6 +41,7 @@ void MonitorChannels::writeMetrics(const CycleResults& results, const std::strin
     const std::string failure = WriteFileReplacing(textfileDir, MetricsFileName, text);
     if (failure.empty()) {
         failingDir_.clear();
+        writtenDir_ = textfileDir;
         return;
     }
     if (failingDir_ == textfileDir)

@@ -20,6 +20,9 @@ public:
     void CycleStarted();
     // The form's thread, after the cycle's own report.
     void CycleDone(const CycleResults& results, const std::string& textfileDir);
+    // The monitor ends: its metrics file goes, so that a collector serves no figures of checks
+    // that no longer run (a site would go on counting as up).
+    void Stopped();
 
 private:
     void writeMetrics(const CycleResults& results, const std::string& textfileDir);
@@ -30,4 +33,6 @@ private:
     // The folder of the last write that failed, empty after one that succeeded: one entry per
     // streak of failures in the same folder.
     std::string failingDir_;
+    // The folder of the file last written, empty when none is there.
+    std::string writtenDir_;
 };

@@ -63,3 +63,8 @@ std::string WriteFileReplacing(const std::string& folder, const std::string& nam
         ::DeleteFileW(temporary.c_str());
     return failure;
 }
+
+bool RemoveWrittenFile(const std::string& folder, const std::string& name) {
+    const std::wstring target = fullFolder(folder) + L"\\" + Widen(name);
+    return ::DeleteFileW(target.c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+}

@@ -9,3 +9,6 @@
 // the write fails. A relative folder is taken from the program's folder.
 std::string WriteFileReplacing(const std::string& folder, const std::string& name,
                                const std::string& text);
+
+// Removes folder\name, as WriteFileReplacing names it; false when it is still there.
+bool RemoveWrittenFile(const std::string& folder, const std::string& name);

@@ -549,6 +549,8 @@ TEST_F(Service, ExitThroughTheFormSavesLogsAndReportsStopped) {
     Install();
     StartThroughStarter();
     ASSERT_TRUE(WaitForLog("Failed --- "));
+    const std::string metrics = folder_ + "\\vigrel.prom";
+    EXPECT_TRUE(waitFor([&] { return contains(readFile(metrics), "vigrel_site_up{"); }));
     const DWORD pid = Status().dwProcessId;
     HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
 
@@ -559,6 +561,8 @@ TEST_F(Service, ExitThroughTheFormSavesLogsAndReportsStopped) {
         ::CloseHandle(process);
     }
     EXPECT_TRUE(contains(Log(), " -> Application Stoped\r\n")) << Log();
+    // No figures of checks that no longer run.
+    EXPECT_EQ(::GetFileAttributesA(metrics.c_str()), INVALID_FILE_ATTRIBUTES);
     // Saved: the sections our file lacked are written now.
     const std::string ini = readFile(IniPath());
     EXPECT_TRUE(contains(ini, "[SMTP]")) << ini;
