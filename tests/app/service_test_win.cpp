@@ -333,6 +333,7 @@ TEST_F(Service, SilentInstallRegistersQuotedPathAndUninstallSwitchesRemove) {
     Process install = Start(other + "\\Vigrel.exe", "-install -silent");
     ASSERT_EQ(install.Wait(), 0);
     EXPECT_EQ(QueryConfig().binaryPath, "\"" + other + "\\Vigrel.exe\"");
+    EXPECT_EQ(eventSource().messageFile, other + "\\Vigrel.exe");
     Process starter = Start(other + "\\Vigrelrun.exe", "");
     EXPECT_EQ(starter.Wait(), 0);
     EXPECT_TRUE(WaitForState(SERVICE_RUNNING));
