@@ -15,6 +15,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "vigrelevents.h"
+
 TFormBlind* FormBlind = nullptr;
 
 namespace {
@@ -66,6 +68,10 @@ TFormBlind::TFormBlind(HWND owner) {
         [window] { ::PostMessageA(window, WM_PROBEANSWERS, 0, 0); });
     engine_ = std::make_unique<CheckEngine>(*probe_);
     engine_->OnCycleDone = [this](const CycleResults& results) { cycleDone(results); };
+    alertMail_.OnMailFailed = [](const std::string& line) {
+        ::WriteLog(line);
+        ProgramEvents().Report(MSG_MAIL_FAILED, EVENTLOG_ERROR_TYPE, {line});
+    };
     // 5.
     UserSettings.Load();
 }
@@ -105,6 +111,8 @@ void TFormBlind::FormCreate() {
     if (control->Start(error)) {
         control_ = std::move(control);
         publishStatus(false);
+    } else if (error == PipeNameTakenText) {
+        ProgramEvents().Report(MSG_PIPE_TAKEN, EVENTLOG_ERROR_TYPE, {ControlPipeName});
     } else if (Application) {
         Application->EventLogger().LogMessage(std::string("The control pipe ") + ControlPipeName +
                                               " could not be opened: " + error);
@@ -197,6 +205,7 @@ void TFormBlind::FormClose() {
     // requests.
     engine_.reset();
     probe_.reset();
+    channels_.Stopped();
     if (UserSettings.Filter <= 0)
         WriteLog("Application Stoped");
 }
@@ -224,12 +233,14 @@ void TFormBlind::runCycle() {
     }
     status_.CycleRunning = true;
     publishStatus(false);
+    channels_.CycleStarted();
     // The engine may end the cycle at once (cycleDone runs inside this call).
     StartCheck(UserSettings, *this, *engine_);
 }
 
 void TFormBlind::cycleDone(const CycleResults& results) {
     ReportCycle(UserSettings, *this, alertPolicy_, results);
+    channels_.CycleDone(results, UserSettings.TextfileDir);
     status_.CycleRunning = false;
     status_.LastCycleEnd = localTimeNow();
     publishStatus(true);

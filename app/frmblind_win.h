@@ -7,6 +7,7 @@
 #include "base/handle_win.h"
 #include "control/controlserver_win.h"
 #include "monitor/alertmail_win.h"
+#include "app/monitorchannels_win.h"
 #include "app/settingsclick_win.h"
 #include "monitor/checkcycle.h"
 #include "monitor/checkengine.h"
@@ -113,6 +114,8 @@ private:
     std::unique_ptr<WinHttpEngineProbe> probe_;
     std::unique_ptr<CheckEngine> engine_;
     CycleGate cycleGate_;
+    // The event log's site entries and the metrics file.
+    MonitorChannels channels_{[this](const std::string& text) { WriteLog(text); }};
     bool closing_ = false;
     // What the icon shows, as the control channel reports it.
     MonitorStatus status_;

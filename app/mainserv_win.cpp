@@ -1,5 +1,6 @@
 #include "mainserv_win.h"
 
+#include "app/eventsource_win.h"
 #include "app/frmblind_win.h"
 #include "base/paths_win.h"
 #include "base/product.h"
@@ -16,6 +17,8 @@
 #ifdef __GNUC__
 #include <cxxabi.h>
 #endif
+
+#include "vigrelevents.h"
 
 TVigrel* Vigrel = nullptr;
 TServiceApplication* Application = nullptr;
@@ -107,14 +110,33 @@ std::string SysErrorMessage(DWORD code) {
 }
 
 void TEventLogger::LogMessage(const std::string& text, WORD type) {
+    Report(MSG_ERROR, type, {text});
+}
+
+void TEventLogger::Report(DWORD id, WORD type, const std::vector<std::string>& strings) {
+    std::lock_guard<std::mutex> guard(lock_);
     if (!handle_)
         handle_.Reset(::RegisterEventSourceW(nullptr, Widen(source_).c_str()));
     if (!handle_)
         return;
-    // The text may carry a path or a URL outside the ANSI code page.
-    const std::wstring wide = Widen(text);
-    const wchar_t* strings[] = {wide.c_str()};
-    ::ReportEventW(handle_.Get(), type, 0, 0, nullptr, 1, 0, strings, nullptr);
+    // The texts may carry a path or a URL outside the ANSI code page. An insertion is cut
+    // below the 31,839 characters an entry's string may have.
+    constexpr size_t MaxInsertion = 31000;
+    std::vector<std::wstring> wide;
+    std::vector<const wchar_t*> pointers;
+    for (const std::string& text : strings)
+        wide.push_back(Widen(text).substr(0, MaxInsertion));
+    // The pointers once every text is in place: the vector may move them while it grows.
+    for (const std::wstring& text : wide)
+        pointers.push_back(text.c_str());
+    ::ReportEventW(handle_.Get(), type, 0, id, nullptr, static_cast<WORD>(pointers.size()), 0,
+                   pointers.data(), nullptr);
+}
+
+TEventLogger& ProgramEvents() {
+    // Never destroyed: a thread still writing while the process ends finds it whole.
+    static TEventLogger* const events = new TEventLogger(ProductName);
+    return *events;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -166,6 +188,7 @@ void TService::Main(DWORD argc, LPSTR* argv) {
         const HANDLE waits[] = {queueReady_.Get(), thread.Get()};
         ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
         ::WaitForSingleObject(thread.Get(), INFINITE);
+        logger_.Report(MSG_SERVICE_STOPPED, EVENTLOG_INFORMATION_TYPE, {Name});
     } else {
         logger_.LogMessage(ServiceFailedText("start", SysErrorMessage(::GetLastError())));
     }
@@ -183,6 +206,7 @@ void TService::runServiceThread() {
         logger_.LogMessage(ServiceFailedText("start", e.what()));
         return;
     }
+    logger_.Report(MSG_SERVICE_STARTED, EVENTLOG_INFORMATION_TYPE, {Name});
     try {
         if (OnExecute)
             OnExecute(*this);
@@ -306,7 +330,8 @@ LPHANDLER_FUNCTION TVigrel::GetServiceController() {
 // ---------------------------------------------------------------------------------------------
 // TServiceApplication
 
-TServiceApplication::TServiceApplication() : eventLogger_(ProgramFileName(ProgramPath())) {
+// Under the service's own source, whose message table formats every entry of the program.
+TServiceApplication::TServiceApplication() : eventLogger_(ProductName) {
     for (int i = 1; i < __argc; ++i)
         args_.push_back(__argv[i]);
 }
@@ -407,11 +432,15 @@ void TServiceApplication::registerServices(bool install, bool silent) {
                                      nullptr, nullptr, nullptr, nullptr, nullptr));
                 if (!created)
                     throw SystemError(::GetLastError());
+                if (std::string error = InstallEventSource(ProgramPath()); !error.empty())
+                    throw std::runtime_error(error);
             } else {
                 ScopedServiceHandle opened(::OpenServiceW(
                     manager.Get(), Widen(service->Name).c_str(), SERVICE_ALL_ACCESS));
                 if (!opened || !::DeleteService(opened.Get()))
                     throw SystemError(::GetLastError());
+                if (std::string error = RemoveEventSource(); !error.empty())
+                    throw std::runtime_error(error);
             }
         } catch (const std::exception& e) {
             allDone = false;

@@ -15,16 +15,24 @@
 #include <string>
 #include <vector>
 
-// Error entries in the application event log under one source name.
+// Entries in the Application event log under one source name; any thread.
 class TEventLogger {
 public:
     explicit TEventLogger(std::string source) : source_(std::move(source)) {}
+    // A failure in words of its own: the table's generic entry, its text the one insertion.
     void LogMessage(const std::string& text, WORD type = EVENTLOG_ERROR_TYPE);
+    // The entry id of the message table (vigrelevents.h) with its insertion strings.
+    void Report(DWORD id, WORD type, const std::vector<std::string>& strings);
 
 private:
     std::string source_;
+    std::mutex lock_;
     ScopedEventSource handle_;
 };
+
+// The program's entries under the source "Vigrel", from any thread at any time while the
+// process lives (a mail thread may outlast the application object).
+TEventLogger& ProgramEvents();
 
 // The system's text for an error code, without the line end.
 std::string SysErrorMessage(DWORD code);

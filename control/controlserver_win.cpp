@@ -201,7 +201,7 @@ bool ControlServer::Start(std::string& error) {
             const DWORD code = ::GetLastError();
             slots_.clear();
             error = code == ERROR_ACCESS_DENIED || code == ERROR_PIPE_BUSY
-                        ? "the name is taken by another program"
+                        ? PipeNameTakenText
                         : "error " + std::to_string(code);
             return false;
         }

@@ -94,6 +94,9 @@ struct ControlServerOptions {
     std::function<std::string(HANDLE pipe, const std::string& requestType)> Refusal;
 };
 
+// The reason Start gives when another program holds the pipe's name.
+inline constexpr const char* PipeNameTakenText = "the name is taken by another program";
+
 class ControlServer {
 public:
     explicit ControlServer(ControlHandler& handler,

@@ -34,6 +34,7 @@ Target amd64-unicode
 !define SERVICE_KEY "System\CurrentControlSet\Services\Vigrel"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vigrel"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+!define EVENTLOG_KEY "System\CurrentControlSet\Services\EventLog\Application\Vigrel"
 
 Name "Vigrel ${VERSION}"
 OutFile "${OUTFILE}"
@@ -170,6 +171,10 @@ Section "-Vigrel"
     SetErrorLevel 2
     Abort
   ${EndIf}
+  ; The registration wrote the event source too; the same values again, so that the entries
+  ; are worded from the program's message table whatever the registration could do.
+  WriteRegExpandStr HKLM "${EVENTLOG_KEY}" "EventMessageFile" "$INSTDIR\Vigrel.exe"
+  WriteRegDWORD HKLM "${EVENTLOG_KEY}" "TypesSupported" 7
 
   ${If} ${Silent}
     ${GetParameters} $1
@@ -191,6 +196,8 @@ Section "-un.Service and programs"
   Call un.EndCompanions
   StrCpy $0 "$INSTDIR"
   Call un.RemoveService
+  ; Removed with the service; also when the service was removed by other means.
+  DeleteRegKey HKLM "${EVENTLOG_KEY}"
   Delete "$INSTDIR\Vigrel.exe"
   Delete "$INSTDIR\Vigrelrun.exe"
   Delete "$INSTDIR\Vigreltray.exe"

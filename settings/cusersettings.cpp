@@ -22,6 +22,7 @@ const char* const General = "General";
 const char* const Log = "Log";
 const char* const Smtp = "SMTP";
 const char* const Urls = "URLS";
+const char* const Metrics = "Metrics";
 
 // An older file holds the password in clear text; it is taken as it stands and protected at
 // the next save. One that this machine cannot unprotect (a copy from another computer) is no
@@ -80,6 +81,7 @@ void CUserSettings::Load(const IniDocument& ini, const PasswordCodec& codec,
     Pass = readPassword(text(Smtp, "Pass", ""), codec, notes);
     Security = number(Smtp, "Security", SecurityNone);
     Notify = number(Smtp, "Notify", NotifyEveryCycle);
+    TextfileDir = text(Metrics, "TextfileDir", "");
 
     URLList.Clear();
     for (const std::string& entry : ini.Entries(Urls))
@@ -94,7 +96,7 @@ void CUserSettings::Save(IniDocument& ini, const PasswordCodec& codec) const {
         return text.find_first_of("\r\n") != std::string::npos;
     };
     bool broken = false;
-    for (const std::string* text : {&Benchmark, &To, &From, &Server, &UserID})
+    for (const std::string* text : {&Benchmark, &To, &From, &Server, &UserID, &TextfileDir})
         broken = broken || hasBreak(*text);
     for (int i = 0; i < URLList.Count(); ++i)
         broken = broken || hasBreak(URLList[i]);
@@ -133,6 +135,7 @@ void CUserSettings::Save(IniDocument& ini, const PasswordCodec& codec) const {
     ini.Set(Smtp, "Pass", pass);
     ini.Set(Smtp, "Security", IntToIni(Security));
     ini.Set(Smtp, "Notify", IntToIni(Notify));
+    ini.Set(Metrics, "TextfileDir", TextfileDir);
 
     std::vector<std::string> entries;
     for (int i = 0; i < URLList.Count(); ++i) {

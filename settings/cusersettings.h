@@ -64,6 +64,9 @@ public:
     // When alert mail goes out: NotifyEveryCycle, or NotifyOnChange; any other value acts as
     // NotifyEveryCycle, the behaviour of files written before the key existed.
     std::int32_t Notify = NotifyEveryCycle;
+    // Folder where each check's figures are written for a Prometheus textfile collector; empty:
+    // none are written. A relative folder is taken from the program's folder.
+    std::string TextfileDir;
 
 #ifdef _WIN32
     // The INI file beside the program (settings/profilestore_win.cpp). Load answers false, and

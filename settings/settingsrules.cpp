@@ -73,9 +73,13 @@ struct TextField {
     const char* what;
 };
 const TextField TextFields[] = {
-    {&CUserSettings::Benchmark, "The benchmark URL"}, {&CUserSettings::To, "The recipient"},
-    {&CUserSettings::From, "The sender address"},     {&CUserSettings::Server, "The mail server"},
-    {&CUserSettings::UserID, "The user name"},        {&CUserSettings::Pass, "The password"},
+    {&CUserSettings::Benchmark, "The benchmark URL"},
+    {&CUserSettings::To, "The recipient"},
+    {&CUserSettings::From, "The sender address"},
+    {&CUserSettings::Server, "The mail server"},
+    {&CUserSettings::UserID, "The user name"},
+    {&CUserSettings::Pass, "The password"},
+    {&CUserSettings::TextfileDir, "The metrics folder"},
 };
 
 // Whether the file gives the URL back as it went in. A URL that begins like a section header or

@@ -3,6 +3,7 @@
 #include "fixtures/http_peer_win.h"
 #include "fixtures/pipe_client_win.h"
 #include "fixtures/vigrel_service_win.h"
+#include "app/eventsource_win.h"
 #include "app/frmblind_win.h"
 #include "base/paths.h"
 #include "base/product.h"
@@ -28,6 +29,8 @@
 #include <optional>
 #include <thread>
 #include <vector>
+
+#include "vigrelevents.h"
 
 namespace {
 
@@ -71,6 +74,55 @@ bool pumpUntil(const std::function<bool()>& condition) {
     });
 }
 
+// The event source's registration: its message file, and the kinds of entry it writes; an
+// empty file when the source is not registered.
+struct EventSourceValues {
+    std::string messageFile;
+    DWORD types = 0;
+};
+EventSourceValues eventSource() {
+    EventSourceValues values;
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, EventSourceKey, 0, KEY_QUERY_VALUE, &key) != 0)
+        return values;
+    wchar_t file[1024] = {};
+    DWORD size = sizeof file - sizeof(wchar_t), type = 0;
+    if (::RegQueryValueExW(key, L"EventMessageFile", nullptr, &type, reinterpret_cast<BYTE*>(file),
+                           &size) == 0 &&
+        type == REG_EXPAND_SZ)
+        values.messageFile = Narrow(file);
+    size = sizeof values.types;
+    ::RegQueryValueExW(key, L"TypesSupported", nullptr, nullptr,
+                       reinterpret_cast<BYTE*>(&values.types), &size);
+    ::RegCloseKey(key);
+    return values;
+}
+
+// An entry's text as an event viewer shows it: the message of its id in the program's table,
+// the insertion strings put in.
+std::string eventText(const std::string& program, DWORD id, std::vector<std::wstring> strings) {
+    HMODULE module = ::LoadLibraryExW(Widen(program).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module)
+        return "(not loaded: " + std::to_string(::GetLastError()) + ")";
+    std::vector<DWORD_PTR> arguments;
+    for (const std::wstring& text : strings)
+        arguments.push_back(reinterpret_cast<DWORD_PTR>(text.c_str()));
+    wchar_t* buffer = nullptr;
+    const DWORD length =
+        ::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                             FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                         module, id, 0, reinterpret_cast<LPWSTR>(&buffer), 0,
+                         reinterpret_cast<va_list*>(arguments.data()));
+    std::string text = length ? Narrow(std::wstring_view(buffer, length))
+                              : "(no message: " + std::to_string(::GetLastError()) + ")";
+    if (buffer)
+        ::LocalFree(buffer);
+    ::FreeLibrary(module);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
 int threadCount(DWORD pid) {
     ScopedFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
     THREADENTRY32 entry = {};
@@ -112,6 +164,8 @@ protected:
     }
 
     HttpPeer peer_;
+    // [Metrics] TextfileDir of the next WriteIni: the program's folder.
+    std::string textfileDir_ = ".";
 
     std::string IniPath() const { return folder_ + "\\Vigrel.INI"; }
 
@@ -123,7 +177,8 @@ protected:
         std::ofstream out(IniPath(), std::ios::binary | std::ios::trunc);
         out << "[General]\r\nBenchmark=" << benchmark << "\r\nTimeSpan=" << timeSpan
             << "\r\nTimeOut=" << (silentTimeOut ? silentTimeOut : 3000)
-            << "\r\n[Log]\r\nFilter=" << filter << "\r\n[URLS]\r\n"
+            << "\r\n[Log]\r\nFilter=" << filter << "\r\n[Metrics]\r\nTextfileDir=" << textfileDir_
+            << "\r\n[URLS]\r\n"
             << peer_.Url("/ok") << "=\r\n"
             << peer_.Url("/notfound") << "=\r\n";
         if (silentTimeOut)
@@ -245,6 +300,9 @@ std::string Service::starter_;
 
 TEST_F(Service, SilentInstallRegistersQuotedPathAndUninstallSwitchesRemove) {
     Install();
+    // The event source names this program's message table: error, warning and information.
+    EXPECT_EQ(eventSource().messageFile, vigrel_);
+    EXPECT_EQ(eventSource().types, 7u);
     // Quoted, so that the blank in the folder cannot split the command line.
     EXPECT_EQ(QueryConfig().binaryPath, "\"" + vigrel_ + "\"");
     const VigrelConfig config = QueryConfig();
@@ -258,6 +316,7 @@ TEST_F(Service, SilentInstallRegistersQuotedPathAndUninstallSwitchesRemove) {
     Process lower = Start(vigrel_, "-uninstall -silent");
     EXPECT_EQ(lower.Wait(), 0);
     EXPECT_FALSE(Installed());
+    EXPECT_EQ(eventSource().messageFile, "") << "the event source goes with the service";
 
     Install();
     Process upper = Start(vigrel_, "/UNINSTALL /SILENT");
@@ -274,6 +333,7 @@ TEST_F(Service, SilentInstallRegistersQuotedPathAndUninstallSwitchesRemove) {
     Process install = Start(other + "\\Vigrel.exe", "-install -silent");
     ASSERT_EQ(install.Wait(), 0);
     EXPECT_EQ(QueryConfig().binaryPath, "\"" + other + "\\Vigrel.exe\"");
+    EXPECT_EQ(eventSource().messageFile, other + "\\Vigrel.exe");
     Process starter = Start(other + "\\Vigrelrun.exe", "");
     EXPECT_EQ(starter.Wait(), 0);
     EXPECT_TRUE(WaitForState(SERVICE_RUNNING));
@@ -324,6 +384,8 @@ TEST_F(Service, NoSwitchMeansANonServiceStartWithoutForm) {
 
 TEST_F(Service, DirectStartRunsOneCycleLogsTheDispatcherErrorAndEnds) {
     const std::string iniBefore = readFile(IniPath());
+    const std::string metrics = folder_ + "\\vigrel.prom";
+    ::DeleteFileA(metrics.c_str());
     const size_t mark = EventsMark();
     Process p = Start(vigrel_, "");
     EXPECT_EQ(p.Wait(), 0);
@@ -334,7 +396,21 @@ TEST_F(Service, DirectStartRunsOneCycleLogsTheDispatcherErrorAndEnds) {
     EXPECT_FALSE(contains(log, "Application Stoped")) << log;
     // Not saved: the file is byte for byte what we wrote.
     EXPECT_EQ(readFile(IniPath()), iniBefore);
-    EXPECT_TRUE(OneErrorEntry(EventsSince(mark)));
+    const std::string events = EventsSince(mark);
+    EXPECT_TRUE(OneErrorEntry(events));
+    // The site down is a warning of its own (Wine prints each insertion string of an entry),
+    // and the program's message table words it as an event viewer shows it.
+    const std::string down = peer_.Url("/notfound");
+    EXPECT_TRUE(contains(events, "warn:eventlog:ReportEventW L\"" + down + "\"")) << events;
+    EXPECT_TRUE(contains(events, "warn:eventlog:ReportEventW L\"HTTP status 404\"")) << events;
+    EXPECT_FALSE(contains(events, peer_.Url("/ok") + "\"")) << "no entry for a site up";
+    EXPECT_EQ(eventText(vigrel_, MSG_SITE_DOWN, {Widen(down), L"HTTP status 404"}),
+              "The site " + down + " is down: HTTP status 404.");
+    EXPECT_EQ(eventText(vigrel_, MSG_ERROR, {L"Мониторинг"}), "Мониторинг");
+    // The cycle's figures, beside the program for a relative folder.
+    const std::string prom = readFile(metrics);
+    EXPECT_TRUE(contains(prom, "\nvigrel_site_up{url=\"" + down + "\"} 0\n")) << prom;
+    EXPECT_TRUE(contains(prom, "\nvigrel_sites_down 1\n")) << prom;
 }
 
 TEST_F(Service, LogLevelsAndOutOfRangeValuesAcrossRestarts) {
@@ -390,6 +466,9 @@ TEST_F(Service, UnopenableLogLosesLinesAndTheProgramRuns) {
 }
 
 TEST_F(Service, StarterRunsItPauseAndContinueWhileCyclesGoOnStarterStops) {
+    // A metrics folder that does not exist: every cycle's write fails.
+    textfileDir_ = "no such folder";
+    WriteIni(0, 1);
     Install();
     StartThroughStarter();
     // The quoted path kept the command line whole, so the form exists and ran a first cycle.
@@ -434,6 +513,13 @@ TEST_F(Service, StarterRunsItPauseAndContinueWhileCyclesGoOnStarterStops) {
     ASSERT_TRUE(PostToForm(WM_COMMAND, cmdCheckNow1));
     EXPECT_TRUE(waitFor([&] { return contains(Log().substr(before3), "Failed --- "); }));
     EXPECT_EQ(Status().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    // Four cycles found the metrics folder missing: said once. (The service's event entries
+    // reach no standard error a test can read; its log does.)
+    const std::string log = Log();
+    const std::string unwritten = "Metrics file no such folder\\vigrel.prom not written: error 3";
+    const size_t first = log.find(unwritten);
+    EXPECT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find(unwritten, first + 1), std::string::npos) << log;
 
     // Stop through the starter takes Exit's way: saved, the stop line; STOPPED comes last, so
     // a start right after it finds nothing of the old process in its way.
@@ -464,6 +550,8 @@ TEST_F(Service, ExitThroughTheFormSavesLogsAndReportsStopped) {
     Install();
     StartThroughStarter();
     ASSERT_TRUE(WaitForLog("Failed --- "));
+    const std::string metrics = folder_ + "\\vigrel.prom";
+    EXPECT_TRUE(waitFor([&] { return contains(readFile(metrics), "vigrel_site_up{"); }));
     const DWORD pid = Status().dwProcessId;
     HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
 
@@ -474,6 +562,8 @@ TEST_F(Service, ExitThroughTheFormSavesLogsAndReportsStopped) {
         ::CloseHandle(process);
     }
     EXPECT_TRUE(contains(Log(), " -> Application Stoped\r\n")) << Log();
+    // No figures of checks that no longer run.
+    EXPECT_EQ(::GetFileAttributesA(metrics.c_str()), INVALID_FILE_ATTRIBUTES);
     // Saved: the sections our file lacked are written now.
     const std::string ini = readFile(IniPath());
     EXPECT_TRUE(contains(ini, "[SMTP]")) << ini;

@@ -3,6 +3,7 @@
 #   folder as a Unix and as a Windows path), uninstall_key (the installed-programs entry).
 service_key='HKLM\System\CurrentControlSet\Services\Vigrel'
 run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+eventlog_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\Vigrel'
 
 failures=0
 check() {
@@ -50,6 +51,14 @@ absent() { [ ! -e "$folder/$1" ]; }
 present() { [ -e "$folder/$1" ]; }
 gone() { [ ! -e "$folder" ]; }
 run_value() { run reg query "$run_key" /v Vigreltray 2>/dev/null | tr -d '\r' | grep -F Vigreltray; }
+event_source() {
+    local value
+    value=$(run reg query "$eventlog_key" /v EventMessageFile 2>/dev/null | tr -d '\r' |
+        grep -F EventMessageFile)
+    echo "     $value"
+    grep -qF "$folder_win\Vigrel.exe" <<<"$value"
+}
+no_event_source() { ! run reg query "$eventlog_key" >/dev/null 2>&1; }
 starts_at_logon() {
     local value
     value=$(run_value)

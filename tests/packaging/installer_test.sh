@@ -56,6 +56,7 @@ check "the sample settings file is the shipped one" cmp -s "$folder/Vigrel.INI" 
 check "service registered" registered
 check "image path quoted" image_path_quoted
 check "automatic start" auto_start
+check "event source with the program's message table" event_source
 check "not started without /START" stopped
 check "listed among installed programs" listed
 
@@ -78,6 +79,7 @@ check "the running companion replaced, not doubled" wait_until 30 one_companion
 echo "== silent uninstall"
 check "uninstaller finishes" uninstall
 check "service removed" wait_until 30 not_registered
+check "event source removed" no_event_source
 for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe README.md uninstall.exe; do
     check "$f removed" absent "$f"
 done

@@ -63,6 +63,7 @@ image_path
 check "automatic start" auto_start
 check "service started by the package" wait_until 60 running
 check "companion starts at every logon" starts_at_logon
+check "event source with the program's message table" event_source
 check "companion started for the installing user" wait_until 30 companion_running
 check "listed with its version" version_listed "$product" "$(basename "$package" | cut -d- -f2)"
 
@@ -90,6 +91,7 @@ for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe README.md; do
 done
 check "companion ended" wait_until 30 no_companion
 check "companion no longer starts at logon" no_run_value
+check "event source removed" no_event_source
 check "settings file left" has_line '; settings of the installer test'
 check "log file left" present "$old_log"
 check "no longer listed" not_listed_as "$newer_product"

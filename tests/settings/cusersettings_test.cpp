@@ -58,6 +58,7 @@ TEST_F(SettingsRecord, MissingFileGivesDefaults) {
     EXPECT_FALSE(s.Active);
     EXPECT_EQ(s.Security, SecurityNone);
     EXPECT_EQ(s.Notify, NotifyEveryCycle);
+    EXPECT_EQ(s.TextfileDir, "");
     EXPECT_EQ(s.UrlCount(), 0);
     EXPECT_TRUE(notes.empty());
     EXPECT_EQ(SettingsProblem(s), "");
@@ -144,6 +145,7 @@ TEST_F(SettingsRecord, SaveAndLoadRestoreEverythingAndThePasswordIsNeverInClear)
     s.Notify = NotifyOnChange;
     s.Parallel = 1;
     s.Retries = 2;
+    s.TextfileDir = "C:\\Program Files\\windows_exporter\\textfile_inputs";
     s.AddUrl("http://host/ok");
     s.AddUrl("HTTP://host/OK");
     s.AddUrl("http://a.example/?q=1");
@@ -164,6 +166,7 @@ TEST_F(SettingsRecord, SaveAndLoadRestoreEverythingAndThePasswordIsNeverInClear)
     EXPECT_EQ(t.Notify, NotifyOnChange);
     EXPECT_EQ(t.Parallel, 1);
     EXPECT_EQ(t.Retries, 2);
+    EXPECT_EQ(t.TextfileDir, s.TextfileDir);
     ASSERT_EQ(t.UrlCount(), 3) << "URLs differing only in case are two sites";
     EXPECT_EQ(t.Url(1), "HTTP://host/OK");
     EXPECT_EQ(t.Url(2), "http://a.example/?q=1");

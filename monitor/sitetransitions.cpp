@@ -1,0 +1,35 @@
+#include "monitor/sitetransitions.h"
+
+std::vector<SiteChange> SiteTransitions::Update(const CycleResults& results) {
+    std::vector<SiteChange> changes;
+    if (!results.Benchmark.Up || results.Urls.size() != results.Sites.size())
+        return changes;
+    std::map<std::string, bool> next;
+    for (size_t i = 0; i < results.Urls.size(); ++i) {
+        const std::string& url = results.Urls[i];
+        const ProbeResult& result = results.Sites[i];
+        // An address listed twice is one site to the outside: its first entry counts.
+        if (!next.emplace(url, result.Up).second)
+            continue;
+        const auto before = up_.find(url);
+        const bool changed = before == up_.end() ? !result.Up : before->second != result.Up;
+        if (changed)
+            changes.push_back({url, result});
+    }
+    up_ = std::move(next);
+    return changes;
+}
+
+std::string UrlWithoutUserInfo(std::string_view url) {
+    const size_t scheme = url.find("://");
+    if (scheme == std::string_view::npos)
+        return std::string(url);
+    const size_t start = scheme + 3;
+    const size_t end = url.find_first_of("/?#", start);
+    const std::string_view authority =
+        url.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    const size_t at = authority.rfind('@');
+    if (at == std::string_view::npos)
+        return std::string(url);
+    return std::string(url.substr(0, start)) + std::string(url.substr(start + at + 1));
+}
