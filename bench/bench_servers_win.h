@@ -10,6 +10,7 @@
 #include <atomic>
 #include <map>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -58,7 +59,9 @@ public:
     std::string HostPath(const std::string& path) const {
         return "127.0.0.1:" + std::to_string(port_) + path;
     }
+    int Port() const { return port_; }
     int Requests() const { return requests_; }
+    long long BytesSent() const { return sent_; }
 
 private:
     void serve() {
@@ -81,7 +84,8 @@ private:
             }
             if (request.find("\r\n\r\n") != std::string::npos) {
                 ++requests_;
-                ::send(client, response.data(), static_cast<int>(response.size()), 0);
+                const int n = ::send(client, response.data(), static_cast<int>(response.size()), 0);
+                sent_ += n > 0 ? n : 0;
                 ::shutdown(client, SD_SEND);
             }
             ::closesocket(client);
@@ -93,13 +97,15 @@ private:
     SOCKET listener_;
     std::atomic<bool> stopping_{false};
     std::atomic<int> requests_{0};
+    std::atomic<long long> sent_{0};
     std::thread thread_;
 };
 
 // Accepts, reads the request, never answers (or, as an endless server, answers with a status
 // line and header lines without end, as fast as the client takes them); closes its end only
 // when the client closes its own, so that its share of the process returns to nothing once
-// the clients are gone.
+// the clients are gone. Every connection is held by the one thread's poll, so hundreds of
+// silent ones cost a socket each and nothing more.
 class SilentServer : WinsockUser {
 public:
     explicit SilentServer(bool endless = false)
@@ -113,6 +119,8 @@ public:
         return "http://127.0.0.1:" + std::to_string(port_) + path;
     }
     int Accepted() const { return accepted_; }
+    // Request heads read (a head's end seen within one read: loopback requests come whole).
+    int Requests() const { return requests_; }
     int Held() const { return held_; }
     long long BytesSent() const { return sent_; }
 
@@ -136,6 +144,10 @@ private:
                         ::closesocket(fds[i].fd);
                         continue;
                     }
+                    const std::string_view got(buffer, static_cast<size_t>(n));
+                    for (size_t at = got.find("\r\n\r\n"); at != got.npos;
+                         at = got.find("\r\n\r\n", at + 4))
+                        ++requests_;
                 }
                 if (fds[i].revents & POLLWRNORM)
                     stream(fds[i].fd, lines);
@@ -176,6 +188,7 @@ private:
     std::atomic<long long> sent_{0};
     std::map<SOCKET, size_t> offsets_; // serving thread only
     std::atomic<int> accepted_{0};
+    std::atomic<int> requests_{0};
     std::atomic<int> held_{0};
     std::thread thread_;
 };
