@@ -28,6 +28,22 @@ std::uint32_t millisecondsSince(Clock::time_point start) {
 // How long the destructor waits for the platform to let go of its requests.
 constexpr std::uint32_t CloseWaitMs = 5000;
 
+// A lock the same thread may take again, on the platform's own critical section: the standard
+// one over this toolchain's threads keeps a little memory for good once it has been taken, and
+// every request has one.
+class RecursiveLock {
+public:
+    RecursiveLock() { ::InitializeCriticalSection(&section_); }
+    ~RecursiveLock() { ::DeleteCriticalSection(&section_); }
+    RecursiveLock(const RecursiveLock&) = delete;
+    RecursiveLock& operator=(const RecursiveLock&) = delete;
+    void lock() { ::EnterCriticalSection(&section_); }
+    void unlock() { ::LeaveCriticalSection(&section_); }
+
+private:
+    CRITICAL_SECTION section_;
+};
+
 } // namespace
 
 ProbeReason ReasonOfError(DWORD error) {
@@ -92,7 +108,7 @@ struct WinHttpProber::Request {
     // Held across every call on the handle and across closing it: once closed, the handle's
     // value may already name another request. Recursive, as a call may complete at once and
     // run the callback on the same thread.
-    std::recursive_mutex calls;
+    RecursiveLock calls;
     std::uint32_t status = 0;
     std::uint32_t bodyBytes = 0;
     std::uint32_t secureFlags = 0; // WINHTTP_CALLBACK_STATUS_FLAG_..., from the secure failure
@@ -163,7 +179,7 @@ struct WinHttpProber::Request {
     }
 
     void Close() {
-        std::lock_guard<std::recursive_mutex> hold(calls);
+        std::lock_guard<RecursiveLock> hold(calls);
         if (!closed.exchange(true))
             ::WinHttpCloseHandle(handle);
     }
@@ -243,7 +259,7 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
     // Held for the whole call: closing the handle in it may bring the handle-closing
     // notification at once, on this thread, which lets go of the prober's own hold.
     std::shared_ptr<WinHttpProber::Request> self;
-    std::unique_lock<std::recursive_mutex> hold;
+    std::unique_lock<RecursiveLock> hold;
     if (status != WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
         {
             std::lock_guard<std::mutex> live(request->state->lock);
@@ -252,7 +268,7 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
                 return;
             self = found->second;
         }
-        hold = std::unique_lock<std::recursive_mutex>(request->calls);
+        hold = std::unique_lock<RecursiveLock>(request->calls);
         if (request->closed)
             return; // a request given up on: what the platform still says of it is moot
     }
