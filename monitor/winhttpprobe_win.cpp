@@ -281,6 +281,12 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
             request->End(ProbeReason::NotHttp);
         else if (code != 200)
             request->End(ProbeReason::HttpStatus);
+        else if (wine)
+            // Wine reads a body whose first bytes are at hand until the read is full, on this
+            // thread and under this request's lock, however slowly the rest comes; and after a
+            // connection reset among the headers it reads from beyond its own buffer and ends
+            // the process. The status is known: the body is left unread there.
+            request->End(ProbeReason::Up);
         else
             readMore(*request); // the body, so that the connection can serve the next probe
         break;
