@@ -103,6 +103,10 @@ struct WinHttpProber::Request {
     // lets go of it or its deadline passes; then whether the Release is owed.
     std::optional<WinHttpProbeResult> pending;
     bool releaseOwed = false;
+    // A result taken as not Released is being reported; a let-go meanwhile waits for it, so
+    // that the Release never overtakes its completion.
+    bool reporting = false;
+    bool letGoWhileReporting = false;
     char buffer[16 * 1024];
 
     // The first call settles the probe's result; later ones (the platform ending a request the
@@ -136,8 +140,23 @@ struct WinHttpProber::Request {
         if (result) {
             result->Released = released;
             releaseOwed = !released;
+            reporting = !released;
         }
         return result;
+    }
+
+    // Reports a result taken as not Released, then the Release if the platform let go of the
+    // request meanwhile.
+    void ReportHeld(const WinHttpProbeResult& result) {
+        Report(result);
+        bool letGo = false;
+        {
+            std::lock_guard<std::mutex> hold(state->lock);
+            reporting = false;
+            letGo = std::exchange(letGoWhileReporting, false);
+        }
+        if (letGo)
+            Released();
     }
 
     void Report(const WinHttpProbeResult& result) {
@@ -323,6 +342,10 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
                 state->live.erase(found);
                 result = keep->TakePending(true);
                 releaseOwed = std::exchange(keep->releaseOwed, false);
+                if (releaseOwed && keep->reporting) {
+                    keep->letGoWhileReporting = true;
+                    releaseOwed = false;
+                }
             }
         }
         state->changed.notify_all();
@@ -535,7 +558,7 @@ void WinHttpProber::watch() {
             for (auto& [request, result] : held) {
                 if (wine && request->connected)
                     cutConnection(request->connection);
-                request->Report(result);
+                request->ReportHeld(result);
             }
             due.clear();
             held.clear();

@@ -104,6 +104,21 @@ TEST(WinHttpProbe, SilentServerIsDownOnTime) {
     }
     EXPECT_TRUE(prober.WaitIdle(20000));
     EXPECT_EQ(prober.Live(), 0u);
+
+    // Many at once: a request's release never comes before its completion, which a scheduler
+    // would otherwise take for a request that ended without a result.
+    constexpr std::size_t n = 48;
+    Outcomes out(n);
+    std::vector<int> releasedEarly(n);
+    for (std::size_t i = 0; i < n; ++i)
+        ASSERT_TRUE(prober.Start(i, peer.Url("/silent#") + std::to_string(i), 400, out.Completion(),
+                                 [&](std::size_t index) {
+                                     std::lock_guard<std::mutex> hold(out.lock);
+                                     releasedEarly[index] = out.calls[index] == 0;
+                                 }));
+    ASSERT_TRUE(out.WaitAll());
+    EXPECT_TRUE(prober.WaitIdle(20000));
+    EXPECT_EQ(releasedEarly, std::vector<int>(n));
 }
 
 // Endless headers end the probe at its time-out, and the prober lets go of the connection even
