@@ -466,7 +466,11 @@ bool WinHttpProber::Start(std::size_t index, const std::string& url, std::uint32
     if (object.empty())
         object = L"/";
 
-    HINTERNET connect = connection(host, parts.nPort);
+    // Wine only: Wine follows a redirect to another host by changing the host of the request's
+    // connection handle, and every later request through that handle then goes there. So each
+    // request has a connection handle of its own, closed at once: the request holds on to it.
+    HINTERNET connect = wine ? ::WinHttpConnect(session_, host.c_str(), parts.nPort, 0)
+                             : connection(host, parts.nPort);
     if (!connect) {
         request->Finish(ReasonOfError(::GetLastError()), ::GetLastError());
         return true;
@@ -475,6 +479,10 @@ bool WinHttpProber::Start(std::size_t index, const std::string& url, std::uint32
         WINHTTP_FLAG_REFRESH | (parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
     request->handle = ::WinHttpOpenRequest(connect, L"GET", object.c_str(), nullptr,
                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
+    const DWORD openError = ::GetLastError();
+    if (wine)
+        ::WinHttpCloseHandle(connect);
+    ::SetLastError(openError);
     if (!request->handle) {
         request->Finish(ReasonOfError(::GetLastError()), ::GetLastError());
         return true;

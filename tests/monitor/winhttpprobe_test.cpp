@@ -80,6 +80,9 @@ TEST(WinHttpProbe, ReasonsOfUpAndDown) {
         ProbeReason::Refused);
     EXPECT_EQ(probe(prober, "http://no-such-host.invalid/", 5000).Reason,
               ProbeReason::NameNotFound);
+    // A redirect to another host leaves the next probe of this one going to this one.
+    EXPECT_EQ(probe(prober, peer.Url("/away"), 5000).Reason, ProbeReason::NameNotFound);
+    EXPECT_TRUE(probe(prober, peer.Url("/ok"), 5000).Up);
     EXPECT_EQ(ReasonText(probe(prober, peer.Url("/ok\r\nX: 1"), 5000)), "not a valid address");
 
     const int before = peer.Requests();
