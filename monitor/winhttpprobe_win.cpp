@@ -99,6 +99,8 @@ struct WinHttpProber::Request {
     // The request's connection, for the Wine-only guard; written before connected is raised.
     WINHTTP_CONNECTION_INFO connection{};
     std::atomic<bool> connected{false};
+    // The watchdog's: the guard has shut the connection down already.
+    bool cut = false;
     // Guarded by the state's lock: the result of a finished request, kept until the platform
     // lets go of it or its deadline passes; then whether the Release is owed.
     std::optional<WinHttpProbeResult> pending;
@@ -402,7 +404,7 @@ WinHttpProber::~WinHttpProber() {
         watchdog_.join();
     for (auto& request : open) {
         request->Close();
-        if (wine && request->connected)
+        if (wine && request->connected && !request->cut)
             cutConnection(request->connection);
     }
     open.clear();
@@ -558,15 +560,22 @@ void WinHttpProber::watch() {
         }
         if (!due.empty() || !held.empty()) {
             hold.unlock();
-            for (auto& request : due) {
+            for (auto& request : due)
                 request->End(ProbeReason::TimedOut, ERROR_WINHTTP_TIMEOUT);
-                if (wine && request->connected)
-                    cutConnection(request->connection);
-            }
-            for (auto& [request, result] : held) {
-                if (wine && request->connected)
-                    cutConnection(request->connection);
+            // What the platform has not let go of at once is reported now, before the guard's
+            // search for the connections (a long one on Wine) can make any probe late.
+            hold.lock();
+            for (auto& request : due)
+                if (request->pending)
+                    held.emplace_back(request, *request->TakePending(false));
+            hold.unlock();
+            for (auto& [request, result] : held)
                 request->ReportHeld(result);
+            for (auto& [request, result] : held)
+                due.push_back(request);
+            for (auto& request : due) {
+                if (wine && request->connected && !std::exchange(request->cut, true))
+                    cutConnection(request->connection);
             }
             due.clear();
             held.clear();
