@@ -115,10 +115,16 @@ struct WinHttpProber::Request {
     // The request's connection, for the Wine-only guard; written before connected is raised.
     WINHTTP_CONNECTION_INFO connection{};
     std::atomic<bool> connected{false};
+    // The watchdog's: the guard has shut the connection down already.
+    bool cut = false;
     // Guarded by the state's lock: the result of a finished request, kept until the platform
     // lets go of it or its deadline passes; then whether the Release is owed.
     std::optional<WinHttpProbeResult> pending;
     bool releaseOwed = false;
+    // A result taken as not Released is being reported; a let-go meanwhile waits for it, so
+    // that the Release never overtakes its completion.
+    bool reporting = false;
+    bool letGoWhileReporting = false;
     char buffer[16 * 1024];
 
     // The first call settles the probe's result; later ones (the platform ending a request the
@@ -152,8 +158,23 @@ struct WinHttpProber::Request {
         if (result) {
             result->Released = released;
             releaseOwed = !released;
+            reporting = !released;
         }
         return result;
+    }
+
+    // Reports a result taken as not Released, then the Release if the platform let go of the
+    // request meanwhile.
+    void ReportHeld(const WinHttpProbeResult& result) {
+        Report(result);
+        bool letGo = false;
+        {
+            std::lock_guard<std::mutex> hold(state->lock);
+            reporting = false;
+            letGo = std::exchange(letGoWhileReporting, false);
+        }
+        if (letGo)
+            Released();
     }
 
     void Report(const WinHttpProbeResult& result) {
@@ -297,6 +318,12 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
             request->End(ProbeReason::NotHttp);
         else if (code != 200)
             request->End(ProbeReason::HttpStatus);
+        else if (wine)
+            // Wine reads a body whose first bytes are at hand until the read is full, on this
+            // thread and under this request's lock, however slowly the rest comes; and after a
+            // connection reset among the headers it reads from beyond its own buffer and ends
+            // the process. The status is known: the body is left unread there.
+            request->End(ProbeReason::Up);
         else
             readMore(*request); // the body, so that the connection can serve the next probe
         break;
@@ -332,6 +359,10 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
                 keep = found->second;
                 result = keep->TakePending(true);
                 releaseOwed = std::exchange(keep->releaseOwed, false);
+                if (releaseOwed && keep->reporting) {
+                    keep->letGoWhileReporting = true;
+                    releaseOwed = false;
+                }
             }
         }
         // Told while still live, so that a prober going away waits for this call to end.
@@ -393,7 +424,7 @@ WinHttpProber::~WinHttpProber() {
         watchdog_.join();
     for (auto& request : open) {
         request->Close();
-        if (wine && request->connected)
+        if (wine && request->connected && !request->cut)
             cutConnection(request->connection);
     }
     open.clear();
@@ -457,7 +488,11 @@ bool WinHttpProber::Start(std::size_t index, const std::string& url, std::uint32
     if (object.empty())
         object = L"/";
 
-    HINTERNET connect = connection(host, parts.nPort);
+    // Wine only: Wine follows a redirect to another host by changing the host of the request's
+    // connection handle, and every later request through that handle then goes there. So each
+    // request has a connection handle of its own, closed at once: the request holds on to it.
+    HINTERNET connect = wine ? ::WinHttpConnect(session_, host.c_str(), parts.nPort, 0)
+                             : connection(host, parts.nPort);
     if (!connect) {
         request->Finish(ReasonOfError(::GetLastError()), ::GetLastError());
         return true;
@@ -466,6 +501,10 @@ bool WinHttpProber::Start(std::size_t index, const std::string& url, std::uint32
         WINHTTP_FLAG_REFRESH | (parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
     request->handle = ::WinHttpOpenRequest(connect, L"GET", object.c_str(), nullptr,
                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
+    const DWORD openError = ::GetLastError();
+    if (wine)
+        ::WinHttpCloseHandle(connect);
+    ::SetLastError(openError);
     if (!request->handle) {
         request->Finish(ReasonOfError(::GetLastError()), ::GetLastError());
         return true;
@@ -541,15 +580,22 @@ void WinHttpProber::watch() {
         }
         if (!due.empty() || !held.empty()) {
             hold.unlock();
-            for (auto& request : due) {
+            for (auto& request : due)
                 request->End(ProbeReason::TimedOut, ERROR_WINHTTP_TIMEOUT);
-                if (wine && request->connected)
+            // What the platform has not let go of at once is reported now, before the guard's
+            // search for the connections (a long one on Wine) can make any probe late.
+            hold.lock();
+            for (auto& request : due)
+                if (request->pending)
+                    held.emplace_back(request, *request->TakePending(false));
+            hold.unlock();
+            for (auto& [request, result] : held)
+                request->ReportHeld(result);
+            for (auto& [request, result] : held)
+                due.push_back(request);
+            for (auto& request : due) {
+                if (wine && request->connected && !std::exchange(request->cut, true))
                     cutConnection(request->connection);
-            }
-            for (auto& [request, result] : held) {
-                if (wine && request->connected)
-                    cutConnection(request->connection);
-                request->Report(result);
             }
             due.clear();
             held.clear();

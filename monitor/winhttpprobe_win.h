@@ -6,7 +6,7 @@
 // of its time-outs fires) stays counted as live until the platform lets go of it; Live() and
 // HasLive() let a scheduler bound such requests and keep a URL to one at a time. On Wine only,
 // which enforces neither the header limit nor the closing of a request that keeps receiving,
-// the prober also shuts down the connection under a probe it gives up on.
+// the prober also shuts down the connection under a probe it gives up on, and reads no body.
 #pragma once
 
 #include "monitor/checkengine.h"
@@ -48,7 +48,8 @@ public:
     // of the request. Same threads and rules as the completion.
     using Release = std::function<void(std::size_t index)>;
 
-    // Most a probe reads of an answer's body before it ends (as up: the status is known).
+    // Most a probe reads of an answer's body before it ends (as up: the status is known); on
+    // Wine none is read.
     static constexpr std::uint32_t MaxBodyBytes = 64 * 1024;
     // Most header bytes the platform is asked to accept (enforced where the platform does).
     static constexpr std::uint32_t MaxHeaderBytes = 64 * 1024;
