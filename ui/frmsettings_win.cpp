@@ -751,6 +751,15 @@ LRESULT TFormSettings::Dispatch(HWND h, UINT m, WPARAM w, LPARAM l) {
     case WM_CLOSE:
         modalResult = IDCANCEL;
         return 0;
+    case WM_NEXTDLGCTL: {
+        // What the dialog manager's keyboard handling asks of a dialog: a label's mnemonic
+        // moves the focus to the control, then on to the field after it.
+        HWND next = LOWORD(l) ? reinterpret_cast<HWND>(w)
+                              : ::GetNextDlgTabItem(h, ::GetFocus(), w != 0 ? TRUE : FALSE);
+        if (next)
+            ::SetFocus(next);
+        return 0;
+    }
     case WM_COMMAND: {
         const int id = LOWORD(w);
         const int code = HIWORD(w);

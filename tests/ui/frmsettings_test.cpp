@@ -383,7 +383,7 @@ TEST_F(SettingsDialog, DeleteAndEscOnTheUrlTab) {
     Click(idDeleteUrl);
     EXPECT_TRUE(Rows().empty());
 
-    // Esc on the other tab deletes nothing.
+    // Esc on the other tab deletes nothing: there it is Cancel.
     Type(idNewUrl, "x.test");
     Click(idAddUrl);
     SelectRow(0);
@@ -391,7 +391,7 @@ TEST_F(SettingsDialog, DeleteAndEscOnTheUrlTab) {
     ::SetFocus(C(idStartWithWindows));
     Key(VK_ESCAPE);
     EXPECT_EQ(Rows().size(), 1u);
-    EXPECT_EQ(dialog->ModalResult(), 0);
+    EXPECT_EQ(dialog->ModalResult(), IDCANCEL);
 }
 
 TEST_F(SettingsDialog, OkStoresRowsInShownOrderWithStatusZero) {
