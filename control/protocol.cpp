@@ -302,6 +302,7 @@ ControlMessage SettingsMessage(const char* type, const CUserSettings& s, bool pa
         .Add("parallel", number(s.Parallel))
         .Add("retries", number(s.Retries))
         .Add("filter", number(s.Filter))
+        .Add("historydays", number(s.HistoryDays))
         .Add("to", s.To)
         .Add("from", s.From)
         .Add("active", s.Active ? "1" : "0")
@@ -378,6 +379,7 @@ bool SettingsFromMessage(const ControlMessage& message, CUserSettings& s, bool& 
            readNumber(message, "timeout", s.TimeOut) &&
            readNumber(message, "parallel", s.Parallel) &&
            readNumber(message, "retries", s.Retries) && readNumber(message, "filter", s.Filter) &&
+           readNumber(message, "historydays", s.HistoryDays) &&
            readFlag(message, "active", s.Active) && readNumber(message, "port", s.Port) &&
            readNumber(message, "security", s.Security) && readNumber(message, "notify", s.Notify);
 }
