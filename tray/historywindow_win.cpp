@@ -290,8 +290,11 @@ void THistoryWindow::fillList(const MonitorHistory& history) {
     for (int i = 0; same && i < count; ++i) {
         same = itemText(list_, i, 0) == history.Sites[i].Url;
     }
+    // One repaint for the whole list rather than one per row.
+    ::SendMessageW(list_, WM_SETREDRAW, FALSE, 0);
     if (!same) {
         ListView_DeleteAllItems(list_);
+        ListView_SetItemCount(list_, static_cast<int>(history.Sites.size()) + 1);
         for (std::size_t i = 0; i < history.Sites.size(); ++i) {
             const std::wstring url = Widen(history.Sites[i].Url);
             LVITEMW item{};
@@ -324,6 +327,8 @@ void THistoryWindow::fillList(const MonitorHistory& history) {
                                   LVIS_SELECTED | LVIS_FOCUSED);
         }
     }
+    ::SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
+    ::InvalidateRect(list_, nullptr, TRUE);
     filling_ = false;
 }
 
