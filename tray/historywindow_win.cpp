@@ -267,7 +267,8 @@ void THistoryWindow::layout() {
 }
 
 void THistoryWindow::request() {
-    link_.RequestHistory(url_, span_);
+    if (!older_)
+        link_.RequestHistory(url_, span_);
 }
 
 void THistoryWindow::setStatus(const std::string& text) {
@@ -275,6 +276,8 @@ void THistoryWindow::setStatus(const std::string& text) {
 }
 
 void THistoryWindow::Connection(bool connected) {
+    if (older_)
+        return;
     if (!connected) {
         state_ = "The monitor cannot be reached.";
         setStatus(state_);
@@ -335,6 +338,7 @@ void THistoryWindow::fillList(const MonitorHistory& history) {
 void THistoryWindow::Show(const MonitorHistory& history) {
     if (!window_)
         return;
+    older_ = older_ || history.Older;
     if (!history.Error.empty() || history.Older || history.Off) {
         filling_ = true;
         ListView_DeleteAllItems(list_);

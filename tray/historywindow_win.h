@@ -80,4 +80,7 @@ private:
     std::string state_;    // what the status line says when the mouse is not over a point
     bool filling_ = false; // the list is being filled: its selection changes are ours
     bool tracking_ = false;
+    // The service did not know the request. It closes the connection after saying so, so the
+    // window does not ask again when the link comes back: that would go round for ever.
+    bool older_ = false;
 };

@@ -447,4 +447,10 @@ TEST_F(Companion, HistoryShowsUptimeAndTheChartOfTheChosenSite) {
     const std::string said =
         windowText(::GetDlgItem(companion->History()->Handle(), idHistoryStatus));
     EXPECT_NE(said.find("older"), std::string::npos) << said;
+    // That service closes the connection after saying so: coming back, it is not asked again.
+    const std::size_t asked = link->histories.size();
+    link->Connect(false);
+    link->Connect(true);
+    ::SendMessageW(::GetDlgItem(companion->History()->Handle(), idSpanWeek), BM_CLICK, 0, 0);
+    EXPECT_EQ(link->histories.size(), asked);
 }
