@@ -53,6 +53,7 @@ HistoryStore::HistoryStore(std::string folder, Log log)
 
 HistoryStore::~HistoryStore() {
     // The reading back holds nothing but this store; it ends within one file's parse.
+    leaving_ = true;
     if (loader_)
         ::WaitForSingleObject(loader_.Get(), INFINITE);
 }
@@ -125,6 +126,8 @@ DWORD HistoryStore::load(std::vector<std::string> names, std::string today,
     HistoryIndex loaded;
     loaded.SetDays(Days());
     for (const std::string& name : names) {
+        if (leaving_)
+            return 0;
         const std::string path = folder_ + "\\" + name;
         const unsigned long long limit = name == today ? todayBytes : MaxHistoryFileBytes;
         const long long damaged = LoadHistoryFile(path, loaded, limit);

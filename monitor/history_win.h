@@ -8,6 +8,7 @@
 
 #include "base/handle_win.h"
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -37,7 +38,8 @@ public:
     // [History] Days: files older are removed; 0 turns the history off (nothing is written).
     void SetDays(int days);
     int Days() const;
-    // Removes the old files and reads the others back into the buckets on a thread of its own.
+    // Removes the old files and reads the others back into the buckets on a thread of its own;
+    // a store destroyed meanwhile waits for the file being read, not for the rest.
     void Start();
     // Appends the cycle's lines to today's file in one write and flushes it, so that a power cut
     // loses at most this cycle; then adds them to the buckets.
@@ -59,5 +61,7 @@ private:
     bool loading_ = false;
     HistoryIndex index_;
     std::vector<HistoryRecord> pending_; // recorded while the files were being read back
+    // Set when the store goes: the reading back stops after the file it is in.
+    std::atomic<bool> leaving_{false};
     ScopedKernelHandle loader_;
 };
