@@ -1,7 +1,9 @@
 #include "frmblind_win.h"
 
+#include "app/historyreply.h"
 #include "app/mainserv_win.h"
 #include "app/settingsclick_win.h"
+#include "base/paths_win.h"
 #include "base/window_win.h"
 #include "monitor/clogger_win.h"
 #include "settings/cusersettings.h"
@@ -45,7 +47,8 @@ std::string localTimeNow() {
 
 } // namespace
 
-TFormBlind::TFormBlind(HWND owner) {
+TFormBlind::TFormBlind(HWND owner)
+    : history_(FolderOf(ProgramPath()), [](const std::string& text) { ::WriteLog(text); }) {
     // 1. The form window: a tool window that is never made visible. Its messages come to
     // TrayWndProc from the first one on.
     RegisterWindowClass(FormBlindClassName, &wndProc);
@@ -96,6 +99,8 @@ void TFormBlind::FormCreate() {
     // Also when no line is written at start (the "Only Failure" level).
     SetLogDays(UserSettings.LogDays);
     RemoveOldLogs();
+    history_.SetDays(UserSettings.HistoryDays);
+    history_.Start();
     tray_->ShowIcon(Handle());
     armTimer1();
     // The service manager gives a starting service a few seconds to report that it runs; a
@@ -241,6 +246,8 @@ void TFormBlind::runCycle() {
 void TFormBlind::cycleDone(const CycleResults& results) {
     ReportCycle(UserSettings, *this, alertPolicy_, results);
     channels_.CycleDone(results, UserSettings.TextfileDir);
+    history_.SetDays(UserSettings.HistoryDays);
+    history_.Record(results, "http://" + UserSettings.Benchmark);
     status_.CycleRunning = false;
     status_.LastCycleEnd = localTimeNow();
     publishStatus(true);
@@ -362,6 +369,21 @@ void TFormBlind::Stop(ControlReply reply) {
         // Answered once the settings were saved, or failed to be.
         stopReply_ = reply;
         Close();
+    });
+}
+
+void TFormBlind::History(const std::string& url, const std::string& span, ControlReply reply) {
+    serveOnForm(reply, [this, url, span, reply] {
+        std::vector<std::string> urls;
+        for (int i = 0; i < UserSettings.UrlCount(); ++i)
+            urls.push_back(UserSettings.Url(i));
+        MonitorHistory answer;
+        history_.Read([&](const HistoryIndex& index, bool loading) {
+            answer = HistoryAnswer(index, urls, url, span, HistoryNow());
+            answer.Loading = loading;
+        });
+        answer.Off = UserSettings.HistoryDays <= 0;
+        reply.Send(HistoryMessage(answer));
     });
 }
 

@@ -11,6 +11,7 @@
 #include "app/settingsclick_win.h"
 #include "monitor/checkcycle.h"
 #include "monitor/checkengine.h"
+#include "monitor/history_win.h"
 #include "monitor/winhttpprobe_win.h"
 #include "ui/traymenus_win.h"
 
@@ -79,6 +80,7 @@ public:
     void SetSettings(const ControlMessage& settings, ControlReply reply) override;
     void CheckList(const std::vector<std::string>& urls, ControlReply reply) override;
     void Stop(ControlReply reply) override;
+    void History(const std::string& url, const std::string& span, ControlReply reply) override;
 
     // The last mail thread; null until a report was mailed.
     HANDLE MailThread() const { return alertMail_.MailThread(); }
@@ -120,6 +122,8 @@ private:
     // What the icon shows, as the control channel reports it.
     MonitorStatus status_;
     std::unique_ptr<ControlServer> control_;
+    // Every cycle's outcome, kept beside the program for [History] Days.
+    HistoryStore history_;
     std::mutex postedLock_;
     std::deque<std::function<void()>> posted_;
     // The answer to a "stop", given once the settings were saved or failed to be.

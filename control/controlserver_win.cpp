@@ -39,7 +39,7 @@ bool holdsAdministrators(HANDLE token) {
 bool isKnownRequest(const std::string& type) {
     return type == msg::Status || type == msg::Subscribe || type == msg::CheckNow ||
            type == msg::GetSettings || type == msg::SetSettings || type == msg::CheckList ||
-           type == msg::Stop;
+           type == msg::Stop || type == msg::History;
 }
 
 bool changesSomething(const std::string& type) {
@@ -432,6 +432,8 @@ void ControlServer::pass(Slot& s, ControlMessage message) {
             handler_.SetSettings(message, reply);
         else if (type == msg::CheckList)
             handler_.CheckList(urls, reply);
+        else if (type == msg::History)
+            handler_.History(message.Get("url"), message.Get("span"), reply);
         else
             handler_.Stop(reply);
     } catch (const std::exception& e) {

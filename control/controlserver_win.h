@@ -80,6 +80,13 @@ public:
     // At most MaxCheckListUrls addresses, whose answer fits in one message.
     virtual void CheckList(const std::vector<std::string>& urls, ControlReply reply) = 0;
     virtual void Stop(ControlReply reply) = 0;
+    // The History window's data: uptime of every site, the chart of url over span. A monitor
+    // that keeps no history says so.
+    virtual void History(const std::string& url, const std::string& span, ControlReply reply) {
+        (void)url;
+        (void)span;
+        reply.Send(ErrorMessage("failed", "This monitor keeps no history."));
+    }
 };
 
 struct ControlServerOptions {

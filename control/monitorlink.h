@@ -55,6 +55,39 @@ struct MonitorCheckResult {
     bool Up = false;
 };
 
+// A site's share of probes that were up, in percent; below 0 when it had no probe in that span.
+struct SiteUptime {
+    std::string Url;
+    double Day = -1;
+    double Week = -1;
+    double Month = -1;
+};
+
+// One point of a response-time chart: the probes of [Start, Start + step).
+struct ChartPoint {
+    std::int64_t Start = 0;
+    std::uint32_t Milliseconds = 0; // mean of the probes that were up
+    std::uint32_t Checks = 0;
+    std::uint32_t Downs = 0;
+    std::string Reason; // why the point's last down probe was down
+};
+
+// What the History window shows: uptime per site and one site's chart over a span. Times are the
+// service's local clock in seconds since 1970-01-01 00:00 of that clock.
+struct MonitorHistory {
+    std::string Url;  // the site of the chart; empty: none chosen
+    std::string Span; // "24h", "7d" or "30d"
+    std::int64_t Now = 0;
+    std::int64_t Step = 0; // the width of each point
+    std::vector<SiteUptime> Sites;
+    std::size_t More = 0; // sites that did not fit in the answer
+    std::vector<ChartPoint> Points;
+    bool Loading = false; // the service is still reading its files back: uptime is partial
+    bool Off = false;     // [History] Days is 0
+    bool Older = false;   // the service is older than the history and keeps none
+    std::string Error;    // not answered: why, in plain words
+};
+
 class MonitorLink {
 public:
     virtual ~MonitorLink() = default;
@@ -86,4 +119,9 @@ public:
     virtual void StopMonitoring() = 0;
 
     std::function<void(const MonitorReply&)> OnReply;
+
+    // Uptime of every site, and the chart of url (may be empty) over span ("24h", "7d", "30d"):
+    // through OnHistory, also when it cannot be had (Error, Older).
+    virtual void RequestHistory(const std::string& url, const std::string& span) = 0;
+    std::function<void(const MonitorHistory&)> OnHistory;
 };

@@ -163,6 +163,12 @@ void PipeMonitorLink::StopMonitoring() {
     request(ControlMessage(msg::Stop));
 }
 
+void PipeMonitorLink::RequestHistory(const std::string& url, const std::string& span) {
+    ControlMessage message(msg::History);
+    message.Add("url", url).Add("span", span);
+    request(message);
+}
+
 void PipeMonitorLink::request(const ControlMessage& message) {
     // Too large for one message: said here, rather than taken for a service that went away.
     if (EncodeMessage(message).empty()) {
@@ -232,6 +238,15 @@ DWORD PipeMonitorLink::run() {
                                   bool needsElevation) {
         if (type == msg::Status || type == msg::Subscribe)
             return;
+        if (type == msg::History) {
+            MonitorHistory history;
+            history.Error = reason;
+            deliver([this, history] {
+                if (OnHistory)
+                    OnHistory(history);
+            });
+            return;
+        }
         MonitorReply reply{false, reason, needsElevation};
         deliver([this, reply] {
             if (OnReply)
@@ -266,7 +281,16 @@ DWORD PipeMonitorLink::run() {
             return false; // a reply nobody asked for
         const std::string asked = pending.front();
         pending.pop_front();
-        if (type == msg::Error) {
+        if (type == msg::Error && asked == msg::History && IsUnknownRequestError(m)) {
+            // A service from before the history: it closes the connection after this answer,
+            // and the link connects again as after any break.
+            MonitorHistory older;
+            older.Older = true;
+            deliver([this, older] {
+                if (OnHistory)
+                    OnHistory(older);
+            });
+        } else if (type == msg::Error) {
             failReply(asked, m.Get("reason"), m.Get("code") == "refused");
         } else if (type == msg::Ok) {
             if (asked == msg::SetSettings || asked == msg::Stop)
@@ -288,6 +312,14 @@ DWORD PipeMonitorLink::run() {
             deliver([this, settings, passwordSet] {
                 if (OnSettings)
                     OnSettings(settings, passwordSet);
+            });
+        } else if (type == msg::History && asked == msg::History) {
+            std::optional<MonitorHistory> history = HistoryFromMessage(m);
+            if (!history)
+                return false;
+            deliver([this, h = std::move(*history)] {
+                if (OnHistory)
+                    OnHistory(h);
             });
         } else if (type == msg::CheckList && asked == msg::CheckList) {
             const std::vector<std::string> urls = m.GetAll("url");

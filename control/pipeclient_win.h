@@ -38,6 +38,7 @@ public:
     void ApplySettings(const CUserSettings& settings) override;
     void CheckList(const std::vector<std::string>& urls) override;
     void StopMonitoring() override;
+    void RequestHistory(const std::string& url, const std::string& span) override;
 
 private:
     DWORD run();

@@ -4,6 +4,9 @@
 #include "settings/inivalues.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <string_view>
 #include <cstdint>
 
 namespace {
@@ -302,6 +305,7 @@ ControlMessage SettingsMessage(const char* type, const CUserSettings& s, bool pa
         .Add("parallel", number(s.Parallel))
         .Add("retries", number(s.Retries))
         .Add("filter", number(s.Filter))
+        .Add("historydays", number(s.HistoryDays))
         .Add("to", s.To)
         .Add("from", s.From)
         .Add("active", s.Active ? "1" : "0")
@@ -378,6 +382,7 @@ bool SettingsFromMessage(const ControlMessage& message, CUserSettings& s, bool& 
            readNumber(message, "timeout", s.TimeOut) &&
            readNumber(message, "parallel", s.Parallel) &&
            readNumber(message, "retries", s.Retries) && readNumber(message, "filter", s.Filter) &&
+           readNumber(message, "historydays", s.HistoryDays) &&
            readFlag(message, "active", s.Active) && readNumber(message, "port", s.Port) &&
            readNumber(message, "security", s.Security) && readNumber(message, "notify", s.Notify);
 }
@@ -397,4 +402,127 @@ std::string RefusalFor(const std::string& requestType, const ClientFacts& client
                    ? "This needs the rights of an administrator: run the companion elevated."
                    : "This needs an administrator of this computer.";
     return {};
+}
+
+namespace {
+
+std::string percent(double value) {
+    if (value < 0)
+        return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", std::min(value, 100.0));
+    // "100.000" and "99.500" read as well without their trailing zeros.
+    std::string s = text;
+    while (s.back() == '0')
+        s.pop_back();
+    if (s.back() == '.')
+        s.pop_back();
+    return s;
+}
+
+template <typename T> bool readWhole(std::string_view text, T& value) {
+    const char* end = text.data() + text.size();
+    const auto [at, error] = std::from_chars(text.data(), end, value);
+    return error == std::errc() && at == end && !text.empty();
+}
+
+// "99.5" or "-"; false for anything else.
+bool readPercent(std::string_view text, double& value) {
+    if (text == "-") {
+        value = -1;
+        return true;
+    }
+    const char* end = text.data() + text.size();
+    const auto [at, error] = std::from_chars(text.data(), end, value);
+    return error == std::errc() && at == end && !text.empty() && value >= 0 && value <= 100;
+}
+
+std::vector<std::string_view> splitCommas(std::string_view text, std::size_t most) {
+    std::vector<std::string_view> parts;
+    while (parts.size() + 1 < most) {
+        const std::size_t comma = text.find(',');
+        if (comma == std::string_view::npos)
+            break;
+        parts.push_back(text.substr(0, comma));
+        text.remove_prefix(comma + 1);
+    }
+    parts.push_back(text);
+    return parts;
+}
+
+} // namespace
+
+ControlMessage HistoryMessage(const MonitorHistory& h) {
+    ControlMessage message(msg::History);
+    message.Add("span", h.Span).Add("url", h.Url);
+    message.Add("now", std::to_string(h.Now)).Add("step", std::to_string(h.Step));
+    if (h.Loading)
+        message.Add("loading", "1");
+    if (h.Off)
+        message.Add("off", "1");
+    const std::size_t points = std::min(h.Points.size(), MaxHistoryChartPoints);
+    for (std::size_t i = h.Points.size() - points; i < h.Points.size(); ++i) {
+        const ChartPoint& p = h.Points[i];
+        message.Add("p", std::to_string(p.Start) + ',' + std::to_string(p.Milliseconds) + ',' +
+                             std::to_string(p.Checks) + ',' + std::to_string(p.Downs) + ',' +
+                             p.Reason.substr(0, MaxPointReason));
+    }
+    // Room for "more" at its widest; the chart's URL is at most a setting's length, and the
+    // points at most MaxHistoryChartPoints of bounded width, so the sites always have room.
+    std::size_t used = encodedSize(message) + fieldSize("more", "18446744073709551615");
+    std::size_t sites = 0;
+    for (; sites < h.Sites.size(); ++sites) {
+        const SiteUptime& s = h.Sites[sites];
+        const std::string up = percent(s.Day) + ',' + percent(s.Week) + ',' + percent(s.Month);
+        const std::size_t next = fieldSize("site", s.Url) + fieldSize("up", up);
+        if (used + next > MaxMessageSize)
+            break;
+        used += next;
+        message.Add("site", s.Url).Add("up", up);
+    }
+    const std::size_t more = h.More + (h.Sites.size() - sites);
+    if (more > 0)
+        message.Add("more", std::to_string(more));
+    return message;
+}
+
+std::optional<MonitorHistory> HistoryFromMessage(const ControlMessage& message) {
+    if (message.Type != msg::History)
+        return std::nullopt;
+    MonitorHistory h;
+    h.Span = message.Get("span");
+    h.Url = message.Get("url");
+    h.Loading = message.Get("loading") == "1";
+    h.Off = message.Get("off") == "1";
+    if (!readWhole(message.Get("now"), h.Now) || !readWhole(message.Get("step"), h.Step) ||
+        h.Step < 0)
+        return std::nullopt;
+    for (const auto& [name, value] : message.Fields) {
+        if (name == "site") {
+            h.Sites.push_back({value, -1, -1, -1});
+        } else if (name == "up" && !h.Sites.empty()) {
+            const std::vector<std::string_view> parts = splitCommas(value, 3);
+            SiteUptime& s = h.Sites.back();
+            if (parts.size() != 3 || !readPercent(parts[0], s.Day) ||
+                !readPercent(parts[1], s.Week) || !readPercent(parts[2], s.Month))
+                return std::nullopt;
+        } else if (name == "p" && h.Points.size() < MaxHistoryChartPoints) {
+            const std::vector<std::string_view> parts = splitCommas(value, 5);
+            ChartPoint p;
+            if (parts.size() != 5 || !readWhole(parts[0], p.Start) ||
+                !readWhole(parts[1], p.Milliseconds) || !readWhole(parts[2], p.Checks) ||
+                !readWhole(parts[3], p.Downs) || p.Downs > p.Checks)
+                return std::nullopt;
+            p.Reason = std::string(parts[4].substr(0, MaxPointReason));
+            h.Points.push_back(std::move(p));
+        }
+    }
+    if (message.Has("more") && !readWhole(message.Get("more"), h.More))
+        return std::nullopt;
+    return h;
+}
+
+bool IsUnknownRequestError(const ControlMessage& message) {
+    return message.Type == msg::Error && message.Get("code") == "malformed" &&
+           message.Get("reason").rfind("Unknown request", 0) == 0;
 }

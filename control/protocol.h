@@ -26,6 +26,16 @@
 //                             error code=failed "cut short by a later request", at once
 //   stop                   -> ok, or error with code=failed when the settings could not be
 //                             saved; the service ends either way
+//   history + url, span    -> history: span (24h, 7d, 30d), url, now and step (seconds of the
+//                             service's local clock since 1970-01-01 00:00), loading=1 while
+//                             its files are read back, off=1 when it keeps none; p per chart
+//                             point of url ("start,ms,checks,downs,reason", at most
+//                             MaxHistoryChartPoints, each reason cut to MaxPointReason bytes);
+//                             then site per site in list order, each followed by up (percent
+//                             up over 24 h, 7 d and 30 d: "99.5,98,-", "-" without probes),
+//                             and more=N for the sites that did not fit. A service older than
+//                             this request answers it as unknown: error code=malformed,
+//                             reason "Unknown request ...", and closes the connection.
 //
 // A message never goes out empty. A status that does not fit whole carries what fits: the tip
 // cut at a line with "... and N more" at its end, the first failed sites, and more=N for the
@@ -52,6 +62,9 @@ constexpr std::size_t MaxMessageSize = 64 * 1024;
 constexpr std::size_t MaxCheckListUrls = 100;
 // When a status does not fit whole, its tip keeps at most this many bytes.
 constexpr std::size_t StatusTipBudget = 4096;
+// The points of one history chart, and the bytes of a point's reason.
+constexpr std::size_t MaxHistoryChartPoints = 288;
+constexpr std::size_t MaxPointReason = 120;
 
 namespace msg {
 constexpr const char* Hello = "hello";
@@ -63,6 +76,7 @@ constexpr const char* Settings = "settings";
 constexpr const char* SetSettings = "setsettings";
 constexpr const char* CheckList = "checklist";
 constexpr const char* Stop = "stop";
+constexpr const char* History = "history";
 constexpr const char* Ok = "ok";
 constexpr const char* Error = "error";
 } // namespace msg
@@ -118,6 +132,12 @@ bool SettingsComplete(const ControlMessage& message);
 // false when a number field holds no whole number. Pass is set only from pass=.
 bool SettingsFromMessage(const ControlMessage& message, CUserSettings& settings, bool& passwordSet);
 
+// The answer to history. Always fits in one message: the chart first, then the sites that fit.
+ControlMessage HistoryMessage(const MonitorHistory& history);
+std::optional<MonitorHistory> HistoryFromMessage(const ControlMessage& message);
+// True when an error answering a request tells that the service does not know the request.
+bool IsUnknownRequestError(const ControlMessage& message);
+
 ControlMessage ErrorMessage(const std::string& code, const std::string& reason);
 
 // Who may do what. The facts are read from the client's token by the service; the decision is
@@ -129,6 +149,6 @@ struct ClientFacts {
     bool Elevated = false;      // the token's rights are elevated (Administrators enabled)
 };
 // Empty when the client may make the request; otherwise the refusal's reason in plain words.
-// Reading (status, subscribe, checknow, getsettings, checklist) needs an interactive, local
-// user; changing (setsettings, stop) also an administrator with elevated rights.
+// Reading (status, subscribe, checknow, getsettings, checklist, history) needs an interactive,
+// local user; changing (setsettings, stop) also an administrator with elevated rights.
 std::string RefusalFor(const std::string& requestType, const ClientFacts& client);

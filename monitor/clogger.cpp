@@ -20,8 +20,9 @@ std::string twoDigits(int value) {
     return digits;
 }
 
-// Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
-long daysFromCivil(int year, int month, int day) {
+} // namespace
+
+long DaysFromCivil(int year, int month, int day) {
     const int y = year - (month <= 2 ? 1 : 0);
     const int era = (y >= 0 ? y : y - 399) / 400;
     const int yearOfEra = y - era * 400;
@@ -30,13 +31,15 @@ long daysFromCivil(int year, int month, int day) {
     return static_cast<long>(era) * 146097 + dayOfEra - 719468;
 }
 
-bool isRealDate(int year, int month, int day) {
+bool IsRealDate(int year, int month, int day) {
     static const int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (month < 1 || month > 12 || day < 1)
         return false;
     const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
     return day <= lengths[month - 1] + (month == 2 && leap ? 1 : 0);
 }
+
+namespace {
 
 bool sameLetters(std::string_view text, std::string_view lower) {
     if (text.size() != lower.size())
@@ -62,9 +65,9 @@ std::optional<long> logNameDay(std::string_view name) {
     const int year = digits[0] * 1000 + digits[1] * 100 + digits[2] * 10 + digits[3];
     const int month = digits[4] * 10 + digits[5];
     const int day = digits[6] * 10 + digits[7];
-    if (!isRealDate(year, month, day))
+    if (!IsRealDate(year, month, day))
         return std::nullopt;
-    return daysFromCivil(year, month, day);
+    return DaysFromCivil(year, month, day);
 }
 
 } // namespace
@@ -73,7 +76,7 @@ bool IsOldLogName(std::string_view name, int year, int month, int day, int days)
     if (days <= 0)
         return false;
     const std::optional<long> dated = logNameDay(name);
-    return dated && daysFromCivil(year, month, day) - *dated >= days;
+    return dated && DaysFromCivil(year, month, day) - *dated >= days;
 }
 
 std::string LogFilePath(const std::string& programPath, int year, int month, int day) {

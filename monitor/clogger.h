@@ -19,6 +19,11 @@ std::string LogTimePrefix(int hour, int minute, const std::string& separator);
 // not exist, or any other name, is never old. days <= 0 keeps every file.
 bool IsOldLogName(std::string_view name, int year, int month, int day, int days);
 
+// Days since 1970-01-01 of a date in the proleptic Gregorian calendar, and whether a date exists;
+// the daily files of other kinds (the history) are dated by the same rules.
+long DaysFromCivil(int year, int month, int day);
+bool IsRealDate(int year, int month, int day);
+
 // Appends prefix, text and CR LF to the file (a UTF-8 path), creating it when missing; no folder
 // is created.
 // Returns false when the file cannot be opened (the line is lost).

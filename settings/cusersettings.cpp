@@ -20,6 +20,7 @@ namespace {
 
 const char* const General = "General";
 const char* const Log = "Log";
+const char* const History = "History";
 const char* const Smtp = "SMTP";
 const char* const Urls = "URLS";
 const char* const Metrics = "Metrics";
@@ -72,6 +73,7 @@ void CUserSettings::Load(const IniDocument& ini, const PasswordCodec& codec,
     Retries = number(General, "Retries", 0);
     Filter = number(Log, "Filter", 0);
     LogDays = number(Log, "Days", 90);
+    HistoryDays = number(History, "Days", 30);
     To = text(Smtp, "To", "");
     From = text(Smtp, "From", "");
     Active = number(Smtp, "Active", 0) != 0;
@@ -126,6 +128,7 @@ void CUserSettings::Save(IniDocument& ini, const PasswordCodec& codec) const {
     ini.Set(General, "Retries", IntToIni(Retries));
     ini.Set(Log, "Filter", IntToIni(Filter));
     ini.Set(Log, "Days", IntToIni(LogDays));
+    ini.Set(History, "Days", IntToIni(HistoryDays));
     ini.Set(Smtp, "To", To);
     ini.Set(Smtp, "From", From);
     ini.Set(Smtp, "Active", BoolToIni(Active));

@@ -51,6 +51,8 @@ public:
     std::int32_t Retries = 0;
     std::int32_t Filter = 0;
     std::int32_t LogDays = 90;
+    // Days of history files kept ([History] Days); 0 keeps no history at all.
+    std::int32_t HistoryDays = 30;
     std::string To;
     std::string From;
     bool Active = false;

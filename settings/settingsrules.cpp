@@ -127,6 +127,9 @@ std::string SettingsProblem(const CUserSettings& s) {
     if (!within(s.LogDays, LogDaysRange))
         return "The days to keep log files must be " + rangeText(LogDaysRange) +
                " (0 keeps every log file).";
+    if (!within(s.HistoryDays, HistoryDaysRange))
+        return "The days of history must be " + rangeText(HistoryDaysRange) +
+               " (0 keeps no history).";
     if (!within(s.Port, PortRange))
         return "The port must be " + rangeText(PortRange) + ".";
     if (!within(s.Notify, NotifyRange))
@@ -181,6 +184,8 @@ std::vector<std::string> FitLoadedSettings(CUserSettings& s) {
     // The log has always read below 0 as 0 and above 2 as 2.
     fit(s.Filter, nearest(s.Filter, FilterRange), "Filter");
     fit(s.LogDays, s.LogDays < 0 ? 90 : nearest(s.LogDays, LogDaysRange), "Days");
+    fit(s.HistoryDays, s.HistoryDays < 0 ? 30 : nearest(s.HistoryDays, HistoryDaysRange),
+        "[History] Days");
     // No port is near another: a wrong one takes the mail port.
     fit(s.Port, within(s.Port, PortRange) ? s.Port : 25, "Port");
     // Any other value has always acted as a report after every check.

@@ -28,6 +28,8 @@ constexpr SettingRange FilterRange{0, 2};
 constexpr SettingRange PortRange{1, 65535};
 constexpr SettingRange NotifyRange{NotifyEveryCycle, NotifyOnChange};
 constexpr SettingRange LogDaysRange{0, 36500};
+// A line per site and check: ten years of a few sites is still a folder a person can handle.
+constexpr SettingRange HistoryDaysRange{0, 3650};
 
 // Every text of the record, each URL included, in bytes of UTF-8.
 constexpr std::size_t MaxSettingText = 2047;
@@ -40,7 +42,7 @@ std::string SettingsProblem(const CUserSettings& settings);
 
 // What a loaded file's values become, so that the record keeps the rules: control characters
 // are removed from texts, an over-long text is cut and an over-long URL dropped, an empty
-// benchmark takes the default, TimeSpan, TimeOut, Parallel, Retries, Filter, Notify and Days are
-// brought to the nearest value of the same meaning, a Port outside its range takes 25. Returns a
-// line for the log per field changed.
+// benchmark takes the default, TimeSpan, TimeOut, Parallel, Retries, Filter, Notify and both Days
+// are brought to the nearest value of the same meaning, a Port outside its range takes 25. Returns
+// a line for the log per field changed.
 std::vector<std::string> FitLoadedSettings(CUserSettings& settings);

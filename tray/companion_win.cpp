@@ -5,6 +5,7 @@
 #include "base/product.h"
 #include "base/token_win.h"
 #include "base/window_win.h"
+#include "tray/historywindow_win.h"
 #include "ui/frmsettings_win.h"
 #include "ui/res/resource.h"
 
@@ -16,6 +17,8 @@ namespace {
 // link's events.
 constexpr UINT WM_OPENSETTINGS = WM_APP + 10;
 constexpr UINT WM_SHOWNOTE = WM_APP + 11;
+// Posted by the History window when it was closed: it is destroyed outside its own messages.
+constexpr UINT WM_HISTORYCLOSED = WM_APP + 12;
 
 constexpr const char* CompanionClass = "VigrelCompanion";
 
@@ -66,6 +69,12 @@ TCompanion::TCompanion(const LinkFactory& makeLink, bool administrator,
     ::SetMenuItemInfoA(menu, cmdExit, FALSE, &close);
     // Closing ends only this icon; the power sign belongs to ending the monitoring.
     ui->SetGlyph(cmdExit, IDI_BUTTON_CANCEL, 16);
+    // "History" right after "Settings": both open a window about the monitor.
+    for (int i = 0; i < ::GetMenuItemCount(menu); ++i)
+        if (::GetMenuItemID(menu, i) == cmdSettings) {
+            ::InsertMenuA(menu, i + 1, MF_BYPOSITION | MF_STRING, cmdHistory, "History");
+            break;
+        }
     if (administrator) {
         // Right after "Close", so the two ways of ending stand together.
         const int at = ::GetMenuItemCount(menu) - 2;
@@ -93,6 +102,10 @@ TCompanion::TCompanion(const LinkFactory& makeLink, bool administrator,
     link->OnSettings = [this](const CUserSettings& settings, bool) { Settings(settings); };
     link->OnCheckList = [this](const std::vector<MonitorCheckResult>& r) { CheckList(r); };
     link->OnReply = [this](const MonitorReply& reply) { Reply(reply); };
+    link->OnHistory = [this](const MonitorHistory& h) {
+        if (history)
+            history->Show(h);
+    };
 
     // Until the first status arrives there is nothing true to show but "not reachable".
     ui->SetTip(NotRunningTip());
@@ -102,6 +115,7 @@ TCompanion::TCompanion(const LinkFactory& makeLink, bool administrator,
 
 TCompanion::~TCompanion() {
     link.reset();
+    history.reset();
     ui.reset();
     DetachWindowObject(window.Get());
 }
@@ -123,12 +137,15 @@ void TCompanion::MarkMenu(bool connected) {
         ::DeleteMenu(menu, cmdStartMonitor, MF_BYCOMMAND);
     }
     const UINT enable = MF_BYCOMMAND | (connected ? MF_ENABLED : MF_GRAYED);
-    for (UINT id : {UINT(cmdCheckNow), UINT(cmdSettings), UINT(cmdStopMonitoring)})
+    for (UINT id :
+         {UINT(cmdCheckNow), UINT(cmdSettings), UINT(cmdHistory), UINT(cmdStopMonitoring)})
         ::EnableMenuItem(menu, id, enable);
 }
 
 void TCompanion::Connection(bool connected) {
     MarkMenu(connected);
+    if (history)
+        history->Connection(connected);
     if (connected)
         return; // the service pushes its status at once
     settingsWanted = false;
@@ -201,6 +218,17 @@ void TCompanion::Reply(const MonitorReply& reply) {
         ::PostMessageA(window.Get(), WM_SHOWNOTE, 0, 0);
 }
 
+void TCompanion::OpenHistory() {
+    if (history) {
+        ::ShowWindow(history->Handle(), SW_SHOWNORMAL);
+        ::SetForegroundWindow(history->Handle());
+        return;
+    }
+    history = std::make_unique<THistoryWindow>(nullptr, *link);
+    HWND self = window.Get();
+    history->OnClosed = [self] { ::PostMessageA(self, WM_HISTORYCLOSED, 0, 0); };
+}
+
 void TCompanion::ShowNote() {
     const std::string text = std::exchange(note, std::string());
     if (!text.empty())
@@ -240,6 +268,11 @@ LRESULT TCompanion::HandleMessage(HWND h, UINT message, WPARAM wParam, LPARAM lP
         ShowNote();
         return 0;
     }
+    if (message == WM_HISTORYCLOSED) {
+        if (history && !::IsWindowVisible(history->Handle()))
+            history.reset();
+        return 0;
+    }
     LRESULT result = 0;
     if (ui->HandleMessage(h, message, wParam, lParam, result))
         return result;
@@ -254,6 +287,9 @@ LRESULT TCompanion::HandleMessage(HWND h, UINT message, WPARAM wParam, LPARAM lP
             return 0;
         case cmdStartMonitor:
             StartMonitor();
+            return 0;
+        case cmdHistory:
+            OpenHistory();
             return 0;
         }
     }

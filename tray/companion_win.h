@@ -16,11 +16,13 @@
 #include <string>
 
 class TFormSettings;
+class THistoryWindow;
 
 // Lines of the main menu that only the companion has.
 enum CompanionCommand : UINT {
     cmdStopMonitoring = 1101,
     cmdStartMonitor = 1102,
+    cmdHistory = 1103,
 };
 
 // The picture the companion shows while the monitor cannot be reached.
@@ -58,6 +60,8 @@ public:
     MonitorLink& Link() { return *link; }
     // The picture shown now (0..3 the service's, NotRunningState).
     int State() const { return state; }
+    // The History window while it is open, else null.
+    THistoryWindow* History() const { return history.get(); }
 
     LRESULT HandleMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -72,6 +76,7 @@ private:
     void StartMonitor();
     void SetState(int picture);
     void MarkMenu(bool connected);
+    void OpenHistory();
 
     ScopedWindow window;
     std::unique_ptr<TTrayUi> ui;
@@ -81,5 +86,6 @@ private:
     std::string note; // a reply's message waiting to be shown
     int state = NotRunningState;
     bool administrator;
+    std::unique_ptr<THistoryWindow> history;
     std::unique_ptr<MonitorLink> link; // first to go: its events use everything above
 };

@@ -186,6 +186,11 @@ protected:
     }
 
     std::string Log() const { return readFile(TodaysLogPath(folder_)); }
+    static std::string todaysHistoryName() {
+        SYSTEMTIME now;
+        ::GetLocalTime(&now);
+        return HistoryFileName(now.wYear, now.wMonth, now.wDay);
+    }
     bool WaitForLog(const std::string& part, int boundMs = 20000) {
         return waitFor([&] { return contains(Log(), part); }, boundMs);
     }
@@ -697,6 +702,22 @@ TEST_F(Service, ControlPipeMirrorsTheIconChangesSettingsResistsBadClientsAndStop
     EXPECT_EQ(client.Ask(ControlMessage(msg::CheckNow), msg::Ok).Type, msg::Ok);
     EXPECT_EQ(client.Receive().Type, msg::Status);
     EXPECT_TRUE(contains(Log().substr(before), "Failed --- "));
+
+    // Both cycles are in the history beside the program, and its request answers from them.
+    EXPECT_TRUE(contains(readFile(folder_ + "\\" + todaysHistoryName()),
+                         "," + peer_.Url("/notfound") + ",0,"));
+    ControlMessage history;
+    ASSERT_TRUE(waitFor([&] {
+        ControlMessage ask(msg::History);
+        ask.Add("url", peer_.Url("/notfound")).Add("span", "24h");
+        history = client.Ask(ask, msg::History);
+        return history.Type == msg::History && !history.Has("loading");
+    }));
+    EXPECT_EQ(history.GetAll("site"),
+              (std::vector<std::string>{peer_.Url("/ok"), peer_.Url("/notfound")}));
+    EXPECT_EQ(history.GetAll("up"), (std::vector<std::string>{"100,100,100", "0,0,0"}));
+    ASSERT_FALSE(history.GetAll("p").empty());
+    EXPECT_TRUE(contains(history.GetAll("p").back(), ",HTTP status 404")) << history.Get("p");
 
     // The password stays inside; whether one is set does not.
     const ControlMessage settings = client.Ask(ControlMessage(msg::GetSettings), msg::Settings);

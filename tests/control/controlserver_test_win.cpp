@@ -190,6 +190,15 @@ TEST_F(ControlServerTest, HelloLimitAppliesOnlyBeforeHello) {
     EXPECT_EQ(greeted.Ask(ControlMessage(msg::Status), msg::Status).Type, msg::Status);
 }
 
+// What a companion meets at a service that does not know a request of a later version: the
+// error it recognises, then the end of the connection.
+TEST_F(ControlServerTest, UnknownRequestIsTheErrorACompanionTakesForAnOlderService) {
+    PipeClient client = Client();
+    ASSERT_TRUE(client.Send(ControlMessage("later")));
+    EXPECT_TRUE(IsUnknownRequestError(client.Receive()));
+    EXPECT_TRUE(waitFor([&] { return client.Gone(); }, 10000));
+}
+
 TEST_F(ControlServerTest, AnswersThatDoNotFitGoOutAsErrorsNeverEmpty) {
     MonitorStatus status;
     status.Picture = 1;

@@ -54,6 +54,7 @@ TEST_F(SettingsRecord, MissingFileGivesDefaults) {
     EXPECT_EQ(s.Retries, 0);
     EXPECT_EQ(s.Filter, 0);
     EXPECT_EQ(s.LogDays, 90);
+    EXPECT_EQ(s.HistoryDays, 30);
     EXPECT_EQ(s.Port, 25);
     EXPECT_FALSE(s.Active);
     EXPECT_EQ(s.Security, SecurityNone);
@@ -65,12 +66,13 @@ TEST_F(SettingsRecord, MissingFileGivesDefaults) {
 }
 
 TEST_F(SettingsRecord, BadValuesInTheFileAreFittedFieldByFieldAndNoted) {
-    const CUserSettings s = Loaded("[General]\nBenchmark=\nTimeSpan=500\nTimeOut=0x64\n"
-                                   "Parallel=0\nRetries=9\n"
-                                   "StartOnStartup=letters\n[Log]\nFilter=-7\nDays=-1\n"
-                                   "[SMTP]\nPort=70000\nActive=2\nSecurity=9\nNotify=5\n"
-                                   "To=a@b\x01\x7F.test\nFrom=" +
-                                   std::string(3000, 'f') + "\n[URLS]\nhttp://ok/=\n");
+    const CUserSettings s =
+        Loaded("[General]\nBenchmark=\nTimeSpan=500\nTimeOut=0x64\n"
+               "Parallel=0\nRetries=9\n"
+               "StartOnStartup=letters\n[Log]\nFilter=-7\nDays=-1\n[History]\nDays=9999\n"
+               "[SMTP]\nPort=70000\nActive=2\nSecurity=9\nNotify=5\n"
+               "To=a@b\x01\x7F.test\nFrom=" +
+               std::string(3000, 'f') + "\n[URLS]\nhttp://ok/=\n");
     EXPECT_EQ(s.Benchmark, DefaultBenchmark);
     EXPECT_EQ(s.TimeSpan, 120);
     EXPECT_EQ(s.TimeOut, 500);
@@ -79,6 +81,7 @@ TEST_F(SettingsRecord, BadValuesInTheFileAreFittedFieldByFieldAndNoted) {
     EXPECT_TRUE(s.StartOnStartup);
     EXPECT_EQ(s.Filter, 0);
     EXPECT_EQ(s.LogDays, 90);
+    EXPECT_EQ(s.HistoryDays, 3650);
     EXPECT_EQ(s.Port, 25);
     EXPECT_TRUE(s.Active);
     EXPECT_EQ(s.Security, 9) << "kept: the mail refuses it rather than go plain";
@@ -86,7 +89,7 @@ TEST_F(SettingsRecord, BadValuesInTheFileAreFittedFieldByFieldAndNoted) {
     EXPECT_EQ(s.To, "a@b.test");
     EXPECT_EQ(s.From.size(), MaxSettingText);
     ASSERT_EQ(s.UrlCount(), 1);
-    EXPECT_EQ(notes.size(), 12u);
+    EXPECT_EQ(notes.size(), 13u);
     EXPECT_EQ(SettingsProblem(s), "") << "what the loader keeps, the rules accept";
     EXPECT_EQ(Loaded("[General]\nTimeSpan=-5\n").TimeSpan, 0) << "0 or less: no schedule";
 }
@@ -128,6 +131,7 @@ TEST_F(SettingsRecord, OneRuleForTheDialogTheChannelAndTheFile) {
     EXPECT_NE(problem([](CUserSettings& s) { s.Port = 0; }), "");
     EXPECT_NE(problem([](CUserSettings& s) { s.Notify = 2; }), "");
     EXPECT_NE(problem([](CUserSettings& s) { s.LogDays = 36501; }), "");
+    EXPECT_NE(problem([](CUserSettings& s) { s.HistoryDays = 3651; }), "");
     EXPECT_EQ(problem([](CUserSettings& s) {
                   s.TimeSpan = 0;
                   s.LogDays = 0;
@@ -142,6 +146,7 @@ TEST_F(SettingsRecord, SaveAndLoadRestoreEverythingAndThePasswordIsNeverInClear)
     EXPECT_EQ(s.Pass, "old clear") << "an older file's password still works";
     s.Pass = "  \"my pass\"  ";
     s.LogDays = 0;
+    s.HistoryDays = 0;
     s.Notify = NotifyOnChange;
     s.Parallel = 1;
     s.Retries = 2;
@@ -163,6 +168,7 @@ TEST_F(SettingsRecord, SaveAndLoadRestoreEverythingAndThePasswordIsNeverInClear)
     const CUserSettings t = Loaded(file);
     EXPECT_EQ(t.Pass, "  \"my pass\"  ") << "byte for byte";
     EXPECT_EQ(t.LogDays, 0);
+    EXPECT_EQ(t.HistoryDays, 0);
     EXPECT_EQ(t.Notify, NotifyOnChange);
     EXPECT_EQ(t.Parallel, 1);
     EXPECT_EQ(t.Retries, 2);

@@ -1,10 +1,19 @@
 // The companion on a real task bar (Wine desktop shell), driven by a recording link in place
 // of the service: what the shell shows, what the menus hold and what reaches the link.
+#include "app/historyreply.h"
 #include "base/paths_win.h"
+#include "base/utf_win.h"
+#include "control/protocol.h"
 #include "desktop_support_win.h"
+#include "fixtures/history_sample.h"
 #include "fixtures/tray_reader_win.h"
 #include "tray/companion_win.h"
+#include "tray/historywindow_win.h"
 #include "ui/frmsettings_win.h"
+
+#include <commctrl.h>
+
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +30,9 @@ public:
     void ApplySettings(const CUserSettings& settings) override { applied.push_back(settings); }
     void CheckList(const std::vector<std::string>& urls) override { lists.push_back(urls); }
     void StopMonitoring() override { ++stops; }
+    void RequestHistory(const std::string& url, const std::string& span) override {
+        histories.push_back({url, span});
+    }
 
     void Connect(bool on) {
         connected = on;
@@ -33,6 +45,7 @@ public:
     int stops = 0;
     std::vector<CUserSettings> applied;
     std::vector<std::vector<std::string>> lists;
+    std::vector<std::pair<std::string, std::string>> histories;
 };
 
 // What a menu held when it opened, and what a message box said; filled by the thread's hooks,
@@ -195,7 +208,7 @@ protected:
     int starts = 0;
 };
 
-const std::vector<std::string> ConnectedMenu{"Check Now",       "-", "Settings", "Close",
+const std::vector<std::string> ConnectedMenu{"Check Now",       "-", "Settings", "History", "Close",
                                              "Stop monitoring", "-", "Pelorin"};
 
 } // namespace
@@ -213,7 +226,8 @@ TEST_F(Companion, UnreachableMonitorShowsTheFifthPictureAndOffersToStartIt) {
     // Nothing that needs the service can be chosen.
     EXPECT_TRUE(seen.grayed[2]) << seen.items[2];
     EXPECT_TRUE(seen.grayed[4]) << seen.items[4];
-    EXPECT_TRUE(seen.grayed[6]) << seen.items[6];
+    EXPECT_TRUE(seen.grayed[5]) << seen.items[5];
+    EXPECT_TRUE(seen.grayed[7]) << seen.items[7];
     EXPECT_TRUE(PumpUntil([&] { return starts == 1; }));
     EXPECT_EQ(link->checks, 0);
 }
@@ -308,4 +322,135 @@ TEST_F(Companion, LostServiceTurnsToTheFifthStateAndItsReturnBringsTheStatusBack
     ASSERT_TRUE(Shows(3, "Disconnected !"));
     Click(WM_RBUTTONUP);
     EXPECT_EQ(seen.items, ConnectedMenu) << "the offer to start it is gone";
+}
+
+namespace {
+
+std::string windowText(HWND window) {
+    wchar_t text[1024] = {};
+    ::GetWindowTextW(window, text, 1024);
+    return Narrow(text);
+}
+
+std::string cell(HWND list, int row, int column) {
+    wchar_t text[512] = {};
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = 512;
+    ::SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    return Narrow(text);
+}
+
+int fontHeight(HWND control) {
+    LOGFONTW font{};
+    ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font,
+                 &font);
+    return std::abs(font.lfHeight);
+}
+
+} // namespace
+
+// The window fed with a month of checks as the service answers it, through the protocol's own
+// encoding: what the list and the chart show, what the mouse finds, 200 % and Esc.
+TEST_F(Companion, HistoryShowsUptimeAndTheChartOfTheChosenSite) {
+    link->Connect(true);
+    const CivilSeconds now = ToCivilSeconds(2026, 12, 8, 14, 2, 0);
+    const std::vector<std::string> sites = SampleSites(4);
+    HistoryIndex index;
+    SampleHistory(now, sites, 30, 300, [&](const HistoryRecord& r) { index.Add(r); });
+    const auto answer = [&](const std::pair<std::string, std::string>& asked) {
+        std::string error;
+        const auto decoded = DecodeMessage(EncodeMessage(HistoryMessage(HistoryAnswer(
+                                               index, sites, asked.first, asked.second, now))),
+                                           error);
+        ASSERT_TRUE(decoded) << error;
+        link->OnHistory(*HistoryFromMessage(*decoded));
+    };
+
+    ::SendMessageA(companion->Handle(), WM_COMMAND, cmdHistory, 0);
+    THistoryWindow* window = companion->History();
+    ASSERT_TRUE(window);
+    ASSERT_EQ(link->histories.size(), 1u);
+    EXPECT_EQ(link->histories[0], (std::pair<std::string, std::string>{"", "24h"}));
+    answer(link->histories[0]);
+    // The first answer chooses the first site.
+    ASSERT_EQ(link->histories.size(), 2u);
+    EXPECT_EQ(link->histories[1].first, sites[0]);
+    answer(link->histories[1]);
+
+    HWND list = ::GetDlgItem(window->Handle(), idHistoryList);
+    ASSERT_EQ(ListView_GetItemCount(list), 4);
+    EXPECT_EQ(cell(list, 1, 0), sites[1]);
+    // 8 of the day's 288 checks of the shop were down: 280 / 288 = 97.22 %, cut, not rounded.
+    EXPECT_EQ(cell(list, 1, 1), "97.22 %");
+    EXPECT_NE(cell(list, 2, 2), cell(list, 2, 3)) << "the long outage is in 7 days and 30 days";
+    EXPECT_EQ(window->Shown().Points.size(), 288u);
+
+    // Choosing the shop asks for its chart; the mouse over its outage tells why.
+    ListView_SetItemState(list, 1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ASSERT_EQ(link->histories.back(), (std::pair<std::string, std::string>{sites[1], "24h"}));
+    answer(link->histories.back());
+    HWND chart = ::GetDlgItem(window->Handle(), idHistoryChart);
+    ::RedrawWindow(window->Handle(), nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    RECT client{};
+    ::GetClientRect(chart, &client);
+    // The outage began 3 h 40 min before now, of a day across the plot (64 and 14 pixels in).
+    const int left = 64, right = client.right - 14;
+    const int x = left + (right - left) * (24 * 60 - 3 * 60 - 20) / (24 * 60);
+    // The pointer itself goes there too, so that the chart does not hear it leave.
+    POINT at{x, client.bottom / 2};
+    ::ClientToScreen(chart, &at);
+    ::SetCursorPos(at.x, at.y);
+    ::SendMessageW(chart, WM_MOUSEMOVE, 0, MAKELPARAM(x, client.bottom / 2));
+    const std::string hover = windowText(::GetDlgItem(window->Handle(), idHistoryStatus));
+    EXPECT_NE(hover.find("HTTP status 503"), std::string::npos) << hover;
+    // What is queued now is painted (and reaches the screen) before the photograph.
+    for (MSG msg; ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);)
+        ::DispatchMessageW(&msg);
+    Snapshot("history");
+
+    ::SendMessageW(::GetDlgItem(window->Handle(), idSpanMonth), BM_CLICK, 0, 0);
+    ASSERT_EQ(link->histories.back(), (std::pair<std::string, std::string>{sites[1], "30d"}));
+    answer(link->histories.back());
+    EXPECT_EQ(window->Shown().Points.size(), 240u);
+    ::RedrawWindow(window->Handle(), nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Snapshot("history-30d");
+
+    // Moved to a monitor at 200 %: twice the font, and the list's rows grow with it.
+    const int before = fontHeight(list);
+    RECT r{};
+    ::GetWindowRect(window->Handle(), &r);
+    RECT doubled{0, 0, 2 * (r.right - r.left), 2 * (r.bottom - r.top)};
+    ::SendMessageW(window->Handle(), WM_DPICHANGED, MAKEWPARAM(192, 192),
+                   reinterpret_cast<LPARAM>(&doubled));
+    EXPECT_EQ(window->Dpi(), 192u);
+    EXPECT_GE(fontHeight(list), 2 * before - 1);
+    EXPECT_EQ(fontHeight(::GetDlgItem(window->Handle(), idHistoryStatus)), fontHeight(list));
+    RECT button{};
+    ::GetWindowRect(::GetDlgItem(window->Handle(), idSpanDay), &button);
+    EXPECT_GE(button.bottom - button.top, 2 * fontHeight(list) * 3 / 4 + 4)
+        << "text fits the button";
+    ::RedrawWindow(window->Handle(), nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Snapshot("history-200");
+
+    // Esc closes it; a service from before the history is named as such.
+    ::SendMessageW(list, WM_KEYDOWN, VK_ESCAPE, 0);
+    ASSERT_TRUE(PumpUntil([&] { return companion->History() == nullptr; }));
+    ::SendMessageA(companion->Handle(), WM_COMMAND, cmdHistory, 0);
+    MonitorHistory older;
+    older.Older = true;
+    link->OnHistory(older);
+    const std::string said =
+        windowText(::GetDlgItem(companion->History()->Handle(), idHistoryStatus));
+    EXPECT_NE(said.find("older"), std::string::npos) << said;
+    // That service closes the connection after saying so: coming back, it is not asked again.
+    const std::size_t asked = link->histories.size();
+    link->Connect(false);
+    link->Connect(true);
+    ::SendMessageW(::GetDlgItem(companion->History()->Handle(), idSpanWeek), BM_CLICK, 0, 0);
+    EXPECT_EQ(link->histories.size(), asked);
 }
