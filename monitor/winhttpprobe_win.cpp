@@ -115,8 +115,8 @@ struct WinHttpProber::Request {
     // The request's connection, for the Wine-only guard; written before connected is raised.
     WINHTTP_CONNECTION_INFO connection{};
     std::atomic<bool> connected{false};
-    // The watchdog's: the guard has shut the connection down already.
-    bool cut = false;
+    // The guard has shut the connection down already.
+    std::atomic<bool> cut{false};
     // Guarded by the state's lock: the result of a finished request, kept until the platform
     // lets go of it or its deadline passes; then whether the Release is owed.
     std::optional<WinHttpProbeResult> pending;
@@ -318,13 +318,17 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
             request->End(ProbeReason::NotHttp);
         else if (code != 200)
             request->End(ProbeReason::HttpStatus);
-        else if (wine)
+        else if (wine) {
             // Wine reads a body whose first bytes are at hand until the read is full, on this
             // thread and under this request's lock, however slowly the rest comes; and after a
             // connection reset among the headers it reads from beyond its own buffer and ends
-            // the process. The status is known: the body is left unread there.
+            // the process. The status is known: the body is left unread there, and the
+            // connection shut down, or Wine would hold the closed request until its time-out
+            // and the address would seem to hang.
             request->End(ProbeReason::Up);
-        else
+            if (request->connected && !request->cut.exchange(true))
+                cutConnection(request->connection);
+        } else
             readMore(*request); // the body, so that the connection can serve the next probe
         break;
     }
@@ -594,7 +598,7 @@ void WinHttpProber::watch() {
             for (auto& [request, result] : held)
                 due.push_back(request);
             for (auto& request : due) {
-                if (wine && request->connected && !std::exchange(request->cut, true))
+                if (wine && request->connected && !request->cut.exchange(true))
                     cutConnection(request->connection);
             }
             due.clear();
