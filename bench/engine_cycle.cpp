@@ -9,7 +9,7 @@
 //    bytes it sent; private bytes 60 s later.
 // 4. (only when asked, best alone: a fresh heap) The private bytes many rounds of healthy URLs
 //    leave behind through the bare loop, the engine and the prober alone.
-//   engine_cycle.exe [parts=123] [Parallel of part 1=16] [cycles of part 1=2]
+//   engine_cycle.exe [runs=123] [Parallel of run 1=16] [cycles of run 1=2]
 #include "bench_servers_win.h"
 #include "bench_stats.h"
 

@@ -6,6 +6,7 @@
 #include "control/protocol.h"
 #include "desktop_support_win.h"
 #include "fixtures/history_sample.h"
+#include "fixtures/text_fit_win.h"
 #include "fixtures/tray_reader_win.h"
 #include "tray/companion_win.h"
 #include "tray/historywindow_win.h"
@@ -419,6 +420,15 @@ TEST_F(Companion, HistoryShowsUptimeAndTheChartOfTheChosenSite) {
                    RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     Snapshot("history-30d");
 
+    // Every text whole, here and at 200 %.
+    const auto allFit = [&](UINT dpi) {
+        for (HWND c = ::GetWindow(window->Handle(), GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT))
+            if (::IsWindowVisible(c)) {
+                EXPECT_EQ(Unfit(c, dpi), "") << "control " << ::GetDlgCtrlID(c) << " at " << dpi;
+            }
+    };
+    allFit(96);
+
     // Moved to a monitor at 200 %: twice the font, and the list's rows grow with it.
     const int before = fontHeight(list);
     RECT r{};
@@ -436,6 +446,7 @@ TEST_F(Companion, HistoryShowsUptimeAndTheChartOfTheChosenSite) {
     ::RedrawWindow(window->Handle(), nullptr, nullptr,
                    RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     Snapshot("history-200");
+    allFit(192);
 
     // Esc closes it; a service from before the history is named as such.
     ::SendMessageW(list, WM_KEYDOWN, VK_ESCAPE, 0);

@@ -5,6 +5,7 @@
 #include "base/paths_win.h"
 #include "base/utf_win.h"
 #include "desktop_support_win.h"
+#include "fixtures/text_fit_win.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -114,90 +115,6 @@ protected:
 };
 
 using Strings = std::vector<std::string>;
-
-// What of a control's text does not fit the room it gives the text: empty when all of it
-// does. Measured with the control's own font, against its client area less what the control
-// draws beside the text.
-std::string Unfit(HWND c, UINT dpi) {
-    wchar_t cls[32] = {};
-    ::GetClassNameW(c, cls, 32);
-    const LONG style = ::GetWindowLongW(c, GWL_STYLE);
-    HDC dc = ::GetDC(c);
-    HGDIOBJ old =
-        ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(c, WM_GETFONT, 0, 0)));
-    const auto extent = [dc](const std::wstring& text) {
-        RECT r{0, 0, 0, 0};
-        ::DrawTextW(dc, text.c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
-        return r;
-    };
-    const auto scaled = [dpi](int v) { return ::MulDiv(v, static_cast<int>(dpi), 96); };
-    std::string unfit;
-    const auto check = [&](const std::wstring& text, LONG roomX, LONG roomY) {
-        const RECT r = extent(text);
-        if (!text.empty() && (r.right > roomX || r.bottom > roomY))
-            unfit += " \"" + Narrow(text) + "\" needs " + std::to_string(r.right) + "x" +
-                     std::to_string(r.bottom) + ", has " + std::to_string(roomX) + "x" +
-                     std::to_string(roomY) + ";";
-    };
-    RECT client{};
-    ::GetClientRect(c, &client);
-    wchar_t buf[512] = {};
-    ::GetWindowTextW(c, buf, 512);
-    const std::wstring name = cls;
-    const int kind = style & BS_TYPEMASK;
-    if (name == L"Button" && kind == BS_GROUPBOX) {
-        check(buf, client.right - scaled(10), client.bottom);
-    } else if (name == L"Button" && kind == BS_OWNERDRAW) {
-        const int icon = ::MulDiv(16, static_cast<int>(dpi), 96);
-        if (client.bottom > client.right)
-            check(buf, client.right, client.bottom - icon);
-        else
-            check(buf, client.right - icon - scaled(4), client.bottom);
-    } else if (name == L"Button") { // check box or radio button: the box comes first
-        check(buf, client.right - scaled(16), client.bottom);
-    } else if (name == L"Static" || name == L"Edit") {
-        const LRESULT margins = name == L"Edit" ? ::SendMessageW(c, EM_GETMARGINS, 0, 0) : 0;
-        check(buf, client.right - LOWORD(margins) - HIWORD(margins), client.bottom);
-    } else if (name == L"ComboBox") {
-        COMBOBOXINFO info{};
-        info.cbSize = sizeof(info);
-        ::GetComboBoxInfo(c, &info);
-        check(buf, info.rcItem.right - info.rcItem.left, info.rcItem.bottom - info.rcItem.top);
-    } else if (name == WC_LISTVIEWW) {
-        HWND header = ListView_GetHeader(c);
-        for (int column = 0; column < Header_GetItemCount(header); ++column) {
-            const LONG room = ListView_GetColumnWidth(c, column) - scaled(12);
-            HDITEMW item{};
-            item.mask = HDI_TEXT;
-            item.pszText = buf;
-            item.cchTextMax = 512;
-            ::SendMessageW(header, HDM_GETITEMW, column, reinterpret_cast<LPARAM>(&item));
-            check(buf, room, 1000);
-            for (int row = 0; row < ListView_GetItemCount(c); ++row) {
-                LVITEMW cell{};
-                cell.iSubItem = column;
-                cell.pszText = buf;
-                cell.cchTextMax = 512;
-                ::SendMessageW(c, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
-                check(buf, room, 1000);
-            }
-        }
-    } else if (name == WC_TABCONTROLW) {
-        for (int tab = 0; tab < TabCtrl_GetItemCount(c); ++tab) {
-            TCITEMW item{};
-            item.mask = TCIF_TEXT;
-            item.pszText = buf;
-            item.cchTextMax = 512;
-            ::SendMessageW(c, TCM_GETITEMW, tab, reinterpret_cast<LPARAM>(&item));
-            RECT r{};
-            TabCtrl_GetItemRect(c, tab, &r);
-            check(buf, r.right - r.left - scaled(6), r.bottom - r.top);
-        }
-    }
-    ::SelectObject(dc, old);
-    ::ReleaseDC(c, dc);
-    return unfit;
-}
 
 } // namespace
 
