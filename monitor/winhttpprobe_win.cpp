@@ -117,6 +117,8 @@ struct WinHttpProber::Request {
     std::atomic<bool> connected{false};
     // The guard has shut the connection down already.
     std::atomic<bool> cut{false};
+    // Answered and reported; only the closing of its handle is left.
+    std::atomic<bool> closing{false};
     // Guarded by the state's lock: the result of a finished request, kept until the platform
     // lets go of it or its deadline passes; then whether the Release is owed.
     std::optional<WinHttpProbeResult> pending;
@@ -140,7 +142,12 @@ struct WinHttpProber::Request {
         result.Status = status;
         result.Error = error;
         result.SecureFlags = secureFlags;
-        if (!handle) {
+        // An answer is reported at once: what is left is closing a request the platform has
+        // finished with, which does not make the address hang.
+        const bool answered = reason == ProbeReason::Up || reason == ProbeReason::HttpStatus ||
+                              reason == ProbeReason::NotHttp;
+        if (!handle || answered) {
+            closing = answered;
             Report(result);
             return;
         }
@@ -314,22 +321,24 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
         ::WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                               WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX);
         request->status = code;
-        if (code == 0 || !isHttpVersion(handle))
+        if (code == 0 || !isHttpVersion(handle)) {
             request->End(ProbeReason::NotHttp);
-        else if (code != 200)
+        } else if (code != 200) {
             request->End(ProbeReason::HttpStatus);
-        else if (wine) {
+        } else if (!wine) {
+            readMore(*request); // the body, so that the connection can serve the next probe
+            break;
+        } else {
             // Wine reads a body whose first bytes are at hand until the read is full, on this
             // thread and under this request's lock, however slowly the rest comes; and after a
             // connection reset among the headers it reads from beyond its own buffer and ends
-            // the process. The status is known: the body is left unread there, and the
-            // connection shut down, or Wine would hold the closed request until its time-out
-            // and the address would seem to hang.
+            // the process. The status is known: the body is left unread there.
             request->End(ProbeReason::Up);
-            if (request->connected && !request->cut.exchange(true))
-                cutConnection(request->connection);
-        } else
-            readMore(*request); // the body, so that the connection can serve the next probe
+        }
+        // Wine holds a closed request whose body is unread until one of its time-outs fires;
+        // the connection under it is shut down, so that it lets go at once.
+        if (wine && request->connected && !request->cut.exchange(true))
+            cutConnection(request->connection);
         break;
     }
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
@@ -550,8 +559,9 @@ std::size_t WinHttpProber::Live() const {
 
 bool WinHttpProber::HasLive(const std::string& url) const {
     std::lock_guard<std::mutex> hold(state_->lock);
-    return std::any_of(state_->live.begin(), state_->live.end(),
-                       [&](const auto& entry) { return entry.second->url == url; });
+    return std::any_of(state_->live.begin(), state_->live.end(), [&](const auto& entry) {
+        return entry.second->url == url && !entry.second->closing;
+    });
 }
 
 bool WinHttpProber::WaitIdle(std::uint32_t ms) const {

@@ -72,14 +72,16 @@ public:
     // the URL still has a live request; otherwise the completion follows once. Start and
     // HasLive are meant for one scheduling thread: between them nothing else starts that URL.
     // The result's ms runs from this call to the end of the answer (the body read included).
-    // The completion waits until the platform has let go of the request, so that the URL can
-    // be probed again at once, but never past the time-out: a request still held then is
-    // reported as not Released.
+    // An answer (a status, or a reply that is no HTTP) is reported at once. A failure waits
+    // until the platform has let go of the request, so that the URL can be probed again at
+    // once, but never past the time-out: a request still held then is reported as not
+    // Released.
     bool Start(std::size_t index, const std::string& url, std::uint32_t timeOutMs,
                Completion completion, Release release = {});
 
     // Requests the platform still holds, finished or not.
     std::size_t Live() const;
+    // Whether url has such a request that is not an answered one being closed.
     bool HasLive(const std::string& url) const;
     // Waits until no request is live, at most ms; true when none is.
     bool WaitIdle(std::uint32_t ms) const;
