@@ -335,10 +335,6 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
             // the process. The status is known: the body is left unread there.
             request->End(ProbeReason::Up);
         }
-        // Wine holds a closed request whose body is unread until one of its time-outs fires;
-        // the connection under it is shut down, so that it lets go at once.
-        if (wine && request->connected && !request->cut.exchange(true))
-            cutConnection(request->connection);
         break;
     }
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
