@@ -95,15 +95,7 @@ public:
 } // namespace
 
 std::string SysErrorMessage(DWORD code) {
-    wchar_t* buffer = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    std::string text = length && buffer ? Narrow(std::wstring_view(buffer, length)) : std::string();
-    if (buffer)
-        ::LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
+    std::string text = SystemErrorText(code);
     if (text.empty())
         text = "System Error.  Code: " + std::to_string(code) + ".";
     return text;

@@ -1,5 +1,7 @@
 #include "base/utf_win.h"
 
+#include <windows.h>
+
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "the platform's wide text is UTF-16");
 
 std::wstring Widen(std::string_view text) {
@@ -25,4 +27,17 @@ std::string Narrow(std::wstring_view text) {
             mended[i] = 0xFFFD;
     }
     return Utf8FromUtf16(mended).value_or(std::string());
+}
+
+std::string SystemErrorText(unsigned long code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    std::string text = length && buffer ? Narrow(std::wstring_view(buffer, length)) : std::string();
+    if (buffer)
+        ::LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    return text;
 }

@@ -9,15 +9,8 @@
 namespace {
 
 std::string errorText(DWORD code) {
-    wchar_t* buffer = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    std::string text = length && buffer ? Narrow(std::wstring_view(buffer, length)) : std::string();
-    if (buffer)
-        ::LocalFree(buffer);
-    while (!text.empty() &&
-           (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '.'))
+    std::string text = SystemErrorText(code);
+    while (!text.empty() && text.back() == '.')
         text.pop_back();
     return "error " + std::to_string(code) + (text.empty() ? "" : " (" + text + ")");
 }
