@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 enum class ProbeReason : int {
@@ -22,8 +23,21 @@ enum class ProbeReason : int {
     NoFreeRequest,
     // The address cannot be put into a request at all.
     BadAddress,
-    // The connection failed in a way none of the above describes (reset, closed early, ...).
+    // The connection failed in a way none of the above describes (closed early, ...).
     ConnectionFailed,
+    // The peer reset the connection.
+    ConnectionReset,
+    // What the certificate of an https site is wrong in; Detail holds the date or the name
+    // where the words need one.
+    CertExpired, // Detail: the date it expired, "2026-12-01"
+    CertNotYetValid,
+    CertUnknownAuthority,
+    CertWrongName, // Detail: the name the certificate is for
+    CertRevoked,
+    // The checks of the site (settings/sitechecks.h) found the answer wrong.
+    TextMissing, // Detail: the text that contains= asks for
+    TextFound,   // Detail: the text that lacks= forbids
+    OffHost,     // Detail: the host the redirects ended on
 };
 
 struct ProbeResult {
@@ -32,13 +46,32 @@ struct ProbeResult {
     std::uint32_t Status = 0;
     // From the start of the request to its answer, or to the moment it was given up on.
     std::uint32_t Milliseconds = 0;
+    // The words a reason names: a date, a host, a text (see ProbeReason).
+    std::string Detail;
+    // A site that is up may still be named: what is wrong in words ("certificate of
+    // shop.example.com expires in 5 days, on 2026-12-14"), several joined by "; "; empty when
+    // nothing is. Only an up result carries one.
+    std::string Warning;
+    // The earliest expiry of the certificate chain, seconds since 1970 UTC; 0 when none was
+    // seen (plain http, or no answer).
+    std::int64_t CertExpiry = 0;
 
     static ProbeResult Answered(std::uint32_t milliseconds) {
-        return {true, ProbeReason::Up, 200, milliseconds};
+        ProbeResult r;
+        r.Up = true;
+        r.Reason = ProbeReason::Up;
+        r.Status = 200;
+        r.Milliseconds = milliseconds;
+        return r;
     }
     static ProbeResult Down(ProbeReason reason, std::uint32_t milliseconds = 0,
-                            std::uint32_t status = 0) {
-        return {false, reason, status, milliseconds};
+                            std::uint32_t status = 0, std::string detail = {}) {
+        ProbeResult r;
+        r.Reason = reason;
+        r.Status = status;
+        r.Milliseconds = milliseconds;
+        r.Detail = std::move(detail);
+        return r;
     }
 };
 

@@ -1,0 +1,63 @@
+// A site of the list: its address and the checks written beside it in the settings file.
+//
+// A [URLS] line keeps its old form, address=value; the value, when it reads as options, is the
+// site's checks, separated by ";":
+//   status=200,301-302  redirects=N  contains=TEXT  lacks=TEXT  stay=1  certdays=N  slow=MS
+// A value holding ";" or blanks at its ends is written in double quotes ("" for a quote). An
+// empty value asks for nothing: up is status 200 after at most 12 redirects.
+//
+// Portable: the settings, the engine, the prober and the judge all read this one record.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The most redirects a probe follows, whatever a site asks for.
+constexpr int MaxSiteRedirects = 12;
+// The most a text check may name, in bytes of UTF-8.
+constexpr std::size_t MaxCheckText = 512;
+// The most certdays= and [General] CertDays may be.
+constexpr int MaxCertDays = 3650;
+
+struct StatusRange {
+    std::uint32_t First = 200;
+    std::uint32_t Last = 200;
+    bool operator==(const StatusRange&) const = default;
+};
+
+struct SiteChecks {
+    // Accepted status codes of the last answer; never empty.
+    std::vector<StatusRange> Statuses{StatusRange{}};
+    // Redirects followed, 0 to MaxSiteRedirects; with 0 the first answer is judged.
+    int Redirects = MaxSiteRedirects;
+    // Down unless the page holds Contains; down when it holds Lacks (case-sensitive).
+    std::optional<std::string> Contains;
+    std::optional<std::string> Lacks;
+    // Down when the redirects end on another host than the address's.
+    bool Stay = false;
+    // Warning when a certificate of the chain expires within this many days; 0 off; absent:
+    // [General] CertDays.
+    std::optional<int> CertDays;
+    // Warning when the answer takes longer than this many milliseconds.
+    std::optional<std::uint32_t> SlowMs;
+
+    // Whether the prober must read the page for these checks.
+    bool WantsBody() const { return Contains.has_value() || Lacks.has_value(); }
+    bool operator==(const SiteChecks&) const = default;
+};
+
+struct SiteRecord {
+    std::string Url;
+    SiteChecks Checks;
+};
+
+// The checks a [URLS] value (or the pipe's, or the dialog's) stands for; nullopt with problem in
+// words a user can act on ("status=abc is no status code.") when it does not read as options.
+// An empty value reads as the defaults.
+std::optional<SiteChecks> ReadSiteChecks(std::string_view text, std::string& problem);
+// The value that reads back as checks: only the options that differ from the defaults, in the
+// order of the table above; empty for the defaults.
+std::string WriteSiteChecks(const SiteChecks& checks);
