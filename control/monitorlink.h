@@ -29,10 +29,13 @@ struct FailedSite {
 
 // What the service's own icon shows, and when its last cycle ended.
 struct MonitorStatus {
-    int Picture = 0;                // the state picture 0..3, as the service's tray shows it
-    std::string Tip;                // the tip text, cut only when a message cannot hold it
+    int Picture = 0; // the state picture (TrayState: 0..3, or 5), as the service's tray shows it
+    std::string Tip; // the tip text, cut only when a message cannot hold it
     std::vector<FailedSite> Failed; // the failed-sites menu, in order
-    std::string LastCycleEnd;       // local time "yyyy-mm-dd hh:nn:ss"; empty before the first
+    // Sites up with a warning, in order, Reason holding the warning's words; the menu's
+    // "Warnings" part.
+    std::vector<FailedSite> Warnings;
+    std::string LastCycleEnd; // local time "yyyy-mm-dd hh:nn:ss"; empty before the first
     bool CycleRunning = false;
     // Failed sites that did not fit in the message, after those in Failed.
     std::size_t More = 0;

@@ -12,7 +12,15 @@
 
 class CUserSettings;
 
-enum TrayState : int { tsAllUp = 0, tsSitesDown = 1, tsChecking = 2, tsDisconnected = 3 };
+// 4 is the companion's own picture (the monitor is not running); 5 is every site up, some with
+// warnings.
+enum TrayState : int {
+    tsAllUp = 0,
+    tsSitesDown = 1,
+    tsChecking = 2,
+    tsDisconnected = 3,
+    tsWarnings = 5
+};
 
 // What the cycle needs from the rest of the program.
 class CheckCycleHost {

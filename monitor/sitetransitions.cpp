@@ -33,3 +33,21 @@ std::string UrlWithoutUserInfo(std::string_view url) {
         return std::string(url);
     return std::string(url.substr(0, start)) + std::string(url.substr(start + at + 1));
 }
+
+std::string UrlWithMaskedPassword(std::string_view url) {
+    const size_t scheme = url.find("://");
+    if (scheme == std::string_view::npos)
+        return std::string(url);
+    const size_t start = scheme + 3;
+    const size_t end = url.find_first_of("/?#", start);
+    const std::string_view authority =
+        url.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    const size_t at = authority.rfind('@');
+    if (at == std::string_view::npos)
+        return std::string(url);
+    const size_t colon = authority.substr(0, at).find(':');
+    if (colon == std::string_view::npos)
+        return std::string(url);
+    return std::string(url.substr(0, start + colon + 1)) + "***" +
+           std::string(url.substr(start + at));
+}
