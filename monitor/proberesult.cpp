@@ -27,6 +27,25 @@ std::string ReasonText(const ProbeResult& r) {
         return "not checked: too many requests still hanging";
     case ProbeReason::BadAddress:
         return "not a valid address";
+    case ProbeReason::ConnectionReset:
+        return "connection reset";
+    case ProbeReason::CertExpired:
+        return r.Detail.empty() ? "certificate expired" : "certificate expired on " + r.Detail;
+    case ProbeReason::CertNotYetValid:
+        return "certificate not yet valid";
+    case ProbeReason::CertUnknownAuthority:
+        return "certificate from an unknown authority";
+    case ProbeReason::CertWrongName:
+        return r.Detail.empty() ? "certificate is for another name"
+                                : "certificate is for " + r.Detail;
+    case ProbeReason::CertRevoked:
+        return "certificate revoked";
+    case ProbeReason::TextMissing:
+        return "text \"" + r.Detail + "\" not found";
+    case ProbeReason::TextFound:
+        return "text \"" + r.Detail + "\" found";
+    case ProbeReason::OffHost:
+        return "redirected to " + r.Detail;
     case ProbeReason::ConnectionFailed:
         break;
     }
