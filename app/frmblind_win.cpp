@@ -1,10 +1,12 @@
 #include "frmblind_win.h"
 
+#include "app/checklist_win.h"
 #include "app/historyreply.h"
 #include "app/mainserv_win.h"
 #include "app/settingsclick_win.h"
 #include "base/paths_win.h"
 #include "base/window_win.h"
+#include "monitor/clogger.h"
 #include "monitor/clogger_win.h"
 #include "settings/cusersettings.h"
 #include "settings/profilestore_win.h"
@@ -13,6 +15,7 @@
 #include "ui/frmsettingsrules.h"
 #include "ui/frmsettings_win.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -24,6 +27,8 @@ TFormBlind* FormBlind = nullptr;
 namespace {
 
 constexpr UINT_PTR Timer1Id = 1;
+// The engine's wake-up for a retry that waits for its time; one-shot.
+constexpr UINT_PTR RetryTimerId = 2;
 // Posted by FormCreate: the first cycle runs from the message loop, once the program is
 // connected to the service manager, never before it.
 constexpr UINT WM_FIRSTCHECK = WM_APP + 2;
@@ -36,19 +41,20 @@ constexpr UINT WM_MAILDONE = WM_APP + 20;
 // Lists checked for clients at once; each ends within one probe's time after its client left.
 constexpr int MaxCheckListThreads = 4;
 
-std::string localTimeNow() {
+// The local calendar day, for the rule that a warning alone mails once a day.
+long localDay() {
     SYSTEMTIME t;
     ::GetLocalTime(&t);
-    char text[32];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
-                  t.wHour, t.wMinute, t.wSecond);
-    return text;
+    return DaysFromCivil(t.wYear, t.wMonth, t.wDay);
 }
 
 } // namespace
 
 TFormBlind::TFormBlind(HWND owner)
-    : history_(FolderOf(ProgramPath()), [](const std::string& text) { ::WriteLog(text); }) {
+    : history_(FolderOf(ProgramPath()), [](const std::string& text) { ::WriteLog(text); }),
+      statusReport_(UserSettings, *this), mailReport_(UserSettings, *this, alertPolicy_, localDay),
+      metrics_(UserSettings, [this](const std::string& text) { WriteLog(text); }),
+      outputs_(outputsOfCycles()) {
     // 1. The form window: a tool window that is never made visible. Its messages come to
     // TrayWndProc from the first one on.
     RegisterWindowClass(FormBlindClassName, &wndProc);
@@ -71,6 +77,9 @@ TFormBlind::TFormBlind(HWND owner)
         [window] { ::PostMessageA(window, WM_PROBEANSWERS, 0, 0); });
     engine_ = std::make_unique<CheckEngine>(*probe_);
     engine_->OnCycleDone = [this](const CycleResults& results) { cycleDone(results); };
+    engine_->OnWakeAfter = [window](std::uint32_t ms) {
+        ::SetTimer(window, RetryTimerId, std::max<std::uint32_t>(ms, USER_TIMER_MINIMUM), nullptr);
+    };
     alertMail_.OnMailFailed = [](const std::string& line) {
         ::WriteLog(line);
         ProgramEvents().Report(MSG_MAIL_FAILED, EVENTLOG_ERROR_TYPE, {line});
@@ -84,8 +93,10 @@ TFormBlind::~TFormBlind() {
     control_.reset();
     // The window is destroyed after the members its last messages would reach: unjoin it.
     DetachWindowObject(handle_.Get());
-    if (handle_)
+    if (handle_) {
         ::KillTimer(handle_.Get(), Timer1Id);
+        ::KillTimer(handle_.Get(), RetryTimerId);
+    }
     // The tray member removes its icon if still shown; a mail thread is not waited for.
     tray_.reset();
     if (FormBlind == this)
@@ -210,7 +221,7 @@ void TFormBlind::FormClose() {
     // requests.
     engine_.reset();
     probe_.reset();
-    channels_.Stopped();
+    outputs_.Stopped();
     if (UserSettings.Filter <= 0)
         WriteLog("Application Stoped");
 }
@@ -236,21 +247,19 @@ void TFormBlind::runCycle() {
         }
         armTimer1();
     }
-    status_.CycleRunning = true;
-    publishStatus(false);
-    channels_.CycleStarted();
+    outputs_.CycleStarted();
     // The engine may end the cycle at once (cycleDone runs inside this call).
-    StartCheck(UserSettings, *this, *engine_);
+    StartCheck(UserSettings, *engine_);
+}
+
+CycleOutputs TFormBlind::outputsOfCycles() {
+    // The tray's words first, the mail after them, the pipe's status last: it pushes what the
+    // others have set.
+    return {&statusReport_, &mailReport_, &eventLog_, &metrics_, &historyOutput_, &pipeStatus_};
 }
 
 void TFormBlind::cycleDone(const CycleResults& results) {
-    ReportCycle(UserSettings, *this, alertPolicy_, results);
-    channels_.CycleDone(results, UserSettings.TextfileDir);
-    history_.SetDays(UserSettings.HistoryDays);
-    history_.Record(results, "http://" + UserSettings.Benchmark);
-    status_.CycleRunning = false;
-    status_.LastCycleEnd = localTimeNow();
-    publishStatus(true);
+    outputs_.CycleDone({results, "http://" + UserSettings.Benchmark});
     cycleEnded();
 }
 
@@ -338,22 +347,16 @@ void TFormBlind::CheckList(const std::vector<std::string>& urls, ControlReply re
             return;
         }
         // The probes run on a thread of their own, with a session of their own, so that this
-        // form goes on; a list whose client has left is given up before its next address.
-        const std::uint32_t timeOut = UserSettings.ProbeTimeOut();
+        // form goes on; the list's addresses that are listed are judged by their own checks.
+        std::vector<SiteRecord> sites = SitesForCheck(UserSettings, urls);
+        const EngineLimits limits = EngineLimitsFor(UserSettings);
         std::shared_ptr<std::atomic<int>> running = checkLists_;
         ++*running;
-        ScopedKernelHandle thread = StartThread([urls, reply, timeOut, running] {
-            {
-                WinHttpProber prober;
-                std::vector<MonitorCheckResult> results;
-                for (const std::string& url : urls) {
-                    if (!reply.Wanted())
-                        break;
-                    results.push_back({url, ProbeAndWait(prober, url, timeOut).Up});
-                }
-                if (results.size() == urls.size())
-                    reply.Send(CheckListMessage(results));
-            }
+        ScopedKernelHandle thread = StartThread([sites = std::move(sites), limits, reply, running] {
+            const std::vector<MonitorCheckResult> results =
+                CheckSiteList(sites, limits, [&reply] { return reply.Wanted(); });
+            if (!results.empty() || sites.empty())
+                reply.Send(CheckListMessage(results));
             --*running;
             return DWORD{0};
         });
@@ -409,7 +412,7 @@ std::string TFormBlind::applyControlSettings(const ControlMessage& message) {
 
 void TFormBlind::SetTrayIcon(int state) {
     tray_->SetTrayIcon(state);
-    if (state >= 0 && state <= 3)
+    if ((state >= tsAllUp && state <= tsDisconnected) || state == tsWarnings)
         status_.Picture = state;
 }
 
@@ -421,6 +424,7 @@ void TFormBlind::SetTip(const std::string& tip) {
 void TFormBlind::ClearFailedSites() {
     tray_->ClearFailedSites();
     status_.Failed.clear();
+    status_.Warnings.clear();
 }
 
 void TFormBlind::AddFailedSite(const std::string& url, const ProbeResult& result) {
@@ -429,19 +433,28 @@ void TFormBlind::AddFailedSite(const std::string& url, const ProbeResult& result
     status_.Failed.push_back({url, reason, result.Milliseconds});
 }
 
+void TFormBlind::AddWarnedSite(const std::string& url, const ProbeResult& result) {
+    // The tray's "Warnings" part of the menu and its tip come with the tray's own call here.
+    status_.Warnings.push_back({url, result.Warning, result.Milliseconds});
+}
+
 void TFormBlind::WriteLog(const std::string& text) {
     SetLogDays(UserSettings.LogDays);
     ::WriteLog(text);
 }
 
-void TFormBlind::SendStatusMail(const std::string& report) {
+void TFormBlind::SendStatusMail(const std::string& report, const std::string& warnings) {
+    if (report.empty()) {
+        alertMail_.SendStatusMail(warnings, UserSettings, AlertKind::Warnings);
+        return;
+    }
     // The policy learns the outcome on this thread, as it learns everything else.
     const std::uint32_t number = alertPolicy_.LastReport();
     HWND window = handle_.Get();
     const auto done = [window, number](bool delivered) {
         ::PostMessageA(window, WM_MAILDONE, number, delivered ? 1 : 0);
     };
-    if (!alertMail_.SendStatusMail(report, UserSettings, AlertKind::SitesDown, done))
+    if (!alertMail_.SendStatusMail(report, UserSettings, AlertKind::SitesDown, done, warnings))
         alertPolicy_.ReportDelivered(number, false);
 }
 
@@ -464,6 +477,12 @@ LRESULT TFormBlind::TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_TIMER:
         if (wParam == Timer1Id) {
             Timer1Timer();
+            return 0;
+        }
+        if (wParam == RetryTimerId) {
+            ::KillTimer(window, RetryTimerId);
+            if (engine_)
+                engine_->Tick();
             return 0;
         }
         break;

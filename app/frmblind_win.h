@@ -7,7 +7,9 @@
 #include "base/handle_win.h"
 #include "control/controlserver_win.h"
 #include "monitor/alertmail_win.h"
+#include "app/historyoutput_win.h"
 #include "app/monitorchannels_win.h"
+#include "app/pipestatus_win.h"
 #include "app/settingsclick_win.h"
 #include "monitor/checkcycle.h"
 #include "monitor/checkengine.h"
@@ -68,8 +70,9 @@ public:
     void SetTip(const std::string& tip) override;
     void ClearFailedSites() override;
     void AddFailedSite(const std::string& url, const ProbeResult& result) override;
+    void AddWarnedSite(const std::string& url, const ProbeResult& result) override;
     void WriteLog(const std::string& text) override;
-    void SendStatusMail(const std::string& report) override;
+    void SendStatusMail(const std::string& report, const std::string& warnings) override;
     void SendBackUpMail(const std::string& sites) override;
     void RefreshSettingsDialog() override;
 
@@ -82,7 +85,7 @@ public:
     void Stop(ControlReply reply) override;
     void History(const std::string& url, const std::string& span, ControlReply reply) override;
 
-    // The last mail thread; null until a report was mailed.
+    // The mail thread; null until a mail was sent.
     HANDLE MailThread() const { return alertMail_.MailThread(); }
 
     LRESULT TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -103,6 +106,8 @@ private:
     // A cycle the gate let through: reads an unread settings file first, then starts probing.
     void runCycle();
     void cycleDone(const CycleResults& results);
+    // The outputs of every cycle, in the order they are told; registered in one place.
+    CycleOutputs outputsOfCycles();
     // The end of every cycle, also of one that could not start: the queued one, if any, follows.
     void cycleEnded();
 
@@ -116,14 +121,20 @@ private:
     std::unique_ptr<WinHttpEngineProbe> probe_;
     std::unique_ptr<CheckEngine> engine_;
     CycleGate cycleGate_;
-    // The event log's site entries and the metrics file.
-    MonitorChannels channels_{[this](const std::string& text) { WriteLog(text); }};
     bool closing_ = false;
     // What the icon shows, as the control channel reports it.
     MonitorStatus status_;
     std::unique_ptr<ControlServer> control_;
     // Every cycle's outcome, kept beside the program for [History] Days.
     HistoryStore history_;
+    // The outputs of a cycle.
+    StatusReport statusReport_;
+    MailReport mailReport_;
+    EventLogOutput eventLog_;
+    MetricsOutput metrics_;
+    HistoryOutput historyOutput_{history_, UserSettings};
+    PipeStatusOutput pipeStatus_{status_, [this](bool push) { publishStatus(push); }};
+    CycleOutputs outputs_;
     std::mutex postedLock_;
     std::deque<std::function<void()>> posted_;
     // The answer to a "stop", given once the settings were saved or failed to be.

@@ -6,6 +6,7 @@
 #include "net/nmsmtp_win.h"
 #include "settings/cusersettings.h"
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <string>
@@ -36,7 +37,7 @@ void sendReport(const MailJob& job) {
     client->TimeOut = job.TimeOut;
     client->Connect();
     const MailStamp stamp{CurrentDateTimeText(), CurrentMailDate(), NewMessageId()};
-    ComposeStatusMail(*client, job.Settings, job.Report, stamp, job.Kind);
+    ComposeStatusMail(*client, job.Settings, job.Report, stamp, job.Kind, job.Warnings);
     client->SendMail();
     client->Disconnect();
 }
@@ -68,9 +69,9 @@ DWORD MailThreadProc(const MailJob& job) {
     return 0;
 }
 
-TAlertMail::TAlertMail(int clientTimeOut, DWORD previousWait)
+TAlertMail::TAlertMail(int clientTimeOut)
     : OnMailFailed([](const std::string& line) { ::WriteLog(line); }),
-      clientTimeOut_(clientTimeOut), previousWait_(previousWait) {}
+      clientTimeOut_(clientTimeOut) {}
 
 bool TAlertMail::WaitForMail(DWORD milliseconds) const {
     if (!MailThread_)
@@ -79,19 +80,54 @@ bool TAlertMail::WaitForMail(DWORD milliseconds) const {
 }
 
 bool TAlertMail::SendStatusMail(const std::string& report, const CUserSettings& settings,
-                                AlertKind kind, MailDoneEvent onDone) {
-    if (MailThread_) {
-        if (!WaitForMail(previousWait_))
-            return false;
-        MailThread_.Reset();
-    }
+                                AlertKind kind, MailDoneEvent onDone, const std::string& warnings) {
     MailJob job;
     job.Report = report;
     job.Kind = kind;
+    job.Warnings = warnings;
     job.OnMailFailed = OnMailFailed;
     job.OnMailDone = std::move(onDone);
     job.Settings = CopyMailSettings(settings);
     job.TimeOut = clientTimeOut_;
-    MailThread_ = StartThread([job = std::move(job)] { return MailThreadProc(job); });
-    return MailThread_.Valid();
+    MailDoneEvent replaced;
+    bool start = false;
+    {
+        const std::lock_guard<std::mutex> hold(queue_->Lock);
+        if (queue_->Running) {
+            auto& waiting = queue_->Waiting;
+            const auto same = std::find_if(waiting.begin(), waiting.end(),
+                                           [&](const MailJob& w) { return w.Kind == kind; });
+            if (same != waiting.end()) {
+                replaced = std::move(same->OnMailDone);
+                waiting.erase(same);
+            }
+            waiting.push_back(std::move(job));
+        } else {
+            queue_->Running = start = true;
+        }
+    }
+    if (replaced)
+        replaced(false);
+    if (!start)
+        return true; // the running thread takes it up
+    // The thread sends until the queue is empty, then marks itself gone under the same lock, so
+    // that a mail handed over meanwhile either finds it running or starts the next one.
+    std::shared_ptr<Queue> queue = queue_;
+    MailThread_ = StartThread([queue, first = std::move(job)]() mutable {
+        for (MailJob next = std::move(first);;) {
+            MailThreadProc(next);
+            const std::lock_guard<std::mutex> hold(queue->Lock);
+            if (queue->Waiting.empty()) {
+                queue->Running = false;
+                return DWORD{0};
+            }
+            next = std::move(queue->Waiting.front());
+            queue->Waiting.pop_front();
+        }
+    });
+    if (MailThread_.Valid())
+        return true;
+    const std::lock_guard<std::mutex> hold(queue_->Lock);
+    queue_->Running = false;
+    return false;
 }

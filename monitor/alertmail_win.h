@@ -1,5 +1,5 @@
-// The alert mail: each report goes out on a mail thread of its own with a fresh SMTP client.
-// The main form owns one TAlertMail and hands it every report of a cycle with sites down.
+// The alert mail: the reports go out on a mail thread, each with a fresh SMTP client. The main
+// form owns one TAlertMail and hands it every mail a cycle calls for.
 #pragma once
 
 // <windows.h> first: its PostMessage macro must rename the mail assembly's member everywhere.
@@ -8,7 +8,10 @@
 #include "base/handle_win.h"
 #include "monitor/alertreport.h"
 
+#include <deque>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
 class CUserSettings;
@@ -19,13 +22,6 @@ class CUserSettings;
 // With it, such a server costs at most lookup + connect + greeting + QUIT: four waits.
 constexpr int MailClientTimeOut = 15000;
 
-// How long a new report waits for the previous mail thread. It covers the four waits of a
-// silent server and a margin, so that a report is only given up when the previous server
-// still dribbles out answers after that; the GUI thread never waits longer than this. Giving
-// up the new report, rather than starting a second thread, keeps one mail thread at a time and
-// the reports in the order of their cycles; the next cycle with sites down reports afresh.
-constexpr DWORD PreviousMailWait = 4 * MailClientTimeOut + 5000;
-
 using MailFailedEvent = std::function<void(const std::string& line)>;
 // Whether the server took the mail; called on the mail thread when it is done.
 using MailDoneEvent = std::function<void(bool delivered)>;
@@ -33,6 +29,7 @@ using MailDoneEvent = std::function<void(bool delivered)>;
 struct MailJob {
     std::string Report;
     AlertKind Kind = AlertKind::SitesDown;
+    std::string Warnings; // of a report, under their own heading
     MailSettingsCopy Settings;
     int TimeOut = MailClientTimeOut;
     MailFailedEvent OnMailFailed; // called on the mail thread
@@ -48,20 +45,24 @@ DWORD MailThreadProc(const MailJob& job);
 // The current local date and time as the system's short date and long time formats show it.
 std::string CurrentDateTimeText();
 
+// One mail thread at a time, in the order of the cycles, and the form's thread never waits for
+// it: a mail handed over while the thread still sends waits in a queue, which the thread takes
+// up when it is done. A newer mail of a kind replaces one of that kind still waiting (the
+// newer report says all the older one would), so a server that hangs costs no more than one
+// waiting mail of each kind.
 class TAlertMail {
 public:
-    explicit TAlertMail(int clientTimeOut = MailClientTimeOut,
-                        DWORD previousWait = PreviousMailWait);
+    explicit TAlertMail(int clientTimeOut = MailClientTimeOut);
     // A thread still running is not waited for: it ends with the process.
     ~TAlertMail() = default;
     TAlertMail(const TAlertMail&) = delete;
     TAlertMail& operator=(const TAlertMail&) = delete;
 
-    // Starts the mail thread for the report; true when it was started. Waits first, at most
-    // the previous-mail bound, for the previous thread; when that one is still running the
-    // report is dropped and false returned, and onDone is not called.
+    // Hands the mail to the mail thread, starting one when none runs; false when no thread
+    // could be started. A mail replaced while it waits has onDone(false) called, on this thread.
     bool SendStatusMail(const std::string& report, const CUserSettings& settings,
-                        AlertKind kind = AlertKind::SitesDown, MailDoneEvent onDone = {});
+                        AlertKind kind = AlertKind::SitesDown, MailDoneEvent onDone = {},
+                        const std::string& warnings = {});
 
     // Receives the failure line of every mail not delivered, on the mail thread; by default
     // the event log, whatever its level.
@@ -71,8 +72,15 @@ public:
     // True when no mail thread runs any more, waiting at most milliseconds for it.
     bool WaitForMail(DWORD milliseconds) const;
 
+    struct Queue {
+        std::mutex Lock;
+        std::deque<MailJob> Waiting;
+        bool Running = false;
+    };
+
 private:
     int clientTimeOut_;
-    DWORD previousWait_;
+    // Shared with the mail thread, which may outlive this object.
+    std::shared_ptr<Queue> queue_ = std::make_shared<Queue>();
     ScopedKernelHandle MailThread_;
 };

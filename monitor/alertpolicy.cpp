@@ -3,6 +3,7 @@
 #include "settings/cusersettings.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -16,7 +17,7 @@ constexpr std::size_t kMaxPending = 8;
 
 } // namespace
 
-AlertDecision AlertPolicy::Decide(std::int32_t notify, const CycleOutcome& outcome) {
+AlertDecision AlertPolicy::Decide(std::int32_t notify, const CycleOutcome& outcome, long day) {
     AlertDecision decision;
     const bool anyDown = !outcome.Failed.empty();
     if (notify != NotifyOnChange) {
@@ -44,6 +45,16 @@ AlertDecision AlertPolicy::Decide(std::int32_t notify, const CycleOutcome& outco
     for (const std::string& url : outcome.Failed)
         if (!contains(down_, url))
             down_.push_back(url);
+
+    // Yesterday's marks say nothing about today: dropping them keeps the map to today's sites.
+    for (auto it = warnedOn_.begin(); it != warnedOn_.end();)
+        it = it->second == day ? std::next(it) : warnedOn_.erase(it);
+    for (const auto& warned : outcome.Warned) {
+        if (!decision.Report && warnedOn_.count(warned.first))
+            continue;
+        decision.Warnings.push_back(warned);
+        warnedOn_[warned.first] = day;
+    }
 
     lastReport_ = 0;
     if (decision.Report) {

@@ -4,13 +4,17 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 // What one cycle that reached the benchmark found, each list in the order of the URL list.
 struct CycleOutcome {
     std::vector<std::string> Failed;
     std::vector<std::string> Answered;
+    // Sites up with a warning: the address and the warning's words.
+    std::vector<std::pair<std::string, std::string>> Warned;
 };
 
 struct AlertDecision {
@@ -18,13 +22,18 @@ struct AlertDecision {
     // Sites the recipient was told were down that answered in this cycle, in the order they
     // were reported; empty when no "sites back up" mail is due.
     std::vector<std::string> BackUp;
+    // The warnings to mail, in the order of the list: every one with a report; without one,
+    // those of sites not yet mailed about on this day.
+    std::vector<std::pair<std::string, std::string>> Warnings;
 };
 
 class AlertPolicy {
 public:
     // For a cycle that reached the benchmark and has mail on; a cycle that could not see the
     // sites must not be passed, as it says nothing about them. notify is the Notify setting.
-    AlertDecision Decide(std::int32_t notify, const CycleOutcome& outcome);
+    // day numbers the local calendar day, for the rule that a warning alone mails at most once
+    // per site per day.
+    AlertDecision Decide(std::int32_t notify, const CycleOutcome& outcome, long day = 0);
 
     // The number of the report the last Decide called for, 0 when it called for none. The
     // mail thread's result is given back with it.
@@ -47,6 +56,8 @@ private:
     std::vector<std::string> told_;
     // Reports whose result has not come back yet, oldest first.
     std::vector<Pending> pending_;
+    // The day each site's warning was last mailed, for this day's sites only.
+    std::map<std::string, long> warnedOn_;
     std::uint32_t lastReport_ = 0;
     std::uint32_t numbered_ = 0;
     bool undelivered_ = false;

@@ -15,7 +15,8 @@ std::string DateTimeText(const std::string& shortDate, const std::string& longTi
 }
 
 void ComposeStatusMail(TMailAssembly& mail, const MailSettingsCopy& settings,
-                       const std::string& text, const MailStamp& stamp, AlertKind kind) {
+                       const std::string& text, const MailStamp& stamp, AlertKind kind,
+                       const std::string& warnings) {
     mail.SubType = mtPlain;
     mail.EncodeType = uuMime;
     TPostMessage& message = *mail.PostMessage;
@@ -24,12 +25,21 @@ void ComposeStatusMail(TMailAssembly& mail, const MailSettingsCopy& settings,
     message.ToAddress.SetText(settings.To);
     message.ToCarbonCopy.Clear();
     message.ToBlindCarbonCopy.Clear();
-    const bool backUp = kind == AlertKind::BackUp;
-    const std::string rule = backUp ? "------------------" : "---------------";
-    message.Body.Add(backUp ? "Sites back up ...." : "Sites down ....");
-    message.Body.Add(rule);
-    message.Body.Add(text);
-    message.Body.Add(rule);
+    const auto part = [&](const std::string& heading, const std::string& lines) {
+        const std::string rule(heading.size(), '-');
+        message.Body.Add(heading);
+        message.Body.Add(rule);
+        message.Body.Add(lines);
+        message.Body.Add(rule);
+    };
+    if (kind == AlertKind::BackUp)
+        part("Sites back up ....", text);
+    else if (kind == AlertKind::Warnings)
+        part("Warnings ....", text);
+    else
+        part("Sites down ....", text);
+    if (kind == AlertKind::SitesDown && !warnings.empty())
+        part("Warnings ....", warnings);
     message.Body.Add(std::string(BrandName) + " - " + stamp.Local);
     message.Attachments.Clear();
     message.Subject = std::string(BrandName) + " Status";

@@ -28,7 +28,8 @@ MailSettingsCopy CopyMailSettings(const CUserSettings& settings);
 // The short date, a blank and the long time; at exactly midnight the date alone.
 std::string DateTimeText(const std::string& shortDate, const std::string& longTime, bool midnight);
 
-enum class AlertKind { SitesDown, BackUp };
+// Warnings: a mail of warnings alone (the sites are all up).
+enum class AlertKind { SitesDown, BackUp, Warnings };
 
 // The time and identity one mail carries.
 struct MailStamp {
@@ -38,11 +39,12 @@ struct MailStamp {
 };
 
 // Fills the assembly and its message, in the order the mail thread sets them. The text is the
-// report (the sites down) or, for a "sites back up" mail, the sites that answer again; either
-// holds one site per line.
+// report (the sites down), the sites that answer again for a "sites back up" mail, or the
+// warnings for a mail of warnings; each holds one site per line. warnings, when not empty, go
+// under their own heading after a report's sites.
 void ComposeStatusMail(TMailAssembly& mail, const MailSettingsCopy& settings,
                        const std::string& text, const MailStamp& stamp,
-                       AlertKind kind = AlertKind::SitesDown);
+                       AlertKind kind = AlertKind::SitesDown, const std::string& warnings = {});
 
 // The log line of a mail that was not delivered: the reason on one line.
 std::string MailFailureLine(const MailSettingsCopy& settings, const std::string& reason);

@@ -5,10 +5,13 @@
 
 #include "monitor/alertpolicy.h"
 #include "monitor/checkengine.h"
+#include "monitor/cycleoutput.h"
 #include "monitor/proberesult.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 class CUserSettings;
 
@@ -28,24 +31,64 @@ public:
     virtual ~CheckCycleHost() = default;
     virtual void SetTrayIcon(int state) = 0;
     virtual void SetTip(const std::string& tip) = 0;
-    // Empties the failed-sites menu, and appends one item to it with what its probe found.
+    // Empties the failed-sites menu with its warnings, and appends one item to it with what its
+    // probe found. The address is as a person may see it (UrlWithMaskedPassword).
     virtual void ClearFailedSites() = 0;
     virtual void AddFailedSite(const std::string& url, const ProbeResult& result) = 0;
+    // A site up whose result carries a Warning.
+    virtual void AddWarnedSite(const std::string& url, const ProbeResult& result) = 0;
     virtual void WriteLog(const std::string& text) = 0;
-    // Hands the report to the alert mail; may wait for an earlier mail to finish.
-    virtual void SendStatusMail(const std::string& report) = 0;
+    // Hands the report (the sites down, one per line; may be empty) and the warnings (one per
+    // line; may be empty) to the alert mail; never waits for an earlier mail.
+    virtual void SendStatusMail(const std::string& report, const std::string& warnings) = 0;
     // Hands the sites that answer again (joined by CR LF) to the alert mail, like a report.
     virtual void SendBackUpMail(const std::string& sites) = 0;
     // Reloads an open settings dialog from the settings; does nothing when none is open.
     virtual void RefreshSettingsDialog() = 0;
 };
 
-// A cycle in two halves, for probes that run while the host goes on with other work:
-// BeginCycle when the cycle starts, ReportCycle with every result once the last one is in. It
-// returns DownText: the failed URLs joined by CR LF, or "Everything is OK !", or empty when the
-// benchmark was not reached. The log lines, the menu and the status words follow the order of
-// the list. With mail on, the policy decides which mails the cycle hands over; it must live as
-// long as the host for Notify's "on change" to work.
+// The cycle's words for the tray and the pipe's status: the log lines, the picture, the tip, the
+// menus of failed and warned sites, the status words of the list, and the open dialog. The log
+// lines and the menus follow the order of the list; every address is shown with its password
+// hidden.
+class StatusReport : public CycleOutput {
+public:
+    StatusReport(CUserSettings& settings, CheckCycleHost& host)
+        : settings_(settings), host_(host) {}
+    void CycleStarted() override;
+    void CycleDone(const CycleReport& report) override;
+    // The tip of the last cycle: the failed addresses joined by CR LF, or "Everything is OK !",
+    // or empty when the benchmark was not reached.
+    const std::string& DownText() const { return downText_; }
+
+private:
+    CUserSettings& settings_;
+    CheckCycleHost& host_;
+    std::string downText_;
+};
+
+// The alert mail of a cycle, with mail on: the policy decides, the host sends. Warnings go with a
+// report under their own heading, or alone at most once per site per day.
+class MailReport : public CycleOutput {
+public:
+    // today: the local calendar day as a number (days since 1970).
+    MailReport(const CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy,
+               std::function<long()> today);
+    void CycleDone(const CycleReport& report) override;
+
+private:
+    const CUserSettings& settings_;
+    CheckCycleHost& host_;
+    AlertPolicy& policy_;
+    std::function<long()> today_;
+};
+
+// The local day of the portable build's clock (UTC), for hosts without a calendar of their own.
+long UtcDayNumber();
+
+// BeginCycle when the cycle starts, ReportCycle with every result once the last one is in: the
+// status report then the mail, over one host. ReportCycle returns the status report's DownText.
+// The policy must live as long as the host for Notify's "on change" to work.
 void BeginCycle(CheckCycleHost& host);
 std::string ReportCycle(CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy,
                         const CycleResults& results);
@@ -53,9 +96,17 @@ std::string ReportCycle(CUserSettings& settings, CheckCycleHost& host, AlertPoli
 // The engine's limits from the settings, each brought within its range as a probe acts on it;
 // the record keeps the values as read.
 EngineLimits EngineLimitsFor(const CUserSettings& settings);
-// BeginCycle, and a cycle of engine over "http://" + Benchmark and the list as it stands now;
-// false, and nothing done, while the engine runs a cycle. The engine's OnCycleDone is where
-// ReportCycle goes.
+// The listed site at index as a probe takes it: its checks, with [General] CertDays where it
+// names none.
+SiteRecord SiteForCheck(const CUserSettings& settings, int index);
+// Addresses to check on request: a listed one with its own checks (its first entry), any other
+// with the defaults; CertDays filled as for a cycle.
+std::vector<SiteRecord> SitesForCheck(const CUserSettings& settings,
+                                      const std::vector<std::string>& urls);
+// A cycle of engine over "http://" + Benchmark and the list as it stands now; false, and
+// nothing done, while the engine runs a cycle.
+bool StartCheck(const CUserSettings& settings, CheckEngine& engine);
+// As above, with BeginCycle on host first.
 bool StartCheck(const CUserSettings& settings, CheckCycleHost& host, CheckEngine& engine);
 
 // The schedule timer's arming rule. A timer restarts its count only when its interval or its

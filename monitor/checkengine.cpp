@@ -1,9 +1,15 @@
 #include "monitor/checkengine.h"
 
 #include <algorithm>
+#include <chrono>
 
-bool CheckEngine::StartCycle(const std::string& benchmarkUrl, const std::vector<std::string>& urls,
-                             const EngineLimits& limits) {
+std::uint64_t SteadyMilliseconds() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
+
+bool CheckEngine::begin(std::vector<SiteRecord> sites, const EngineLimits& limits) {
     if (running_)
         return false;
     // Values the engine cannot work with get the nearest it can: no request at all would never
@@ -12,18 +18,31 @@ bool CheckEngine::StartCycle(const std::string& benchmarkUrl, const std::vector<
     limits_.Parallel = std::max(1, limits.Parallel);
     limits_.Retries = std::max(0, limits.Retries);
     limits_.MaxLive = std::max(1, limits.MaxLive);
+    if (!OnWakeAfter)
+        limits_.RetryAfter = 0;
     running_ = true;
     sitesPhase_ = false;
     ++cycle_;
     results_ = {};
-    results_.Urls = urls;
-    results_.Sites.assign(urls.size(), ProbeResult{});
-    attempts_.assign(urls.size(), 0);
+    for (const SiteRecord& site : sites)
+        results_.Urls.push_back(site.Url);
+    results_.Records = std::move(sites);
+    results_.Sites.assign(results_.Urls.size(), ProbeResult{});
+    attempts_.assign(results_.Urls.size(), 0);
+    triedAt_.assign(results_.Urls.size(), 0);
+    notBefore_.assign(results_.Urls.size(), 0);
     settled_ = 0;
     queue_.clear();
     inFlight_ = 0;
+    wakeAt_ = 0;
+    return true;
+}
 
-    switch (tryStart(Benchmark, benchmarkUrl)) {
+bool CheckEngine::StartCycle(const SiteRecord& benchmark, std::vector<SiteRecord> sites,
+                             const EngineLimits& limits) {
+    if (!begin(std::move(sites), limits))
+        return false;
+    switch (tryStart(Benchmark, benchmark)) {
     case Try::Started:
         return true;
     case Try::NoSlot:
@@ -37,7 +56,24 @@ bool CheckEngine::StartCycle(const std::string& benchmarkUrl, const std::vector<
     return true;
 }
 
-CheckEngine::Try CheckEngine::tryStart(int entry, const std::string& url) {
+bool CheckEngine::StartCycle(const std::string& benchmarkUrl, const std::vector<std::string>& urls,
+                             const EngineLimits& limits) {
+    std::vector<SiteRecord> sites;
+    for (const std::string& url : urls)
+        sites.push_back({url, {}});
+    return StartCycle(SiteRecord{benchmarkUrl, {}}, std::move(sites), limits);
+}
+
+bool CheckEngine::StartList(std::vector<SiteRecord> sites, const EngineLimits& limits) {
+    if (!begin(std::move(sites), limits))
+        return false;
+    results_.Benchmark = ProbeResult::Answered(0);
+    startSites();
+    return true;
+}
+
+CheckEngine::Try CheckEngine::tryStart(int entry, const SiteRecord& site) {
+    const std::string& url = site.Url;
     const auto live = liveUrls_.find(url);
     if (live != liveUrls_.end())
         // A request that has its result and is still live was given up on and hangs; one without
@@ -49,7 +85,9 @@ CheckEngine::Try CheckEngine::tryStart(int entry, const std::string& url) {
     requests_.emplace(ticket, Request{url, entry, cycle_, false});
     liveUrls_.emplace(url, ticket);
     ++inFlight_;
-    probe_.Start(ticket, url, limits_.TimeOut);
+    if (entry != Benchmark)
+        triedAt_[static_cast<std::size_t>(entry)] = clock_();
+    probe_.Start(ticket, site, limits_.TimeOut);
     return Try::Started;
 }
 
@@ -103,6 +141,10 @@ void CheckEngine::deliver(int entry, std::uint64_t cycle, const ProbeResult& res
         finish();
         return;
     }
+    startSites();
+}
+
+void CheckEngine::startSites() {
     sitesPhase_ = true;
     for (int i = 0; i < static_cast<int>(results_.Urls.size()); ++i)
         queue_.push_back(i);
@@ -117,6 +159,7 @@ void CheckEngine::settle(int entry, const ProbeResult& result) {
         results_.Sites[index] = result;
     ++attempts_[index];
     if (!result.Up && attempts_[index] <= limits_.Retries) {
+        notBefore_[index] = triedAt_[index] + limits_.RetryAfter;
         queue_.push_back(entry); // after every site still waiting for its first probe
         return;
     }
@@ -126,10 +169,19 @@ void CheckEngine::settle(int entry, const ProbeResult& result) {
 void CheckEngine::pump() {
     if (!running_ || !sitesPhase_)
         return;
+    const std::uint64_t now = clock_();
+    bool held = false; // a retry waits for its time, not for a request
     for (;;) {
+        held = false;
         for (std::size_t k = 0; k < queue_.size() && inFlight_ < limits_.Parallel;) {
             const int entry = queue_[k];
-            const Try outcome = tryStart(entry, results_.Urls[static_cast<std::size_t>(entry)]);
+            const auto index = static_cast<std::size_t>(entry);
+            if (notBefore_[index] > now) {
+                held = true;
+                ++k;
+                continue;
+            }
+            const Try outcome = tryStart(entry, results_.Records[index]);
             if (outcome == Try::Deferred) {
                 ++k;
                 continue;
@@ -137,13 +189,15 @@ void CheckEngine::pump() {
             if (outcome == Try::NoSlot)
                 break;
             queue_.erase(queue_.begin() + static_cast<std::ptrdiff_t>(k));
-            if (outcome == Try::Hanging)
+            if (outcome == Try::Hanging) {
+                triedAt_[index] = now;
                 settle(entry, ProbeResult::Down(ProbeReason::StillHanging));
+            }
         }
-        // Nothing of this cycle is waiting for an answer, yet sites are: every live request hangs
-        // from earlier cycles, and when one ends is up to the platform. The cycle does not wait
-        // for it.
-        if (inFlight_ == 0 && !queue_.empty()) {
+        // Nothing of this cycle is waiting for an answer or its time, yet sites are: every live
+        // request hangs from earlier cycles, and when one ends is up to the platform. The cycle
+        // does not wait for it.
+        if (inFlight_ == 0 && !held && !queue_.empty()) {
             const int entry = queue_.front();
             queue_.pop_front();
             settle(entry, ProbeResult::Down(ProbeReason::NoFreeRequest));
@@ -151,8 +205,25 @@ void CheckEngine::pump() {
         }
         break;
     }
-    if (settled_ == results_.Urls.size())
+    if (settled_ == results_.Urls.size()) {
         finish();
+        return;
+    }
+    if (held && inFlight_ < limits_.Parallel)
+        wakeFor(now);
+}
+
+void CheckEngine::wakeFor(std::uint64_t now) {
+    std::uint64_t due = 0;
+    for (const int entry : queue_) {
+        const std::uint64_t at = notBefore_[static_cast<std::size_t>(entry)];
+        if (at > now && (due == 0 || at < due))
+            due = at;
+    }
+    if (due == 0 || (wakeAt_ != 0 && wakeAt_ <= due))
+        return;
+    wakeAt_ = due;
+    OnWakeAfter(static_cast<std::uint32_t>(std::min<std::uint64_t>(due - now, 0xFFFFFFFFu)));
 }
 
 void CheckEngine::finish() {
@@ -164,6 +235,7 @@ void CheckEngine::finish() {
     if (!out.Benchmark.Up) {
         out.Urls.clear();
         out.Sites.clear();
+        out.Records.clear();
     }
     if (OnCycleDone)
         OnCycleDone(std::move(out));

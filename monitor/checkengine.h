@@ -3,12 +3,13 @@
 // down, and the results handed over in the order of the list whatever the order of the answers.
 //
 // The engine only schedules; an AsyncProbe sends the requests. It is not thread-safe: every call
-// into it (StartCycle, Complete, Released) comes from one thread, so a probe whose platform
+// into it (StartCycle, Complete, Released, Tick) comes from one thread, so a probe whose platform
 // answers on threads of its own queues its answers (CompletionQueue) and lets that thread drain
 // them.
 #pragma once
 
 #include "monitor/proberesult.h"
+#include "settings/sitechecks.h"
 
 #include <cstdint>
 #include <deque>
@@ -23,11 +24,11 @@ using ProbeTicket = std::uint64_t;
 class AsyncProbe {
 public:
     virtual ~AsyncProbe() = default;
-    // Sends a request for url. Its result must come back through CheckEngine::Complete within
-    // timeOut milliseconds, a TimedOut one if need be. When the platform goes on with a request
-    // given up on, Complete says so, and CheckEngine::Released follows once the platform has
-    // really ended it. Neither may be called from within Start.
-    virtual void Start(ProbeTicket ticket, const std::string& url, std::uint32_t timeOut) = 0;
+    // Sends a request for the site, to be judged by its checks. Its result must come back through
+    // CheckEngine::Complete within timeOut milliseconds, a TimedOut one if need be. When the
+    // platform goes on with a request given up on, Complete says so, and CheckEngine::Released
+    // follows once the platform has really ended it. Neither may be called from within Start.
+    virtual void Start(ProbeTicket ticket, const SiteRecord& site, std::uint32_t timeOut) = 0;
 };
 
 struct EngineLimits {
@@ -38,20 +39,44 @@ struct EngineLimits {
     // Requests started and not yet ended by the platform, of every cycle together.
     int MaxLive = 256;
     std::uint32_t TimeOut = 500;
+    // A retry starts no sooner than this many milliseconds after the start of the try it
+    // repeats: a blip of a few hundred milliseconds would otherwise fail both.
+    std::uint32_t RetryAfter = 1000;
 };
+
+// Milliseconds of a clock that never goes back.
+std::uint64_t SteadyMilliseconds();
 
 class CheckEngine {
 public:
-    explicit CheckEngine(AsyncProbe& probe) : probe_(probe) {}
+    explicit CheckEngine(AsyncProbe& probe,
+                         std::function<std::uint64_t()> clock = SteadyMilliseconds)
+        : probe_(probe), clock_(std::move(clock)) {}
 
     // Called once per cycle, with its results, on the thread that drives the engine. It may
     // start the next cycle.
     std::function<void(CycleResults)> OnCycleDone;
 
-    // Starts a cycle over benchmarkUrl and urls; false, and nothing started, while one runs.
+    // A retry waits: the engine asks to be woken (Tick) after so many milliseconds. Without
+    // it retries do not wait, as nothing would wake the engine.
+    std::function<void(std::uint32_t ms)> OnWakeAfter;
+
+    // Starts a cycle over the benchmark and the sites; false, and nothing started, while one
+    // runs.
+    bool StartCycle(const SiteRecord& benchmark, std::vector<SiteRecord> sites,
+                    const EngineLimits& limits);
+    // The same over bare addresses, each with the default checks.
     bool StartCycle(const std::string& benchmarkUrl, const std::vector<std::string>& urls,
                     const EngineLimits& limits);
+    // A cycle over the sites alone, as if the benchmark had answered: a list checked on
+    // request.
+    bool StartList(std::vector<SiteRecord> sites, const EngineLimits& limits);
     bool Running() const { return running_; }
+    // The wake-up asked for through OnWakeAfter (or any time): retries now due are started.
+    void Tick() {
+        wakeAt_ = 0;
+        pump();
+    }
 
     // The result of a request. ended is false when the platform still holds the request, as one
     // given up on that it does not end when asked: the address then counts as hanging, and the
@@ -74,7 +99,11 @@ private:
         bool Completed;
     };
 
-    Try tryStart(int entry, const std::string& url);
+    bool begin(std::vector<SiteRecord> sites, const EngineLimits& limits);
+    Try tryStart(int entry, const SiteRecord& site);
+    void startSites();
+    // Asks to be woken when the first retry held back comes due.
+    void wakeFor(std::uint64_t now);
     // Frees the request's address and its place among the live ones.
     void forget(std::unordered_map<ProbeTicket, Request>::iterator request);
     void deliver(int entry, std::uint64_t cycle, const ProbeResult& result);
@@ -83,6 +112,7 @@ private:
     void finish();
 
     AsyncProbe& probe_;
+    std::function<std::uint64_t()> clock_;
     EngineLimits limits_;
     bool running_ = false;
     bool sitesPhase_ = false;
@@ -90,6 +120,11 @@ private:
     ProbeTicket nextTicket_ = 1;
     CycleResults results_;
     std::vector<int> attempts_;
+    // Per entry: when its last try started, and the earliest its retry may start.
+    std::vector<std::uint64_t> triedAt_;
+    std::vector<std::uint64_t> notBefore_;
+    // When the wake-up asked for is due; 0 when none is.
+    std::uint64_t wakeAt_ = 0;
     std::size_t settled_ = 0;
     // Entries waiting for a request, first attempts in list order, then retries.
     std::deque<int> queue_;

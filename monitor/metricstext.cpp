@@ -3,6 +3,7 @@
 #include "base/utf.h"
 #include "monitor/sitetransitions.h"
 
+#include <algorithm>
 #include <set>
 
 namespace {
@@ -113,14 +114,34 @@ std::string MetricsText(const CycleResults& results, std::uint64_t durationMs,
     for (size_t i : sites)
         sample(out, "vigrel_site_response_time_seconds", urlLabel(i),
                seconds(results.Sites[i].Milliseconds));
-    if (down == 0)
-        return out;
-    family(out, "vigrel_site_down_info", "Why a site is down; present only while it is.");
-    for (size_t i : sites)
-        if (!results.Sites[i].Up)
-            sample(out, "vigrel_site_down_info",
-                   urlLabel(i) + ",reason=\"" + MetricsLabelValue(ReasonText(results.Sites[i])) +
-                       "\"",
-                   "1");
+    const auto reasonSample = [&](const char* name, size_t i, const std::string& reason) {
+        sample(out, name, urlLabel(i) + ",reason=\"" + MetricsLabelValue(reason) + "\"", "1");
+    };
+    if (down > 0) {
+        family(out, "vigrel_site_down_info", "Why a site is down; present only while it is.");
+        for (size_t i : sites)
+            if (!results.Sites[i].Up)
+                reasonSample("vigrel_site_down_info", i, ReasonText(results.Sites[i]));
+    }
+    const auto warned = [&](size_t i) {
+        return results.Sites[i].Up && !results.Sites[i].Warning.empty();
+    };
+    if (std::any_of(sites.begin(), sites.end(), warned)) {
+        family(out, "vigrel_site_warning_info",
+               "What a site that is up is warned of; present only while it is.");
+        for (size_t i : sites)
+            if (warned(i))
+                reasonSample("vigrel_site_warning_info", i, results.Sites[i].Warning);
+    }
+    const auto expires = [&](size_t i) { return results.Sites[i].CertExpiry != 0; };
+    if (std::any_of(sites.begin(), sites.end(), expires)) {
+        family(out, "vigrel_site_certificate_expiry_timestamp_seconds",
+               "When the first certificate of the site's chain expires, in seconds since "
+               "1970-01-01 UTC.");
+        for (size_t i : sites)
+            if (expires(i))
+                sample(out, "vigrel_site_certificate_expiry_timestamp_seconds", urlLabel(i),
+                       std::to_string(results.Sites[i].CertExpiry));
+    }
     return out;
 }

@@ -14,8 +14,9 @@ inline constexpr const char* MetricsFileName = "vigrel.prom";
 // The figures of the cycle that ended at endUnixSeconds after durationMs:
 //   vigrel_benchmark_up, vigrel_cycle_duration_seconds, vigrel_cycle_end_time_seconds,
 //   vigrel_sites_down, and per site (label url) vigrel_site_up,
-//   vigrel_site_response_time_seconds and, for a site down, vigrel_site_down_info with the
-//   reason as a label.
+//   vigrel_site_response_time_seconds, for a site down vigrel_site_down_info and for a site up
+//   with a warning vigrel_site_warning_info, each with the words as the label reason, and
+//   vigrel_site_certificate_expiry_timestamp_seconds where a certificate was seen.
 // When the benchmark was down the sites were not checked: their series are left out, so that
 // they read as unknown rather than down. An address listed twice is written once (its first
 // entry), as the format allows one sample per series; user names and passwords in addresses

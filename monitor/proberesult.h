@@ -2,6 +2,8 @@
 // site so that the status, the companion's menu and a history can say more than "Failed".
 #pragma once
 
+#include "settings/sitechecks.h"
+
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -86,4 +88,6 @@ struct CycleResults {
     // order of the list; both empty when the benchmark was down.
     std::vector<std::string> Urls;
     std::vector<ProbeResult> Sites;
+    // The sites with the checks they were judged by, in the same order.
+    std::vector<SiteRecord> Records;
 };

@@ -4,19 +4,24 @@ std::vector<SiteChange> SiteTransitions::Update(const CycleResults& results) {
     std::vector<SiteChange> changes;
     if (!results.Benchmark.Up || results.Urls.size() != results.Sites.size())
         return changes;
-    std::map<std::string, bool> next;
+    std::map<std::string, Seen> next;
     for (size_t i = 0; i < results.Urls.size(); ++i) {
         const std::string& url = results.Urls[i];
         const ProbeResult& result = results.Sites[i];
+        const bool warned = result.Up && !result.Warning.empty();
         // An address listed twice is one site to the outside: its first entry counts.
-        if (!next.emplace(url, result.Up).second)
+        if (!next.emplace(url, Seen{result.Up, warned}).second)
             continue;
-        const auto before = up_.find(url);
-        const bool changed = before == up_.end() ? !result.Up : before->second != result.Up;
+        const auto before = seen_.find(url);
+        const bool known = before != seen_.end();
+        const bool changed = known ? before->second.Up != result.Up : !result.Up;
         if (changed)
-            changes.push_back({url, result});
+            changes.push_back(
+                {url, result, result.Up ? SiteChange::CameBack : SiteChange::WentDown});
+        if (warned && !(known && before->second.Warned))
+            changes.push_back({url, result, SiteChange::Warned});
     }
-    up_ = std::move(next);
+    seen_ = std::move(next);
     return changes;
 }
 

@@ -1,5 +1,6 @@
-// Which sites changed between up and down from one check to the next, for channels that want
-// the change rather than every cycle's state: the Application event log.
+// Which sites changed between up and down, or began to carry a warning, from one check to the
+// next, for channels that want the change rather than every cycle's state: the Application
+// event log.
 #pragma once
 
 #include "monitor/proberesult.h"
@@ -10,8 +11,12 @@
 #include <vector>
 
 struct SiteChange {
+    enum Kind { WentDown, CameBack, Warned };
     std::string Url;
-    ProbeResult Result; // Result.Up: the site came back up; otherwise it went down
+    ProbeResult Result;
+    // Warned: the site is up with a warning it had not at the last check (Result.Warning); one
+    // that comes back with a warning has both CameBack and Warned.
+    Kind What = WentDown;
 };
 
 class SiteTransitions {
@@ -23,7 +28,11 @@ public:
     std::vector<SiteChange> Update(const CycleResults& results);
 
 private:
-    std::map<std::string, bool> up_;
+    struct Seen {
+        bool Up;
+        bool Warned;
+    };
+    std::map<std::string, Seen> seen_;
 };
 
 // The address as it may leave the program for a log or a monitoring system: without the user

@@ -619,10 +619,10 @@ void WinHttpProber::watch() {
     }
 }
 
-void WinHttpEngineProbe::Start(ProbeTicket ticket, const std::string& url, std::uint32_t timeOut) {
+void WinHttpEngineProbe::Start(ProbeTicket ticket, const SiteRecord& site, std::uint32_t timeOut) {
     const auto index = static_cast<std::size_t>(ticket);
     const bool started = prober_.Start(
-        index, url, timeOut,
+        index, site.Url, timeOut,
         [this](std::size_t done, const WinHttpProbeResult& result) {
             if (queue_.PushComplete(done, result, result.Released))
                 wake_();

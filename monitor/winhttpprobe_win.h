@@ -112,7 +112,7 @@ class WinHttpEngineProbe : public AsyncProbe {
 public:
     explicit WinHttpEngineProbe(std::function<void()> wake) : wake_(std::move(wake)) {}
 
-    void Start(ProbeTicket ticket, const std::string& url, std::uint32_t timeOut) override;
+    void Start(ProbeTicket ticket, const SiteRecord& site, std::uint32_t timeOut) override;
     void DrainInto(CheckEngine& engine) { queue_.DrainInto(engine); }
     const WinHttpProber& Prober() const { return prober_; }
 

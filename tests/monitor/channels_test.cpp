@@ -30,8 +30,17 @@ const ProbeResult notFound = ProbeResult::Down(ProbeReason::HttpStatus, 7, 404);
 std::vector<std::string> changes(SiteTransitions& t, const CycleResults& r) {
     std::vector<std::string> out;
     for (const SiteChange& c : t.Update(r))
-        out.push_back((c.Result.Up ? "up " : "down ") + c.Url);
+        out.push_back((c.What == SiteChange::Warned     ? "warned "
+                       : c.What == SiteChange::CameBack ? "up "
+                                                        : "down ") +
+                      c.Url);
     return out;
+}
+
+ProbeResult warnedOf(const char* words) {
+    ProbeResult r = ProbeResult::Answered(42);
+    r.Warning = words;
+    return r;
 }
 
 using Lines = std::vector<std::string>;
@@ -50,6 +59,37 @@ TEST(SiteTransitions, EntriesOnlyOnChangeAndAnOutageAtStartCounts) {
     // A site taken off the list and put back is new again: up says nothing.
     EXPECT_EQ(changes(t, cycle({{"http://b/", up}})), Lines{});
     EXPECT_EQ(changes(t, cycle({{"http://a/", up}, {"http://b/", up}})), Lines{});
+}
+
+TEST(SiteTransitions, AWarningIsAnEntryWhenItBeginsNotWhileItLasts) {
+    SiteTransitions t;
+    EXPECT_EQ(changes(t, cycle({{"http://a/", warnedOf("slow")}})), Lines{"warned http://a/"});
+    EXPECT_EQ(changes(t, cycle({{"http://a/", warnedOf("slower")}})), Lines{});
+    EXPECT_EQ(changes(t, cycle({{"http://a/", up}})), Lines{});
+    EXPECT_EQ(changes(t, cycle({{"http://a/", notFound}})), Lines{"down http://a/"});
+    EXPECT_EQ(changes(t, cycle({{"http://a/", warnedOf("slow")}})),
+              (Lines{"up http://a/", "warned http://a/"}));
+}
+
+TEST(MetricsText, WarningsAndCertificateExpiryPerSite) {
+    ProbeResult expiring = warnedOf("certificate of a expires in 5 days, on 2026-12-14");
+    expiring.CertExpiry = 1797206400;
+    ProbeResult plain = up;
+    plain.CertExpiry = 1900000000;
+    const std::string text = MetricsText(
+        cycle({{"https://u:pw@a/", expiring}, {"https://b/", plain}, {"http://c/", up}}), 1, 1);
+    EXPECT_NE(text.find("\nvigrel_site_warning_info{url=\"https://a/\",reason=\"certificate of a "
+                        "expires in 5 days, on 2026-12-14\"} 1\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\nvigrel_site_certificate_expiry_timestamp_seconds{url=\"https://a/\"} "
+                        "1797206400\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("{url=\"https://b/\"} 1900000000\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("warning_info{url=\"https://b/"), std::string::npos) << text;
+    EXPECT_EQ(text.find("expiry_timestamp_seconds{url=\"http://c/"), std::string::npos) << text;
+    EXPECT_EQ(text.find("vigrel_site_down_info"), std::string::npos) << text;
 }
 
 TEST(SiteTransitions, UserInfoNeverLeavesTheProgram) {

@@ -45,7 +45,7 @@ TEST_F(CheckCycle, SitesDownListedInOrderLoggedAtEveryLevelAndMailed) {
         (Calls{"icon 2", "tip Checking...", "clear menu", "probe http://bench.test",
                "probe http://a/", "probe http://b/", "probe http://c/", "menu http://b/",
                "log Failed --- http://b/", "menu http://c/", "log Failed --- http://c/", "icon 1",
-               "mail http://b/\r\nhttp://c/", "tip http://b/\r\nhttp://c/", "refresh"}));
+               "tip http://b/\r\nhttp://c/", "refresh", "mail http://b/\r\nhttp://c/"}));
     EXPECT_EQ(settings.UrlStatus(0), UrlStatusUp);
     EXPECT_EQ(settings.UrlStatus(1), 0);
     EXPECT_EQ(settings.UrlStatus(2), 0);
@@ -233,4 +233,66 @@ TEST(ScheduleRule, ArmsOnlyOnChangeAndStaysInTheTimersRange) {
     EXPECT_EQ(rule.Interval(), 0u);
     EXPECT_EQ(ScheduleRule::IntervalFor(100000), 0x7FFFFFFFu); // would wrap in 32 bits
     EXPECT_EQ(ScheduleRule::IntervalFor(35791), 35791u * 60000u);
+}
+
+TEST_F(CheckCycle, AWarnedSiteIsUpNamedInTheLogAndTheMenuWithAPictureOfItsOwn) {
+    addUrls({"http://a/", "http://b/"});
+    host.up["http://a/"] = host.up["http://b/"] = true;
+    host.warn["http://b/"] = "answer took 900 ms";
+    EXPECT_EQ(CheckSites(settings, host), "Everything is OK !");
+    EXPECT_EQ(host.calls,
+              (Calls{"icon 2", "tip Checking...", "clear menu", "probe http://bench.test",
+                     "probe http://a/", "probe http://b/", "log OK --- http://a/",
+                     "log OK --- http://b/", "warned http://b/: answer took 900 ms",
+                     "log Warning --- http://b/: answer took 900 ms", "icon 5",
+                     "tip Everything is OK !", "refresh"}));
+    EXPECT_EQ(settings.UrlStatus(1), UrlStatusUp);
+
+    // A site down wins the picture.
+    host.calls.clear();
+    host.up["http://a/"] = false;
+    CheckSites(settings, host);
+    EXPECT_NE(std::find(host.calls.begin(), host.calls.end(), "icon 1"), host.calls.end());
+}
+
+TEST_F(CheckCycle, APasswordInAnAddressIsHiddenInTheLogTheMenuTheTipAndTheMail) {
+    addUrls({"http://me:s3cret@a/", "http://me:s3cret@b/"});
+    host.up["http://me:s3cret@a/"] = true;
+    host.warn["http://me:s3cret@a/"] = "slow";
+    settings.Active = true;
+    settings.Notify = NotifyOnChange;
+    AlertPolicy policy;
+    EXPECT_EQ(CheckSites(settings, host, policy), "http://me:***@b/");
+    host.up["http://me:s3cret@b/"] = true;
+    policy.ReportDelivered(policy.LastReport(), true);
+    CheckSites(settings, host, policy); // b back up: the back-up mail
+    std::string all;
+    for (const std::string& call : host.calls)
+        if (call.rfind("probe ", 0) != 0)
+            all += call + "\n";
+    EXPECT_EQ(all.find("s3cret"), std::string::npos) << all;
+    EXPECT_NE(all.find("mail http://me:***@b/"), std::string::npos) << all;
+    EXPECT_NE(all.find("back up http://me:***@b/"), std::string::npos) << all;
+    EXPECT_NE(all.find("log Warning --- http://me:***@a/: slow"), std::string::npos) << all;
+}
+
+TEST(AlertPolicyWarnings, AWarningAloneMailsOncePerSitePerDayAndRidesAlongWithAReport) {
+    AlertPolicy policy;
+    CycleOutcome warned;
+    warned.Answered = {"http://a/", "http://b/"};
+    warned.Warned = {{"http://a/", "certificate expires"}};
+    using Warnings = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(policy.Decide(NotifyOnChange, warned, 100).Warnings, warned.Warned);
+    EXPECT_TRUE(policy.Decide(NotifyOnChange, warned, 100).Warnings.empty());
+    EXPECT_FALSE(policy.Decide(NotifyOnChange, warned, 100).Report);
+    // A report the same day carries every warning under its own heading.
+    CycleOutcome down = warned;
+    down.Answered = {"http://a/"};
+    down.Failed = {"http://b/"};
+    const AlertDecision report = policy.Decide(NotifyEveryCycle, down, 100);
+    EXPECT_TRUE(report.Report);
+    EXPECT_EQ(report.Warnings, warned.Warned);
+    // The next day, once more.
+    EXPECT_EQ(policy.Decide(NotifyEveryCycle, warned, 101).Warnings, warned.Warned);
+    EXPECT_EQ(policy.Decide(NotifyEveryCycle, warned, 101).Warnings, Warnings{});
 }

@@ -20,9 +20,9 @@ struct ScriptedProbe : AsyncProbe {
     int inFlight = 0;
     int maxInFlight = 0;
 
-    void Start(ProbeTicket ticket, const std::string& url, std::uint32_t) override {
-        EXPECT_TRUE(live.insert(url).second) << "a second live request for " << url;
-        started.emplace_back(ticket, url);
+    void Start(ProbeTicket ticket, const SiteRecord& site, std::uint32_t) override {
+        EXPECT_TRUE(live.insert(site.Url).second) << "a second live request for " << site.Url;
+        started.emplace_back(ticket, site.Url);
         maxInFlight = std::max(maxInFlight, ++inFlight);
     }
     Urls startedUrls() const {
@@ -238,4 +238,66 @@ TEST(CycleGate, CheckNowDuringACycleRunsOneMoreCycleAfterIt) {
     EXPECT_TRUE(gate.Finished()) << "the queued cycle starts";
     EXPECT_FALSE(gate.Finished()) << "only one was queued";
     EXPECT_TRUE(gate.Request());
+}
+
+TEST(EngineRetry, ARetryWaitsASecondAfterTheTryItRepeatsAndTheCycleStillEnds) {
+    ScriptedProbe probe;
+    std::uint64_t now = 5000;
+    CheckEngine engine(probe, [&] { return now; });
+    std::vector<std::uint32_t> wakes;
+    engine.OnWakeAfter = [&](std::uint32_t ms) { wakes.push_back(ms); };
+    std::vector<CycleResults> done;
+    engine.OnCycleDone = [&](CycleResults r) { done.push_back(std::move(r)); };
+    EngineLimits limits;
+    limits.Parallel = 2;
+    limits.Retries = 1;
+    ASSERT_TRUE(engine.StartCycle("http://bench.test", {"http://a/", "http://b/"}, limits));
+    const auto answer = [&](std::size_t k, const ProbeResult& result) {
+        probe.live.erase(probe.started.at(k).second);
+        engine.Complete(probe.started[k].first, result);
+    };
+    answer(0, Up);
+    now += 200;
+    answer(1, ProbeResult::Down(ProbeReason::Refused)); // a, 200 ms after its start
+    EXPECT_EQ(probe.started.size(), 3u) << "a's retry waits though a place is free";
+    EXPECT_EQ(wakes, std::vector<std::uint32_t>{800});
+    now += 300;
+    answer(2, Up); // b: nothing else to do, the wake-up asked for stands
+    EXPECT_EQ(wakes.size(), 1u);
+    now += 400;
+    engine.Tick(); // a timer a little early starts nothing, and asks again
+    EXPECT_EQ(probe.started.size(), 3u);
+    EXPECT_EQ(wakes.back(), 100u);
+    now += 100;
+    engine.Tick();
+    ASSERT_EQ(probe.startedUrls().back(), "http://a/");
+    answer(3, Up);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_TRUE(done[0].Sites[0].Up);
+}
+
+TEST(EngineLimitsFromSettings, ACycleKeepsToParallelAndRetriesAFailedSiteAsTheSettingsSay) {
+    CUserSettings settings;
+    settings.Benchmark = "bench.test";
+    for (const char* url : {"http://a/", "http://b/", "http://c/", "http://d/", "http://e/"})
+        settings.AddUrl(url);
+    settings.Parallel = 2;
+    settings.Retries = 2;
+    ScriptedProbe probe;
+    CheckEngine engine(probe);
+    bool ended = false;
+    engine.OnCycleDone = [&](const CycleResults&) { ended = true; };
+    ASSERT_TRUE(StartCheck(settings, engine));
+    // Answered in the order sent, b always down; the bound is checked at every start.
+    for (std::size_t k = 0; k < probe.started.size(); ++k) {
+        const auto [ticket, url] = probe.started[k];
+        probe.live.erase(url);
+        --probe.inFlight;
+        engine.Complete(ticket, url == "http://b/" ? Down : Up);
+    }
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(probe.maxInFlight, 2);
+    const Urls urls = probe.startedUrls();
+    EXPECT_EQ(std::count(urls.begin(), urls.end(), "http://b/"), 3);
+    EXPECT_EQ(std::count(urls.begin(), urls.end(), "http://a/"), 1);
 }

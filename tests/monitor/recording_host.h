@@ -15,7 +15,8 @@
 class RecordingHost : public CheckCycleHost {
 public:
     std::vector<std::string> calls;
-    std::map<std::string, bool> up; // URLs not listed are down
+    std::map<std::string, bool> up;          // URLs not listed are down
+    std::map<std::string, std::string> warn; // the warning of a site up
     std::function<void(const std::string&)> onProbe;
 
     bool ProbeUrl(const std::string& url) {
@@ -31,8 +32,16 @@ public:
     void AddFailedSite(const std::string& url, const ProbeResult&) override {
         calls.push_back("menu " + url);
     }
+    void AddWarnedSite(const std::string& url, const ProbeResult& result) override {
+        calls.push_back("warned " + url + ": " + result.Warning);
+    }
     void WriteLog(const std::string& text) override { calls.push_back("log " + text); }
-    void SendStatusMail(const std::string& report) override { calls.push_back("mail " + report); }
+    void SendStatusMail(const std::string& report, const std::string& warnings) override {
+        if (!report.empty())
+            calls.push_back("mail " + report);
+        if (!warnings.empty())
+            calls.push_back("mail warnings " + warnings);
+    }
     void SendBackUpMail(const std::string& sites) override { calls.push_back("back up " + sites); }
     void RefreshSettingsDialog() override { calls.push_back("refresh"); }
 };
@@ -42,8 +51,8 @@ public:
 inline std::string CheckSites(CUserSettings& settings, RecordingHost& host, AlertPolicy& policy) {
     struct TableProbe : AsyncProbe {
         std::deque<std::pair<ProbeTicket, std::string>> asked;
-        void Start(ProbeTicket ticket, const std::string& url, std::uint32_t) override {
-            asked.emplace_back(ticket, url);
+        void Start(ProbeTicket ticket, const SiteRecord& site, std::uint32_t) override {
+            asked.emplace_back(ticket, site.Url);
         }
     } probe;
     CheckEngine engine(probe);
@@ -55,9 +64,12 @@ inline std::string CheckSites(CUserSettings& settings, RecordingHost& host, Aler
     while (!probe.asked.empty()) {
         const auto [ticket, url] = probe.asked.front();
         probe.asked.pop_front();
-        engine.Complete(ticket, host.ProbeUrl(url)
-                                    ? ProbeResult::Answered(1)
-                                    : ProbeResult::Down(ProbeReason::HttpStatus, 1, 404));
+        ProbeResult result = host.ProbeUrl(url)
+                                 ? ProbeResult::Answered(1)
+                                 : ProbeResult::Down(ProbeReason::HttpStatus, 1, 404);
+        if (result.Up && host.warn.count(url))
+            result.Warning = host.warn[url];
+        engine.Complete(ticket, result);
     }
     return downText;
 }

@@ -1,0 +1,20 @@
+// Every cycle's outcome into the history beside the program, kept for [History] Days.
+#pragma once
+
+#include "monitor/cycleoutput.h"
+#include "monitor/history_win.h"
+#include "settings/cusersettings.h"
+
+class HistoryOutput : public CycleOutput {
+public:
+    HistoryOutput(HistoryStore& store, const CUserSettings& settings)
+        : store_(store), settings_(settings) {}
+    void CycleDone(const CycleReport& report) override {
+        store_.SetDays(settings_.HistoryDays);
+        store_.Record(report.Results, report.BenchmarkUrl);
+    }
+
+private:
+    HistoryStore& store_;
+    const CUserSettings& settings_;
+};
