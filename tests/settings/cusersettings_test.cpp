@@ -4,6 +4,7 @@
 #include "settings/inidocument.h"
 #include "settings/inivalues.h"
 #include "settings/settingsrules.h"
+#include "settings/settingstable.h"
 
 #include <gtest/gtest.h>
 
@@ -269,4 +270,55 @@ TEST_F(SettingsRecord, ChecksStandBesideTheirAddressesAndComeBackAsWritten) {
     ASSERT_EQ(old.size(), 6u);
     for (int i : {0, 1, 3, 4, 5})
         EXPECT_EQ(UrlFromEntry(old[static_cast<size_t>(i)]), s.Url(i)) << i;
+}
+
+TEST_F(SettingsRecord, ChecksThatDoNotReadAreRefusedUnlessTheFileHeldThem) {
+    const CUserSettings loaded = Loaded("[URLS]\nhttp://a/=\nhttp://b/=\nhttp://hand/=old words\n");
+    const auto problem = [&](auto change) {
+        CUserSettings s = loaded;
+        change(s);
+        return SettingsProblem(s);
+    };
+    EXPECT_EQ(problem([](CUserSettings&) {}), "") << "an old file's value blocks nothing";
+    EXPECT_EQ(problem([](CUserSettings& s) { s.SetChecks("http://hand/", "old words!"); }),
+              "The checks of URL 3: \"old words!\" needs \"=\" and a value, as in old words!=...");
+    EXPECT_EQ(problem([](CUserSettings& s) { s.SetChecks("http://b/", "redirects=13"); }),
+              "The checks of URL 2: redirects must be 0 to 12.");
+    EXPECT_EQ(problem([](CUserSettings& s) { s.SetChecks("http://b/", "old words"); }),
+              "The checks of URL 2: \"old words\" needs \"=\" and a value, as in old words=...")
+        << "only the address that held it may keep it";
+    EXPECT_EQ(problem([](CUserSettings& s) {
+                  s.AddUrl("http://q/?x=1 y");
+                  s.SetChecks("http://q/?x=1 y", "stay=1");
+              }),
+              "The URL 4 holds a blank after \"=\": the settings file cannot keep checks beside "
+              "it.");
+}
+
+TEST_F(SettingsRecord, EveryRowOfTheTableGoesToItsOwnKeyAndBack) {
+    CUserSettings s = Loaded("");
+    std::int32_t distinct = 1;
+    for (const SettingRow& row : SettingRows()) {
+        if (row.Kind == SettingKind::Text || row.Kind == SettingKind::Secret)
+            s.*row.Text = std::string(row.Key) + "-value";
+        else if (row.Kind == SettingKind::Flag)
+            s.*row.Flag = row.Default == 0;
+        else
+            s.*row.Number = row.Fit == SettingFit::Kept
+                                ? 77
+                                : std::max(row.Range.min, row.Range.max - distinct++);
+    }
+    IniDocument ini;
+    s.Save(ini, reversing());
+    const CUserSettings t = Loaded(text(ini));
+    for (const SettingRow& row : SettingRows()) {
+        if (row.Kind == SettingKind::Text || row.Kind == SettingKind::Secret) {
+            EXPECT_EQ(t.*row.Text, s.*row.Text) << row.Key;
+        } else if (row.Kind == SettingKind::Flag) {
+            EXPECT_EQ(t.*row.Flag, s.*row.Flag) << row.Key;
+        } else {
+            EXPECT_EQ(t.*row.Number, s.*row.Number) << row.Section << " " << row.Key;
+        }
+    }
+    EXPECT_TRUE(notes.empty());
 }
