@@ -186,6 +186,10 @@ std::string valueText(const std::string& value) {
 
 std::optional<SiteChecks> ReadSiteChecks(std::string_view text, std::string& problem) {
     problem.clear();
+    if (text.size() > MaxSiteChecksText) {
+        problem = "The checks are longer than " + std::to_string(MaxSiteChecksText) + " bytes.";
+        return std::nullopt;
+    }
     SiteChecks checks;
     std::array<bool, OptionNames.size()> seen{};
     size_t at = 0;

@@ -56,6 +56,10 @@ TEST(SiteChecks, RefusalsSayWhatToFix) {
                             "contains=\xFF", "contains=\"\""})
         EXPECT_NE(refusal(bad), "") << bad;
     EXPECT_NE(refusal("contains=" + std::string(MaxCheckText + 1, 'x')), "");
+    std::string codes = "status=200";
+    while (codes.size() <= MaxSiteChecksText)
+        codes += ",200";
+    EXPECT_EQ(refusal(codes), "The checks are longer than 2047 bytes.");
     EXPECT_EQ(read("contains=" + std::string(MaxCheckText, 'x')).Contains->size(), MaxCheckText);
 }
 
