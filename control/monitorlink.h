@@ -27,6 +27,11 @@ struct FailedSite {
     bool operator==(const FailedSite&) const = default;
 };
 
+// The pictures of MonitorStatus that the protocol treats apart: TrayState's tsAllUp and
+// tsWarnings, which the monitor's headers hold.
+constexpr int PictureAllUp = 0;
+constexpr int PictureWarnings = 5;
+
 // What the service's own icon shows, and when its last cycle ended.
 struct MonitorStatus {
     int Picture = 0; // the state picture (TrayState: 0..3, or 5), as the service's tray shows it
@@ -39,6 +44,8 @@ struct MonitorStatus {
     bool CycleRunning = false;
     // Failed sites that did not fit in the message, after those in Failed.
     std::size_t More = 0;
+    // Warned sites that did not fit in the message, after those in Warnings.
+    std::size_t MoreWarnings = 0;
 };
 
 // The outcome of a request that changes something or is refused.

@@ -2,10 +2,12 @@
 
 #include "base/text.h"
 #include "settings/inivalues.h"
+#include "settings/settingstable.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <set>
 #include <string_view>
 #include <cstdint>
 
@@ -120,24 +122,6 @@ std::string tooManyUrls(int count) {
            " KiB; edit the list in Vigrel.INI beside the service.";
 }
 
-bool readNumber(const ControlMessage& message, const char* name, std::int32_t& target) {
-    if (!message.Has(name))
-        return true;
-    // The settings' one rule for numbers, as in the file and the dialog.
-    const std::optional<std::int32_t> value = SettingsNumber(message.Get(name));
-    if (value)
-        target = *value;
-    return value.has_value();
-}
-
-bool readFlag(const ControlMessage& message, const char* name, bool& target) {
-    std::int32_t value = target ? 1 : 0;
-    if (!readNumber(message, name, value))
-        return false;
-    target = value != 0;
-    return true;
-}
-
 } // namespace
 
 std::string ControlMessage::Get(const std::string& name, const std::string& fallback) const {
@@ -225,42 +209,70 @@ void addFailedSite(ControlMessage& message, const FailedSite& site) {
         .Add("ms", std::to_string(site.Milliseconds));
 }
 
+// A warned site travels as warned= and why=, before the failed sites: an older client, which
+// takes each why= for the failed site before it, then finds none to give it to.
+void addWarnedSite(ControlMessage& message, const FailedSite& site) {
+    message.Add("warned", site.Url).Add("why", site.Reason);
+}
+
+std::size_t sizeOf(const ControlMessage& message) {
+    std::size_t size = 0;
+    for (const auto& [name, value] : message.Fields)
+        size += fieldSize(name, value);
+    return size;
+}
+
 } // namespace
 
 ControlMessage StatusMessage(const MonitorStatus& status) {
     const std::string lastCycle = status.LastCycleEnd;
     const std::string running = status.CycleRunning ? "1" : "0";
-    const auto build = [&](const std::string& tip, std::size_t failedCount) {
+    // An older companion drops a status whose picture it does not know: "up, with warnings"
+    // goes as "all up" and warnings=1, which it ignores.
+    const bool warnings = status.Picture == PictureWarnings;
+    const auto build = [&](const std::string& tip, std::size_t warnedCount,
+                           std::size_t failedCount) {
         ControlMessage message(msg::Status);
-        message.Add("picture", number(status.Picture)).Add("tip", tip);
+        message.Add("picture", number(warnings ? PictureAllUp : status.Picture)).Add("tip", tip);
+        if (warnings)
+            message.Add("warnings", "1");
+        for (std::size_t i = 0; i < warnedCount; ++i)
+            addWarnedSite(message, status.Warnings[i]);
         for (std::size_t i = 0; i < failedCount; ++i)
             addFailedSite(message, status.Failed[i]);
         message.Add("lastcycle", lastCycle).Add("running", running);
         const std::size_t more = status.More + (status.Failed.size() - failedCount);
         if (more > 0)
             message.Add("more", std::to_string(more));
+        const std::size_t moreWarned = status.MoreWarnings + (status.Warnings.size() - warnedCount);
+        if (moreWarned > 0)
+            message.Add("morewarned", std::to_string(moreWarned));
         return message;
     };
-    ControlMessage whole = build(status.Tip, status.Failed.size());
+    ControlMessage whole = build(status.Tip, status.Warnings.size(), status.Failed.size());
     if (!EncodeMessage(whole).empty())
         return whole;
 
     const std::string tip = cutTip(status.Tip);
-    // Room for the fixed fields, and for "more" at its widest.
-    std::size_t used = encodedSize(build(tip, 0)) + fieldSize("more", "18446744073709551615");
-    std::size_t fitting = 0;
-    while (fitting < status.Failed.size()) {
-        ControlMessage site;
-        addFailedSite(site, status.Failed[fitting]);
-        std::size_t next = 0;
-        for (const auto& [name, value] : site.Fields)
-            next += fieldSize(name, value);
-        if (used + next > MaxMessageSize)
-            break;
-        used += next;
-        ++fitting;
-    }
-    return build(tip, fitting);
+    // Room for the fixed fields, and for both counts at their widest; the failed sites first,
+    // then the warned ones in what is left.
+    std::size_t used = encodedSize(build(tip, 0, 0)) + fieldSize("more", "18446744073709551615") +
+                       fieldSize("morewarned", "18446744073709551615");
+    const auto fit = [&](const std::vector<FailedSite>& sites, auto add) {
+        std::size_t fitting = 0;
+        for (; fitting < sites.size(); ++fitting) {
+            ControlMessage site;
+            add(site, sites[fitting]);
+            const std::size_t next = sizeOf(site);
+            if (used + next > MaxMessageSize)
+                break;
+            used += next;
+        }
+        return fitting;
+    };
+    const std::size_t failed = fit(status.Failed, addFailedSite);
+    const std::size_t warned = fit(status.Warnings, addWarnedSite);
+    return build(tip, warned, failed);
 }
 
 std::optional<MonitorStatus> StatusFromMessage(const ControlMessage& message) {
@@ -270,23 +282,33 @@ std::optional<MonitorStatus> StatusFromMessage(const ControlMessage& message) {
     const std::optional<std::int32_t> picture = WholeNumber(message.Get("picture"));
     if (!picture || *picture < 0 || *picture > 3)
         return std::nullopt;
-    status.Picture = *picture;
+    status.Picture =
+        *picture == PictureAllUp && message.Get("warnings") == "1" ? PictureWarnings : *picture;
     status.Tip = message.Get("tip");
     // Each site's details follow its address; a monitor that sends none leaves them empty.
+    FailedSite* last = nullptr;
     for (const auto& [name, value] : message.Fields) {
-        if (name == "failed")
+        if (name == "failed") {
             status.Failed.push_back({value, {}, 0});
-        else if (name == "why" && !status.Failed.empty())
-            status.Failed.back().Reason = value;
-        else if (name == "ms" && !status.Failed.empty())
-            status.Failed.back().Milliseconds =
+            last = &status.Failed.back();
+        } else if (name == "warned") {
+            status.Warnings.push_back({value, {}, 0});
+            last = &status.Warnings.back();
+        } else if (name == "why" && last) {
+            last->Reason = value;
+        } else if (name == "ms" && last) {
+            last->Milliseconds =
                 static_cast<std::uint32_t>(std::max(0, WholeNumber(value).value_or(0)));
+        }
     }
-    if (message.Has("more")) {
-        const std::optional<std::int32_t> more = WholeNumber(message.Get("more"));
+    for (const auto& [name, count] :
+         {std::pair{"more", &status.More}, std::pair{"morewarned", &status.MoreWarnings}}) {
+        if (!message.Has(name))
+            continue;
+        const std::optional<std::int32_t> more = WholeNumber(message.Get(name));
         if (!more || *more < 0)
             return std::nullopt;
-        status.More = static_cast<std::size_t>(*more);
+        *count = static_cast<std::size_t>(*more);
     }
     status.LastCycleEnd = message.Get("lastcycle");
     status.CycleRunning = message.Get("running") == "1";
@@ -296,26 +318,21 @@ std::optional<MonitorStatus> StatusFromMessage(const ControlMessage& message) {
 ControlMessage SettingsMessage(const char* type, const CUserSettings& s, bool passwordSet,
                                bool includePassword) {
     ControlMessage message(type);
-    message.Add("benchmark", s.Benchmark);
-    for (int i = 0; i < s.UrlCount(); ++i)
-        message.Add("url", s.Url(i));
-    message.Add("startonstartup", s.StartOnStartup ? "1" : "0")
-        .Add("timespan", number(s.TimeSpan))
-        .Add("timeout", number(s.TimeOut))
-        .Add("parallel", number(s.Parallel))
-        .Add("retries", number(s.Retries))
-        .Add("filter", number(s.Filter))
-        .Add("historydays", number(s.HistoryDays))
-        .Add("to", s.To)
-        .Add("from", s.From)
-        .Add("active", s.Active ? "1" : "0")
-        .Add("server", s.Server)
-        .Add("port", number(s.Port))
-        .Add("userid", s.UserID)
-        .Add("security", number(s.Security))
-        .Add("notify", number(s.Notify))
-        .Add("passwordset", passwordSet ? "1" : "0")
-        .Add("urlcount", number(s.UrlCount()));
+    for (const SettingRow& row : SettingRows()) {
+        if (row.PipeField && row.Kind == SettingKind::Text)
+            message.Add(row.PipeField, s.*row.Text);
+        else if (row.PipeField && row.Kind == SettingKind::Flag)
+            message.Add(row.PipeField, s.*row.Flag ? "1" : "0");
+        else if (row.PipeField && row.Kind == SettingKind::Number)
+            message.Add(row.PipeField, number(s.*row.Number));
+        // The list has always followed the benchmark. Each address's checks follow it, also
+        // when empty: an empty checks= clears them, while a message without any (an older
+        // companion's) keeps those the service has.
+        if (row.Text == &CUserSettings::Benchmark)
+            for (int i = 0; i < s.UrlCount(); ++i)
+                message.Add("url", s.Url(i)).Add("checks", s.Checks(i));
+    }
+    message.Add("passwordset", passwordSet ? "1" : "0").Add("urlcount", number(s.UrlCount()));
     if (includePassword && !s.Pass.empty())
         message.Add("pass", s.Pass);
     return message;
@@ -361,30 +378,44 @@ std::string CheckListRefusal(const std::vector<std::string>& urls) {
 }
 
 bool SettingsFromMessage(const ControlMessage& message, CUserSettings& s, bool& passwordSet) {
-    auto text = [&](const char* name, std::string& target) {
-        if (message.Has(name))
-            target = message.Get(name);
-    };
-    text("benchmark", s.Benchmark);
     if (message.Has("url")) {
         s.URLList.Clear();
-        for (const std::string& url : message.GetAll("url"))
-            s.AddUrl(url);
+        const bool withChecks = message.Has("checks");
+        std::set<std::string> given;
+        std::string url;
+        for (const auto& [name, value] : message.Fields) {
+            if (name == "url") {
+                url = value;
+                s.AddUrl(url);
+                // Without its checks= the address is of a message that sends none for it.
+                if (withChecks && given.insert(url).second)
+                    s.SetChecks(url, "");
+            } else if (name == "checks" && s.UrlCount() > 0 && !value.empty()) {
+                // An address that stands twice has its first checks, as in the file.
+                if (s.Checks(s.UrlCount() - 1).empty())
+                    s.SetChecks(url, value);
+            }
+        }
     }
-    text("to", s.To);
-    text("from", s.From);
-    text("server", s.Server);
-    text("userid", s.UserID);
     s.Pass = message.Get("pass");
     passwordSet = message.Get("passwordset") == "1";
-    return readFlag(message, "startonstartup", s.StartOnStartup) &&
-           readNumber(message, "timespan", s.TimeSpan) &&
-           readNumber(message, "timeout", s.TimeOut) &&
-           readNumber(message, "parallel", s.Parallel) &&
-           readNumber(message, "retries", s.Retries) && readNumber(message, "filter", s.Filter) &&
-           readNumber(message, "historydays", s.HistoryDays) &&
-           readFlag(message, "active", s.Active) && readNumber(message, "port", s.Port) &&
-           readNumber(message, "security", s.Security) && readNumber(message, "notify", s.Notify);
+    for (const SettingRow& row : SettingRows()) {
+        if (!row.PipeField || row.Kind == SettingKind::Secret || !message.Has(row.PipeField))
+            continue;
+        if (row.Kind == SettingKind::Text) {
+            s.*row.Text = message.Get(row.PipeField);
+            continue;
+        }
+        // The settings' one rule for numbers, as in the file and the dialog.
+        const std::optional<std::int32_t> value = SettingsNumber(message.Get(row.PipeField));
+        if (!value)
+            return false;
+        if (row.Kind == SettingKind::Flag)
+            s.*row.Flag = *value != 0;
+        else
+            s.*row.Number = *value;
+    }
+    return true;
 }
 
 ControlMessage ErrorMessage(const std::string& code, const std::string& reason) {

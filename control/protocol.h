@@ -9,17 +9,23 @@
 // its version, or "error" and closes when it does not speak the client's version. Then, one
 // reply for each request, in order:
 //
-//   status                 -> status: picture, tip, failed (repeated, each followed by why=
-//                             and ms= of that site), lastcycle, running, and more when not
-//                             every failed site fits (see below)
+//   status                 -> status: picture, tip, warned (repeated, each followed by why=,
+//                             the warning), failed (repeated, each followed by why= and ms=
+//                             of that site), lastcycle, running, and more and morewarned when
+//                             not every site fits (see below). "Up, with warnings" (picture
+//                             5) goes as picture=0 and warnings=1: an older client drops a
+//                             status whose picture is not 0..3, and shows this one as all up
 //   subscribe              -> status now, and again, unasked, when a cycle ends or the
 //                             settings change
 //   checknow               -> ok (the new status follows when the cycle ends)
-//   getsettings            -> settings: every setting but the password, passwordset, and
-//                             urlcount (how many url fields follow); or error when they do
-//                             not fit in one message
+//   getsettings            -> settings: every setting but the password, each url followed
+//                             by checks= (its checks as written; empty: the defaults),
+//                             passwordset, and urlcount (how many url fields follow); or
+//                             error when they do not fit in one message
 //   setsettings + settings -> ok, or error; pass= present and not empty sets a new password;
-//                             a list that no settings reply could carry back is refused
+//                             a list that no settings reply could carry back is refused; a
+//                             message without any checks= (an older client's) keeps the
+//                             checks the service has for each address
 //   checklist + url...     -> checklist: url and up (0/1) per URL, in order; at most
 //                             MaxCheckListUrls, whose answer must fit in one message; a
 //                             further request sent before it is answered cuts it short:
@@ -38,8 +44,8 @@
 //                             reason "Unknown request ...", and closes the connection.
 //
 // A message never goes out empty. A status that does not fit whole carries what fits: the tip
-// cut at a line with "... and N more" at its end, the first failed sites, and more=N for the
-// failed sites left out; picture is always the true one.
+// cut at a line with "... and N more" at its end, the first failed sites, then the first warned
+// ones, more=N and morewarned=N for those left out; picture is always the true one.
 //
 // Any request may be answered by "error" with code= malformed, oversized, order, refused or
 // failed and a reason= in plain words; after malformed, oversized or order the service closes
@@ -129,7 +135,8 @@ std::string SettingsSizeRefusal(const CUserSettings& settings);
 // True when a settings message holds every URL it announces (urlcount, when present).
 bool SettingsComplete(const ControlMessage& message);
 // Fills the record from the message's fields (missing ones keep their value in settings);
-// false when a number field holds no whole number. Pass is set only from pass=.
+// false when a number field holds no whole number. Pass is set only from pass=. Each url's
+// checks= sets its checks; a message with url fields but no checks= keeps each address's.
 bool SettingsFromMessage(const ControlMessage& message, CUserSettings& settings, bool& passwordSet);
 
 // The answer to history. Always fits in one message: the chart first, then the sites that fit.

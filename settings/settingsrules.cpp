@@ -4,6 +4,7 @@
 #include "base/utf.h"
 #include "settings/inidocument.h"
 #include "settings/inivalues.h"
+#include "settings/settingstable.h"
 
 namespace {
 
@@ -60,43 +61,51 @@ std::string textProblem(const std::string& text, const std::string& what) {
     return {};
 }
 
-bool within(std::int32_t value, SettingRange range) {
-    return value >= range.min && value <= range.max;
-}
-
 std::string rangeText(SettingRange range) {
     return std::to_string(range.min) + " to " + std::to_string(range.max);
 }
 
-struct TextField {
-    std::string CUserSettings::*field;
-    const char* what;
-};
-const TextField TextFields[] = {
-    {&CUserSettings::Benchmark, "The benchmark URL"},
-    {&CUserSettings::To, "The recipient"},
-    {&CUserSettings::From, "The sender address"},
-    {&CUserSettings::Server, "The mail server"},
-    {&CUserSettings::UserID, "The user name"},
-    {&CUserSettings::Pass, "The password"},
-    {&CUserSettings::TextfileDir, "The metrics folder"},
-};
+// Texts with the rules of texts: the plain ones and the password.
+bool isText(const SettingRow& row) {
+    return row.Kind == SettingKind::Text || row.Kind == SettingKind::Secret;
+}
 
 // Whether the file gives the URL back as it went in. A URL that begins like a section header or
 // a comment, or with blanks the file does not keep, would be lost or changed at the next start,
 // and with a header every URL after it too.
-bool comesBackWhole(const std::string& url) {
+bool comesBackWhole(const std::string& url, const std::string& checks) {
     IniDocument ini;
-    ini.SetEntries("URLS", {UrlToEntry(url)});
+    ini.SetEntries("URLS", {UrlToEntry(url, checks)});
     const std::vector<std::string> back = ini.Entries("URLS");
-    return back.size() == 1 && UrlFromEntry(back[0]) == url;
+    if (back.size() != 1)
+        return false;
+    const UrlEntry entry = ReadUrlEntry(back[0]);
+    return entry.Url == url && entry.Checks == checks;
+}
+
+// A site's checks must read, unless they are the text the file held and nobody changed: an old
+// file's value must not block saving other settings.
+std::string checksProblem(const CUserSettings& s, int index) {
+    const std::string& checks = s.Checks(index);
+    const std::string what = "The checks of URL " + std::to_string(index + 1);
+    if (std::string problem = textProblem(checks, what); !problem.empty())
+        return problem;
+    std::string problem;
+    if (ReadSiteChecks(checks, problem))
+        return {};
+    const auto unread = s.UnreadChecks.find(s.Url(index));
+    if (unread != s.UnreadChecks.end() && unread->second == checks)
+        return {};
+    return what + ": " + problem;
 }
 
 } // namespace
 
 std::string SettingsProblem(const CUserSettings& s) {
-    for (const TextField& f : TextFields) {
-        std::string problem = textProblem(s.*f.field, f.what);
+    for (const SettingRow& row : SettingRows()) {
+        if (!isText(row))
+            continue;
+        std::string problem = textProblem(s.*row.Text, row.What);
         if (!problem.empty())
             return problem;
     }
@@ -106,44 +115,35 @@ std::string SettingsProblem(const CUserSettings& s) {
         if (s.Url(i).empty())
             return "A URL of the list is empty.";
         std::string problem = textProblem(s.Url(i), "The URL " + std::to_string(i + 1));
+        if (problem.empty())
+            problem = checksProblem(s, i);
         if (!problem.empty())
             return problem;
-        if (!comesBackWhole(s.Url(i)))
+        if (!comesBackWhole(s.Url(i), {}))
             return "The URL " + std::to_string(i + 1) +
                    " would not come back whole from the settings file: it must not begin with "
                    "\"[\", \";\" or \"#\", nor begin or end with a blank.";
+        if (!comesBackWhole(s.Url(i), s.Checks(i)))
+            return "The URL " + std::to_string(i + 1) +
+                   " holds a blank after \"=\": the settings file cannot keep checks beside it.";
     }
-    if (s.TimeSpan != 0 && !within(s.TimeSpan, TimeSpanRange))
-        return "The interval must be " + rangeText(TimeSpanRange) +
-               " minutes, or 0 for no scheduled checks.";
-    if (!within(s.TimeOut, TimeOutRange))
-        return "The time-out must be " + rangeText(TimeOutRange) + " milliseconds.";
-    if (!within(s.Parallel, ParallelRange))
-        return "The sites checked at once must be " + rangeText(ParallelRange) + ".";
-    if (!within(s.Retries, RetriesRange))
-        return "The retries of a failed site must be " + rangeText(RetriesRange) + ".";
-    if (!within(s.Filter, FilterRange))
-        return "The log level must be " + rangeText(FilterRange) + ".";
-    if (!within(s.LogDays, LogDaysRange))
-        return "The days to keep log files must be " + rangeText(LogDaysRange) +
-               " (0 keeps every log file).";
-    if (!within(s.HistoryDays, HistoryDaysRange))
-        return "The days of history must be " + rangeText(HistoryDaysRange) +
-               " (0 keeps no history).";
-    if (!within(s.Port, PortRange))
-        return "The port must be " + rangeText(PortRange) + ".";
-    if (!within(s.Notify, NotifyRange))
-        return "Notify must be " + rangeText(NotifyRange) + ".";
+    for (const SettingRow& row : SettingRows()) {
+        if (row.Kind != SettingKind::Number || SettingAllows(row, s.*row.Number))
+            continue;
+        return std::string(row.What) + " must be " + rangeText(row.Range) + row.Unit + ".";
+    }
     return {};
 }
 
 std::vector<std::string> FitLoadedSettings(CUserSettings& s) {
     std::vector<std::string> notes;
-    for (const TextField& f : TextFields) {
-        std::string& text = s.*f.field;
+    for (const SettingRow& row : SettingRows()) {
+        if (!isText(row))
+            continue;
+        std::string& text = s.*row.Text;
         const std::string fitted = cut(withoutControls(text));
         if (fitted != text) {
-            notes.push_back(std::string(f.what) +
+            notes.push_back(std::string(row.What) +
                             " in the settings file held control characters or was too long: "
                             "it was shortened.");
             text = fitted;
@@ -162,33 +162,36 @@ std::vector<std::string> FitLoadedSettings(CUserSettings& s) {
                             " bytes in the settings file is ignored.");
         else if (!url.empty())
             urls.AddObject(url, s.URLList.Objects(i));
+        // The checks belong to the address as it is now kept.
+        if (url != s.Url(i)) {
+            for (auto* texts : {&s.UrlChecks, &s.UnreadChecks}) {
+                auto node = texts->extract(s.Url(i));
+                if (!node.empty() && !url.empty() && url.size() <= MaxSettingText &&
+                    texts->count(url) == 0) {
+                    node.key() = url;
+                    texts->insert(std::move(node));
+                }
+            }
+        }
     }
     s.URLList = urls;
 
-    const auto fit = [&](std::int32_t& value, std::int32_t fitted, const char* key) {
-        if (fitted == value)
-            return;
-        notes.push_back(std::string(key) + "=" + std::to_string(value) +
-                        " in the settings file is out of range: " + std::to_string(fitted) +
-                        " is used.");
+    for (const SettingRow& row : SettingRows()) {
+        if (row.Kind != SettingKind::Number || SettingAllows(row, s.*row.Number))
+            continue;
+        std::int32_t& value = s.*row.Number;
+        const std::int32_t nearest = value < row.Range.min ? row.Range.min : row.Range.max;
+        std::int32_t fitted = nearest;
+        if (row.Fit == SettingFit::ZeroOrNearest && value < 0)
+            fitted = 0;
+        else if (row.Fit == SettingFit::NegativeDefault && value < 0)
+            fitted = row.Default;
+        else if (row.Fit == SettingFit::Default)
+            fitted = row.Default;
+        notes.push_back(
+            std::string(row.NoteName ? row.NoteName : row.Key) + "=" + std::to_string(value) +
+            " in the settings file is out of range: " + std::to_string(fitted) + " is used.");
         value = fitted;
-    };
-    const auto nearest = [](std::int32_t value, SettingRange range) {
-        return value < range.min ? range.min : value > range.max ? range.max : value;
-    };
-    // 0 or less has always meant "no scheduled checks".
-    fit(s.TimeSpan, s.TimeSpan <= 0 ? 0 : nearest(s.TimeSpan, TimeSpanRange), "TimeSpan");
-    fit(s.TimeOut, nearest(s.TimeOut, TimeOutRange), "TimeOut");
-    fit(s.Parallel, nearest(s.Parallel, ParallelRange), "Parallel");
-    fit(s.Retries, nearest(s.Retries, RetriesRange), "Retries");
-    // The log has always read below 0 as 0 and above 2 as 2.
-    fit(s.Filter, nearest(s.Filter, FilterRange), "Filter");
-    fit(s.LogDays, s.LogDays < 0 ? 90 : nearest(s.LogDays, LogDaysRange), "Days");
-    fit(s.HistoryDays, s.HistoryDays < 0 ? 30 : nearest(s.HistoryDays, HistoryDaysRange),
-        "[History] Days");
-    // No port is near another: a wrong one takes the mail port.
-    fit(s.Port, within(s.Port, PortRange) ? s.Port : 25, "Port");
-    // Any other value has always acted as a report after every check.
-    fit(s.Notify, within(s.Notify, NotifyRange) ? s.Notify : NotifyEveryCycle, "Notify");
+    }
     return notes;
 }

@@ -19,6 +19,9 @@
 constexpr int MaxSiteRedirects = 12;
 // The most a text check may name, in bytes of UTF-8.
 constexpr std::size_t MaxCheckText = 512;
+// The most a site's checks may take in all, in bytes, as any other text of the settings: a
+// longer value (a status list of thousands of codes) is no checks a person wrote.
+constexpr std::size_t MaxSiteChecksText = 2047;
 // The most certdays= and [General] CertDays may be.
 constexpr int MaxCertDays = 3650;
 

@@ -1,6 +1,7 @@
 #include "control/protocol.h"
 
 #include "base/text.h"
+#include "settings/settingstable.h"
 
 #include <gtest/gtest.h>
 
@@ -66,6 +67,107 @@ TEST(ControlProtocol, SettingsTravelWithoutThePasswordUnlessOneIsSent) {
     EXPECT_FALSE(SettingsFromMessage(bad, got, passwordSet));
 }
 
+TEST(ControlProtocol, EachAddressCarriesItsChecksAndAnOlderCompanionKeepsThem) {
+    CUserSettings s;
+    s.AddUrl("http://shop/");
+    s.AddUrl("http://two/?a=b");
+    s.AddUrl("http://shop/");
+    s.SetChecks("http://shop/", "contains=\"a;\"\"b\"\"\";stay=1");
+    s.CertDays = 0;
+    std::string error;
+    CUserSettings got;
+    bool passwordSet = false;
+    ASSERT_TRUE(SettingsFromMessage(
+        *DecodeMessage(EncodeMessage(SettingsMessage(msg::Settings, s, true, false)), error), got,
+        passwordSet));
+    EXPECT_EQ(got.Checks(0), s.Checks(0));
+    EXPECT_EQ(got.Checks(1), "");
+    EXPECT_EQ(got.CertDays, 0);
+
+    // The companion clears one address's checks: the empty checks= says so.
+    got.SetChecks("http://shop/", "");
+    got.SetChecks("http://two/?a=b", "slow=900");
+    CUserSettings service = s;
+    ASSERT_TRUE(SettingsFromMessage(SettingsMessage(msg::SetSettings, got, true, true), service,
+                                    passwordSet));
+    EXPECT_EQ(service.Checks(0), "");
+    EXPECT_EQ(service.Checks(1), "slow=900");
+
+    // An older companion sends the list alone, in another order and with an address more.
+    ControlMessage older(msg::SetSettings);
+    older.Add("url", "http://new/").Add("url", "http://shop/").Add("url", "http://two/?a=b");
+    service = s;
+    ASSERT_TRUE(SettingsFromMessage(older, service, passwordSet));
+    ASSERT_EQ(service.UrlCount(), 3);
+    EXPECT_EQ(service.Checks(0), "");
+    EXPECT_EQ(service.Checks(1), s.Checks(0));
+    EXPECT_EQ(service.CertDays, 0) << "a field it does not know keeps its value";
+}
+
+TEST(ControlProtocol, EveryPipeFieldOfTheTableCarriesItsOwnSetting) {
+    CUserSettings s;
+    std::int32_t distinct = 1;
+    for (const SettingRow& row : SettingRows()) {
+        if (row.Kind == SettingKind::Text)
+            s.*row.Text = row.Key;
+        else if (row.Kind == SettingKind::Flag)
+            s.*row.Flag = row.Default == 0;
+        else if (row.Kind == SettingKind::Number)
+            s.*row.Number = 1000 + distinct++;
+    }
+    CUserSettings got;
+    bool passwordSet = false;
+    ASSERT_TRUE(
+        SettingsFromMessage(SettingsMessage(msg::Settings, s, false, false), got, passwordSet));
+    const CUserSettings defaults;
+    for (const SettingRow& row : SettingRows()) {
+        const auto& from = row.PipeField ? s : defaults; // the pipe leaves the rest as it was
+        if (row.Kind == SettingKind::Text) {
+            EXPECT_EQ(got.*row.Text, from.*row.Text) << row.Key;
+        } else if (row.Kind == SettingKind::Flag) {
+            EXPECT_EQ(got.*row.Flag, from.*row.Flag) << row.Key;
+        } else if (row.Kind == SettingKind::Number) {
+            EXPECT_EQ(got.*row.Number, from.*row.Number) << row.Key;
+        }
+    }
+}
+
+TEST(ControlProtocol, WarningsTravelAndAnOlderCompanionStillSeesAllUp) {
+    MonitorStatus status;
+    status.Picture = PictureWarnings;
+    status.Warnings = {{"http://shop/", "certificate of shop expires in 5 days, on 2026-12-14", 0},
+                       {"http://slow/", "answer took 2400 ms", 0}};
+    const ControlMessage message = StatusMessage(status);
+    EXPECT_EQ(message.Get("picture"), "0") << "an older companion knows only 0..3";
+    const auto back = StatusFromMessage(message);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->Picture, PictureWarnings);
+    EXPECT_EQ(back->Warnings, status.Warnings);
+    EXPECT_TRUE(back->Failed.empty());
+
+    // Sites down and warned at once: an older companion, which gives each why= to the failed
+    // site before it, still reads every failed site's reason right.
+    status.Picture = 1;
+    status.Failed = {{"http://down/", "HTTP status 503", 12}, {"http://gone/", "timed out", 9}};
+    const ControlMessage mixed = StatusMessage(status);
+    EXPECT_FALSE(mixed.Has("warnings"));
+    std::vector<FailedSite> olderReads;
+    for (const auto& [name, value] : mixed.Fields) {
+        if (name == "failed")
+            olderReads.push_back({value, {}, 0});
+        else if (name == "why" && !olderReads.empty())
+            olderReads.back().Reason = value;
+        else if (name == "ms" && !olderReads.empty())
+            olderReads.back().Milliseconds = static_cast<std::uint32_t>(std::stoi(value));
+    }
+    EXPECT_EQ(olderReads, status.Failed);
+    const auto both = StatusFromMessage(mixed);
+    ASSERT_TRUE(both);
+    EXPECT_EQ(both->Picture, 1);
+    EXPECT_EQ(both->Warnings, status.Warnings);
+    EXPECT_EQ(both->Failed, status.Failed);
+}
+
 TEST(ControlProtocol, BrokenOrOversizedInputIsRefusedWithAReason) {
     std::string error;
     for (const std::string& bytes :
@@ -126,6 +228,16 @@ TEST(ControlProtocol, WhatDoesNotFitIsCountedOrRefusedNeverLeftOut) {
     EXPECT_EQ(back->Tip.rfind(status.Failed[0].Url, 0), 0u);
     EXPECT_EQ(back->Failed.back(), status.Failed[back->Failed.size() - 1]);
     EXPECT_NE(back->Tip.find(" more"), std::string::npos);
+    // Warned sites take what room the failed ones leave, and are counted as well.
+    status.Warnings.assign(300, {"http://warned.example/", "answer took 2400 ms", 0});
+    status.Picture = PictureWarnings;
+    const auto warned =
+        StatusFromMessage(*DecodeMessage(EncodeMessage(StatusMessage(status)), error));
+    ASSERT_TRUE(warned);
+    EXPECT_EQ(warned->Picture, PictureWarnings);
+    EXPECT_EQ(warned->Failed.size() + warned->More, 1500u);
+    EXPECT_EQ(warned->Warnings.size() + warned->MoreWarnings, 300u);
+    status.Warnings.clear();
     // One line longer than the budget is cut where no character is split.
     status.Tip = std::string(MaxMessageSize, '\xC3');
     for (size_t i = 1; i < status.Tip.size(); i += 2)
