@@ -144,7 +144,9 @@ EngineLimits EngineLimitsFor(const CUserSettings& settings) {
 }
 
 SiteRecord SiteForCheck(const CUserSettings& settings, int index) {
-    SiteRecord site{settings.Url(index), {}};
+    SiteRecord site = settings.SiteAt(index);
+    if (!site.Checks.CertDays)
+        site.Checks.CertDays = std::clamp(settings.CertDays, 0, MaxCertDays);
     return site;
 }
 
@@ -155,8 +157,11 @@ std::vector<SiteRecord> SitesForCheck(const CUserSettings& settings,
         int listed = 0;
         while (listed < settings.UrlCount() && settings.Url(listed) != url)
             ++listed;
-        sites.push_back(listed < settings.UrlCount() ? SiteForCheck(settings, listed)
-                                                     : SiteRecord{url, {}});
+        SiteRecord site =
+            listed < settings.UrlCount() ? settings.SiteAt(listed) : SiteRecord{url, {}};
+        if (!site.Checks.CertDays)
+            site.Checks.CertDays = std::clamp(settings.CertDays, 0, MaxCertDays);
+        sites.push_back(std::move(site));
     }
     return sites;
 }

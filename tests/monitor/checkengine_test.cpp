@@ -16,6 +16,7 @@ using Urls = std::vector<std::string>;
 // and checks on every start the bounds the engine promises.
 struct ScriptedProbe : AsyncProbe {
     std::vector<std::pair<ProbeTicket, std::string>> started;
+    std::vector<SiteRecord> sites;
     std::set<std::string> live;
     int inFlight = 0;
     int maxInFlight = 0;
@@ -23,6 +24,7 @@ struct ScriptedProbe : AsyncProbe {
     void Start(ProbeTicket ticket, const SiteRecord& site, std::uint32_t) override {
         EXPECT_TRUE(live.insert(site.Url).second) << "a second live request for " << site.Url;
         started.emplace_back(ticket, site.Url);
+        sites.push_back(site);
         maxInFlight = std::max(maxInFlight, ++inFlight);
     }
     Urls startedUrls() const {
@@ -283,6 +285,8 @@ TEST(EngineLimitsFromSettings, ACycleKeepsToParallelAndRetriesAFailedSiteAsTheSe
         settings.AddUrl(url);
     settings.Parallel = 2;
     settings.Retries = 2;
+    settings.CertDays = 30;
+    settings.SetChecks("http://b/", "certdays=3;contains=Add to cart");
     ScriptedProbe probe;
     CheckEngine engine(probe);
     bool ended = false;
@@ -300,4 +304,14 @@ TEST(EngineLimitsFromSettings, ACycleKeepsToParallelAndRetriesAFailedSiteAsTheSe
     const Urls urls = probe.startedUrls();
     EXPECT_EQ(std::count(urls.begin(), urls.end(), "http://b/"), 3);
     EXPECT_EQ(std::count(urls.begin(), urls.end(), "http://a/"), 1);
+    // Each probe has the site's own checks, CertDays from [General] where it names none.
+    EXPECT_EQ(probe.sites[1].Checks.CertDays, 30);
+    EXPECT_EQ(probe.sites[2].Url, "http://b/");
+    EXPECT_EQ(probe.sites[2].Checks.CertDays, 3);
+    EXPECT_EQ(probe.sites[2].Checks.Contains, "Add to cart");
+    // A list checked on request: a listed address with its checks, another with the defaults.
+    const std::vector<SiteRecord> asked = SitesForCheck(settings, {"http://x/", "http://b/"});
+    EXPECT_EQ(asked[0].Checks.CertDays, 30);
+    EXPECT_FALSE(asked[0].Checks.Contains);
+    EXPECT_EQ(asked[1].Checks.Contains, "Add to cart");
 }
