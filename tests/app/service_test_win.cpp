@@ -166,6 +166,8 @@ protected:
     HttpPeer peer_;
     // [Metrics] TextfileDir of the next WriteIni: the program's folder.
     std::string textfileDir_ = ".";
+    // [URLS] lines of the next WriteIni after the two sites, each ending in CR LF.
+    std::string moreSites_;
 
     std::string IniPath() const { return folder_ + "\\Vigrel.INI"; }
 
@@ -180,7 +182,8 @@ protected:
             << "\r\n[Log]\r\nFilter=" << filter << "\r\n[Metrics]\r\nTextfileDir=" << textfileDir_
             << "\r\n[URLS]\r\n"
             << peer_.Url("/ok") << "=\r\n"
-            << peer_.Url("/notfound") << "=\r\n";
+            << peer_.Url("/notfound") << "=\r\n"
+            << moreSites_;
         if (silentTimeOut)
             out << peer_.Url("/silent") << "=\r\n";
     }
@@ -416,6 +419,38 @@ TEST_F(Service, DirectStartRunsOneCycleLogsTheDispatcherErrorAndEnds) {
     const std::string prom = readFile(metrics);
     EXPECT_TRUE(contains(prom, "\nvigrel_site_up{url=\"" + down + "\"} 0\n")) << prom;
     EXPECT_TRUE(contains(prom, "\nvigrel_sites_down 1\n")) << prom;
+}
+
+// Runs once the prober judges the checks (contains=, slow=): until then every 200 is up.
+TEST_F(Service, DISABLED_ASiteOfEachKindThroughThePipesStatusAndTheMetricsFile) {
+    const std::string text = peer_.Url("/ok#text");
+    const std::string slow = peer_.Url("/ok#slow");
+    moreSites_ = text + "=contains=Not on the page\r\n" + slow + "=slow=1\r\n";
+    WriteIni(0, 1);
+    const std::string metrics = folder_ + "\\vigrel.prom";
+    ::DeleteFileA(metrics.c_str());
+    Install();
+    StartThroughStarter();
+    ASSERT_TRUE(WaitForLog("Warning --- " + slow + ": "));
+    PipeMonitorLink link;
+    std::optional<MonitorStatus> linked;
+    link.OnStatus = [&](const MonitorStatus& s) { linked = s; };
+    ASSERT_TRUE(pumpUntil([&] { return linked && !linked->LastCycleEnd.empty(); }));
+    EXPECT_EQ(linked->Picture, 1);
+    ASSERT_EQ(linked->Failed.size(), 2u);
+    EXPECT_EQ(linked->Failed[1].Url, text);
+    EXPECT_EQ(linked->Failed[1].Reason, "text \"Not on the page\" not found");
+    ASSERT_EQ(linked->Warnings.size(), 1u);
+    EXPECT_EQ(linked->Warnings[0].Url, slow);
+    const std::string prom = readFile(metrics);
+    EXPECT_TRUE(contains(prom, "\nvigrel_site_up{url=\"" + peer_.Url("/ok") + "\"} 1\n")) << prom;
+    EXPECT_TRUE(contains(prom, "\nvigrel_site_up{url=\"" + slow + "\"} 1\n")) << prom;
+    EXPECT_TRUE(contains(prom, "\nvigrel_site_down_info{url=\"" + text +
+                                   "\",reason=\"text \\\"Not on the page\\\" not found\"} 1\n"))
+        << prom;
+    EXPECT_TRUE(contains(prom, "\nvigrel_site_warning_info{url=\"" + slow + "\",reason=\""))
+        << prom;
+    EXPECT_TRUE(contains(prom, "\nvigrel_sites_down 2\n")) << prom;
 }
 
 TEST_F(Service, LogLevelsAndOutOfRangeValuesAcrossRestarts) {
