@@ -2,9 +2,12 @@
 
 #include "base/exception.h"
 #include "base/paths.h"
+#include "base/text.h"
 #include "inidocument.h"
 #include "inivalues.h"
 #include "settingsrules.h"
+
+#include <algorithm>
 
 CUserSettings UserSettings;
 
@@ -43,7 +46,40 @@ std::string readPassword(const std::string& stored, const PasswordCodec& codec,
     return {};
 }
 
+// An address as the log may show it: the password of its user part hidden.
+std::string withoutPassword(const std::string& url) {
+    const size_t scheme = url.find("://");
+    const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+    const size_t end = std::min(url.find_first_of("/?#", start), url.size());
+    const size_t at = url.rfind('@', end);
+    if (at == std::string::npos || at < start)
+        return url;
+    const size_t colon = url.find(':', start);
+    if (colon == std::string::npos || colon > at)
+        return url;
+    return url.substr(0, colon + 1) + "***" + url.substr(at);
+}
+
 } // namespace
+
+const std::string& CUserSettings::Checks(int index) const {
+    static const std::string none;
+    const auto found = UrlChecks.find(Url(index));
+    return found == UrlChecks.end() ? none : found->second;
+}
+
+void CUserSettings::SetChecks(const std::string& url, const std::string& checks) {
+    const std::string text = TrimBlanks(checks);
+    if (text.empty())
+        UrlChecks.erase(url);
+    else
+        UrlChecks[url] = text;
+}
+
+SiteRecord CUserSettings::SiteAt(int index) const {
+    std::string problem;
+    return {Url(index), ReadSiteChecks(Checks(index), problem).value_or(SiteChecks{})};
+}
 
 std::string IniPathFor(const std::string& programPath) {
     return ChangeFileExt(programPath, ".INI");
@@ -74,6 +110,7 @@ void CUserSettings::Load(const IniDocument& ini, const PasswordCodec& codec,
     Filter = number(Log, "Filter", 0);
     LogDays = number(Log, "Days", 90);
     HistoryDays = number(History, "Days", 30);
+    CertDays = number(General, "CertDays", 14);
     To = text(Smtp, "To", "");
     From = text(Smtp, "From", "");
     Active = number(Smtp, "Active", 0) != 0;
@@ -86,8 +123,33 @@ void CUserSettings::Load(const IniDocument& ini, const PasswordCodec& codec,
     TextfileDir = text(Metrics, "TextfileDir", "");
 
     URLList.Clear();
-    for (const std::string& entry : ini.Entries(Urls))
-        AddUrl(UrlFromEntry(entry));
+    UrlChecks.clear();
+    UnreadChecks.clear();
+    std::vector<std::string> unread;
+    bool twice = false;
+    for (const std::string& entry : ini.Entries(Urls)) {
+        const UrlEntry site = ReadUrlEntry(entry);
+        AddUrl(site.Url);
+        if (site.Checks.empty())
+            continue;
+        const auto [known, added] = UrlChecks.emplace(site.Url, site.Checks);
+        if (!added) {
+            twice = twice || known->second != site.Checks;
+            continue;
+        }
+        std::string problem;
+        if (!ReadSiteChecks(site.Checks, problem)) {
+            UnreadChecks[site.Url] = site.Checks;
+            unread.push_back(withoutPassword(site.Url));
+        }
+    }
+    if (!unread.empty())
+        notes.push_back("The values of " + Join(unread, ", ") +
+                        " in the settings file do not read as checks: they are kept as written "
+                        "and these sites are checked with the defaults.");
+    if (twice)
+        notes.push_back("An address stands more than once in [URLS] with different values: the "
+                        "first line's checks are used for it.");
     const std::vector<std::string> fitted = FitLoadedSettings(*this);
     notes.insert(notes.end(), fitted.begin(), fitted.end());
 }
@@ -101,7 +163,7 @@ void CUserSettings::Save(IniDocument& ini, const PasswordCodec& codec) const {
     for (const std::string* text : {&Benchmark, &To, &From, &Server, &UserID, &TextfileDir})
         broken = broken || hasBreak(*text);
     for (int i = 0; i < URLList.Count(); ++i)
-        broken = broken || hasBreak(URLList[i]);
+        broken = broken || hasBreak(URLList[i]) || hasBreak(Checks(i));
     if (broken)
         throw Exception("A setting holds a line break, so the settings were not saved.");
     std::string pass;
@@ -129,6 +191,7 @@ void CUserSettings::Save(IniDocument& ini, const PasswordCodec& codec) const {
     ini.Set(Log, "Filter", IntToIni(Filter));
     ini.Set(Log, "Days", IntToIni(LogDays));
     ini.Set(History, "Days", IntToIni(HistoryDays));
+    ini.Set(General, "CertDays", IntToIni(CertDays));
     ini.Set(Smtp, "To", To);
     ini.Set(Smtp, "From", From);
     ini.Set(Smtp, "Active", BoolToIni(Active));
@@ -144,7 +207,7 @@ void CUserSettings::Save(IniDocument& ini, const PasswordCodec& codec) const {
     for (int i = 0; i < URLList.Count(); ++i) {
         const std::string url = TrimUrl(URLList[i]);
         if (!url.empty()) // an empty entry cannot stand in the file
-            entries.push_back(UrlToEntry(url));
+            entries.push_back(UrlToEntry(url, Checks(i)));
     }
     ini.SetEntries(Urls, entries);
 }

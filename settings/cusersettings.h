@@ -2,9 +2,11 @@
 #pragma once
 
 #include "base/tstringlist.h"
+#include "settings/sitechecks.h"
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +44,14 @@ public:
     std::string Benchmark;
     // URL strings with their scheme; the attached object is the entry's status word.
     TStringList URLList;
+    // Each address's checks as the file wrote them ([URLS] address=checks), keyed by the address
+    // so that whoever rebuilds URLList (the dialog, an older companion) keeps them. An address
+    // that stands twice has one text: the first line's.
+    std::map<std::string, std::string> UrlChecks;
+    // The texts of UrlChecks that did not read as options when the file was loaded: they stay
+    // and are saved back as they stand (their sites are checked with the defaults), and the
+    // rules let such a text pass as long as it is left unchanged.
+    std::map<std::string, std::string> UnreadChecks;
     bool StartOnStartup = false;
     std::int32_t TimeSpan = 0;
     std::int32_t TimeOut = 0;
@@ -53,6 +63,9 @@ public:
     std::int32_t LogDays = 90;
     // Days of history files kept ([History] Days); 0 keeps no history at all.
     std::int32_t HistoryDays = 30;
+    // Days before a certificate's expiry that a site gets a warning ([General] CertDays), for
+    // the sites whose checks name no certdays; 0: no warning.
+    std::int32_t CertDays = 14;
     std::string To;
     std::string From;
     bool Active = false;
@@ -109,6 +122,13 @@ public:
     void AddUrl(const std::string& url) {
         URLList.AddObject(url, 0);
     }
+    // The checks of the entry as written; empty for the defaults.
+    const std::string& Checks(int index) const;
+    // Empty checks (blanks around them mean nothing) are the defaults.
+    void SetChecks(const std::string& url, const std::string& checks);
+    // The site as the engine checks it: the defaults when its checks do not read, and CertDays
+    // absent unless the checks name it.
+    SiteRecord SiteAt(int index) const;
 };
 
 extern CUserSettings UserSettings;

@@ -1,6 +1,7 @@
 #include "inivalues.h"
 
 #include "base/text.h"
+#include "settings/sitechecks.h"
 
 #include <cctype>
 #include <cstdint>
@@ -60,9 +61,29 @@ std::string UrlFromKeyLine(const std::string& key, const std::string& value) {
     return key;
 }
 
-std::string UrlToEntry(const std::string& url) {
+std::string UrlToEntry(const std::string& url, const std::string& checks) {
     const UrlKeyLine line = UrlToKeyLine(url);
-    return line.key + "=" + line.value;
+    if (line.value.empty())
+        return line.key + "=" + checks;
+    return line.key + "=" + line.value + (checks.empty() ? "" : " " + checks);
+}
+
+UrlEntry ReadUrlEntry(const std::string& entry) {
+    const size_t equals = entry.find('=');
+    if (equals == std::string::npos)
+        return {TrimBlanks(entry), ""};
+    const std::string key = TrimBlanks(entry.substr(0, equals));
+    const std::string value = TrimBlanks(entry.substr(equals + 1));
+    if (value.empty() || value[0] != '=')
+        return {key, value};
+    const size_t blank = value.find_first_of(" \t");
+    if (blank != std::string::npos) {
+        const std::string checks = TrimBlanks(value.substr(blank));
+        std::string problem;
+        if (ReadSiteChecks(checks, problem))
+            return {key + value.substr(0, blank), checks};
+    }
+    return {key + value, ""};
 }
 
 std::string UrlFromEntry(const std::string& entry) {

@@ -30,8 +30,20 @@ struct UrlKeyLine {
 };
 UrlKeyLine UrlToKeyLine(const std::string& url);
 std::string UrlFromKeyLine(const std::string& key, const std::string& value);
-std::string UrlToEntry(const std::string& url);
+// The address as every version of the program reads an entry; a value other than "=..." is
+// ignored.
 std::string UrlFromEntry(const std::string& entry);
+
+// An entry holds the site's checks as well: "address=checks", or, for an address holding "=",
+// "address-up-to-its-first-=" "=" "rest-of-address blank checks". An address holds no blank, so
+// the first blank after "==" ends it; an older file whose address went on after a blank (what
+// follows reads as no checks) keeps its whole address, as it always did.
+struct UrlEntry {
+    std::string Url;
+    std::string Checks;
+};
+std::string UrlToEntry(const std::string& url, const std::string& checks = {});
+UrlEntry ReadUrlEntry(const std::string& entry);
 
 // Blanks and control characters around a URL are not part of it.
 std::string TrimUrl(const std::string& url);

@@ -130,6 +130,9 @@ std::string SettingsProblem(const CUserSettings& s) {
     if (!within(s.HistoryDays, HistoryDaysRange))
         return "The days of history must be " + rangeText(HistoryDaysRange) +
                " (0 keeps no history).";
+    if (!within(s.CertDays, CertDaysRange))
+        return "The days of warning before a certificate expires must be " +
+               rangeText(CertDaysRange) + " (0 warns of none).";
     if (!within(s.Port, PortRange))
         return "The port must be " + rangeText(PortRange) + ".";
     if (!within(s.Notify, NotifyRange))
@@ -162,6 +165,17 @@ std::vector<std::string> FitLoadedSettings(CUserSettings& s) {
                             " bytes in the settings file is ignored.");
         else if (!url.empty())
             urls.AddObject(url, s.URLList.Objects(i));
+        // The checks belong to the address as it is now kept.
+        if (url != s.Url(i)) {
+            for (auto* texts : {&s.UrlChecks, &s.UnreadChecks}) {
+                auto node = texts->extract(s.Url(i));
+                if (!node.empty() && !url.empty() && url.size() <= MaxSettingText &&
+                    texts->count(url) == 0) {
+                    node.key() = url;
+                    texts->insert(std::move(node));
+                }
+            }
+        }
     }
     s.URLList = urls;
 
@@ -186,6 +200,7 @@ std::vector<std::string> FitLoadedSettings(CUserSettings& s) {
     fit(s.LogDays, s.LogDays < 0 ? 90 : nearest(s.LogDays, LogDaysRange), "Days");
     fit(s.HistoryDays, s.HistoryDays < 0 ? 30 : nearest(s.HistoryDays, HistoryDaysRange),
         "[History] Days");
+    fit(s.CertDays, nearest(s.CertDays, CertDaysRange), "CertDays");
     // No port is near another: a wrong one takes the mail port.
     fit(s.Port, within(s.Port, PortRange) ? s.Port : 25, "Port");
     // Any other value has always acted as a report after every check.

@@ -30,6 +30,7 @@ constexpr SettingRange NotifyRange{NotifyEveryCycle, NotifyOnChange};
 constexpr SettingRange LogDaysRange{0, 36500};
 // A line per site and check: ten years of a few sites is still a folder a person can handle.
 constexpr SettingRange HistoryDaysRange{0, 3650};
+constexpr SettingRange CertDaysRange{0, MaxCertDays};
 
 // Every text of the record, each URL included, in bytes of UTF-8.
 constexpr std::size_t MaxSettingText = 2047;
