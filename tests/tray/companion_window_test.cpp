@@ -151,7 +151,7 @@ void CALLBACK DriveSettings(HWND, UINT, UINT_PTR timer, DWORD) {
         recording->OnCheckList({{recording->lists[0][1], true}, {recording->lists[0][0], false}});
     HWND list = ::GetDlgItem(dialog, idUrlList);
     for (int row = 0; row < 2; ++row) {
-        ListView_GetItemText(list, row, 1, text, sizeof text);
+        ListView_GetItemText(list, row, 2, text, sizeof text); // the status column
         seen.goStatus[row] = text;
     }
     // This thread paints only when asked while it runs the test's steps.
