@@ -186,6 +186,9 @@ TFormSettings::TFormSettings(HWND ownerWindow, CUserSettings& record)
 TFormSettings::~TFormSettings() {
     if (FormSettings == this)
         FormSettings = nullptr;
+    // Before the window it is owned by, which would take it along with its object still
+    // attached.
+    checksDialog.reset();
     DetachWindowObject(handle.Get());
     handle.Reset();
 }
@@ -654,7 +657,7 @@ void TFormSettings::EditChecks() {
         return;
     checksRow = row;
     checksDialog = std::make_unique<TFormSiteChecks>(Handle(), dpi, RowUrl(list, row),
-                                                     Cell(list, row, colChecks));
+                                                     Cell(list, row, colChecks), settings.CertDays);
     checksDialog->OnClose = [this] { ::PostMessageW(Handle(), WM_CHECKSCLOSED, 0, 0); };
     // Modal over this dialog, inside its loop: PreTranslate hands the keys over.
     ::EnableWindow(Handle(), FALSE);

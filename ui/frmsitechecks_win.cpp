@@ -44,7 +44,7 @@ int ControlOf(SiteCheckField field) {
 } // namespace
 
 TFormSiteChecks::TFormSiteChecks(HWND ownerWindow, UINT ownerDpi, const std::string& url,
-                                 const std::string& storedText)
+                                 const std::string& storedText, int generalCertDays)
     : stored(storedText), owner(ownerWindow) {
     HINSTANCE instance = ::GetModuleHandleA(nullptr);
     // A wide window class: the caption carries the address, which may be outside the ANSI
@@ -70,6 +70,7 @@ TFormSiteChecks::TFormSiteChecks(HWND ownerWindow, UINT ownerDpi, const std::str
     shown = view.Fields;
     Fill(shown);
     SetText(idChecksProblem, view.Note);
+    SetText(idCertDaysHint, "Empty: general setting (" + std::to_string(generalCertDays) + ")");
     Layout(ownerDpi, nullptr);
 }
 
@@ -103,7 +104,7 @@ void TFormSiteChecks::CreateControls() {
     Add("BUTTON", "Must stay on its &host", BS_AUTOCHECKBOX | WS_TABSTOP, 10, 116, 300, 18, idStay);
     Add("STATIC", "Certificate &warning (days)", 0, 10, 143, 150, 16, idCertDaysLabel);
     Add("EDIT", "", edit | ES_NUMBER, 166, 140, 50, 20, idCertDays);
-    Add("STATIC", "Empty: the general setting", 0, 166, 162, 144, 16, idCertDaysHint);
+    Add("STATIC", "", 0, 166, 162, 144, 16, idCertDaysHint);
     Add("STATIC", "S&low above (ms)", 0, 10, 187, 150, 16, idSlowLabel);
     Add("EDIT", "", edit | ES_NUMBER, 166, 184, 70, 20, idSlow);
     // Wraps: a reader's words and an unreadable stored value may be long.

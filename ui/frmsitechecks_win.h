@@ -2,7 +2,7 @@
 // option. The settings dialog opens it for the selected row ("Checks...", a double-click, Enter
 // on the row) and takes its value back when it closes with OK:
 //
-//     checks = std::make_unique<TFormSiteChecks>(Handle(), dpi, url, storedText);
+//     checks = std::make_unique<TFormSiteChecks>(Handle(), dpi, url, storedText, certDays);
 //     checks->OnClose = [this] { ... checks->ModalResult(), checks->Checks() ... };
 //     checks->Show();
 //
@@ -43,8 +43,10 @@ enum SiteChecksControl : int {
 
 class TFormSiteChecks {
 public:
-    // Built hidden over owner, laid out for dpi (the owner's), showing the stored value of url.
-    TFormSiteChecks(HWND owner, UINT dpi, const std::string& url, const std::string& stored);
+    // Built hidden over owner, laid out for dpi (the owner's), showing the stored value of url;
+    // generalCertDays is what an empty certificate field stands for.
+    TFormSiteChecks(HWND owner, UINT dpi, const std::string& url, const std::string& stored,
+                    int generalCertDays);
     ~TFormSiteChecks();
     TFormSiteChecks(const TFormSiteChecks&) = delete;
     TFormSiteChecks& operator=(const TFormSiteChecks&) = delete;

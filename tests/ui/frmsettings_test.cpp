@@ -693,6 +693,7 @@ TEST_F(SettingsDialog, ChecksOfARowOpenFromItsButtonAndGoBackWithOk) {
     EXPECT_EQ(KText(idStatuses), "200");
     EXPECT_EQ(KText(idRedirects), "12");
     EXPECT_EQ(KText(idCertDays), "");
+    EXPECT_EQ(KText(idCertDaysHint), "Empty: general setting (14)");
 
     // A value that does not read keeps the dialog open on its field, the reason below.
     KType(idContains, "Add to cart; now");
@@ -768,6 +769,13 @@ TEST_F(SettingsDialog, EnterAndADoubleClickOnARowOpenItsChecksAndAnOldValueStays
     EXPECT_EQ(::GetFocus(), K(idCertDays));
     ::SendMessageA(K(idChecksCancel), BM_CLICK, 0, 0);
     Pump();
+    EXPECT_EQ(dialog->ChecksDialog(), nullptr);
+    // And "Chec&ks..." by its mnemonic.
+    SelectRow(0);
+    ::PostMessageA(::GetFocus(), WM_SYSCHAR, 'k', 1 << 29);
+    Pump();
+    ASSERT_NE(dialog->ChecksDialog(), nullptr);
+    Key(VK_ESCAPE);
     EXPECT_EQ(dialog->ChecksDialog(), nullptr);
     Ok();
     EXPECT_EQ(record.Checks(1), "something");
