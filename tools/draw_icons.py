@@ -190,6 +190,21 @@ def state_all_up(size=32):
     return cv
 
 
+def state_warnings(size=32):
+    """Every site up, some with a warning: the all-up arrows with an amber exclamation mark on
+    a badge at the lower right, which still reads at 16 pixels."""
+    cv = state_all_up(size)
+    small = cv.size < cv.design
+    badge = disk(23.5, 23.5, 8.3 if small else 7.8)
+    cv.fill(grow(badge, 1.0), OUTLINE)
+    cv.fill(badge, rgba("ffb000"))
+    w = 3.6 if small else 3.0
+    stroke = capsule(23.5, 18.2, 23.5, 24.2, w)
+    dot = disk(23.5, 28.0, w / 2 + 0.2)
+    cv.fill(union(stroke, dot), rgba("202020"))
+    return cv
+
+
 def state_sites_down(size=32):
     cv = Canvas(size, 32)
     white, cuff = rgba("ffffff"), rgba("d81e1e")
@@ -304,6 +319,18 @@ def tools(size=32):
     return cv
 
 
+def clock(size=16):
+    """History: a clock face, the time that the history looks back over."""
+    cv = Canvas(size, 16)
+    c = cv.design / 2
+    cv.fill(disk(c, c, 7.8), rgba("1c4f8c"))
+    cv.fill(disk(c, c, 6.6), rgba("ffffff"))
+    cv.fill(capsule(c, c, c, 3.4, 1.5), rgba("202020"))
+    cv.fill(capsule(c, c, 11.4, c, 1.5), rgba("202020"))
+    cv.fill(disk(c, c, 1.2), rgba("d81e1e"))
+    return cv
+
+
 def power(size=16):
     cv = Canvas(size, 16)
     c = cv.design / 2
@@ -394,8 +421,11 @@ PICTURES = [
     ("state2_checking", state_checking, (32, 16, 20, 24, 40, 48, 64)),
     ("state3_disconnected", state_disconnected, (32, 16, 20, 24, 40, 48, 64)),
     ("state4_notrunning", state_not_running, (32, 16, 20, 24, 40, 48, 64)),
-    ("glyph_checknow", gear, (20, 25, 30, 40)),
-    ("glyph_settings", tools, (32, 40, 48, 64)),
+    ("state5_warnings", state_warnings, (32, 16, 20, 24, 40, 48, 64)),
+    # The menu's glyphs all at one size, so that no line stands taller than the others.
+    ("glyph_checknow", gear, SMALL),
+    ("glyph_settings", tools, SMALL),
+    ("glyph_history", clock, SMALL),
     ("glyph_exit", power, SMALL),
     ("glyph_website", globe, SMALL),
     ("button_add", plus, SMALL),

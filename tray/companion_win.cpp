@@ -68,18 +68,19 @@ TCompanion::TCompanion(const LinkFactory& makeLink, bool administrator,
     close.dwTypeData = const_cast<char*>("Close");
     ::SetMenuItemInfoA(menu, cmdExit, FALSE, &close);
     // Closing ends only this icon; the power sign belongs to ending the monitoring.
-    ui->SetGlyph(cmdExit, IDI_BUTTON_CANCEL, 16);
+    ui->SetGlyph(cmdExit, IDI_BUTTON_CANCEL, MenuGlyphSize);
     // "History" right after "Settings": both open a window about the monitor.
     for (int i = 0; i < ::GetMenuItemCount(menu); ++i)
         if (::GetMenuItemID(menu, i) == cmdSettings) {
             ::InsertMenuA(menu, i + 1, MF_BYPOSITION | MF_STRING, cmdHistory, "History");
+            ui->SetGlyph(cmdHistory, IDI_GLYPH_HISTORY, MenuGlyphSize);
             break;
         }
     if (administrator) {
         // Right after "Close", so the two ways of ending stand together.
         const int at = ::GetMenuItemCount(menu) - 2;
         ::InsertMenuA(menu, at, MF_BYPOSITION | MF_STRING, cmdStopMonitoring, "Stop monitoring");
-        ui->SetGlyph(cmdStopMonitoring, IDI_GLYPH_EXIT, 16);
+        ui->SetGlyph(cmdStopMonitoring, IDI_GLYPH_EXIT, MenuGlyphSize);
     }
     ui->OnCheckNow = [this] { link->CheckNow(); };
     ui->OnSettings = [this] {
@@ -131,7 +132,7 @@ void TCompanion::MarkMenu(bool connected) {
     if (!connected && !offered) {
         ::InsertMenuA(menu, 0, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
         ::InsertMenuA(menu, 0, MF_BYPOSITION | MF_STRING, cmdStartMonitor, StartCaption().c_str());
-        ui->SetGlyph(cmdStartMonitor, IDI_STATE_ALLUP, 16);
+        ui->SetGlyph(cmdStartMonitor, IDI_STATE_ALLUP, MenuGlyphSize);
     } else if (connected && offered) {
         ::DeleteMenu(menu, 1, MF_BYPOSITION); // its separator
         ::DeleteMenu(menu, cmdStartMonitor, MF_BYCOMMAND);
@@ -155,8 +156,10 @@ void TCompanion::Connection(bool connected) {
 }
 
 void TCompanion::Status(const MonitorStatus& status) {
-    // The service has only four pictures; a fifth from it would be a fault of its own.
-    if (status.Picture >= 0 && status.Picture < NotRunningState)
+    // The service's pictures are 0..3 and 5; "not running" is the companion's own, and any
+    // other from the service would be a fault of its own.
+    if ((status.Picture >= 0 && status.Picture < NotRunningState) ||
+        status.Picture == WarningsState)
         SetState(status.Picture);
     ui->SetTip(status.Tip);
     ui->ClearFailedSites();
@@ -164,6 +167,8 @@ void TCompanion::Status(const MonitorStatus& status) {
         ui->AddFailedSite(site.Url, site.Reason);
     if (status.More > 0)
         ui->AddFailedSite("... and " + std::to_string(status.More) + " more");
+    for (const FailedSite& site : status.Warnings)
+        ui->AddWarnedSite(site.Url, site.Reason);
 }
 
 void TCompanion::Settings(const CUserSettings& settings) {

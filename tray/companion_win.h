@@ -27,6 +27,8 @@ enum CompanionCommand : UINT {
 
 // The picture the companion shows while the monitor cannot be reached.
 constexpr int NotRunningState = 4;
+// The service's picture of every site up, some with a warning.
+constexpr int WarningsState = 5;
 
 // The tip of that picture.
 std::string NotRunningTip();
@@ -58,7 +60,7 @@ public:
     HWND Handle() const { return window.Get(); }
     TTrayUi& Ui() { return *ui; }
     MonitorLink& Link() { return *link; }
-    // The picture shown now (0..3 the service's, NotRunningState).
+    // The picture shown now (0..3 and WarningsState the service's, NotRunningState).
     int State() const { return state; }
     // The History window while it is open, else null.
     THistoryWindow* History() const { return history.get(); }

@@ -1,5 +1,9 @@
 #include "ui/dpi_win.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 namespace {
 
 template <typename Function> Function User32(const char* name) {
@@ -59,4 +63,68 @@ bool HighContrast() {
     contrast.cbSize = sizeof(contrast);
     return ::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
            (contrast.dwFlags & HCF_HIGHCONTRASTON);
+}
+
+SIZE TextRoomNeeded(HWND control, HDC dc, UINT dpi) {
+    wchar_t cls[32] = {};
+    ::GetClassNameW(control, cls, static_cast<int>(std::size(cls)));
+    const LONG style = ::GetWindowLongW(control, GWL_STYLE);
+    const bool button = lstrcmpiW(cls, L"Button") == 0;
+    const bool label = lstrcmpiW(cls, L"Static") == 0;
+    const bool combo = lstrcmpiW(cls, L"ComboBox") == 0;
+    if (!button && !label && !combo)
+        return SIZE{0, 0};
+    // The widest text: the caption, or the longest item of a drop-down list.
+    std::vector<std::wstring> texts;
+    if (combo) {
+        const int count = static_cast<int>(::SendMessageW(control, CB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            std::wstring item(static_cast<std::size_t>(std::max<LRESULT>(
+                                  0, ::SendMessageW(control, CB_GETLBTEXTLEN, i, 0))) +
+                                  1,
+                              L'\0');
+            ::SendMessageW(control, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()));
+            texts.push_back(item.c_str());
+        }
+    } else {
+        std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
+        text.resize(static_cast<std::size_t>(
+            ::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+        texts.push_back(text);
+    }
+    HGDIOBJ old =
+        ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(control, WM_GETFONT, 0, 0)));
+    SIZE text{0, 0};
+    for (const std::wstring& t : texts) {
+        RECT r{0, 0, 0, 0};
+        ::DrawTextW(dc, t.empty() ? L" " : t.c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
+        text.cx = std::max<LONG>(text.cx, t.empty() ? 0 : r.right);
+        text.cy = std::max<LONG>(text.cy, r.bottom);
+    }
+    ::SelectObject(dc, old);
+    if (text.cx == 0)
+        return SIZE{0, 0};
+    const int kind = style & BS_TYPEMASK;
+    if (combo)
+        return SIZE{text.cx + SmallIconSizeForDpi(dpi) + ForDpi(10, dpi), 0};
+    if (label)
+        return SIZE{text.cx + ((::GetWindowLongW(control, GWL_EXSTYLE) & WS_EX_STATICEDGE)
+                                   ? ForDpi(6, dpi)
+                                   : 0),
+                    text.cy};
+    if (kind == BS_GROUPBOX)
+        return SIZE{text.cx + ForDpi(16, dpi), 0};
+    if (kind == BS_AUTOCHECKBOX || kind == BS_AUTORADIOBUTTON)
+        return SIZE{text.cx + ForDpi(20, dpi), text.cy};
+    if (kind == BS_OWNERDRAW) {
+        const int icon = SmallIconSizeForDpi(dpi);
+        RECT r{};
+        ::GetWindowRect(control, &r);
+        const bool tall = r.bottom - r.top > r.right - r.left;
+        return tall ? SIZE{std::max<LONG>(text.cx, icon) + ForDpi(12, dpi),
+                           icon + ForDpi(4, dpi) + text.cy + ForDpi(12, dpi)}
+                    : SIZE{icon + ForDpi(4, dpi) + text.cx + ForDpi(16, dpi),
+                           std::max<LONG>(icon, text.cy) + ForDpi(8, dpi)};
+    }
+    return SIZE{0, 0};
 }

@@ -27,3 +27,8 @@ void AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD exStyle, UINT dpi);
 // True while the user has a high-contrast theme on: what the program draws itself takes the
 // system's colours only.
 bool HighContrast();
+
+// Pixels a dialog's control (label, button, check box, group box, drop-down list) needs across
+// for its whole text, and down for a line of it, with its font at the given DPI; 0 where it
+// has no text or is of another kind.
+SIZE TextRoomNeeded(HWND control, HDC dc, UINT dpi);

@@ -27,11 +27,16 @@ constexpr int ClientWidth = 402;
 constexpr int ClientHeight = 292;
 constexpr DWORD DialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD DialogExStyle = WS_EX_TOOLWINDOW | WS_EX_TOPMOST | WS_EX_CONTROLPARENT;
-constexpr int ListColumnWidths[] = {250, 50};
+// The URL, its checks as written in the settings file, its status.
+constexpr int ListColumnWidths[] = {136, 100, 50};
+enum ListColumn : int { colUrl = 0, colChecks = 1, colStatus = 2 };
+// Posted to the dialog when the checks dialog has closed: it is destroyed outside its own
+// messages.
+constexpr UINT WM_CHECKSCLOSED = WM_APP + 1;
 
-const int UrlPage[] = {idBenchmarkLabel, idBenchmarkPrefix, idBenchmarkUrl,
-                       idUrlList,        idDeleteUrl,       idGo,
-                       idNewUrlPrefix,   idNewUrl,          idAddUrl};
+const int UrlPage[] = {idBenchmarkLabel, idBenchmarkPrefix, idBenchmarkUrl, idUrlList,
+                       idDeleteUrl,      idEditChecks,      idGo,           idNewUrlPrefix,
+                       idNewUrl,         idAddUrl};
 const int GeneralPage[] = {
     idGroupGeneral,   idStartWithWindows, idGroupSchedule, idScheduleChecks, idInterval,
     idIntervalArrows, idMinutesLabel,     idTimeOutLabel,  idTimeOut,        idTimeOutArrows,
@@ -40,6 +45,7 @@ const int GeneralPage[] = {
     idRadioFailure,   idGroupMail,        idSendMails,     idMailTo,         idMailFromLabel,
     idMailFrom,       idServerLabel,      idServer,        idPortLabel,      idPort,
     idSecurity,       idAuthentication,   idUser,          idPassword,       idNotify};
+const int GroupBoxes[] = {idGroupGeneral, idGroupSchedule, idLogGroup, idGroupMail};
 // Fields that "Send Mails To ...." switches on and off.
 const int MailFields[] = {idMailTo, idMailFrom, idServer,         idPort,  idSecurity,
                           idUser,   idPassword, idAuthentication, idNotify};
@@ -69,28 +75,82 @@ const SpinLimits& LimitsOf(int edit) {
     return SpinFieldOf(edit)->limits;
 }
 
-// Inserts a row with the URL at index; returns where it went. URLs go in and out of the list
-// in UTF-16, so that one outside the ANSI code page comes back as it went in.
-int InsertRow(HWND list, int index, const std::string& url) {
+void SetCell(HWND list, int index, int column, const std::string& value) {
+    std::wstring text = Widen(value);
+    LVITEMW cell{};
+    cell.iSubItem = column;
+    cell.pszText = text.data();
+    ::SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(index),
+                   reinterpret_cast<LPARAM>(&cell));
+}
+
+// Inserts a row with the URL and its checks at index; returns where it went. Texts go in and
+// out of the list in UTF-16, so that one outside the ANSI code page comes back as it went in.
+int InsertRow(HWND list, int index, const std::string& url, const std::string& checks) {
     std::wstring text = Widen(url);
     LVITEMW row{};
     row.mask = LVIF_TEXT;
     row.iItem = index;
     row.pszText = text.data();
-    return static_cast<int>(
-        ::SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&row)));
+    const int at =
+        static_cast<int>(::SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&row)));
+    if (at >= 0)
+        SetCell(list, at, colChecks, checks);
+    return at;
 }
 
-// The URL of a row.
+// The text of a cell, whole: the buffer grows until the text leaves room in it, so that a long
+// hand-written value is never stored back cut.
+std::string Cell(HWND list, int index, int column) {
+    std::wstring text(512, L'\0');
+    for (;;) {
+        LVITEMW cell{};
+        cell.iSubItem = column;
+        cell.pszText = text.data();
+        cell.cchTextMax = static_cast<int>(text.size());
+        const auto length = static_cast<std::size_t>(::SendMessageW(
+            list, LVM_GETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&cell)));
+        if (length + 1 < text.size() || text.size() >= (1u << 20))
+            return Narrow(std::wstring_view(text.data(), std::min(length, text.size())));
+        text.assign(text.size() * 4, L'\0');
+    }
+}
+
 std::string RowUrl(HWND list, int index) {
-    wchar_t text[2048] = {};
-    LVITEMW row{};
-    row.iSubItem = 0;
-    row.pszText = text;
-    row.cchTextMax = static_cast<int>(std::size(text));
-    const LRESULT length = ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(index),
-                                          reinterpret_cast<LPARAM>(&row));
-    return Narrow(std::wstring_view(text, static_cast<std::size_t>(length)));
+    return Cell(list, index, colUrl);
+}
+
+// The colour a window paints at the middle of its client area, into a memory picture: what
+// the tab control gives its pages, themed or not. CLR_INVALID when it cannot be had.
+COLORREF PaintedColour(HWND window, const RECT& area) {
+    RECT client{};
+    ::GetClientRect(window, &client);
+    if (client.right <= 0 || client.bottom <= 0)
+        return CLR_INVALID;
+    HDC screen = ::GetDC(window);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP picture = ::CreateCompatibleBitmap(screen, client.right, client.bottom);
+    HGDIOBJ old = ::SelectObject(memory, picture);
+    ::SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory),
+                   PRF_CLIENT | PRF_ERASEBKGND);
+    const COLORREF colour =
+        ::GetPixel(memory, (area.left + area.right) / 2, (area.top + area.bottom) / 2);
+    ::SelectObject(memory, old);
+    ::DeleteObject(picture);
+    ::DeleteDC(memory);
+    ::ReleaseDC(window, screen);
+    return colour;
+}
+bool OnTabPage(int id) {
+    return std::find(std::begin(UrlPage), std::end(UrlPage), id) != std::end(UrlPage) ||
+           std::find(std::begin(GeneralPage), std::end(GeneralPage), id) != std::end(GeneralPage);
+}
+
+// A disabled or read-only field asks for its colours as a label does; it keeps the system's.
+bool IsEditControl(HWND control) {
+    wchar_t cls[16] = {};
+    ::GetClassNameW(control, cls, static_cast<int>(std::size(cls)));
+    return lstrcmpiW(cls, L"Edit") == 0;
 }
 
 void RegisterClassOnce(HINSTANCE instance, WNDPROC proc) {
@@ -126,6 +186,9 @@ TFormSettings::TFormSettings(HWND ownerWindow, CUserSettings& record)
 TFormSettings::~TFormSettings() {
     if (FormSettings == this)
         FormSettings = nullptr;
+    // Before the window it is owned by, which would take it along with its object still
+    // attached.
+    checksDialog.reset();
     DetachWindowObject(handle.Get());
     handle.Reset();
 }
@@ -170,21 +233,26 @@ void TFormSettings::CreateControls() {
     HWND list =
         Add(WC_LISTVIEWA, "",
             LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER | WS_BORDER | tab, 12,
-            62, 306, 144, idUrlList);
+            62, 290, 144, idUrlList);
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
     LVCOLUMNA col{};
     col.mask = LVCF_TEXT | LVCF_WIDTH;
     col.cx = ListColumnWidths[0];
     col.pszText = const_cast<char*>("URL");
     ::SendMessageA(list, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&col));
-    col.cx = ListColumnWidths[1];
+    col.cx = ListColumnWidths[colChecks];
+    col.pszText = const_cast<char*>("Checks");
+    ::SendMessageA(list, LVM_INSERTCOLUMNA, colChecks, reinterpret_cast<LPARAM>(&col));
+    col.cx = ListColumnWidths[colStatus];
     col.pszText = const_cast<char*>("Status");
-    ::SendMessageA(list, LVM_INSERTCOLUMNA, 1, reinterpret_cast<LPARAM>(&col));
-    Add("BUTTON", "", BS_OWNERDRAW | WS_DISABLED | tab, 326, 62, 30, 28, idDeleteUrl);
-    Add("BUTTON", "Go", BS_OWNERDRAW | tab, 326, 96, 64, 110, idGo);
+    ::SendMessageA(list, LVM_INSERTCOLUMNA, colStatus, reinterpret_cast<LPARAM>(&col));
+    Add("BUTTON", "", BS_OWNERDRAW | WS_DISABLED | tab, 310, 62, 30, 28, idDeleteUrl);
+    // A site's checks are one click from its row: the button names what it opens.
+    Add("BUTTON", "Chec&ks...", BS_OWNERDRAW | WS_DISABLED | tab, 310, 96, 80, 28, idEditChecks);
+    Add("BUTTON", "Go", BS_OWNERDRAW | tab, 310, 130, 80, 76, idGo);
     Add("STATIC", "http://", SS_CENTERIMAGE, 12, 218, 38, 21, idNewUrlPrefix, WS_EX_STATICEDGE);
-    Add("EDIT", "", edit, 50, 218, 268, 21, idNewUrl);
-    Add("BUTTON", "", BS_OWNERDRAW | tab, 326, 214, 30, 28, idAddUrl);
+    Add("EDIT", "", edit, 50, 218, 252, 21, idNewUrl);
+    Add("BUTTON", "", BS_OWNERDRAW | tab, 310, 214, 30, 28, idAddUrl);
 
     const DWORD updown = UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS;
     // "General". The mail group holds four rows, so the groups above it sit closer together.
@@ -219,7 +287,9 @@ void TFormSettings::CreateControls() {
     Add("BUTTON", "Only Fai&lure", BS_AUTORADIOBUTTON, 272, 126, 110, 16, idRadioFailure);
     Add("BUTTON", "Mails To ...", BS_GROUPBOX | WS_CLIPSIBLINGS | WS_GROUP, 12, 148, 378, 100,
         idGroupMail);
-    Add("BUTTON", "Send &Mails To ....", BS_AUTOCHECKBOX | tab, 20, 164, 112, 18, idSendMails);
+    // A group of its own: the radio buttons' group ends before it.
+    Add("BUTTON", "Send &Mails To ....", BS_AUTOCHECKBOX | WS_GROUP | tab, 20, 164, 112, 18,
+        idSendMails);
     Add("EDIT", "", edit, 136, 162, 246, 20, idMailTo);
     Add("STATIC", "&From", 0, 20, 186, 30, 16, idMailFromLabel);
     // The server's name is often the longest of the three: it gets the widest field.
@@ -243,6 +313,14 @@ void TFormSettings::CreateControls() {
     Add("STATIC", BrandName, SS_NOTIFY | WS_VISIBLE, 12, 264, 60, 16, idWebSiteLink);
     Add("BUTTON", "&Cancel", BS_OWNERDRAW | WS_VISIBLE | tab, 236, 258, 78, 28, idCancel);
     Add("BUTTON", "&OK", BS_OWNERDRAW | WS_VISIBLE | tab, 320, 258, 78, 28, idOk);
+    // The group boxes paint the page beneath the controls they frame (nothing else reaches
+    // there: the tab control clips its siblings out, the dialog its children), so they lie
+    // below those controls and above the tab control.
+    for (int id : GroupBoxes) {
+        ::SetWindowSubclass(Control(id), GroupBoxProc, 0, reinterpret_cast<DWORD_PTR>(this));
+        ::SetWindowPos(Control(id), HWND_BOTTOM, 0, 0, 0, 0,
+                       SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
     ::SetWindowPos(tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     // Its pages in the dialog's own colour: a themed page is lighter than the labels,
     // check boxes and group boxes that lie on it as siblings and paint their own background.
@@ -253,6 +331,7 @@ void TFormSettings::CreateControls() {
                                     ::GetModuleHandleA(nullptr), nullptr));
     AddTip(idDeleteUrl, "Delete URL from List");
     AddTip(idAddUrl, "Add URL to list");
+    AddTip(idEditChecks, "What makes the selected URL count as up");
     AddTip(idUser, "User");
     AddTip(idPassword, "Password");
     AddTip(idSecurity, "Connection security");
@@ -312,7 +391,7 @@ void TFormSettings::Layout(UINT newDpi, const RECT* suggested) {
     for (const SpinField& field : SpinFields)
         ::SendMessageA(Control(field.arrows), UDM_SETBUDDY,
                        reinterpret_cast<WPARAM>(Control(field.edit)), 0);
-    for (int column = 0; column < 2; ++column)
+    for (int column = 0; column < static_cast<int>(std::size(ListColumnWidths)); ++column)
         ListView_SetColumnWidth(Control(idUrlList), column, across(ListColumnWidths[column]));
 
     RECT frame{0, 0, across(ClientWidth), down(ClientHeight)};
@@ -333,72 +412,31 @@ void TFormSettings::Layout(UINT newDpi, const RECT* suggested) {
         y = work.top + (work.bottom - work.top - h) / 2;
     }
     ::SetWindowPos(Handle(), nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+    TakePageColour();
     ::RedrawWindow(Handle(), nullptr, nullptr,
                    RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
 }
 
+void TFormSettings::TakePageColour() {
+    HWND tabs = Control(idTabs);
+    RECT page{};
+    ::GetClientRect(tabs, &page);
+    TabCtrl_AdjustRect(tabs, FALSE, &page);
+    COLORREF colour = PaintedColour(tabs, page);
+    if (colour == CLR_INVALID)
+        colour = ::GetSysColor(COLOR_BTNFACE);
+    if (pageBrush && colour == pageColour)
+        return;
+    pageColour = colour;
+    pageBrush.Reset(::CreateSolidBrush(colour));
+}
+
 SIZE TFormSettings::Needed(HWND control, HDC dc) const {
-    wchar_t cls[32] = {};
-    ::GetClassNameW(control, cls, static_cast<int>(std::size(cls)));
-    const LONG style = ::GetWindowLongW(control, GWL_STYLE);
-    const bool button = lstrcmpiW(cls, L"Button") == 0;
-    const bool label = lstrcmpiW(cls, L"Static") == 0;
-    const bool combo = lstrcmpiW(cls, L"ComboBox") == 0;
-    if (!button && !label && !combo)
-        return SIZE{0, 0};
-    // The widest text: the caption, or the longest item of a drop-down list.
-    std::vector<std::wstring> texts;
-    if (combo) {
-        const int count = static_cast<int>(::SendMessageW(control, CB_GETCOUNT, 0, 0));
-        for (int i = 0; i < count; ++i) {
-            std::wstring item(static_cast<std::size_t>(std::max<LRESULT>(
-                                  0, ::SendMessageW(control, CB_GETLBTEXTLEN, i, 0))) +
-                                  1,
-                              L'\0');
-            ::SendMessageW(control, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()));
-            texts.push_back(item.c_str());
-        }
-    } else {
-        std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
-        text.resize(static_cast<std::size_t>(
-            ::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
-        texts.push_back(text);
-    }
-    HGDIOBJ old =
-        ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(control, WM_GETFONT, 0, 0)));
-    SIZE text{0, 0};
-    for (const std::wstring& t : texts) {
-        RECT r{0, 0, 0, 0};
-        ::DrawTextW(dc, t.empty() ? L" " : t.c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
-        text.cx = std::max<LONG>(text.cx, t.empty() ? 0 : r.right);
-        text.cy = std::max<LONG>(text.cy, r.bottom);
-    }
-    ::SelectObject(dc, old);
-    if (text.cx == 0)
-        return SIZE{0, 0};
-    const int kind = style & BS_TYPEMASK;
-    if (combo)
-        return SIZE{text.cx + SmallIconSizeForDpi(dpi) + ForDpi(10, dpi), 0};
-    if (label)
-        return SIZE{text.cx + ((::GetWindowLongW(control, GWL_EXSTYLE) & WS_EX_STATICEDGE)
-                                   ? ForDpi(6, dpi)
-                                   : 0),
-                    text.cy};
-    if (kind == BS_GROUPBOX)
-        return SIZE{text.cx + ForDpi(16, dpi), 0};
-    if (kind == BS_AUTOCHECKBOX || kind == BS_AUTORADIOBUTTON)
-        return SIZE{text.cx + ForDpi(20, dpi), text.cy};
-    if (kind == BS_OWNERDRAW) {
-        const int icon = SmallIconSizeForDpi(dpi);
-        RECT r{};
-        ::GetWindowRect(control, &r);
-        const bool tall = r.bottom - r.top > r.right - r.left;
-        return tall ? SIZE{std::max<LONG>(text.cx, icon) + ForDpi(12, dpi),
-                           icon + ForDpi(4, dpi) + text.cy + ForDpi(12, dpi)}
-                    : SIZE{icon + ForDpi(4, dpi) + text.cx + ForDpi(16, dpi),
-                           std::max<LONG>(icon, text.cy) + ForDpi(8, dpi)};
-    }
-    return SIZE{0, 0};
+    SIZE need = TextRoomNeeded(control, dc, dpi);
+    // "Checks..." is a caption without a picture.
+    if (::GetDlgCtrlID(control) == idEditChecks && need.cx > 0)
+        need.cx -= SmallIconSizeForDpi(dpi) + ForDpi(4, dpi);
+    return need;
 }
 
 HICON TFormSettings::ButtonIcon(int iconId) {
@@ -462,8 +500,8 @@ void TFormSettings::FillFromSettings() {
     HWND list = Control(idUrlList);
     ListView_DeleteAllItems(list);
     for (int i = 0; i < settings.UrlCount(); ++i) {
-        const int at = InsertRow(list, i, settings.Url(i));
-        ListView_SetItemText(list, at, 1, const_cast<char*>(StatusText(settings.UrlStatus(i))));
+        const int at = InsertRow(list, i, settings.Url(i), settings.Checks(i));
+        SetCell(list, at, colStatus, StatusText(settings.UrlStatus(i)));
     }
     ListView1SelectItem();
 
@@ -504,8 +542,7 @@ void TFormSettings::ShowUrlStatuses() {
     for (int row = 0; row < count; ++row) {
         const int at = settings.URLList.IndexOf(RowUrl(list, row));
         if (at >= 0)
-            ListView_SetItemText(list, row, 1,
-                                 const_cast<char*>(StatusText(settings.UrlStatus(at))));
+            SetCell(list, row, colStatus, StatusText(settings.UrlStatus(at)));
     }
 }
 
@@ -514,7 +551,9 @@ void TFormSettings::CommitRows() {
     const int count = ListView_GetItemCount(list);
     settings.URLList.Clear();
     for (int i = 0; i < count; ++i) {
-        settings.AddUrl(RowUrl(list, i));
+        const std::string url = RowUrl(list, i);
+        settings.AddUrl(url);
+        settings.SetChecks(url, Cell(list, i, colChecks));
     }
 }
 
@@ -593,7 +632,7 @@ void TFormSettings::BitBtn2Click() {
     if (url.empty())
         return;
     HWND list = Control(idUrlList);
-    InsertRow(list, ListView_GetItemCount(list), url);
+    InsertRow(list, ListView_GetItemCount(list), url, "");
     SetText(idNewUrl, "");
 }
 
@@ -608,6 +647,33 @@ void TFormSettings::BitBtn1Click() {
 void TFormSettings::ListView1SelectItem() {
     const bool any = ListView_GetNextItem(Control(idUrlList), -1, LVNI_SELECTED) >= 0;
     Enable(idDeleteUrl, any);
+    Enable(idEditChecks, any);
+}
+
+void TFormSettings::EditChecks() {
+    HWND list = Control(idUrlList);
+    const int row = ListView_GetNextItem(list, -1, LVNI_SELECTED);
+    if (row < 0 || checksDialog)
+        return;
+    checksRow = row;
+    checksDialog = std::make_unique<TFormSiteChecks>(Handle(), dpi, RowUrl(list, row),
+                                                     Cell(list, row, colChecks), settings.CertDays);
+    checksDialog->OnClose = [this] { ::PostMessageW(Handle(), WM_CHECKSCLOSED, 0, 0); };
+    // Modal over this dialog, inside its loop: PreTranslate hands the keys over.
+    ::EnableWindow(Handle(), FALSE);
+    checksDialog->Show();
+}
+
+void TFormSettings::ChecksClosed() {
+    if (!checksDialog || checksDialog->ModalResult() == 0)
+        return;
+    HWND list = Control(idUrlList);
+    if (checksDialog->ModalResult() == IDOK && checksRow < ListView_GetItemCount(list))
+        SetCell(list, checksRow, colChecks, checksDialog->Checks());
+    // Enabled before the other goes, so that the system gives this dialog the activation.
+    ::EnableWindow(Handle(), TRUE);
+    checksDialog.reset();
+    ::SetFocus(list);
 }
 
 void TFormSettings::BitBtn5Click() {
@@ -703,6 +769,8 @@ int TFormSettings::ShowModal() {
 }
 
 bool TFormSettings::PreTranslate(MSG& msg) {
+    if (checksDialog)
+        return checksDialog->PreTranslate(msg);
     if (!handle || (msg.hwnd != Handle() && !::IsChild(Handle(), msg.hwnd)))
         return false;
     const bool enterOrEsc = msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE;
@@ -719,9 +787,13 @@ bool TFormSettings::PreTranslate(MSG& msg) {
                               (::GetWindowLongA(focus, GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW;
         // On the "URL's" tab Enter adds and Esc deletes; on the "General" tab they are OK and
         // Cancel, as in any dialog.
+        // Enter on a row opens its checks.
+        const bool onRow = focus == Control(idUrlList) && ::IsWindowEnabled(Control(idEditChecks));
         if (msg.wParam == VK_RETURN) {
             if (onButton)
                 ::SendMessageA(focus, BM_CLICK, 0, 0);
+            else if (onRow)
+                EditChecks();
             else if (urlPage)
                 BitBtn2Click();
             else
@@ -739,6 +811,24 @@ bool TFormSettings::PreTranslate(MSG& msg) {
 }
 
 // ---- window procedure --------------------------------------------------------------------
+
+LRESULT CALLBACK TFormSettings::GroupBoxProc(HWND h, UINT m, WPARAM w, LPARAM l, UINT_PTR,
+                                             DWORD_PTR self) {
+    const auto* form = reinterpret_cast<const TFormSettings*>(self);
+    if (m == WM_NCDESTROY)
+        ::RemoveWindowSubclass(h, GroupBoxProc, 0);
+    if ((m == WM_ERASEBKGND || m == WM_PAINT) && form->pageBrush) {
+        // Its siblings above it are clipped out: the controls inside keep their pixels.
+        RECT r{};
+        ::GetClientRect(h, &r);
+        HDC dc = m == WM_ERASEBKGND ? reinterpret_cast<HDC>(w) : ::GetDC(h);
+        ::FillRect(dc, &r, static_cast<HBRUSH>(form->pageBrush.Get()));
+        if (m == WM_ERASEBKGND)
+            return TRUE;
+        ::ReleaseDC(h, dc);
+    }
+    return ::DefSubclassProc(h, m, w, l);
+}
 
 LRESULT CALLBACK TFormSettings::WndProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     if (TFormSettings* self = WindowObject<TFormSettings>(h, m, l))
@@ -780,6 +870,9 @@ LRESULT TFormSettings::Dispatch(HWND h, UINT m, WPARAM w, LPARAM l) {
             case idGo:
                 BitBtn5Click();
                 break;
+            case idEditChecks:
+                EditChecks();
+                break;
             case idScheduleChecks:
                 CheckBox1Click();
                 break;
@@ -811,6 +904,9 @@ LRESULT TFormSettings::Dispatch(HWND h, UINT m, WPARAM w, LPARAM l) {
             if ((change->uChanged & LVIF_STATE) &&
                 ((change->uNewState ^ change->uOldState) & LVIS_SELECTED))
                 ListView1SelectItem();
+        } else if (hdr->idFrom == idUrlList && hdr->code == NM_DBLCLK) {
+            if (reinterpret_cast<const NMITEMACTIVATE*>(l)->iItem >= 0)
+                EditChecks();
         } else if (const SpinField* field = SpinFieldOf(static_cast<int>(hdr->idFrom));
                    field && hdr->code == UDN_DELTAPOS) {
             const auto* step = reinterpret_cast<const NMUPDOWN*>(l);
@@ -825,6 +921,13 @@ LRESULT TFormSettings::Dispatch(HWND h, UINT m, WPARAM w, LPARAM l) {
     case WM_DPICHANGED:
         Layout(LOWORD(w), reinterpret_cast<const RECT*>(l));
         return 0;
+    case WM_CHECKSCLOSED:
+        ChecksClosed();
+        return 0;
+    case WM_THEMECHANGED:
+    case WM_SYSCOLORCHANGE:
+        TakePageColour();
+        break;
     case WM_DRAWITEM:
         DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(l));
         return TRUE;
@@ -834,6 +937,15 @@ LRESULT TFormSettings::Dispatch(HWND h, UINT m, WPARAM w, LPARAM l) {
             ::SetTextColor(dc, HighContrast() ? ::GetSysColor(COLOR_HOTLIGHT) : RGB(0, 0, 255));
             ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
             return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+        }
+        if (OnTabPage(::GetDlgCtrlID(reinterpret_cast<HWND>(l))) &&
+            !IsEditControl(reinterpret_cast<HWND>(l)) && pageBrush) {
+            // Labels, check boxes and group boxes lie on the page as siblings of the tab
+            // control: they paint their own background, which must be the page's.
+            HDC dc = reinterpret_cast<HDC>(w);
+            ::DefWindowProcW(h, m, w, l); // the text colour the system gives them
+            ::SetBkColor(dc, pageColour);
+            return reinterpret_cast<LRESULT>(pageBrush.Get());
         }
         break;
     case WM_SETCURSOR:
@@ -866,6 +978,8 @@ void TFormSettings::DrawButton(const DRAWITEMSTRUCT& di) {
     case idCancel:
         iconId = IDI_BUTTON_CANCEL;
         break;
+    case idEditChecks: // its caption says it all
+        break;
     default:
         return;
     }
@@ -878,7 +992,7 @@ void TFormSettings::DrawButton(const DRAWITEMSTRUCT& di) {
 
     char text[32] = {};
     ::GetWindowTextA(di.hwndItem, text, sizeof(text));
-    HICON icon = ButtonIcon(iconId);
+    HICON icon = iconId ? ButtonIcon(iconId) : nullptr;
     const int size = SmallIconSizeForDpi(dpi);
     const int gap = ForDpi(4, dpi);
     const int w = r.right - r.left;
@@ -890,7 +1004,8 @@ void TFormSettings::DrawButton(const DRAWITEMSTRUCT& di) {
     int ix = r.left + (w - size) / 2;
     int iy = r.top + (h - size) / 2;
     RECT textRect = r;
-    if (text[0] && tall) { // icon above the caption
+    if (!icon) {                  // the caption alone, in the middle
+    } else if (text[0] && tall) { // icon above the caption
         iy = r.top + (h - size - gap - extent.cy) / 2;
         textRect.top = iy + size + gap;
         textRect.bottom = textRect.top + extent.cy;
@@ -905,7 +1020,7 @@ void TFormSettings::DrawButton(const DRAWITEMSTRUCT& di) {
         ::SetBkMode(di.hDC, TRANSPARENT);
         ::SetTextColor(di.hDC, ::GetSysColor(disabled ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
         ::DrawTextA(di.hDC, text, -1, &textRect,
-                    (tall ? DT_CENTER : DT_LEFT) | DT_VCENTER | DT_SINGLELINE);
+                    (tall || !icon ? DT_CENTER : DT_LEFT) | DT_VCENTER | DT_SINGLELINE);
     }
     ::SelectObject(di.hDC, oldFont);
     if (di.itemState & ODS_FOCUS) {

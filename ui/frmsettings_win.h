@@ -15,10 +15,12 @@
 #include "base/handle_win.h"
 #include "base/product_win.h"
 #include "settings/cusersettings.h"
+#include "ui/frmsitechecks_win.h"
 
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -74,6 +76,7 @@ enum SettingsControl : int {
     idWebSiteLink,    // StaticText2
     idCancel,         // BitBtn4
     idOk,             // BitBtn3
+    idEditChecks,     // "Checks..." of the selected URL
 };
 
 // Tabs of the dialog, in their order.
@@ -123,9 +126,13 @@ public:
     HWND Control(int id) const { return ::GetDlgItem(handle.Get(), id); }
     int ActiveTab() const;
     void SelectTab(int tab);
+    // The checks dialog of a row while it is open, else null.
+    TFormSiteChecks* ChecksDialog() const { return checksDialog.get(); }
 
 private:
     static LRESULT CALLBACK WndProc(HWND h, UINT m, WPARAM w, LPARAM l);
+    static LRESULT CALLBACK GroupBoxProc(HWND h, UINT m, WPARAM w, LPARAM l, UINT_PTR,
+                                         DWORD_PTR self);
     LRESULT Dispatch(HWND h, UINT m, WPARAM w, LPARAM l);
     void CreateControls();
     HWND Add(const char* cls, const char* text, DWORD style, int x, int y, int w, int h, int id,
@@ -158,6 +165,11 @@ private:
     void SpinExit(int edit);
     void SpinStep(int edit, int delta);
     void CommitRows();
+    // Opens the checks dialog of the selected row; ChecksClosed takes its value back.
+    void EditChecks();
+    void ChecksClosed();
+    // The colour of the tab pages, for the labels that lie on them.
+    void TakePageColour();
 
     std::string Text(int id) const;
     void SetText(int id, const std::string& text);
@@ -179,6 +191,10 @@ private:
     double scaleX = 1; // design pixels to the monitor's, across and down
     double scaleY = 1;
     std::vector<std::pair<int, ScopedIcon>> buttonIcons; // at the size for dpi
+    ScopedGdiObject pageBrush;                           // the tab pages' background
+    COLORREF pageColour = 0;
+    std::unique_ptr<TFormSiteChecks> checksDialog;
+    int checksRow = -1;
 };
 
 // The dialog while it is open, else null; the check cycle refreshes it through this.

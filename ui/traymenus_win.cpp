@@ -4,6 +4,7 @@
 #include "base/utf_win.h"
 #include "ui/dpi_win.h"
 #include "ui/res/resource.h"
+#include "ui/traytip.h"
 
 #include <shellapi.h>
 
@@ -20,12 +21,12 @@ TTrayUi::TTrayUi(HINSTANCE resources, CSimpleTray::Notifier notifier)
       tray(notifier ? std::move(notifier) : CSimpleTray::Notifier(::Shell_NotifyIconW)) {
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
     ::InitCommonControlsEx(&icc);
-    imageList1.Reset(::ImageList_Create(32, 32, ILC_COLOR32 | ILC_MASK, 5, 0));
+    imageList1.Reset(::ImageList_Create(32, 32, ILC_COLOR32 | ILC_MASK, 6, 0));
     // The notification area shows small icons: it gets each picture in the form drawn for
     // that size, which stays recognisable where a scaled-down 32-pixel image would blur.
     const int small = ::GetSystemMetrics(SM_CXSMICON);
     for (int id : {IDI_STATE_ALLUP, IDI_STATE_SITESDOWN, IDI_STATE_CHECKING, IDI_STATE_DISCONNECTED,
-                   IDI_STATE_NOTRUNNING}) {
+                   IDI_STATE_NOTRUNNING, IDI_STATE_WARNINGS}) {
         ScopedIcon icon(static_cast<HICON>(
             ::LoadImageA(pictures, MAKEINTRESOURCEA(id), IMAGE_ICON, 32, 32, 0)));
         if (imageList1 && icon)
@@ -48,12 +49,12 @@ void TTrayUi::BuildPopupMenu1() {
         int size;
     };
     static const Item items[] = {
-        {cmdCheckNow, "Check Now", IDI_GLYPH_CHECKNOW, 20},
+        {cmdCheckNow, "Check Now", IDI_GLYPH_CHECKNOW, MenuGlyphSize},
         {0, nullptr, 0, 0},
-        {cmdSettings, "Settings", IDI_GLYPH_SETTINGS, 32},
-        {cmdExit, "Exit", IDI_GLYPH_EXIT, 16},
+        {cmdSettings, "Settings", IDI_GLYPH_SETTINGS, MenuGlyphSize},
+        {cmdExit, "Exit", IDI_GLYPH_EXIT, MenuGlyphSize},
         {0, nullptr, 0, 0},
-        {cmdWebsite, BrandName, IDI_GLYPH_WEBSITE, 16},
+        {cmdWebsite, BrandName, IDI_GLYPH_WEBSITE, MenuGlyphSize},
     };
     for (const Item& item : items) {
         if (!item.caption) {
@@ -121,12 +122,26 @@ void TTrayUi::SetTrayIcon(int state) {
     tray.SetIcon(icon.Get());
 }
 
+void TTrayUi::SetTip(const std::string& text) {
+    tip = text;
+    ShowTip();
+}
+
+void TTrayUi::ShowTip() {
+    tray.SetTip(TipWithWarnings(tip, warned));
+}
+
 void TTrayUi::ClearFailedSites() {
     while (::GetMenuItemCount(popupMenu2.Get()) > 0)
         ::DeleteMenu(popupMenu2.Get(), 0, MF_BYPOSITION);
+    failedCount = 0;
+    if (!warned.empty()) {
+        warned.clear();
+        ShowTip();
+    }
 }
 
-void TTrayUi::AddFailedSite(const std::string& url, const std::string& reason) {
+void TTrayUi::AppendSite(const std::string& url, const std::string& reason, UINT position) {
     // "&" in a menu's text marks a mnemonic; an address's own is doubled to show as itself.
     std::string text;
     for (char c : url)
@@ -135,7 +150,28 @@ void TTrayUi::AddFailedSite(const std::string& url, const std::string& reason) {
     if (!reason.empty())
         text += "\t" + reason;
     const UINT id = FailedSiteFirstId + ::GetMenuItemCount(popupMenu2.Get());
-    ::AppendMenuW(popupMenu2.Get(), MF_STRING, id, Widen(text).c_str());
+    ::InsertMenuW(popupMenu2.Get(), position, MF_BYPOSITION | MF_STRING, id, Widen(text).c_str());
+}
+
+void TTrayUi::AddFailedSite(const std::string& url, const std::string& reason) {
+    // Before the "Warnings" part, whichever came first.
+    AppendSite(url, reason, static_cast<UINT>(failedCount));
+    if (failedCount == 0 && !warned.empty())
+        ::InsertMenuW(popupMenu2.Get(), 1, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
+    ++failedCount;
+}
+
+void TTrayUi::AddWarnedSite(const std::string& url, const std::string& reason) {
+    HMENU menu = popupMenu2.Get();
+    if (warned.empty()) {
+        if (failedCount > 0)
+            ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        // A header line, greyed: it names the part and does nothing.
+        ::AppendMenuW(menu, MF_STRING | MF_GRAYED, WarningsHeaderId, L"Warnings");
+    }
+    AppendSite(url, reason, static_cast<UINT>(::GetMenuItemCount(menu)));
+    warned.push_back(url);
+    ShowTip();
 }
 
 void TTrayUi::TrayNotify(HWND form, LPARAM mouseEvent) {

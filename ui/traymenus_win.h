@@ -26,14 +26,18 @@
 #include <vector>
 
 // Command ids of the main menu; the failed-sites menu numbers its lines from
-// FailedSiteFirstId on (they have no action).
+// FailedSiteFirstId on (they have no action), its "Warnings" header is WarningsHeaderId.
 enum TrayCommand : UINT {
     cmdCheckNow = 1001,
     cmdSettings = 1002,
     cmdExit = 1003,
     cmdWebsite = 1004,
+    WarningsHeaderId = 1999,
     FailedSiteFirstId = 2000,
 };
+
+// The size of every glyph of the menus at 96 DPI: lines of one height, captions in one column.
+constexpr int MenuGlyphSize = 16;
 
 // The message id the shell broadcasts when it has re-created the task bar.
 UINT TaskbarCreatedMessage();
@@ -54,9 +58,10 @@ public:
     // Removes the icon (on Exit, before the settings are saved).
     void HideIcon() { tray.Hide(); }
     // The picture of a tray state (0 all up .. 3 disconnected, the service's; 4 monitor not
-    // reachable, the companion's only; other values are ignored).
+    // reachable, the companion's only; 5 all up with warnings; other values are ignored).
     void SetTrayIcon(int state);
-    void SetTip(const std::string& text) { tray.SetTip(text); }
+    // The tip; the warned sites follow it, under "Warnings:".
+    void SetTip(const std::string& text);
 
     // Gives a line of the main menu a picture (an icon of the resources), drawn like the
     // others at size pixels at 96 DPI and in proportion at the DPI the menu opens at. For
@@ -64,10 +69,13 @@ public:
     // shells, next to lines that have one.
     void SetGlyph(UINT id, int icon, int size);
 
-    // The failed-sites menu, refilled by every check cycle.
+    // The failed-sites menu, refilled by every check cycle; clearing it clears its warnings.
     void ClearFailedSites();
     // The reason, when given, stands beside the address.
     void AddFailedSite(const std::string& url, const std::string& reason = {});
+    // A site that is up with a warning: a line of the menu's "Warnings" part, after the failed
+    // sites, the warning beside the address; the tip names it too.
+    void AddWarnedSite(const std::string& url, const std::string& reason);
 
     // Handles the shell's and the menus' messages for the form window. Returns true when the
     // message was consumed (result then holds the answer); "TaskbarCreated" is handled and
@@ -91,6 +99,8 @@ public:
 
 private:
     void BuildPopupMenu1();
+    void AppendSite(const std::string& url, const std::string& reason, UINT position);
+    void ShowTip();
     void TrayNotify(HWND form, LPARAM mouseEvent);
     bool Command(UINT id);
 
@@ -110,6 +120,9 @@ private:
     void UseDpi(UINT dpi);
 
     HINSTANCE pictures; // the module whose resources hold them
+    std::string tip;    // as the program set it, before the warned sites
+    std::vector<std::string> warned;
+    int failedCount = 0; // the failed sites' lines come first in PopupMenu2
     UINT glyphDpi = 96;
     std::vector<Glyph> glyphs; // pictures of PopupMenu1's lines, drawn on the menu's request
     CSimpleTray tray;          // last member: its icon goes first

@@ -34,3 +34,16 @@ std::string TrayTipText(const std::string& tip) {
         kept.pop_back();
     return kept + mark;
 }
+
+std::string TipWithWarnings(const std::string& tip, const std::vector<std::string>& warned) {
+    if (warned.empty())
+        return tip;
+    // Lines as the failed sites' are: joined by CR LF.
+    std::string text = tip;
+    if (!text.empty())
+        text += "\r\n";
+    text += "Warnings:";
+    for (const std::string& url : warned)
+        text += "\r\n" + url;
+    return text;
+}

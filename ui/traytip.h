@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // UTF-16 units the tip field holds before its terminating zero.
 constexpr std::size_t TrayTipCapacity = 127;
@@ -11,3 +12,8 @@ constexpr std::size_t TrayTipCapacity = 127;
 // so that the user sees there is more. The failed sites stand in list order, so the first ones
 // stay readable; neither a character nor a line break is ever split in half.
 std::string TrayTipText(const std::string& tip);
+
+// The tip with the sites that are up with a warning after it: a line "Warnings:", then one line
+// per site. Unchanged when there is none. The failed sites come first, so a cut by TrayTipText
+// takes the warnings before any failed site.
+std::string TipWithWarnings(const std::string& tip, const std::vector<std::string>& warned);

@@ -151,7 +151,7 @@ void CALLBACK DriveSettings(HWND, UINT, UINT_PTR timer, DWORD) {
         recording->OnCheckList({{recording->lists[0][1], true}, {recording->lists[0][0], false}});
     HWND list = ::GetDlgItem(dialog, idUrlList);
     for (int row = 0; row < 2; ++row) {
-        ListView_GetItemText(list, row, 1, text, sizeof text);
+        ListView_GetItemText(list, row, 2, text, sizeof text); // the status column
         seen.goStatus[row] = text;
     }
     // This thread paints only when asked while it runs the test's steps.
@@ -189,7 +189,7 @@ protected:
             for (const TrayEntry& entry : trayEntries())
                 if (entry.tip == tip) {
                     detail.clear();
-                    return stateShown(entry.screen, ProgramPath(), &detail, 5) == state;
+                    return stateShown(entry.screen, ProgramPath(), &detail, 6) == state;
                 }
             detail = " no icon with that tip";
             return false;
@@ -261,8 +261,24 @@ TEST_F(Companion, StatusOfTheServiceIsShownAsItsIconShowsIt) {
     ::SendMessageA(companion->Handle(), WM_COMMAND, cmdStopMonitoring, 0);
     EXPECT_EQ(link->stops, 1);
 
-    // A later cycle with every site up empties the failed-sites menu.
-    link->OnStatus(MonitorStatus{0, "Everything is OK !", {}, "", false});
+    // A later cycle with every site up, one with a warning: its picture, and the warned site
+    // in the menu's "Warnings" part and in the tip.
+    MonitorStatus warned;
+    warned.Picture = WarningsState;
+    warned.Tip = "Everything is OK !";
+    warned.Warnings = {{"http://shop.test/", "certificate expires in 5 days", 40}};
+    link->OnStatus(warned);
+    ASSERT_TRUE(Shows(WarningsState, "Everything is OK !\r\nWarnings:\r\nhttp://shop.test/"));
+    Snapshot("companion-warnings");
+    seen.items.clear();
+    Click(WM_LBUTTONUP);
+    EXPECT_EQ(seen.items, (std::vector<std::string>{
+                              "Warnings", "http://shop.test/\tcertificate expires in 5 days"}));
+
+    // And one with every site up empties the failed-sites menu.
+    MonitorStatus allUp;
+    allUp.Tip = "Everything is OK !";
+    link->OnStatus(allUp);
     ASSERT_TRUE(Shows(0, "Everything is OK !"));
     seen.items.clear();
     Click(WM_LBUTTONUP);
@@ -313,13 +329,13 @@ TEST_F(Companion, RefusalSaysWhatIsNeeded) {
 
 TEST_F(Companion, LostServiceTurnsToTheFifthStateAndItsReturnBringsTheStatusBack) {
     link->Connect(true);
-    link->OnStatus(MonitorStatus{2, "Checking...", {}, "", true});
+    link->OnStatus(MonitorStatus{2, "Checking...", {}, {}, "", true});
     ASSERT_TRUE(Shows(2, "Checking..."));
 
     link->Connect(false);
     ASSERT_TRUE(Shows(NotRunningState, NotRunningTip()));
     link->Connect(true);
-    link->OnStatus(MonitorStatus{3, "Disconnected !", {}, "", false});
+    link->OnStatus(MonitorStatus{3, "Disconnected !", {}, {}, "", false});
     ASSERT_TRUE(Shows(3, "Disconnected !"));
     Click(WM_RBUTTONUP);
     EXPECT_EQ(seen.items, ConnectedMenu) << "the offer to start it is gone";

@@ -110,6 +110,23 @@ protected:
     }
     void Ok() { Click(idOk); }
 
+    // The checks dialog of the selected row, opened as a user opens it.
+    TFormSiteChecks* OpenChecks() {
+        Click(idEditChecks);
+        return dialog->ChecksDialog();
+    }
+    HWND K(int id) const { return dialog->ChecksDialog()->Control(id); }
+    std::string KText(int id) const {
+        wchar_t buf[1024] = {};
+        ::GetWindowTextW(K(id), buf, 1024);
+        return Narrow(buf);
+    }
+    void KType(int id, const std::string& text) {
+        ::SetFocus(K(id));
+        ::SendMessageW(K(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Widen(text).c_str()));
+        Pump();
+    }
+
     CUserSettings record;
     std::unique_ptr<TFormSettings> dialog;
 };
@@ -121,6 +138,7 @@ using Strings = std::vector<std::string>;
 TEST_F(SettingsDialog, WindowAndControlsAsTheUserSeesThem) {
     // Mail on, so that the picture of the "General" tab shows its fields as in use.
     record.Active = true;
+    record.SetChecks("http://one.test/", "contains=Add to cart;certdays=30");
     record.To = "ops@example.test";
     record.From = "watch@example.test";
     record.Server = "mail.example.test";
@@ -151,16 +169,19 @@ TEST_F(SettingsDialog, WindowAndControlsAsTheUserSeesThem) {
 
     EXPECT_EQ(dialog->ActiveTab(), tabURLs);
     EXPECT_EQ(TabCtrl_GetItemCount(C(idTabs)), 2);
-    EXPECT_NEAR(ListView_GetColumnWidth(C(idUrlList), 0) * 402, 250 * client.right, client.right);
-    EXPECT_NEAR(ListView_GetColumnWidth(C(idUrlList), 1) * 402, 50 * client.right, client.right);
+    EXPECT_NEAR(ListView_GetColumnWidth(C(idUrlList), 0) * 402, 136 * client.right, client.right);
+    EXPECT_NEAR(ListView_GetColumnWidth(C(idUrlList), 1) * 402, 100 * client.right, client.right);
+    EXPECT_NEAR(ListView_GetColumnWidth(C(idUrlList), 2) * 402, 50 * client.right, client.right);
     EXPECT_EQ(Text(idWebSiteLink), "Pelorin");
     EXPECT_EQ(Text(idGo), "Go");
     EXPECT_FALSE(Enabled(idDeleteUrl)) << "delete starts disabled";
+    EXPECT_FALSE(Enabled(idEditChecks)) << "no row, no checks";
     EXPECT_EQ(::SendMessageA(C(idPassword), EM_GETPASSWORDCHAR, 0, 0), 0) << "password unmasked";
 
     EXPECT_EQ(Text(idBenchmarkUrl), "bench.test");
     EXPECT_EQ(Rows(), (Strings{"http://one.test/", "http://two.test/"}));
-    EXPECT_EQ(Rows(1), (Strings{"OK", "FAILED"}));
+    EXPECT_EQ(Rows(1), (Strings{"contains=Add to cart;certdays=30", ""}));
+    EXPECT_EQ(Rows(2), (Strings{"OK", "FAILED"}));
     Snapshot("settings-tab-urls");
     General();
     EXPECT_TRUE(::IsWindowVisible(C(idScheduleChecks)));
@@ -267,7 +288,7 @@ TEST_F(SettingsDialog, AddTrimsPrefixesAndIgnoresBlanks) {
     Type(idNewUrl, "  www.three.test/x  ");
     Click(idAddUrl);
     EXPECT_EQ(Rows(), (Strings{"http://one.test/", "http://two.test/", "http://www.three.test/x"}));
-    EXPECT_EQ(Rows(1), (Strings{"OK", "FAILED", ""}));
+    EXPECT_EQ(Rows(2), (Strings{"OK", "FAILED", ""}));
     EXPECT_EQ(Text(idNewUrl), "");
     Type(idNewUrl, "   ");
     Click(idAddUrl);
@@ -326,7 +347,7 @@ TEST_F(SettingsDialog, OkStoresRowsInShownOrderWithStatusZero) {
     EXPECT_EQ(record.UrlStatus(1), 0);
     Open();
     EXPECT_EQ(Rows(0), Urls());
-    EXPECT_EQ(Rows(1), (Strings{"FAILED", "FAILED"}));
+    EXPECT_EQ(Rows(2), (Strings{"FAILED", "FAILED"}));
 }
 
 TEST_F(SettingsDialog, AuthenticationClearedEmptiesUserAndPassword) {
@@ -459,7 +480,7 @@ TEST_F(SettingsDialog, GoCommitsTheRowsRunsACycleAndCancelKeepsThem) {
     Click(idGo);
     EXPECT_EQ(cycles, 1);
     // The refresh shows the new statuses and puts the record's values back in every field.
-    EXPECT_EQ(Rows(1), (Strings{"OK", "FAILED"}));
+    EXPECT_EQ(Rows(2), (Strings{"OK", "FAILED"}));
     EXPECT_EQ(Text(idBenchmarkUrl), "bench.test");
 
     ::SendMessageA(dialog->Handle(), WM_CLOSE, 0, 0);
@@ -478,7 +499,7 @@ TEST_F(SettingsDialog, ScheduledCycleRefreshesAnOpenDialog) {
     FormSettings->FillFromSettings();
     EXPECT_EQ(Text(idBenchmarkUrl), "bench.test");
     EXPECT_EQ(Rows(), (Strings{"http://one.test/", "http://two.test/"}));
-    EXPECT_EQ(Rows(1), (Strings{"OK", "OK"}));
+    EXPECT_EQ(Rows(2), (Strings{"OK", "OK"}));
 }
 
 TEST_F(SettingsDialog, ShowModalRunsItsOwnLoopOverADisabledOwner) {
@@ -624,6 +645,138 @@ TEST_F(SettingsDialog, EveryTextFitsAt100And200Percent) {
                 }
             Snapshot("settings-" + std::string(tab == tabURLs ? "urls" : "general") + "-" +
                      std::to_string(dpi * 100 / 96));
+            // A label paints the page's colour around its text, not a box of its own.
+            for (int label : {idBenchmarkLabel, idBenchmarkPrefix, idStartWithWindows, idMsLabel})
+                if (::IsWindowVisible(C(label))) {
+                    RECT r{};
+                    ::GetWindowRect(C(label), &r);
+                    HDC screen = ::GetDC(nullptr);
+                    const COLORREF inside = ::GetPixel(screen, r.right - 2, r.top + 1);
+                    const COLORREF page = ::GetPixel(screen, r.left - 2, r.top + 1);
+                    ::ReleaseDC(nullptr, screen);
+                    EXPECT_EQ(inside, page) << "control " << label << " at " << dpi;
+                }
         }
+        // The checks dialog follows the settings dialog's DPI.
+        dialog->SelectTab(tabURLs);
+        SelectRow(0);
+        TFormSiteChecks* checks = OpenChecks();
+        ASSERT_NE(checks, nullptr);
+        Pump();
+        RECT client{};
+        ::GetClientRect(checks->Handle(), &client);
+        EXPECT_GE(client.right, static_cast<LONG>(320 * dpi / 96));
+        for (HWND c = ::GetWindow(checks->Handle(), GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT))
+            if (::IsWindowVisible(c) && c != K(idChecksProblem)) {
+                EXPECT_EQ(Unfit(c, dpi), "")
+                    << "checks control " << ::GetDlgCtrlID(c) << " at " << dpi;
+            }
+        Snapshot("settings-checks-" + std::to_string(dpi * 100 / 96));
+        Key(VK_ESCAPE);
+        ASSERT_EQ(dialog->ChecksDialog(), nullptr);
     }
+}
+
+TEST_F(SettingsDialog, ChecksOfARowOpenFromItsButtonAndGoBackWithOk) {
+    Open();
+    SelectRow(0);
+    ASSERT_TRUE(Enabled(idEditChecks));
+    TFormSiteChecks* checks = OpenChecks();
+    ASSERT_NE(checks, nullptr);
+    EXPECT_TRUE(::IsWindowVisible(checks->Handle()));
+    EXPECT_FALSE(::IsWindowEnabled(dialog->Handle())) << "modal over the settings";
+    EXPECT_EQ(::GetFocus(), K(idStatuses));
+    wchar_t caption[128] = {};
+    ::GetWindowTextW(checks->Handle(), caption, 128);
+    EXPECT_EQ(Narrow(caption), "Checks of http://one.test/");
+    // The defaults, as a site without checks has them.
+    EXPECT_EQ(KText(idStatuses), "200");
+    EXPECT_EQ(KText(idRedirects), "12");
+    EXPECT_EQ(KText(idCertDays), "");
+    EXPECT_EQ(KText(idCertDaysHint), "Empty: general setting (14)");
+
+    // A value that does not read keeps the dialog open on its field, the reason below.
+    KType(idContains, "Add to cart; now");
+    KType(idRedirects, "13");
+    Key(VK_RETURN);
+    EXPECT_EQ(checks->ModalResult(), 0);
+    EXPECT_EQ(::GetFocus(), K(idRedirects));
+    EXPECT_NE(KText(idChecksProblem), "");
+    Snapshot("settings-checks-problem");
+
+    KType(idRedirects, "0");
+    ::SendMessageA(K(idStay), BM_CLICK, 0, 0);
+    KType(idCertDays, "30");
+    Key(VK_RETURN);
+    EXPECT_EQ(dialog->ChecksDialog(), nullptr);
+    EXPECT_TRUE(::IsWindowEnabled(dialog->Handle()));
+    const std::string written = Rows(1)[0];
+    std::string problem;
+    const std::optional<SiteChecks> read = ReadSiteChecks(written, problem);
+    ASSERT_TRUE(read) << written << ": " << problem;
+    EXPECT_EQ(read->Contains, "Add to cart; now");
+    EXPECT_EQ(read->Redirects, 0);
+    EXPECT_TRUE(read->Stay);
+    EXPECT_EQ(read->CertDays, 30);
+    EXPECT_EQ(record.Checks(0), "") << "the record waits for OK";
+
+    // Reopened, the fields show what was written; Esc leaves it.
+    checks = OpenChecks();
+    ASSERT_NE(checks, nullptr);
+    EXPECT_EQ(KText(idContains), "Add to cart; now");
+    KType(idContains, "other");
+    Key(VK_ESCAPE);
+    EXPECT_EQ(dialog->ChecksDialog(), nullptr);
+    EXPECT_EQ(Rows(1)[0], written);
+
+    Ok();
+    EXPECT_EQ(dialog->ModalResult(), IDOK);
+    EXPECT_EQ(record.Checks(0), written);
+    EXPECT_EQ(record.Checks(1), "");
+}
+
+TEST_F(SettingsDialog, EnterAndADoubleClickOnARowOpenItsChecksAndAnOldValueStays) {
+    record.SetChecks("http://two.test/", "something");
+    Open();
+    EXPECT_EQ(Rows(1), (Strings{"", "something"})) << "shown as it stands";
+    SelectRow(1);
+    Key(VK_RETURN);
+    ASSERT_NE(dialog->ChecksDialog(), nullptr);
+    EXPECT_EQ(Rows().size(), 2u) << "Enter on a row adds nothing";
+    EXPECT_NE(KText(idChecksProblem).find("something"), std::string::npos);
+    Key(VK_RETURN); // nothing changed: the value stays as written
+    EXPECT_EQ(dialog->ChecksDialog(), nullptr);
+    EXPECT_EQ(Rows(1)[1], "something");
+
+    // Double-click on the first row.
+    SelectRow(0);
+    NMITEMACTIVATE click{};
+    click.hdr = {C(idUrlList), static_cast<UINT_PTR>(idUrlList), static_cast<UINT>(NM_DBLCLK)};
+    click.iItem = 0;
+    ::SendMessageA(dialog->Handle(), WM_NOTIFY, idUrlList, reinterpret_cast<LPARAM>(&click));
+    Pump();
+    ASSERT_NE(dialog->ChecksDialog(), nullptr);
+    // Mnemonics and Tab as in any dialog.
+    const auto alt = [&](char letter) {
+        ::PostMessageA(::GetFocus(), WM_SYSCHAR, letter, 1 << 29);
+        Pump();
+        return ::GetFocus();
+    };
+    EXPECT_EQ(alt('c'), K(idContains));
+    EXPECT_EQ(alt('l'), K(idSlow));
+    EXPECT_EQ(alt('h'), K(idStay));
+    Key(VK_TAB);
+    EXPECT_EQ(::GetFocus(), K(idCertDays));
+    ::SendMessageA(K(idChecksCancel), BM_CLICK, 0, 0);
+    Pump();
+    EXPECT_EQ(dialog->ChecksDialog(), nullptr);
+    // And "Chec&ks..." by its mnemonic.
+    SelectRow(0);
+    ::PostMessageA(::GetFocus(), WM_SYSCHAR, 'k', 1 << 29);
+    Pump();
+    ASSERT_NE(dialog->ChecksDialog(), nullptr);
+    Key(VK_ESCAPE);
+    EXPECT_EQ(dialog->ChecksDialog(), nullptr);
+    Ok();
+    EXPECT_EQ(record.Checks(1), "something");
 }

@@ -3,6 +3,7 @@
 #include "base/utf_win.h"
 #include "base/window_win.h"
 #include "desktop_support_win.h"
+#include "ui/dpi_win.h"
 #include "ui/res/resource.h"
 #include "ui/traymenus_win.h"
 
@@ -40,7 +41,7 @@ std::vector<BYTE> Pixels(HICON icon, int* size = nullptr) {
     return out;
 }
 
-// Which state picture (0..3) an icon shows: the nearest of the four resource icons.
+// Which state picture (0..5) an icon shows: the nearest of the six resource icons.
 int StateOf(HICON sent) {
     int size = 0;
     const std::vector<BYTE> pixels = Pixels(sent, &size);
@@ -48,7 +49,7 @@ int StateOf(HICON sent) {
         return -1;
     int best = -1;
     long long bestDiff = -1;
-    for (int state = 0; state < 4; ++state) {
+    for (int state = 0; state < 6; ++state) {
         HICON icon = static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr),
                                                      MAKEINTRESOURCEA(IDI_STATE_ALLUP + state),
                                                      IMAGE_ICON, size, size, 0));
@@ -170,11 +171,13 @@ TEST_F(TrayWindow, IconAppearsWithImageZeroAndEmptyTipThenFollowsTheStates) {
     PumpUntil([] { return false; }, 1000);
     Snapshot("tray-state0-allup");
 
-    const char* tips[] = {"Everything is OK !", "http://down.test/", "Checking...",
-                          "Disconnected !"};
-    const char* names[] = {"", "tray-state1-sitesdown", "tray-state2-checking",
-                           "tray-state3-disconnected"};
-    for (int state = 1; state < 4; ++state) {
+    const char* tips[] = {
+        "Everything is OK !", "http://down.test/", "Checking...", "Disconnected !", "",
+        "Everything is OK !"};
+    const char* names[] = {
+        "", "tray-state1-sitesdown", "tray-state2-checking", "tray-state3-disconnected",
+        "", "tray-state5-warnings"};
+    for (int state : {1, 2, 3, 5}) {
         calls.clear();
         ui->SetTrayIcon(state);
         ui->SetTip(tips[state]);
@@ -226,10 +229,14 @@ TEST_F(TrayWindow, LeftButtonListsTheFailedSitesInOrder) {
     Click(WM_LBUTTONUP);
     EXPECT_TRUE(opened.empty()) << "no failed site: no menu";
 
+    ui->SetTip("http://first.test/");
+    // A warning that comes before the failed sites still stands after them.
+    ui->AddWarnedSite("http://shop.test/", "certificate expires in 5 days");
     ui->AddFailedSite("http://first.test/", "HTTP status 503");
     ui->AddFailedSite("http://second.test/\xD0\xBA\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8",
                       "timed out after 2000 ms");
     ui->AddFailedSite("http://third.test/");
+    ui->AddWarnedSite("http://slow.test/", "answer took 2300 ms");
     snapshotName = "menu-failed-sites";
     Click(WM_LBUTTONUP);
     ASSERT_EQ(opened.size(), 1u);
@@ -238,7 +245,13 @@ TEST_F(TrayWindow, LeftButtonListsTheFailedSitesInOrder) {
                          "http://first.test/\tHTTP status 503",
                          "http://second.test/\xD0\xBA\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8\ttimed "
                          "out after 2000 ms",
-                         "http://third.test/"}));
+                         "http://third.test/", "-", "Warnings",
+                         "http://shop.test/\tcertificate expires in 5 days",
+                         "http://slow.test/\tanswer took 2300 ms"}));
+    EXPECT_EQ(::GetMenuState(ui->PopupMenu2(), WarningsHeaderId, MF_BYCOMMAND) & MF_GRAYED,
+              UINT(MF_GRAYED));
+    EXPECT_EQ(ui->Tray().Tip(),
+              "http://first.test/\r\nWarnings:\r\nhttp://shop.test/\r\nhttp://slow.test/");
     EXPECT_EQ(::GetForegroundWindow(), form.Get());
 
     // Choosing a line does nothing, and the next cycle empties the menu.
@@ -246,6 +259,7 @@ TEST_F(TrayWindow, LeftButtonListsTheFailedSitesInOrder) {
     EXPECT_TRUE(ui->HandleMessage(form.Get(), WM_COMMAND, FailedSiteFirstId + 1, 0, result));
     ui->ClearFailedSites();
     EXPECT_EQ(::GetMenuItemCount(ui->PopupMenu2()), 0);
+    EXPECT_EQ(ui->Tray().Tip(), "http://first.test/") << "the warnings went with the menu";
     opened.clear();
     Click(WM_LBUTTONUP);
     EXPECT_TRUE(opened.empty());
@@ -274,6 +288,14 @@ TEST_F(TrayWindow, RightButtonOpensTheMainMenuAndCheckNowRuns) {
         mii.fMask = MIIM_BITMAP;
         ASSERT_TRUE(::GetMenuItemInfoA(ui->PopupMenu1(), id, FALSE, &mii));
         EXPECT_NE(mii.hbmpItem, nullptr) << id;
+        // All of one size, so that no line stands taller than the others.
+        MEASUREITEMSTRUCT mi{};
+        mi.CtlType = ODT_MENU;
+        mi.itemID = id;
+        LRESULT measured = 0;
+        ASSERT_TRUE(ui->HandleMessage(form.Get(), WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&mi),
+                                      measured));
+        EXPECT_EQ(mi.itemHeight, UINT(ForDpi(MenuGlyphSize, WindowDpi(nullptr)))) << id;
     }
     // Other mouse events open nothing.
     opened.clear();

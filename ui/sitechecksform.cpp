@@ -1,0 +1,120 @@
+#include "ui/sitechecksform.h"
+
+#include "base/text.h"
+
+#include <string_view>
+
+namespace {
+
+// A value as the [URLS] line must carry it: quoted when it holds ";" or a quote, or has blanks
+// at its ends, so that what was typed is what the reader gets.
+std::string Quoted(const std::string& value) {
+    const bool plain = value.find_first_of(";\"") == std::string::npos &&
+                       (value.empty() || (value.front() != ' ' && value.back() != ' '));
+    if (plain)
+        return value;
+    std::string text = "\"";
+    for (char c : value)
+        text += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return text + "\"";
+}
+
+// The checks of one option read alone; nullopt with the reader's words when it does not read.
+std::optional<SiteChecks> ReadOption(const char* name, const std::string& value,
+                                     std::string& problem) {
+    return ReadSiteChecks(std::string(name) + "=" + Quoted(value), problem);
+}
+
+std::string StatusesText(const std::vector<StatusRange>& statuses) {
+    std::string text;
+    for (const StatusRange& range : statuses) {
+        if (!text.empty())
+            text += ",";
+        text += std::to_string(range.First);
+        if (range.Last != range.First)
+            text += "-" + std::to_string(range.Last);
+    }
+    return text;
+}
+
+} // namespace
+
+SiteCheckFields FieldsFor(const SiteChecks& checks) {
+    SiteCheckFields fields;
+    fields.Statuses = StatusesText(checks.Statuses);
+    fields.Redirects = std::to_string(checks.Redirects);
+    fields.Contains = checks.Contains.value_or("");
+    fields.Lacks = checks.Lacks.value_or("");
+    fields.Stay = checks.Stay;
+    if (checks.CertDays)
+        fields.CertDays = std::to_string(*checks.CertDays);
+    if (checks.SlowMs)
+        fields.SlowMs = std::to_string(*checks.SlowMs);
+    return fields;
+}
+
+SiteChecksView ViewOfStoredChecks(const std::string& stored) {
+    std::string problem;
+    if (const std::optional<SiteChecks> checks = ReadSiteChecks(stored, problem))
+        return {FieldsFor(*checks), {}};
+    return {FieldsFor(SiteChecks{}), "The stored checks \"" + stored +
+                                         "\" do not read: " + problem +
+                                         " They stay as they are unless you change them."};
+}
+
+std::optional<std::string> ChecksOnOk(const std::string& stored, const SiteCheckFields& shown,
+                                      const SiteCheckFields& fields, SiteCheckProblem& problem) {
+    if (fields == shown)
+        return stored;
+    SiteChecks checks;
+    // Each field alone, so that a problem names its field.
+    const auto read = [&](SiteCheckField field, const char* name, const std::string& value) {
+        std::optional<SiteChecks> one = ReadOption(name, value, problem.Text);
+        if (!one)
+            problem.Field = field;
+        return one;
+    };
+    const std::string statuses = TrimBlanks(fields.Statuses);
+    if (!statuses.empty()) {
+        const auto one = read(SiteCheckField::Statuses, "status", statuses);
+        if (!one)
+            return std::nullopt;
+        checks.Statuses = one->Statuses;
+    }
+    const std::string redirects = TrimBlanks(fields.Redirects);
+    if (!redirects.empty()) {
+        const auto one = read(SiteCheckField::Redirects, "redirects", redirects);
+        if (!one)
+            return std::nullopt;
+        checks.Redirects = one->Redirects;
+    }
+    // A text is searched as typed, blanks and all.
+    if (!fields.Contains.empty()) {
+        const auto one = read(SiteCheckField::Contains, "contains", fields.Contains);
+        if (!one)
+            return std::nullopt;
+        checks.Contains = one->Contains;
+    }
+    if (!fields.Lacks.empty()) {
+        const auto one = read(SiteCheckField::Lacks, "lacks", fields.Lacks);
+        if (!one)
+            return std::nullopt;
+        checks.Lacks = one->Lacks;
+    }
+    checks.Stay = fields.Stay;
+    const std::string certDays = TrimBlanks(fields.CertDays);
+    if (!certDays.empty()) {
+        const auto one = read(SiteCheckField::CertDays, "certdays", certDays);
+        if (!one)
+            return std::nullopt;
+        checks.CertDays = one->CertDays;
+    }
+    const std::string slow = TrimBlanks(fields.SlowMs);
+    if (!slow.empty()) {
+        const auto one = read(SiteCheckField::SlowMs, "slow", slow);
+        if (!one)
+            return std::nullopt;
+        checks.SlowMs = one->SlowMs;
+    }
+    return WriteSiteChecks(checks);
+}
