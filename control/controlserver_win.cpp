@@ -83,6 +83,34 @@ ClientFacts ReadClientFacts(HANDLE pipe) {
     return facts;
 }
 
+ClientIdentity ReadClientIdentity(HANDLE pipe) {
+    ClientIdentity identity;
+    if (!::ImpersonateNamedPipeClient(pipe)) {
+        ::RevertToSelf();
+        return identity;
+    }
+    HANDLE token = nullptr;
+    const BOOL opened = ::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, &token);
+    ::RevertToSelf();
+    if (!opened)
+        return identity;
+    ScopedKernelHandle owned(token);
+    DWORD needed = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &needed);
+    if (needed == 0)
+        return identity;
+    std::vector<BYTE> buffer(needed);
+    auto* user = reinterpret_cast<TOKEN_USER*>(buffer.data());
+    char* text = nullptr;
+    if (!::GetTokenInformation(token, TokenUser, user, needed, &needed) ||
+        !::ConvertSidToStringSidA(user->User.Sid, &text))
+        return identity;
+    identity.User = text;
+    ::LocalFree(text);
+    identity.Administrator = TokenInGroup(token, WinBuiltinAdministratorsSid);
+    return identity;
+}
+
 // What crosses from other threads to the server's: answers and status pushes. It outlives the
 // server, so a late answer from a worker lands here and is dropped.
 struct ControlOutbox {
@@ -136,6 +164,8 @@ struct ControlServer::Slot {
     bool helloDone = false;
     bool subscribed = false;
     std::uint64_t id = 0;
+    ClientIdentity identity; // read at hello
+    ULONGLONG lastActive = 0;
     ULONGLONG deadline = 0; // hello, closing or relisten bound; 0 for none
     // The request with the handler; the next one is not read before its answer.
     std::shared_ptr<ControlReply::Request> busy;
@@ -169,6 +199,8 @@ ControlServer::ControlServer(ControlHandler& handler, ControlServerOptions optio
         options_.Refusal = [](HANDLE pipe, const std::string& type) {
             return RefusalFor(type, ReadClientFacts(pipe));
         };
+    if (!options_.Identify)
+        options_.Identify = ReadClientIdentity;
 }
 
 ControlServer::~ControlServer() {
@@ -272,7 +304,8 @@ void ControlServer::listen(Slot& s) {
 void ControlServer::connected(Slot& s) {
     s.state = Slot::State::Connected;
     s.id = ++nextId_;
-    s.deadline = ::GetTickCount64() + options_.HelloBoundMs;
+    s.lastActive = ::GetTickCount64();
+    s.deadline = s.lastActive + options_.HelloBoundMs;
     startRead(s);
 }
 
@@ -287,6 +320,7 @@ void ControlServer::readDone(Slot& s) {
     if (s.state != Slot::State::Connected)
         return;
     if (ok) {
+        s.lastActive = ::GetTickCount64();
         // The read goes on while the handler works, so that a client that leaves is seen at
         // once; what it sends meanwhile waits, within a bound.
         std::size_t bytes = n;
@@ -312,6 +346,7 @@ void ControlServer::writeDone(Slot& s) {
     s.writing.reset();
     if (!ok)
         return disconnect(s);
+    s.lastActive = ::GetTickCount64();
     // A closing connection ends once its last reply was read.
     if (s.state == Slot::State::Closing && s.queue.empty())
         return disconnect(s);
@@ -402,9 +437,17 @@ void ControlServer::hello(Slot& s, const ControlMessage& message) {
         return fail(s, "refused", refused);
     s.helloDone = true;
     s.deadline = 0;
+    s.identity = options_.Identify(s.pipe.Get());
     ControlMessage answer(msg::Hello);
     answer.Add("version", std::to_string(ControlProtocolVersion));
     send(s, answer);
+    // The same user's connection idle longest goes when this one is one too many.
+    for (std::size_t i = 0; i < slots_.size(); ++i)
+        if (slots_[i].get() == &s) {
+            if (const auto end = SameUserToEnd(peers(), i))
+                disconnect(*slots_[*end]);
+            break;
+        }
 }
 
 void ControlServer::pass(Slot& s, ControlMessage message) {
@@ -447,6 +490,35 @@ std::string ControlServer::refusal(Slot& s, const std::string& type) {
     if (s.helloDone && !changesSomething(type))
         return {};
     return options_.Refusal(s.pipe.Get(), type);
+}
+
+std::vector<PipePeer> ControlServer::peers() const {
+    std::vector<PipePeer> all;
+    for (const auto& slot : slots_) {
+        const Slot& s = *slot;
+        PipePeer p;
+        // A broken instance listens again within RelistenMs: it is no reason to end anyone.
+        p.Connected = s.open();
+        p.Known = s.helloDone;
+        p.User = s.identity.User;
+        p.Administrator = s.identity.Administrator;
+        p.Busy = s.busy != nullptr || s.unread() > 0 || !s.waiting.empty();
+        p.Ending = s.state == Slot::State::Closing;
+        p.LastActive = s.lastActive;
+        all.push_back(std::move(p));
+    }
+    return all;
+}
+
+// An instance ended here may be taken at once by a client that waited, so this goes round until
+// one listens; each round ends one connection, so it stops after as many rounds as instances.
+void ControlServer::makeRoom() {
+    for (std::size_t round = 0; round < slots_.size(); ++round) {
+        const auto end = RoomToMake(peers(), slots_.size());
+        if (!end)
+            return;
+        disconnect(*slots_[*end]);
+    }
 }
 
 void ControlServer::startRead(Slot& s) {
@@ -515,6 +587,7 @@ void ControlServer::disconnect(Slot& s) {
     s.writing.reset();
     s.helloDone = s.subscribed = false;
     s.id = 0;
+    s.identity = ClientIdentity();
     listen(s);
 }
 
@@ -531,6 +604,7 @@ void ControlServer::expire(Slot& s, ULONGLONG now) {
 DWORD ControlServer::run() {
     for (auto& slot : slots_)
         listen(*slot);
+    makeRoom();
 
     for (;;) {
         std::vector<HANDLE> waits = {stop_.Get(), outbox_->wake.Get()};
@@ -567,6 +641,7 @@ DWORD ControlServer::run() {
         const ULONGLONG after = ::GetTickCount64();
         for (auto& slot : slots_)
             expire(*slot, after);
+        makeRoom();
     }
 
     // Replies already given (the answer to a stop) get a short chance to reach their clients.

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -49,6 +50,17 @@ protected:
         ControlServerOptions options;
         options.PipeName = name;
         options.HelloBoundMs = 300;
+        // Every Wine client holds the same token: who said hello is whoever the test says next,
+        // else someone new each time.
+        options.Identify = [this](HANDLE) {
+            std::lock_guard<std::mutex> guard(identities);
+            ClientIdentity who{"S-1-5-21-" + std::to_string(++strangers), false};
+            if (!nextIdentities.empty()) {
+                who = nextIdentities.front();
+                nextIdentities.pop_front();
+            }
+            return who;
+        };
         server = std::make_unique<ControlServer>(handler, options);
         std::string error;
         ASSERT_TRUE(server->Start(error)) << error;
@@ -57,6 +69,14 @@ protected:
         status.Tip = "http://down/";
         status.Failed = {{"http://down/", "HTTP status 503", 12}};
         server->SetStatus(status, false);
+    }
+
+    PipeClient ClientOf(const std::string& user, bool administrator = false) {
+        {
+            std::lock_guard<std::mutex> guard(identities);
+            nextIdentities.push_back({user, administrator});
+        }
+        return Client();
     }
 
     PipeClient Client(bool hello = true) {
@@ -72,6 +92,9 @@ protected:
         "\\\\.\\pipe\\VigrelServerTest" + std::to_string(::GetCurrentProcessId());
     StandInHandler handler;
     std::unique_ptr<ControlServer> server;
+    std::mutex identities;
+    std::deque<ClientIdentity> nextIdentities;
+    int strangers = 0;
 };
 
 } // namespace
@@ -240,4 +263,31 @@ TEST_F(ControlServerTest, LaterRequestCutsShortTheChecklistBeforeItAndRepliesKee
     EXPECT_FALSE(held.Wanted());
     held.Send(CheckListMessage({{"http://127.0.0.1:1/", false}})); // dropped: answered already
     EXPECT_EQ(client.Ask(ControlMessage(msg::Status), msg::Status).Type, msg::Status);
+}
+
+// Clients that say hello and then stay silent hold no instance that another user or an
+// administrator needs.
+TEST_F(ControlServerTest, SilentClientsNeverLockOutAnotherUserOrAnAdministrator) {
+    // A fifth connection of one user ends that user's own idle longest.
+    std::vector<PipeClient> hog;
+    for (int i = 0; i < 5; ++i)
+        hog.push_back(ClientOf("S-1-5-21-hog"));
+    EXPECT_TRUE(waitFor([&] { return hog[0].Gone(); }, 10000));
+    for (int i = 1; i < 5; ++i)
+        EXPECT_FALSE(hog[i].Gone()) << i;
+
+    // Four users with four each take every instance; the idle longest make room, so a newcomer
+    // always finds one: another user's companion, then an administrator's stop.
+    for (int u = 0; u < 3; ++u)
+        for (int i = 0; i < 4; ++i)
+            hog.push_back(ClientOf("S-1-5-21-hog" + std::to_string(u)));
+    PipeClient companion = ClientOf("S-1-5-21-companion");
+    EXPECT_EQ(companion.Ask(ControlMessage(msg::Status), msg::Status).Type, msg::Status);
+    PipeClient admin = ClientOf("S-1-5-21-500", true);
+    EXPECT_EQ(admin.Ask(ControlMessage(msg::Stop), msg::Ok).Type, msg::Ok);
+    int gone = 0;
+    for (PipeClient& h : hog)
+        gone += h.Gone() ? 1 : 0;
+    EXPECT_GE(gone, 3) << "the oldest hogs made room";
+    EXPECT_FALSE(companion.Gone());
 }
