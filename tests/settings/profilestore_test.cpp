@@ -3,14 +3,35 @@
 #include "base/exception.h"
 #include "base/handle_win.h"
 #include "base/paths_win.h"
+#include "base/utf_win.h"
 #include "settings/profilestore_win.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <fstream>
 
 namespace {
+
+// The file's access list as SDDL, read back from the file system.
+std::wstring daclOf(const std::string& path) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (::GetNamedSecurityInfoW(Widen(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                nullptr, nullptr, nullptr, nullptr, &sd) != ERROR_SUCCESS)
+        return L"unreadable";
+    wchar_t* text = nullptr;
+    std::wstring sddl;
+    if (::ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1,
+                                                               DACL_SECURITY_INFORMATION, &text,
+                                                               nullptr))
+        sddl = text;
+    ::LocalFree(text);
+    ::LocalFree(sd);
+    return sddl;
+}
 
 void writeFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -84,6 +105,30 @@ TEST_F(IniFile, PasswordIsProtectedForTheMachineAndAnOldClearOneStillWorks) {
     CUserSettings t;
     ASSERT_TRUE(ini.Load(t));
     EXPECT_EQ(t.Pass, "  \"my pass\"  ");
+    EXPECT_TRUE(ini.Notes().empty());
+}
+
+// Machine scope holds against nobody who may read the file.
+TEST_F(IniFile, AFileWithAProtectedPasswordIsForSystemAndAdministratorsOnly) {
+    writeFile(path, "[General]\r\nTimeSpan=7\r\n");
+    ASSERT_TRUE(ini.Load(s));
+    ini.Save(s);
+    EXPECT_NE(daclOf(path), FileOfSecretsSddl) << "no secret: the folder's rights stand";
+    s.Pass = "secret";
+    ini.Save(s);
+    EXPECT_EQ(daclOf(path), FileOfSecretsSddl);
+    // The replacing save keeps them.
+    s.TimeSpan = 9;
+    ini.Save(s);
+    EXPECT_EQ(daclOf(path), FileOfSecretsSddl);
+
+    // A file that got its password some other way is narrowed at start.
+    const std::string text = ReadWholeFile(path);
+    ::DeleteFileA(path.c_str());
+    writeFile(path, text);
+    ASSERT_NE(daclOf(path), FileOfSecretsSddl);
+    ASSERT_TRUE(ini.Load(s));
+    EXPECT_EQ(daclOf(path), FileOfSecretsSddl);
     EXPECT_TRUE(ini.Notes().empty());
 }
 
