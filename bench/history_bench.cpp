@@ -52,8 +52,9 @@ std::string line(const HistoryRecord& r) {
     if (r.Up)
         cycle.Sites = {ProbeResult::Answered(r.Milliseconds)};
     else if (r.Reason.rfind("HTTP status ", 0) == 0)
-        cycle.Sites = {ProbeResult::Down(ProbeReason::HttpStatus, r.Milliseconds,
-                                         static_cast<std::uint32_t>(std::stoul(r.Reason.substr(12))))};
+        cycle.Sites = {
+            ProbeResult::Down(ProbeReason::HttpStatus, r.Milliseconds,
+                              static_cast<std::uint32_t>(std::stoul(r.Reason.substr(12))))};
     else if (r.Reason.rfind("timed out", 0) == 0)
         cycle.Sites = {ProbeResult::Down(ProbeReason::TimedOut, r.Milliseconds)};
     else if (r.Reason == "connection refused")

@@ -22,12 +22,12 @@ constexpr std::size_t MaxConnectionsPerUser = 4;
 
 // One instance of the pipe as the rule sees it.
 struct PipePeer {
-    bool Connected = false; // false: free, or about to listen again
-    bool Known = false;     // said hello; User and Administrator are read from its token
-    std::string User;       // the token's user SID as text
-    bool Administrator = false; // an elevated administrator
-    bool Busy = false;          // a request with the handler, or replies on their way
-    bool Ending = false;        // closing after an error
+    bool Connected = false;       // false: free, or about to listen again
+    bool Known = false;           // said hello; User and Administrator are read from its token
+    std::string User;             // the token's user SID as text
+    bool Administrator = false;   // an elevated administrator
+    bool Busy = false;            // a request with the handler, or replies on their way
+    bool Ending = false;          // closing after an error
     std::uint64_t LastActive = 0; // tick of its last message or read reply
 };
 

@@ -183,10 +183,10 @@ bool IsReadableHistoryName(std::string_view name, int year, int month, int day) 
 
 std::string CsvField(std::string_view value) {
     std::string text(value);
-    const bool guard = !text.empty() && (startsFormula(text.front()) || text.front() == '\r' ||
-                                         (text.size() > 1 && text.front() == '\'' &&
-                                          (guardedAfterQuote(text[1]) || text[1] == '\r' ||
-                                           text[1] == '\n')));
+    const bool guard =
+        !text.empty() && (startsFormula(text.front()) || text.front() == '\r' ||
+                          (text.size() > 1 && text.front() == '\'' &&
+                           (guardedAfterQuote(text[1]) || text[1] == '\r' || text[1] == '\n')));
     std::replace(text.begin(), text.end(), '\r', ' ');
     std::replace(text.begin(), text.end(), '\n', ' ');
     if (guard)
@@ -209,8 +209,8 @@ std::string HistoryLines(CivilSeconds time, const CycleResults& cycle,
     const std::string stamp = CivilText(time);
     std::string lines;
     const auto line = [&](const std::string& url, const ProbeResult& result) {
- lines += stamp + ',' + CsvField(UrlWithMaskedPassword(url)) + ',' + (result.Up ? '1' : '0') + ',' +
-                 std::to_string(result.Milliseconds) + ',' +
+        lines += stamp + ',' + CsvField(UrlWithMaskedPassword(url)) + ',' +
+                 (result.Up ? '1' : '0') + ',' + std::to_string(result.Milliseconds) + ',' +
                  (result.Up ? std::string() : CsvField(ReasonText(result))) + "\r\n";
     };
     if (cycle.Urls.empty() && !cycle.Benchmark.Up) {
@@ -380,8 +380,7 @@ bool HistoryIndex::Add(const HistoryRecord& record) {
             reason = static_cast<std::uint16_t>(1 + (known - s.Reasons.begin()));
     }
     addTo(s.Fine, static_cast<std::int32_t>(floorDiv(record.Time, FineWidth)), record, reason);
-    addTo(s.Hourly, static_cast<std::int32_t>(floorDiv(record.Time, HourWidth)), record,
-          reason);
+    addTo(s.Hourly, static_cast<std::int32_t>(floorDiv(record.Time, HourWidth)), record, reason);
     return true;
 }
 

@@ -67,7 +67,7 @@ private:
     bool failing_ = false; // the last write failed: logged once until one succeeds
     bool loading_ = false;
     HistoryIndex index_;
-    std::vector<HistoryRecord> pending_; // recorded while the files were being read back
+    std::vector<HistoryRecord> pending_;    // recorded while the files were being read back
     std::vector<std::string> pendingSites_; // the list of the last cycle meanwhile
     // Set when the store goes: the reading back stops after the file it is in.
     std::atomic<bool> leaving_{false};

@@ -6,7 +6,6 @@
 #include "base/product.h"
 #include "base/utf_win.h"
 
-#include <aclapi.h>
 #include <sddl.h>
 #include <wincrypt.h>
 
@@ -64,15 +63,14 @@ bool holdsSecret(const IniDocument& doc) {
 } // namespace
 
 DWORD LimitToAdministrators(const std::string& path) {
+    // Measured on Wine 8: SetFileSecurityW takes a protected list away from everyone else (as far
+    // as its file modes can say it), where SetNamedSecurityInfoW changes nothing.
     const ScopedSecurityDescriptor sd = secretsDescriptor();
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    if (!sd || !::GetSecurityDescriptorDacl(sd.Get(), &present, &dacl, &defaulted))
-        return ::GetLastError();
-    std::wstring name = Widen(path);
-    return ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
+    if (!sd || !::SetFileSecurityW(Widen(path).c_str(),
                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                   nullptr, nullptr, dacl, nullptr);
+                                   sd.Get()))
+        return ::GetLastError();
+    return 0;
 }
 
 PasswordCodec MachinePasswordCodec() {
@@ -214,7 +212,8 @@ void SettingsFile::Save(const CUserSettings& settings) const {
     // The password is never readable by everyone, not even for the moment between the write
     // and the narrowing: the temporary file is born with the narrow rights.
     const bool secret = holdsSecret(doc);
-    const ScopedSecurityDescriptor narrow = secret ? secretsDescriptor() : ScopedSecurityDescriptor();
+    const ScopedSecurityDescriptor narrow =
+        secret ? secretsDescriptor() : ScopedSecurityDescriptor();
     SECURITY_ATTRIBUTES sa = {sizeof sa, narrow.Get(), FALSE};
     bool written = !secret || narrow;
     if (written) {

@@ -26,7 +26,7 @@ PipePeer anonymous(std::uint64_t lastActive) {
 
 TEST(PipeAdmission, AUserPastFourConnectionsEndsItsOwnIdleLongest) {
     // Slot 5 is the newcomer; another user's idler (slot 0) is none of its business.
-    std::vector<PipePeer> peers = {user("B", 1), user("A", 9), user("A", 3), user("A", 5),
+    std::vector<PipePeer> peers = {user("B", 1), user("A", 9),  user("A", 3), user("A", 5),
                                    user("A", 7), user("A", 10), PipePeer()};
     EXPECT_EQ(SameUserToEnd(peers, 5), 2u);
     peers[2].Busy = true; // work in flight is kept if another one is idle
@@ -51,11 +51,15 @@ TEST(PipeAdmission, WhenTheLastInstanceIsTakenTheRightConnectionMakesRoom) {
     const std::vector<Case> cases = {
         {"one free: nobody goes", {user("A", 1), PipePeer(), anonymous(9)}, std::nullopt},
         {"the idle longest", {user("A", 5), user("B", 2), user("C", 4), anonymous(9)}, 1},
-        {"a silent newcomer before hello counts as anyone", {user("A", 5), anonymous(3), user("B", 9)}, 1},
+        {"a silent newcomer before hello counts as anyone",
+         {user("A", 5), anonymous(3), user("B", 9)},
+         1},
         {"an administrator stays while others are there",
-         {user("S", 1, true), user("A", 4), user("B", 6), user("S", 9, true)}, 1},
+         {user("S", 1, true), user("A", 4), user("B", 6), user("S", 9, true)},
+         1},
         {"administrators only: the idle longest of them",
-         {user("S", 6, true), user("S", 2, true), user("S", 9, true)}, 1},
+         {user("S", 6, true), user("S", 2, true), user("S", 9, true)},
+         1},
         {"one closing already goes first", {user("A", 1), ending, user("C", 9)}, 1},
         {"work in flight is kept while one is idle", {busyOld, user("C", 5), user("D", 9)}, 1},
         {"the newcomer itself never", {user("A", 5), anonymous(0)}, 0},

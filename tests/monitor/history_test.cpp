@@ -126,8 +126,9 @@ TEST(HistoryFile, FormulaCellsAreGuardedForSpreadsheetsAndReadBackAsTheyWere) {
 
 TEST(HistoryFile, PiecesOfAnyLengthReadAsTheWholeAndAnOverlongLineCostsOnlyItself) {
     const std::string good = "2026-03-01 12:00:00,http://a.test/,1,10,\r\n";
-    const std::string text = std::string(HistoryHeader) + good + std::string(3 * MaxHistoryLine, 'x') +
-                             "\r\n" + good + "2026-03-01 12:05:00,http://a.te";
+    const std::string text = std::string(HistoryHeader) + good +
+                             std::string(3 * MaxHistoryLine, 'x') + "\r\n" + good +
+                             "2026-03-01 12:05:00,http://a.te";
     for (std::size_t step : {std::size_t{1}, std::size_t{7}, MaxHistoryLine, text.size()}) {
         std::size_t records = 0;
         HistoryTextReader reader([&](HistoryRecord&&) { ++records; });

@@ -43,7 +43,8 @@ TEST(HistoryStore, AppendsEachCycleWholeAndReadsTheFilesBackAtStart) {
     std::ofstream(old) << HistoryHeader;
     std::ofstream(kept) << "x";
     for (const std::string& path : {future, noDate})
-        std::ofstream(path) << HistoryHeader << CivilText(HistoryNow()) << ",http://a.test/,0,1,x\r\n";
+        std::ofstream(path) << HistoryHeader << CivilText(HistoryNow())
+                            << ",http://a.test/,0,1,x\r\n";
     std::vector<std::string> logged;
     {
         HistoryStore store(folder, [&](const std::string& line) { logged.push_back(line); });
