@@ -8,8 +8,10 @@
 //   costs nobody anything;
 // - one instance always listens: when the last free one is taken, a connection is ended to make
 //   room, the one closing already first, then the idle longest of those not elevated (a client
-//   that has not said hello yet counts as such), then one with no work in flight; an elevated
+//   whose user could not be read counts as such), then one with no work in flight; an elevated
 //   administrator's connection only when every other one is an administrator's too.
+// The users are read as they connect, so that the rule holds for clients that never say hello
+// as well as for those that say it and fall silent.
 #pragma once
 
 #include <cstddef>
@@ -28,10 +30,10 @@ struct PipePeer {
     bool Administrator = false;   // an elevated administrator
     bool Busy = false;            // a request with the handler, or replies on their way
     bool Ending = false;          // closing after an error
-    std::uint64_t LastActive = 0; // tick of its last message or read reply
+    std::uint64_t LastActive = 0; // when it last sent a message or read a reply, in any order
 };
 
-// The connection to end when peers[newcomer] just said hello, or nothing.
+// The connection to end when peers[newcomer] just connected and its user was read, or nothing.
 std::optional<std::size_t> SameUserToEnd(const std::vector<PipePeer>& peers, std::size_t newcomer);
 // The connection to end when peers[newcomer] just connected, so that one instance listens again;
 // nothing while one is free.

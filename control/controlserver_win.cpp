@@ -83,16 +83,16 @@ ClientFacts ReadClientFacts(HANDLE pipe) {
     return facts;
 }
 
+// Read from the client process's token as soon as it connects: impersonating the client needs
+// a message read first, and the rule must hold for the clients that never send one.
 ClientIdentity ReadClientIdentity(HANDLE pipe) {
     ClientIdentity identity;
-    if (!::ImpersonateNamedPipeClient(pipe)) {
-        ::RevertToSelf();
+    ULONG pid = 0;
+    if (!::GetNamedPipeClientProcessId(pipe, &pid))
         return identity;
-    }
+    ScopedKernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     HANDLE token = nullptr;
-    const BOOL opened = ::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, &token);
-    ::RevertToSelf();
-    if (!opened)
+    if (!process || !::OpenProcessToken(process.Get(), TOKEN_QUERY | TOKEN_DUPLICATE, &token))
         return identity;
     ScopedKernelHandle owned(token);
     DWORD needed = 0;
@@ -107,7 +107,12 @@ ClientIdentity ReadClientIdentity(HANDLE pipe) {
         return identity;
     identity.User = text;
     ::LocalFree(text);
-    identity.Administrator = TokenInGroup(token, WinBuiltinAdministratorsSid);
+    // CheckTokenMembership asks for an impersonation token.
+    HANDLE copy = nullptr;
+    if (::DuplicateToken(token, SecurityIdentification, &copy)) {
+        ScopedKernelHandle ownedCopy(copy);
+        identity.Administrator = TokenInGroup(copy, WinBuiltinAdministratorsSid);
+    }
     return identity;
 }
 
@@ -164,9 +169,9 @@ struct ControlServer::Slot {
     bool helloDone = false;
     bool subscribed = false;
     std::uint64_t id = 0;
-    ClientIdentity identity; // read at hello
-    ULONGLONG lastActive = 0;
-    ULONGLONG deadline = 0; // hello, closing or relisten bound; 0 for none
+    ClientIdentity identity;      // read as it connects
+    std::uint64_t lastActive = 0; // ControlServer::activity_ at its last message or read reply
+    ULONGLONG deadline = 0;       // hello, closing or relisten bound; 0 for none
     // The request with the handler; the next one is not read before its answer.
     std::shared_ptr<ControlReply::Request> busy;
     // The request with the handler is a checklist, which a later request cuts short.
@@ -304,8 +309,16 @@ void ControlServer::listen(Slot& s) {
 void ControlServer::connected(Slot& s) {
     s.state = Slot::State::Connected;
     s.id = ++nextId_;
-    s.lastActive = ::GetTickCount64();
-    s.deadline = s.lastActive + options_.HelloBoundMs;
+    s.lastActive = ++activity_;
+    s.deadline = ::GetTickCount64() + options_.HelloBoundMs;
+    s.identity = options_.Identify(s.pipe.Get());
+    // The same user's connection idle longest goes when this one is one too many.
+    for (std::size_t i = 0; i < slots_.size(); ++i)
+        if (slots_[i].get() == &s) {
+            if (const auto end = SameUserToEnd(peers(), i))
+                disconnect(*slots_[*end]);
+            break;
+        }
     startRead(s);
 }
 
@@ -320,7 +333,7 @@ void ControlServer::readDone(Slot& s) {
     if (s.state != Slot::State::Connected)
         return;
     if (ok) {
-        s.lastActive = ::GetTickCount64();
+        s.lastActive = ++activity_;
         // The read goes on while the handler works, so that a client that leaves is seen at
         // once; what it sends meanwhile waits, within a bound.
         std::size_t bytes = n;
@@ -346,7 +359,7 @@ void ControlServer::writeDone(Slot& s) {
     s.writing.reset();
     if (!ok)
         return disconnect(s);
-    s.lastActive = ::GetTickCount64();
+    s.lastActive = ++activity_;
     // A closing connection ends once its last reply was read.
     if (s.state == Slot::State::Closing && s.queue.empty())
         return disconnect(s);
@@ -437,17 +450,9 @@ void ControlServer::hello(Slot& s, const ControlMessage& message) {
         return fail(s, "refused", refused);
     s.helloDone = true;
     s.deadline = 0;
-    s.identity = options_.Identify(s.pipe.Get());
     ControlMessage answer(msg::Hello);
     answer.Add("version", std::to_string(ControlProtocolVersion));
     send(s, answer);
-    // The same user's connection idle longest goes when this one is one too many.
-    for (std::size_t i = 0; i < slots_.size(); ++i)
-        if (slots_[i].get() == &s) {
-            if (const auto end = SameUserToEnd(peers(), i))
-                disconnect(*slots_[*end]);
-            break;
-        }
 }
 
 void ControlServer::pass(Slot& s, ControlMessage message) {
@@ -499,10 +504,11 @@ std::vector<PipePeer> ControlServer::peers() const {
         PipePeer p;
         // A broken instance listens again within RelistenMs: it is no reason to end anyone.
         p.Connected = s.open();
-        p.Known = s.helloDone;
+        p.Known = !s.identity.User.empty();
         p.User = s.identity.User;
         p.Administrator = s.identity.Administrator;
-        p.Busy = s.busy != nullptr || s.unread() > 0 || !s.waiting.empty();
+        // Replies it leaves unread are no work: a client that never reads is not kept for it.
+        p.Busy = s.busy != nullptr || !s.waiting.empty();
         p.Ending = s.state == Slot::State::Closing;
         p.LastActive = s.lastActive;
         all.push_back(std::move(p));

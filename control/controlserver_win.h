@@ -110,7 +110,7 @@ struct ControlServerOptions {
     // Tells whether the client may make the request (empty) or why not; the default reads the
     // client's token and applies RefusalFor.
     std::function<std::string(HANDLE pipe, const std::string& requestType)> Refusal;
-    // Who said hello; the default reads the client's token.
+    // Who connected; the default reads the token of the client's process.
     std::function<ClientIdentity(HANDLE pipe)> Identify;
 };
 
@@ -171,5 +171,7 @@ private:
     // Created by Start, used by the thread alone from then on.
     std::vector<std::unique_ptr<Slot>> slots_;
     std::uint64_t nextId_ = 0;
+    // Counts every connection's steps, so that which one is idle longest never ties.
+    std::uint64_t activity_ = 0;
     std::size_t nextTurn_ = 0;
 };

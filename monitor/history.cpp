@@ -364,7 +364,13 @@ void HistoryIndex::SetSites(const std::vector<std::string>& urls) {
         it = list_.count(it->first) ? std::next(it) : sites_.erase(it);
 }
 
+void HistoryIndex::SetNow(CivilSeconds now) {
+    now_ = now;
+}
+
 bool HistoryIndex::Add(const HistoryRecord& record) {
+    if (now_ && (record.Time <= *now_ - days_ * DaySeconds || record.Time > *now_ + DaySeconds))
+        return false;
     std::string key = UrlWithMaskedPassword(record.Url);
     if (listed_ && !list_.count(key)) {
         ++skipped_;
@@ -373,9 +379,10 @@ bool HistoryIndex::Add(const HistoryRecord& record) {
     Site& s = sites_[std::move(key)];
     std::uint16_t reason = 0;
     if (!record.Up) {
-        auto known = std::find(s.Reasons.begin(), s.Reasons.end(), record.Reason);
+        const std::string_view words = std::string_view(record.Reason).substr(0, MaxHistoryReason);
+        auto known = std::find(s.Reasons.begin(), s.Reasons.end(), words);
         if (known == s.Reasons.end() && s.Reasons.size() < MaxReasons)
-            known = s.Reasons.insert(s.Reasons.end(), record.Reason);
+            known = s.Reasons.insert(s.Reasons.end(), std::string(words));
         if (known != s.Reasons.end())
             reason = static_cast<std::uint16_t>(1 + (known - s.Reasons.begin()));
     }

@@ -44,6 +44,9 @@ bool IsReadableHistoryName(std::string_view name, int year, int month, int day);
 
 // The first line of every file, so that a spreadsheet names its columns.
 constexpr std::string_view HistoryHeader = "time,url,up,ms,reason\r\n";
+// A reason is kept up to this many bytes: the probes' words are far shorter, and a planted file's
+// reasons would otherwise cost what its lines are long, 255 times per site.
+constexpr std::size_t MaxHistoryReason = 200;
 // A line longer than this is damaged, whatever it holds.
 constexpr std::size_t MaxHistoryLine = 8192;
 
@@ -131,7 +134,11 @@ public:
     // The sites kept from now on: records of other addresses are skipped (and counted), and the
     // buckets of sites no longer listed go. Without a list every address is kept.
     void SetSites(const std::vector<std::string>& urls);
-    // False when the record's address is not listed.
+    // Records from now on are kept only when they fall in the spans seen from now (up to a day
+    // ahead, for a clock put back): a file may hold any times, and each one kept would cost a
+    // bucket, inserted in the middle when out of order.
+    void SetNow(CivilSeconds now);
+    // False when the record's address is not listed or its time is out of the spans.
     bool Add(const HistoryRecord& record);
     // Records skipped since the last call, since they were of no listed site.
     std::size_t TakeSkipped() { return std::exchange(skipped_, 0); }
@@ -167,6 +174,7 @@ private:
     const Site* find(const std::string& url) const;
 
     int days_ = 30;
+    std::optional<CivilSeconds> now_;
     bool listed_ = false; // SetSites was called
     std::unordered_set<std::string> list_;
     std::size_t skipped_ = 0;

@@ -137,6 +137,7 @@ DWORD HistoryStore::load(std::vector<std::string> names, std::vector<std::string
     HistoryIndex loaded;
     loaded.SetDays(Days());
     loaded.SetSites(sites);
+    loaded.SetNow(HistoryNow());
     for (const std::string& name : names) {
         if (leaving_)
             return 0;
@@ -155,6 +156,7 @@ DWORD HistoryStore::load(std::vector<std::string> names, std::vector<std::string
     std::lock_guard<std::mutex> guard(lock_);
     // The list as the last cycle had it.
     loaded.SetSites(pendingSites_.empty() ? sites : pendingSites_);
+    loaded.SetNow(HistoryNow());
     for (const HistoryRecord& record : pending_)
         loaded.Add(record);
     loaded.TakeSkipped();
@@ -218,6 +220,7 @@ void HistoryStore::Record(const CycleResults& cycle, const std::string& benchmar
         log_(errorText("History not written to", path));
     failing_ = !written;
 
+    index_.SetNow(now);
     ParseHistoryText(lines, [this](HistoryRecord&& r) {
         if (loading_)
             pending_.push_back(std::move(r));

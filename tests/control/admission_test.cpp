@@ -51,7 +51,7 @@ TEST(PipeAdmission, WhenTheLastInstanceIsTakenTheRightConnectionMakesRoom) {
     const std::vector<Case> cases = {
         {"one free: nobody goes", {user("A", 1), PipePeer(), anonymous(9)}, std::nullopt},
         {"the idle longest", {user("A", 5), user("B", 2), user("C", 4), anonymous(9)}, 1},
-        {"a silent newcomer before hello counts as anyone",
+        {"one whose user could not be read counts as anyone",
          {user("A", 5), anonymous(3), user("B", 9)},
          1},
         {"an administrator stays while others are there",

@@ -205,6 +205,23 @@ TEST(HistoryIndex, KeepsTheListedSitesOnlyAndFindsThemWithTheirPasswordsHidden) 
     EXPECT_EQ(index.Sites(), 0u);
 }
 
+// What a planted file may hold for a listed site: times of any year, in any order, and long
+// reasons. Only what the spans show is kept, so the buckets stay bounded.
+TEST(HistoryIndex, RecordsOutsideTheSpansAndLongReasonsCostNothing) {
+    HistoryIndex index;
+    index.SetNow(Noon);
+    for (CivilSeconds t : {Noon - 30 * 86400, Noon - 400 * 86400, Noon + 2 * 86400})
+        EXPECT_FALSE(index.Add(probe(t, false, 1, "x"))) << CivilText(t);
+    EXPECT_EQ(index.Buckets(), 0u);
+    EXPECT_TRUE(index.Add(probe(Noon - 29 * 86400, true, 1)));
+    EXPECT_TRUE(index.Add(probe(Noon + 3600, true, 1))) << "a clock put back";
+    EXPECT_TRUE(index.Add(probe(Noon, false, 1, std::string(5000, 'r'))));
+    CivilSeconds step = 0;
+    const auto points = index.Points("http://a.test/", Noon, HistorySpan::Day, step);
+    ASSERT_FALSE(points.empty());
+    EXPECT_EQ(points.back().Reason.size(), MaxHistoryReason);
+}
+
 TEST(HistoryIndex, PointsAreBucketsOfTheSpanWithMeanTimesAndTheReason) {
     HistoryIndex index;
     const CivilSeconds now = Noon + 30;
