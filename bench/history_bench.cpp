@@ -68,7 +68,7 @@ double workingSetMb() {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
     ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
-    return static_cast<double>(counters.PeakWorkingSetSize) / 1e6;
+    return static_cast<double>(counters.WorkingSetSize) / 1e6;
 }
 
 // Waits for the store's reading back; its time in ms.
@@ -252,7 +252,11 @@ void planted(int addresses) {
     const CivilSeconds now = HistoryNow();
     const std::vector<std::string> sites = SampleSites(100);
     std::string text(HistoryHeader);
-    SampleHistory(now - 3600, sites, 0, 300, [&](const HistoryRecord& r) { text += line(r); });
+    const std::string date = CivilText(now).substr(0, 10);
+    SampleHistory(now, sites, 1, 300, [&](const HistoryRecord& r) {
+        if (CivilText(r.Time).compare(0, 10, date) == 0)
+            text += line(r);
+    });
     HistoryRecord r;
     r.Time = now - now % 86400;
     r.Up = true;
@@ -261,7 +265,6 @@ void planted(int addresses) {
         r.Url = "http://planted-" + std::to_string(i) + ".example.org/some/path/x";
         text += line(r);
     }
-    const std::string date = CivilText(now).substr(0, 10);
     HANDLE file = ::CreateFileA((folder + "\\history-" + date + ".csv").c_str(), GENERIC_WRITE, 0,
                                 nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD put = 0;
@@ -278,7 +281,7 @@ void planted(int addresses) {
     std::size_t kept = 0;
     store.Read([&](const HistoryIndex& index, bool) { kept = index.Sites(); });
     std::printf("planted: %d addresses not listed (%.1f MB file) read back in %.0f ms; %zu sites "
-                "kept; peak working set %.0f MB (%.0f MB before)\n",
+                "kept; working set %.0f MB after, %.0f MB before\n",
                 addresses, static_cast<double>(bytes) / 1e6, ms, kept, workingSetMb(), before);
 }
 
