@@ -83,18 +83,11 @@ ClientFacts ReadClientFacts(HANDLE pipe) {
     return facts;
 }
 
-// Read from the client process's token as soon as it connects: impersonating the client needs
-// a message read first, and the rule must hold for the clients that never send one.
-ClientIdentity ReadClientIdentity(HANDLE pipe) {
+namespace {
+
+// The user and elevation of a token; empty when it cannot be read.
+ClientIdentity identityOf(HANDLE token) {
     ClientIdentity identity;
-    ULONG pid = 0;
-    if (!::GetNamedPipeClientProcessId(pipe, &pid))
-        return identity;
-    ScopedKernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-    HANDLE token = nullptr;
-    if (!process || !::OpenProcessToken(process.Get(), TOKEN_QUERY | TOKEN_DUPLICATE, &token))
-        return identity;
-    ScopedKernelHandle owned(token);
     DWORD needed = 0;
     ::GetTokenInformation(token, TokenUser, nullptr, 0, &needed);
     if (needed == 0)
@@ -114,6 +107,38 @@ ClientIdentity ReadClientIdentity(HANDLE pipe) {
         identity.Administrator = TokenInGroup(copy, WinBuiltinAdministratorsSid);
     }
     return identity;
+}
+
+} // namespace
+
+// The client process's token, read as soon as it connects: impersonating the client needs a
+// message read first, and the rule must hold for the clients that never send one. A process
+// that is gone already (it may have handed its end to another) is known by the token it writes
+// with instead, once it has written.
+ClientIdentity ReadClientIdentity(HANDLE pipe) {
+    ULONG pid = 0;
+    if (::GetNamedPipeClientProcessId(pipe, &pid)) {
+        ScopedKernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+        HANDLE token = nullptr;
+        if (process && ::OpenProcessToken(process.Get(), TOKEN_QUERY | TOKEN_DUPLICATE, &token)) {
+            ScopedKernelHandle owned(token);
+            ClientIdentity identity = identityOf(token);
+            if (!identity.User.empty())
+                return identity;
+        }
+    }
+    if (!::ImpersonateNamedPipeClient(pipe)) {
+        ::RevertToSelf();
+        return {};
+    }
+    HANDLE token = nullptr;
+    const BOOL opened =
+        ::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY | TOKEN_DUPLICATE, TRUE, &token);
+    ::RevertToSelf();
+    if (!opened)
+        return {};
+    ScopedKernelHandle owned(token);
+    return identityOf(token);
 }
 
 // What crosses from other threads to the server's: answers and status pushes. It outlives the
@@ -312,14 +337,18 @@ void ControlServer::connected(Slot& s) {
     s.lastActive = ++activity_;
     s.deadline = ::GetTickCount64() + options_.HelloBoundMs;
     s.identity = options_.Identify(s.pipe.Get());
-    // The same user's connection idle longest goes when this one is one too many.
+    endOneTooMany(s);
+    startRead(s);
+}
+
+// The same user's connection idle longest goes when this one is one too many.
+void ControlServer::endOneTooMany(Slot& s) {
     for (std::size_t i = 0; i < slots_.size(); ++i)
         if (slots_[i].get() == &s) {
             if (const auto end = SameUserToEnd(peers(), i))
                 disconnect(*slots_[*end]);
-            break;
+            return;
         }
-    startRead(s);
 }
 
 void ControlServer::readDone(Slot& s) {
@@ -453,6 +482,11 @@ void ControlServer::hello(Slot& s, const ControlMessage& message) {
     ControlMessage answer(msg::Hello);
     answer.Add("version", std::to_string(ControlProtocolVersion));
     send(s, answer);
+    // Not known as it connected: known now by the token it wrote with.
+    if (s.identity.User.empty()) {
+        s.identity = options_.Identify(s.pipe.Get());
+        endOneTooMany(s);
+    }
 }
 
 void ControlServer::pass(Slot& s, ControlMessage message) {

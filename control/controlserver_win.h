@@ -161,6 +161,7 @@ private:
     void expire(Slot& s, ULONGLONG now);
     std::string refusal(Slot& s, const std::string& type);
     std::vector<PipePeer> peers() const;
+    void endOneTooMany(Slot& s);
     void makeRoom();
 
     ControlHandler& handler_;
