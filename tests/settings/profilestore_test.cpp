@@ -4,6 +4,7 @@
 #include "base/handle_win.h"
 #include "base/paths_win.h"
 #include "base/platform_win.h"
+#include "base/product.h"
 #include "base/utf_win.h"
 #include "settings/profilestore_win.h"
 #include "test_support.h"
@@ -12,6 +13,7 @@
 
 #include <aclapi.h>
 #include <sddl.h>
+#include <wincrypt.h>
 
 #include <fstream>
 
@@ -117,6 +119,21 @@ TEST_F(IniFile, PasswordIsProtectedForTheMachineAndAnOldClearOneStillWorks) {
     ASSERT_TRUE(ini.Load(t));
     EXPECT_EQ(t.Pass, "  \"my pass\"  ");
     EXPECT_TRUE(ini.Notes().empty());
+}
+
+// The description stored with the protected password is the product's name from base/product.h.
+TEST(MachinePassword, ProtectedWithTheProductsName) {
+    const std::optional<std::string> blob = MachinePasswordCodec().Protect("secret");
+    ASSERT_TRUE(blob);
+    DATA_BLOB in{static_cast<DWORD>(blob->size()),
+                 reinterpret_cast<BYTE*>(const_cast<char*>(blob->data()))};
+    DATA_BLOB out{};
+    LPWSTR description = nullptr;
+    ASSERT_TRUE(::CryptUnprotectData(&in, &description, nullptr, nullptr, nullptr,
+                                     CRYPTPROTECT_UI_FORBIDDEN, &out));
+    EXPECT_EQ(Narrow(description), ProductName);
+    ::LocalFree(description);
+    ::LocalFree(out.pbData);
 }
 
 // Machine scope holds against nobody who may read the file.
