@@ -4,6 +4,8 @@
 //   append   what HistoryStore::Record adds to a cycle of 200 sites (one write, flushed, and the
 //            buckets), against the same call with the history off;
 //   start    reading back 30 days of 100 sites at the service's start (on its own thread);
+//   planted  reading back a day's file into which 400,000 (and 800,000) addresses that are not
+//            in the list were planted, beside the 100 sites of the list: time and memory;
 //   window   the History window opened on those 30 days: from creating it to its list filled
 //            and its chart painted, with the two answers it asks for built by the service's
 //            code, encoded, decoded and shown as the pipe would carry them.
@@ -15,6 +17,8 @@
 #include "tray/historywindow_win.h"
 
 #include <windows.h>
+
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -40,9 +44,44 @@ double percentile(std::vector<double> values, double p) {
     return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
 }
 
+// The record's line as the service writes it.
 std::string line(const HistoryRecord& r) {
-    return CivilText(r.Time) + ',' + CsvField(r.Url) + ',' + (r.Up ? '1' : '0') + ',' +
-           std::to_string(r.Milliseconds) + ',' + CsvField(r.Reason) + "\r\n";
+    CycleResults cycle;
+    cycle.Benchmark = ProbeResult::Answered(1);
+    cycle.Urls = {r.Url};
+    if (r.Up)
+        cycle.Sites = {ProbeResult::Answered(r.Milliseconds)};
+    else if (r.Reason.rfind("HTTP status ", 0) == 0)
+        cycle.Sites = {
+            ProbeResult::Down(ProbeReason::HttpStatus, r.Milliseconds,
+                              static_cast<std::uint32_t>(std::stoul(r.Reason.substr(12))))};
+    else if (r.Reason.rfind("timed out", 0) == 0)
+        cycle.Sites = {ProbeResult::Down(ProbeReason::TimedOut, r.Milliseconds)};
+    else if (r.Reason == "connection refused")
+        cycle.Sites = {ProbeResult::Down(ProbeReason::Refused, r.Milliseconds)};
+    else
+        cycle.Sites = {ProbeResult::Down(ProbeReason::NameNotFound, r.Milliseconds)};
+    return HistoryLines(r.Time, cycle, "http://bench.test");
+}
+
+double workingSetMb() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
+    return static_cast<double>(counters.WorkingSetSize) / 1e6;
+}
+
+// Waits for the store's reading back; its time in ms.
+double readBack(HistoryStore& store, const std::vector<std::string>& sites) {
+    const double started = nowMs();
+    store.Start(sites);
+    bool loading = true;
+    while (loading) {
+        store.Read([&](const HistoryIndex&, bool still) { loading = still; });
+        if (loading)
+            ::Sleep(5);
+    }
+    return nowMs() - started;
 }
 
 std::string folderFor(const char* name) {
@@ -173,16 +212,8 @@ void startAndWindow(int rounds) {
     HistoryStore store(folder,
                        [](const std::string& text) { std::printf("log: %s\n", text.c_str()); });
     store.SetDays(30);
-    const double started = nowMs();
-    store.Start();
-    bool loading = true;
-    while (loading) {
-        store.Read([&](const HistoryIndex&, bool still) { loading = still; });
-        if (loading)
-            ::Sleep(5);
-    }
     std::printf("start: 30 days of 100 sites (%.1f MB of files) read back in %.0f ms\n",
-                static_cast<double>(total) / 1e6, nowMs() - started);
+                static_cast<double>(total) / 1e6, readBack(store, sites));
 
     store.Read([&](const HistoryIndex& index, bool) {
         for (int round = 0; round < rounds; ++round) {
@@ -216,6 +247,44 @@ void startAndWindow(int rounds) {
     });
 }
 
+void planted(int addresses) {
+    const std::string folder = folderFor("vigrel-history-planted");
+    const CivilSeconds now = HistoryNow();
+    const std::vector<std::string> sites = SampleSites(100);
+    std::string text(HistoryHeader);
+    const std::string date = CivilText(now).substr(0, 10);
+    SampleHistory(now, sites, 1, 300, [&](const HistoryRecord& r) {
+        if (CivilText(r.Time).compare(0, 10, date) == 0)
+            text += line(r);
+    });
+    HistoryRecord r;
+    r.Time = now - now % 86400;
+    r.Up = true;
+    r.Milliseconds = 120;
+    for (int i = 0; i < addresses; ++i) {
+        r.Url = "http://planted-" + std::to_string(i) + ".example.org/some/path/x";
+        text += line(r);
+    }
+    HANDLE file = ::CreateFileA((folder + "\\history-" + date + ".csv").c_str(), GENERIC_WRITE, 0,
+                                nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD put = 0;
+    ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &put, nullptr);
+    ::CloseHandle(file);
+    const std::size_t bytes = text.size();
+    text = std::string();
+
+    const double before = workingSetMb();
+    HistoryStore store(folder,
+                       [](const std::string& line) { std::printf("log: %s\n", line.c_str()); });
+    store.SetDays(30);
+    const double ms = readBack(store, sites);
+    std::size_t kept = 0;
+    store.Read([&](const HistoryIndex& index, bool) { kept = index.Sites(); });
+    std::printf("planted: %d addresses not listed (%.1f MB file) read back in %.0f ms; %zu sites "
+                "kept; working set %.0f MB after, %.0f MB before\n",
+                addresses, static_cast<double>(bytes) / 1e6, ms, kept, workingSetMb(), before);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -226,5 +295,9 @@ int main(int argc, char** argv) {
         append(200);
     if (only.empty() || only == "window")
         startAndWindow(5);
+    if (only.empty() || only == "planted") {
+        planted(400000);
+        planted(800000);
+    }
     return 0;
 }

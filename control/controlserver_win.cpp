@@ -83,6 +83,64 @@ ClientFacts ReadClientFacts(HANDLE pipe) {
     return facts;
 }
 
+namespace {
+
+// The user and elevation of a token; empty when it cannot be read.
+ClientIdentity identityOf(HANDLE token) {
+    ClientIdentity identity;
+    DWORD needed = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &needed);
+    if (needed == 0)
+        return identity;
+    std::vector<BYTE> buffer(needed);
+    auto* user = reinterpret_cast<TOKEN_USER*>(buffer.data());
+    char* text = nullptr;
+    if (!::GetTokenInformation(token, TokenUser, user, needed, &needed) ||
+        !::ConvertSidToStringSidA(user->User.Sid, &text))
+        return identity;
+    identity.User = text;
+    ::LocalFree(text);
+    // CheckTokenMembership asks for an impersonation token.
+    HANDLE copy = nullptr;
+    if (::DuplicateToken(token, SecurityIdentification, &copy)) {
+        ScopedKernelHandle ownedCopy(copy);
+        identity.Administrator = TokenInGroup(copy, WinBuiltinAdministratorsSid);
+    }
+    return identity;
+}
+
+} // namespace
+
+// The client process's token, read as soon as it connects: impersonating the client needs a
+// message read first, and the rule must hold for the clients that never send one. A process
+// that is gone already (it may have handed its end to another) is known by the token it writes
+// with instead, once it has written.
+ClientIdentity ReadClientIdentity(HANDLE pipe) {
+    ULONG pid = 0;
+    if (::GetNamedPipeClientProcessId(pipe, &pid)) {
+        ScopedKernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+        HANDLE token = nullptr;
+        if (process && ::OpenProcessToken(process.Get(), TOKEN_QUERY | TOKEN_DUPLICATE, &token)) {
+            ScopedKernelHandle owned(token);
+            ClientIdentity identity = identityOf(token);
+            if (!identity.User.empty())
+                return identity;
+        }
+    }
+    if (!::ImpersonateNamedPipeClient(pipe)) {
+        ::RevertToSelf();
+        return {};
+    }
+    HANDLE token = nullptr;
+    const BOOL opened =
+        ::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY | TOKEN_DUPLICATE, TRUE, &token);
+    ::RevertToSelf();
+    if (!opened)
+        return {};
+    ScopedKernelHandle owned(token);
+    return identityOf(token);
+}
+
 // What crosses from other threads to the server's: answers and status pushes. It outlives the
 // server, so a late answer from a worker lands here and is dropped.
 struct ControlOutbox {
@@ -136,7 +194,9 @@ struct ControlServer::Slot {
     bool helloDone = false;
     bool subscribed = false;
     std::uint64_t id = 0;
-    ULONGLONG deadline = 0; // hello, closing or relisten bound; 0 for none
+    ClientIdentity identity;      // read as it connects
+    std::uint64_t lastActive = 0; // ControlServer::activity_ at its last message or read reply
+    ULONGLONG deadline = 0;       // hello, closing or relisten bound; 0 for none
     // The request with the handler; the next one is not read before its answer.
     std::shared_ptr<ControlReply::Request> busy;
     // The request with the handler is a checklist, which a later request cuts short.
@@ -169,6 +229,8 @@ ControlServer::ControlServer(ControlHandler& handler, ControlServerOptions optio
         options_.Refusal = [](HANDLE pipe, const std::string& type) {
             return RefusalFor(type, ReadClientFacts(pipe));
         };
+    if (!options_.Identify)
+        options_.Identify = ReadClientIdentity;
 }
 
 ControlServer::~ControlServer() {
@@ -272,8 +334,21 @@ void ControlServer::listen(Slot& s) {
 void ControlServer::connected(Slot& s) {
     s.state = Slot::State::Connected;
     s.id = ++nextId_;
+    s.lastActive = ++activity_;
     s.deadline = ::GetTickCount64() + options_.HelloBoundMs;
+    s.identity = options_.Identify(s.pipe.Get());
+    endOneTooMany(s);
     startRead(s);
+}
+
+// The same user's connection idle longest goes when this one is one too many.
+void ControlServer::endOneTooMany(Slot& s) {
+    for (std::size_t i = 0; i < slots_.size(); ++i)
+        if (slots_[i].get() == &s) {
+            if (const auto end = SameUserToEnd(peers(), i))
+                disconnect(*slots_[*end]);
+            return;
+        }
 }
 
 void ControlServer::readDone(Slot& s) {
@@ -287,6 +362,7 @@ void ControlServer::readDone(Slot& s) {
     if (s.state != Slot::State::Connected)
         return;
     if (ok) {
+        s.lastActive = ++activity_;
         // The read goes on while the handler works, so that a client that leaves is seen at
         // once; what it sends meanwhile waits, within a bound.
         std::size_t bytes = n;
@@ -312,6 +388,7 @@ void ControlServer::writeDone(Slot& s) {
     s.writing.reset();
     if (!ok)
         return disconnect(s);
+    s.lastActive = ++activity_;
     // A closing connection ends once its last reply was read.
     if (s.state == Slot::State::Closing && s.queue.empty())
         return disconnect(s);
@@ -405,6 +482,11 @@ void ControlServer::hello(Slot& s, const ControlMessage& message) {
     ControlMessage answer(msg::Hello);
     answer.Add("version", std::to_string(ControlProtocolVersion));
     send(s, answer);
+    // Not known as it connected: known now by the token it wrote with.
+    if (s.identity.User.empty()) {
+        s.identity = options_.Identify(s.pipe.Get());
+        endOneTooMany(s);
+    }
 }
 
 void ControlServer::pass(Slot& s, ControlMessage message) {
@@ -447,6 +529,36 @@ std::string ControlServer::refusal(Slot& s, const std::string& type) {
     if (s.helloDone && !changesSomething(type))
         return {};
     return options_.Refusal(s.pipe.Get(), type);
+}
+
+std::vector<PipePeer> ControlServer::peers() const {
+    std::vector<PipePeer> all;
+    for (const auto& slot : slots_) {
+        const Slot& s = *slot;
+        PipePeer p;
+        // A broken instance listens again within RelistenMs: it is no reason to end anyone.
+        p.Connected = s.open();
+        p.Known = !s.identity.User.empty();
+        p.User = s.identity.User;
+        p.Administrator = s.identity.Administrator;
+        // Replies it leaves unread are no work: a client that never reads is not kept for it.
+        p.Busy = s.busy != nullptr || !s.waiting.empty();
+        p.Ending = s.state == Slot::State::Closing;
+        p.LastActive = s.lastActive;
+        all.push_back(std::move(p));
+    }
+    return all;
+}
+
+// An instance ended here may be taken at once by a client that waited, so this goes round until
+// one listens; each round ends one connection, so it stops after as many rounds as instances.
+void ControlServer::makeRoom() {
+    for (std::size_t round = 0; round < slots_.size(); ++round) {
+        const auto end = RoomToMake(peers(), slots_.size());
+        if (!end)
+            return;
+        disconnect(*slots_[*end]);
+    }
 }
 
 void ControlServer::startRead(Slot& s) {
@@ -515,6 +627,7 @@ void ControlServer::disconnect(Slot& s) {
     s.writing.reset();
     s.helloDone = s.subscribed = false;
     s.id = 0;
+    s.identity = ClientIdentity();
     listen(s);
 }
 
@@ -531,6 +644,7 @@ void ControlServer::expire(Slot& s, ULONGLONG now) {
 DWORD ControlServer::run() {
     for (auto& slot : slots_)
         listen(*slot);
+    makeRoom();
 
     for (;;) {
         std::vector<HANDLE> waits = {stop_.Get(), outbox_->wake.Get()};
@@ -567,6 +681,7 @@ DWORD ControlServer::run() {
         const ULONGLONG after = ::GetTickCount64();
         for (auto& slot : slots_)
             expire(*slot, after);
+        makeRoom();
     }
 
     // Replies already given (the answer to a stop) get a short chance to reach their clients.

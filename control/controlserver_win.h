@@ -19,11 +19,14 @@
 //   it), and at most MaxUnreadReplies replies may wait unread: one more drops the client;
 // - the ready connections are served in turn, one step each, never the lowest one first;
 // - a client that has not said hello within the hello limit is dropped; after hello a client
-//   may stay silent as long as it likes.
+//   may stay silent as long as it likes, but who keeps an instance is decided by the rule of
+//   control/admission.h: a few connections per user, and one instance always listening, so that
+//   no user's idle connections shut out another user's companion or an administrator's stop.
 #pragma once
 
 #include "base/handle_win.h"
 #include "base/product.h"
+#include "control/admission.h"
 #include "control/protocol.h"
 
 #include <windows.h>
@@ -51,6 +54,14 @@ inline constexpr const char* ControlPipeSddl = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0
 // The facts of the client's token that the access rule needs, read while impersonating it.
 // All false when the token cannot be read, which refuses everything.
 ClientFacts ReadClientFacts(HANDLE pipe);
+
+// Who the client is, for the rule of who keeps an instance: the user SID of its token and whether
+// that token is an elevated administrator's. Empty and false when the token cannot be read.
+struct ClientIdentity {
+    std::string User;
+    bool Administrator = false;
+};
+ClientIdentity ReadClientIdentity(HANDLE pipe);
 
 struct ControlOutbox;
 
@@ -99,6 +110,8 @@ struct ControlServerOptions {
     // Tells whether the client may make the request (empty) or why not; the default reads the
     // client's token and applies RefusalFor.
     std::function<std::string(HANDLE pipe, const std::string& requestType)> Refusal;
+    // Who connected; the default reads the token of the client's process.
+    std::function<ClientIdentity(HANDLE pipe)> Identify;
 };
 
 // The reason Start gives when another program holds the pipe's name.
@@ -147,6 +160,9 @@ private:
     void disconnect(Slot& s);
     void expire(Slot& s, ULONGLONG now);
     std::string refusal(Slot& s, const std::string& type);
+    std::vector<PipePeer> peers() const;
+    void endOneTooMany(Slot& s);
+    void makeRoom();
 
     ControlHandler& handler_;
     ControlServerOptions options_;
@@ -156,5 +172,7 @@ private:
     // Created by Start, used by the thread alone from then on.
     std::vector<std::unique_ptr<Slot>> slots_;
     std::uint64_t nextId_ = 0;
+    // Counts every connection's steps, so that which one is idle longest never ties.
+    std::uint64_t activity_ = 0;
     std::size_t nextTurn_ = 0;
 };

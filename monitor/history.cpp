@@ -1,6 +1,7 @@
 #include "monitor/history.h"
 
 #include "monitor/clogger.h"
+#include "monitor/sitetransitions.h"
 
 #include <algorithm>
 #include <cctype>
@@ -33,6 +34,16 @@ bool digitsAt(std::string_view text, std::size_t at, std::size_t count, int& val
     return true;
 }
 
+// What a spreadsheet takes for the start of a formula; a line break is a blank by then.
+bool startsFormula(char c) {
+    return c == '=' || c == '+' || c == '-' || c == '@' || c == '\t';
+}
+
+// The second character of a field that the writer put a single quote before.
+bool guardedAfterQuote(char c) {
+    return startsFormula(c) || c == ' ' || c == '\'';
+}
+
 // The fields of one CSV line; false when a quote is not closed or text follows a closing quote.
 bool splitCsv(std::string_view line, std::vector<std::string>& fields) {
     fields.clear();
@@ -57,6 +68,9 @@ bool splitCsv(std::string_view line, std::vector<std::string>& fields) {
             }
             if (i < line.size() && line[i] != ',')
                 return false;
+            // The single quote CsvField put before what a spreadsheet would run.
+            if (field.size() > 1 && field[0] == '\'' && guardedAfterQuote(field[1]))
+                field.erase(0, 1);
         } else {
             const std::size_t end = std::min(line.find(',', i), line.size());
             field.assign(line.substr(i, end - i));
@@ -141,27 +155,43 @@ std::string HistoryFileName(int year, int month, int day) {
     return name;
 }
 
-bool IsOldHistoryName(std::string_view name, int year, int month, int day, int days) {
-    if (days <= 0 || name.size() != 22)
-        return false;
+std::optional<long long> HistoryNameDay(std::string_view name) {
+    if (name.size() != 22)
+        return std::nullopt;
     std::string lower(name);
     for (char& c : lower)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (lower.compare(0, 8, "history-") != 0 || lower.compare(18, 4, ".csv") != 0 ||
         lower[12] != '-' || lower[15] != '-')
-        return false;
+        return std::nullopt;
     int y = 0, m = 0, d = 0;
     if (!digitsAt(lower, 8, 4, y) || !digitsAt(lower, 13, 2, m) || !digitsAt(lower, 16, 2, d) ||
         !IsRealDate(y, m, d))
-        return false;
-    return DaysFromCivil(year, month, day) - DaysFromCivil(y, m, d) >= days;
+        return std::nullopt;
+    return DaysFromCivil(y, m, d);
+}
+
+bool IsOldHistoryName(std::string_view name, int year, int month, int day, int days) {
+    const std::optional<long long> dated = HistoryNameDay(name);
+    return days > 0 && dated && DaysFromCivil(year, month, day) - *dated >= days;
+}
+
+bool IsReadableHistoryName(std::string_view name, int year, int month, int day) {
+    const std::optional<long long> dated = HistoryNameDay(name);
+    return dated && *dated <= DaysFromCivil(year, month, day);
 }
 
 std::string CsvField(std::string_view value) {
     std::string text(value);
+    const bool guard =
+        !text.empty() && (startsFormula(text.front()) || text.front() == '\r' ||
+                          (text.size() > 1 && text.front() == '\'' &&
+                           (guardedAfterQuote(text[1]) || text[1] == '\r' || text[1] == '\n')));
     std::replace(text.begin(), text.end(), '\r', ' ');
     std::replace(text.begin(), text.end(), '\n', ' ');
-    const bool quote = text.find_first_of(",\"") != std::string::npos ||
+    if (guard)
+        text.insert(text.begin(), '\'');
+    const bool quote = guard || text.find_first_of(",\"") != std::string::npos ||
                        (!text.empty() && (text.front() == ' ' || text.back() == ' '));
     if (!quote)
         return text;
@@ -179,8 +209,8 @@ std::string HistoryLines(CivilSeconds time, const CycleResults& cycle,
     const std::string stamp = CivilText(time);
     std::string lines;
     const auto line = [&](const std::string& url, const ProbeResult& result) {
-        lines += stamp + ',' + CsvField(url) + ',' + (result.Up ? '1' : '0') + ',' +
-                 std::to_string(result.Milliseconds) + ',' +
+        lines += stamp + ',' + CsvField(UrlWithMaskedPassword(url)) + ',' +
+                 (result.Up ? '1' : '0') + ',' + std::to_string(result.Milliseconds) + ',' +
                  (result.Up ? std::string() : CsvField(ReasonText(result))) + "\r\n";
     };
     if (cycle.Urls.empty() && !cycle.Benchmark.Up) {
@@ -214,30 +244,60 @@ std::optional<HistoryRecord> ParseHistoryLine(std::string_view line) {
 
 std::size_t ParseHistoryText(std::string_view text,
                              const std::function<void(HistoryRecord&&)>& take) {
-    std::size_t damaged = 0;
-    std::size_t at = 0;
-    bool first = true;
-    while (at < text.size()) {
-        const std::size_t end = text.find('\n', at);
-        if (end == std::string_view::npos) {
-            ++damaged; // cut off where the last write stopped
-            break;
+    HistoryTextReader reader(take);
+    reader.Feed(text);
+    return reader.Finish();
+}
+
+HistoryTextReader::HistoryTextReader(std::function<void(HistoryRecord&&)> take)
+    : take_(std::move(take)) {}
+
+void HistoryTextReader::Feed(std::string_view piece) {
+    while (!piece.empty()) {
+        const std::size_t end = piece.find('\n');
+        const std::string_view part = piece.substr(0, end);
+        if (!skipping_ && partial_.size() + part.size() > MaxHistoryLine + 1) {
+            skipping_ = true; // one more than the bound for the CR
+            partial_.clear();
         }
-        std::string_view line = text.substr(at, end - at);
-        at = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        const bool header = first && line == HistoryHeader.substr(0, HistoryHeader.size() - 2);
-        first = false;
-        if (line.empty() || header)
+        if (!skipping_)
+            partial_.append(part);
+        if (end == std::string_view::npos)
+            return;
+        piece.remove_prefix(end + 1);
+        if (skipping_) {
+            ++damaged_;
+            skipping_ = false;
+            first_ = false;
             continue;
-        std::optional<HistoryRecord> record = ParseHistoryLine(line);
-        if (record)
-            take(std::move(*record));
-        else
-            ++damaged;
+        }
+        std::string_view whole = partial_;
+        if (!whole.empty() && whole.back() == '\r')
+            whole.remove_suffix(1);
+        line(whole);
+        partial_.clear();
     }
-    return damaged;
+}
+
+void HistoryTextReader::line(std::string_view text) {
+    const bool header = first_ && text == HistoryHeader.substr(0, HistoryHeader.size() - 2);
+    first_ = false;
+    if (text.empty() || header)
+        return;
+    std::optional<HistoryRecord> record = ParseHistoryLine(text);
+    if (record)
+        take_(std::move(*record));
+    else
+        ++damaged_;
+}
+
+std::size_t HistoryTextReader::Finish() {
+    // Cut off where the last write stopped.
+    if (skipping_ || !partial_.empty())
+        ++damaged_;
+    skipping_ = false;
+    partial_.clear();
+    return std::exchange(damaged_, 0);
 }
 
 std::optional<HistorySpan> ParseHistorySpan(std::string_view text) {
@@ -292,24 +352,43 @@ void HistoryIndex::addTo(std::vector<Bucket>& buckets, std::int32_t number, cons
     }
 }
 
-void HistoryIndex::Add(const HistoryRecord& record) {
-    auto site = std::lower_bound(sites_.begin(), sites_.end(), record.Url,
-                                 [](const Site& s, const std::string& u) { return s.Url < u; });
-    if (site == sites_.end() || site->Url != record.Url) {
-        site = sites_.insert(site, Site());
-        site->Url = record.Url;
+void HistoryIndex::SetSites(const std::vector<std::string>& urls) {
+    std::unordered_set<std::string> list;
+    for (const std::string& url : urls)
+        list.insert(UrlWithMaskedPassword(url));
+    if (listed_ && list == list_)
+        return;
+    listed_ = true;
+    list_ = std::move(list);
+    for (auto it = sites_.begin(); it != sites_.end();)
+        it = list_.count(it->first) ? std::next(it) : sites_.erase(it);
+}
+
+void HistoryIndex::SetNow(CivilSeconds now) {
+    now_ = now;
+}
+
+bool HistoryIndex::Add(const HistoryRecord& record) {
+    if (now_ && (record.Time <= *now_ - days_ * DaySeconds || record.Time > *now_ + DaySeconds))
+        return false;
+    std::string key = UrlWithMaskedPassword(record.Url);
+    if (listed_ && !list_.count(key)) {
+        ++skipped_;
+        return false;
     }
+    Site& s = sites_[std::move(key)];
     std::uint16_t reason = 0;
     if (!record.Up) {
-        auto known = std::find(site->Reasons.begin(), site->Reasons.end(), record.Reason);
-        if (known == site->Reasons.end() && site->Reasons.size() < MaxReasons)
-            known = site->Reasons.insert(site->Reasons.end(), record.Reason);
-        if (known != site->Reasons.end())
-            reason = static_cast<std::uint16_t>(1 + (known - site->Reasons.begin()));
+        const std::string_view words = std::string_view(record.Reason).substr(0, MaxHistoryReason);
+        auto known = std::find(s.Reasons.begin(), s.Reasons.end(), words);
+        if (known == s.Reasons.end() && s.Reasons.size() < MaxReasons)
+            known = s.Reasons.insert(s.Reasons.end(), std::string(words));
+        if (known != s.Reasons.end())
+            reason = static_cast<std::uint16_t>(1 + (known - s.Reasons.begin()));
     }
-    addTo(site->Fine, static_cast<std::int32_t>(floorDiv(record.Time, FineWidth)), record, reason);
-    addTo(site->Hourly, static_cast<std::int32_t>(floorDiv(record.Time, HourWidth)), record,
-          reason);
+    addTo(s.Fine, static_cast<std::int32_t>(floorDiv(record.Time, FineWidth)), record, reason);
+    addTo(s.Hourly, static_cast<std::int32_t>(floorDiv(record.Time, HourWidth)), record, reason);
+    return true;
 }
 
 void HistoryIndex::Trim(CivilSeconds now) {
@@ -319,21 +398,19 @@ void HistoryIndex::Trim(CivilSeconds now) {
         buckets.erase(buckets.begin(), keep);
     };
     CivilSeconds first = 0, last = 0;
-    for (Site& site : sites_) {
+    for (auto it = sites_.begin(); it != sites_.end();) {
+        Site& site = it->second;
         bucketRange(now, DaySeconds, FineWidth, first, last);
         dropBefore(site.Fine, first);
         bucketRange(now, days_ * DaySeconds, HourWidth, first, last);
         dropBefore(site.Hourly, first);
+        it = site.Fine.empty() && site.Hourly.empty() ? sites_.erase(it) : std::next(it);
     }
-    sites_.erase(std::remove_if(sites_.begin(), sites_.end(),
-                                [](const Site& s) { return s.Fine.empty() && s.Hourly.empty(); }),
-                 sites_.end());
 }
 
 const HistoryIndex::Site* HistoryIndex::find(const std::string& url) const {
-    auto site = std::lower_bound(sites_.begin(), sites_.end(), url,
-                                 [](const Site& s, const std::string& u) { return s.Url < u; });
-    return site == sites_.end() || site->Url != url ? nullptr : &*site;
+    auto site = sites_.find(UrlWithMaskedPassword(url));
+    return site == sites_.end() ? nullptr : &site->second;
 }
 
 std::optional<double> HistoryIndex::Uptime(const std::string& url, CivilSeconds now,
@@ -392,7 +469,7 @@ std::vector<HistoryPoint> HistoryIndex::Points(const std::string& url, CivilSeco
 
 std::size_t HistoryIndex::Buckets() const {
     std::size_t count = 0;
-    for (const Site& site : sites_)
+    for (const auto& [url, site] : sites_)
         count += site.Fine.size() + site.Hourly.size();
     return count;
 }

@@ -2,6 +2,7 @@
 
 #include "base/thread_win.h"
 #include "base/utf_win.h"
+#include "settings/cusersettings.h"
 
 #include <windows.h>
 
@@ -33,19 +34,18 @@ long long LoadHistoryFile(const std::string& path, HistoryIndex& index, unsigned
     LARGE_INTEGER size{};
     if (!file || !::GetFileSizeEx(file.Get(), &size))
         return -1;
-    const unsigned long long bytes = std::min<unsigned long long>(size.QuadPart, limit);
-    std::string text(static_cast<std::size_t>(bytes), '\0');
-    std::size_t done = 0;
-    while (done < text.size()) {
+    unsigned long long left = std::min<unsigned long long>(size.QuadPart, limit);
+    HistoryTextReader reader([&index](HistoryRecord&& r) { index.Add(r); });
+    std::string piece(1 << 20, '\0');
+    while (left > 0) {
         DWORD got = 0;
-        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1 << 24));
-        if (!::ReadFile(file.Get(), text.data() + done, want, &got, nullptr) || got == 0)
+        const DWORD want = static_cast<DWORD>(std::min<unsigned long long>(left, piece.size()));
+        if (!::ReadFile(file.Get(), piece.data(), want, &got, nullptr) || got == 0)
             break;
-        done += got;
+        reader.Feed(std::string_view(piece.data(), got));
+        left -= got;
     }
-    text.resize(done);
-    return static_cast<long long>(
-        ParseHistoryText(text, [&index](HistoryRecord&& r) { index.Add(r); }));
+    return static_cast<long long>(reader.Finish());
 }
 
 HistoryStore::HistoryStore(std::string folder, Log log)
@@ -84,6 +84,13 @@ void HistoryStore::removeOld(int year, int month, int day) {
 }
 
 void HistoryStore::Start() {
+    std::vector<std::string> sites;
+    for (int i = 0; i < UserSettings.UrlCount(); ++i)
+        sites.push_back(UserSettings.Url(i));
+    Start(sites);
+}
+
+void HistoryStore::Start(const std::vector<std::string>& sites) {
     std::lock_guard<std::mutex> guard(lock_);
     if (days_ <= 0 || loader_)
         return;
@@ -97,13 +104,16 @@ void HistoryStore::Start() {
     if (search != INVALID_HANDLE_VALUE) {
         do {
             const std::string name = Narrow(found.cFileName);
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name.size() == 22)
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                IsReadableHistoryName(name, today.wYear, today.wMonth, today.wDay))
                 names.push_back(name);
         } while (::FindNextFileW(search, &found));
         ::FindClose(search);
     }
-    // The names sort by date, so the buckets fill in time order.
-    std::sort(names.begin(), names.end());
+    // The names sort by date (the case of the letters aside), so the buckets fill in time order.
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return *HistoryNameDay(a) < *HistoryNameDay(b);
+    });
     const std::string todayName = HistoryFileName(today.wYear, today.wMonth, today.wDay);
     unsigned long long todayBytes = MaxHistoryFileBytes;
     WIN32_FILE_ATTRIBUTE_DATA attributes;
@@ -114,17 +124,20 @@ void HistoryStore::Start() {
                 attributes.nFileSizeLow,
             MaxHistoryFileBytes);
     loading_ = true;
-    loader_ = StartThread([this, names = std::move(names), todayName, todayBytes]() mutable {
-        return load(std::move(names), todayName, todayBytes);
+    index_.SetSites(sites);
+    loader_ = StartThread([this, names = std::move(names), sites, todayName, todayBytes]() mutable {
+        return load(std::move(names), std::move(sites), todayName, todayBytes);
     });
     if (!loader_)
         loading_ = false;
 }
 
-DWORD HistoryStore::load(std::vector<std::string> names, std::string today,
-                         unsigned long long todayBytes) {
+DWORD HistoryStore::load(std::vector<std::string> names, std::vector<std::string> sites,
+                         std::string today, unsigned long long todayBytes) {
     HistoryIndex loaded;
     loaded.SetDays(Days());
+    loaded.SetSites(sites);
+    loaded.SetNow(HistoryNow());
     for (const std::string& name : names) {
         if (leaving_)
             return 0;
@@ -137,9 +150,16 @@ DWORD HistoryStore::load(std::vector<std::string> names, std::string today,
             log_("History file " + name + ": " + std::to_string(damaged) +
                  " damaged lines skipped");
     }
+    if (const std::size_t skipped = loaded.TakeSkipped())
+        log_("History: " + std::to_string(skipped) +
+             " lines of addresses that are not in the list skipped");
     std::lock_guard<std::mutex> guard(lock_);
+    // The list as the last cycle had it.
+    loaded.SetSites(pendingSites_.empty() ? sites : pendingSites_);
+    loaded.SetNow(HistoryNow());
     for (const HistoryRecord& record : pending_)
         loaded.Add(record);
+    loaded.TakeSkipped();
     pending_.clear();
     loaded.SetDays(days_);
     loaded.Trim(HistoryNow());
@@ -161,6 +181,13 @@ void HistoryStore::Record(const CycleResults& cycle, const std::string& benchmar
     const std::string lines = HistoryLines(now, cycle, benchmark);
     if (lines.empty())
         return;
+    // A cycle whose benchmark was down names no site: the list stays as it was.
+    if (!cycle.Urls.empty()) {
+        if (loading_)
+            pendingSites_ = cycle.Urls;
+        else
+            index_.SetSites(cycle.Urls);
+    }
 
     const std::string path = folder_ + "\\" + HistoryFileName(t.wYear, t.wMonth, t.wDay);
     // Append-only access: every write lands at the end, whatever else has the file open.
@@ -193,14 +220,17 @@ void HistoryStore::Record(const CycleResults& cycle, const std::string& benchmar
         log_(errorText("History not written to", path));
     failing_ = !written;
 
+    index_.SetNow(now);
     ParseHistoryText(lines, [this](HistoryRecord&& r) {
         if (loading_)
             pending_.push_back(std::move(r));
         else
             index_.Add(r);
     });
-    if (!loading_)
+    if (!loading_) {
+        index_.TakeSkipped();
         index_.Trim(now);
+    }
 }
 
 void HistoryStore::Read(const std::function<void(const HistoryIndex&, bool)>& read) {

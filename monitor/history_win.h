@@ -21,8 +21,9 @@ constexpr unsigned long long MaxHistoryFileBytes = 256ull * 1024 * 1024;
 // The local clock now, in civil seconds.
 CivilSeconds HistoryNow();
 
-// Reads one file into index; returns the damaged lines, or -1 when it cannot be read. limit bounds
-// the bytes read (a file being appended to is read up to what it held when asked).
+// Reads one file into index, a piece at a time; returns the damaged lines, or -1 when it cannot
+// be read. limit bounds the bytes read (a file being appended to is read up to what it held when
+// asked).
 long long LoadHistoryFile(const std::string& path, HistoryIndex& index,
                           unsigned long long limit = MaxHistoryFileBytes);
 
@@ -38,11 +39,16 @@ public:
     // [History] Days: files older are removed; 0 turns the history off (nothing is written).
     void SetDays(int days);
     int Days() const;
-    // Removes the old files and reads the others back into the buckets on a thread of its own;
-    // a store destroyed meanwhile waits for the file being read, not for the rest.
+    // Removes the old files and reads the others back into the buckets on a thread of its own,
+    // for the sites of the list only (the lines of other addresses are skipped and counted in
+    // one log line); a store destroyed meanwhile waits for the file being read, not for the
+    // rest. Files dated after today and names that are no date are neither read nor removed.
+    void Start(const std::vector<std::string>& sites);
+    // The same for the sites of the settings' list.
     void Start();
     // Appends the cycle's lines to today's file in one write and flushes it, so that a power cut
-    // loses at most this cycle; then adds them to the buckets.
+    // loses at most this cycle; then adds them to the buckets. The cycle's addresses are the list
+    // from then on.
     void Record(const CycleResults& cycle, const std::string& benchmark);
     // Runs read with the buckets under the store's lock; loading is true while the files are
     // still being read back (the buckets then hold only what came since).
@@ -50,7 +56,8 @@ public:
 
 private:
     void removeOld(int year, int month, int day);
-    DWORD load(std::vector<std::string> names, std::string today, unsigned long long todayBytes);
+    DWORD load(std::vector<std::string> names, std::vector<std::string> sites, std::string today,
+               unsigned long long todayBytes);
 
     const std::string folder_;
     const Log log_;
@@ -60,7 +67,8 @@ private:
     bool failing_ = false; // the last write failed: logged once until one succeeds
     bool loading_ = false;
     HistoryIndex index_;
-    std::vector<HistoryRecord> pending_; // recorded while the files were being read back
+    std::vector<HistoryRecord> pending_;    // recorded while the files were being read back
+    std::vector<std::string> pendingSites_; // the list of the last cycle meanwhile
     // Set when the store goes: the reading back stops after the file it is in.
     std::atomic<bool> leaving_{false};
     ScopedKernelHandle loader_;

@@ -152,6 +152,10 @@ Section "-Vigrel"
   SetOverwrite off
   File "${STAGE}/Vigrel.INI"
   SetOverwrite on
+  ; SYSTEM and Administrators only, inheriting nothing: the password in it is protected for the
+  ; machine, which holds against nobody who may read the file. A kept file is narrowed too.
+  nsExec::Exec '"$SYSDIR\icacls.exe" "$INSTDIR\Vigrel.INI" /inheritance:r /grant:r *S-1-5-18:F *S-1-5-32-544:F'
+  Pop $0
 
   WriteUninstaller "$INSTDIR\uninstall.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Vigrel"

@@ -3,8 +3,10 @@
 #include "base/exception.h"
 #include "base/handle_win.h"
 #include "base/paths_win.h"
+#include "base/product.h"
 #include "base/utf_win.h"
 
+#include <sddl.h>
 #include <wincrypt.h>
 
 #include <algorithm>
@@ -35,7 +37,41 @@ std::optional<std::string> fromBlob(const DATA_BLOB& blob) {
     return bytes;
 }
 
+using ScopedSecurityDescriptor = ScopedHandle<NullHandleTraits<PSECURITY_DESCRIPTOR, ::LocalFree>>;
+
+ScopedSecurityDescriptor secretsDescriptor() {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ::ConvertStringSecurityDescriptorToSecurityDescriptorW(FileOfSecretsSddl, SDDL_REVISION_1, &sd,
+                                                           nullptr);
+    return ScopedSecurityDescriptor(sd);
+}
+
+// A value of any key that the password's protection wrote.
+bool holdsSecret(const IniDocument& doc) {
+    const std::string_view marker = ProtectedPasswordMarker;
+    for (const std::string& line : doc.Lines()) {
+        const std::size_t equals = line.find('=');
+        if (equals == std::string::npos)
+            continue;
+        const std::size_t value = line.find_first_not_of(" \t", equals + 1);
+        if (value != std::string::npos && line.compare(value, marker.size(), marker) == 0)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
+
+DWORD LimitToAdministrators(const std::string& path) {
+    // Measured on Wine 8: SetFileSecurityW takes a protected list away from everyone else (as far
+    // as its file modes can say it), where SetNamedSecurityInfoW changes nothing.
+    const ScopedSecurityDescriptor sd = secretsDescriptor();
+    if (!sd || !::SetFileSecurityW(Widen(path).c_str(),
+                                   DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                   sd.Get()))
+        return ::GetLastError();
+    return 0;
+}
 
 PasswordCodec MachinePasswordCodec() {
     PasswordCodec codec;
@@ -44,7 +80,7 @@ PasswordCodec MachinePasswordCodec() {
         DATA_BLOB in{static_cast<DWORD>(password.size()),
                      reinterpret_cast<BYTE*>(const_cast<char*>(password.data()))};
         DATA_BLOB out{};
-        if (!::CryptProtectData(&in, L"Vigrel", nullptr, nullptr, nullptr,
+        if (!::CryptProtectData(&in, Widen(ProductName).c_str(), nullptr, nullptr, nullptr,
                                 CRYPTPROTECT_LOCAL_MACHINE | CRYPTPROTECT_UI_FORBIDDEN, &out))
             return std::nullopt;
         return fromBlob(out);
@@ -145,6 +181,14 @@ bool SettingsFile::Load(CUserSettings& settings) {
     }
     notes_.clear();
     settings.Load(doc, MachinePasswordCodec(), notes_);
+    // A file written before its rights were narrowed, or by hand, is narrowed at start.
+    if (holdsSecret(doc)) {
+        if (const DWORD code = LimitToAdministrators(path_))
+            notes_.push_back("The settings file " + path_ +
+                             " holds a protected password but could not be limited to SYSTEM and "
+                             "Administrators (" +
+                             errorText(code) + ")");
+    }
     loaded_ = true;
     unread_ = false;
     problem_.clear();
@@ -165,10 +209,16 @@ void SettingsFile::Save(const CUserSettings& settings) const {
 
     const std::wstring target = Widen(path_);
     const std::wstring temporary = Widen(path_ + ".new");
-    bool written = false;
-    {
-        ScopedFile file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    // The password is never readable by everyone, not even for the moment between the write
+    // and the narrowing: the temporary file is born with the narrow rights.
+    const bool secret = holdsSecret(doc);
+    const ScopedSecurityDescriptor narrow =
+        secret ? secretsDescriptor() : ScopedSecurityDescriptor();
+    SECURITY_ATTRIBUTES sa = {sizeof sa, narrow.Get(), FALSE};
+    bool written = !secret || narrow;
+    if (written) {
+        ScopedFile file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, secret ? &sa : nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         written = file &&
                   (WriteBytes ? WriteBytes(file.Get(), bytes) : writeAll(file.Get(), bytes)) &&
                   ::FlushFileBuffers(file.Get());
@@ -185,6 +235,10 @@ void SettingsFile::Save(const CUserSettings& settings) const {
         ::DeleteFileW(temporary.c_str());
         throw failure;
     }
+    // Replacing keeps the old file's list; one that was never narrowed is narrowed now.
+    if (secret && LimitToAdministrators(path_) != 0)
+        throw Exception("Unable to write to " + path_ +
+                        ": its rights could not be limited to SYSTEM and Administrators.");
 }
 
 SettingsFile& ProgramSettingsFile() {

@@ -13,9 +13,15 @@
 #include <vector>
 
 // The password protected for this machine (any account on it can unprotect it, so that the
-// service and an administrator's dialog read what the other wrote).
+// service and an administrator's dialog read what the other wrote). Machine scope holds against
+// nobody who may read the file, so a file that holds such a value is given to SYSTEM and
+// Administrators only: FileOfSecretsSddl, a protected list that inherits nothing from the folder.
 PasswordCodec MachinePasswordCodec();
 AnsiCodePage MachineAnsiCodePage();
+
+inline constexpr const wchar_t* FileOfSecretsSddl = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
+// Puts FileOfSecretsSddl on the file; 0 or the error.
+DWORD LimitToAdministrators(const std::string& path);
 
 class SettingsFile {
 public:
@@ -28,6 +34,8 @@ public:
     // Reads the file afresh (what a person added by hand stays), sets the record's keys, writes
     // the whole text to a temporary file beside it, flushes it and puts it in place in one step.
     // Raises Exception "Unable to write to <path>" when anything fails; the old file stays.
+    // A file that holds a protected value is born with FileOfSecretsSddl and keeps it; Load
+    // puts it on such a file too (a note says when it cannot).
     void Save(const CUserSettings& settings) const;
 
     bool Unread() const { return unread_; }

@@ -14,7 +14,9 @@ root=$PWD
 if [ "${1:-}" != "--inside" ]; then
     bash tools/setup.sh
     cmake --preset win >/dev/null
-    cmake --build --preset win
+    # The programs and the two helpers the demo runs (its own trusted authority, the view of the
+    # tray), not the tests and benchmarks.
+    cmake --build --preset win --target Vigrel Vigrelrun Vigreltray trustroot trayview
     # The monitor's windows need a display: the user's own when there is one (the Wine desktop
     # with the tray then shows up on it), else a private Xvfb. The prefix's session lives and
     # ends with the demo.

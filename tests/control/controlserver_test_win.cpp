@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -48,7 +49,18 @@ protected:
     void SetUp() override {
         ControlServerOptions options;
         options.PipeName = name;
-        options.HelloBoundMs = 300;
+        options.HelloBoundMs = helloBoundMs;
+        // Every Wine client holds the same token: who connected is whoever the test says next,
+        // else someone new each time.
+        options.Identify = [this](HANDLE) {
+            std::lock_guard<std::mutex> guard(identities);
+            ClientIdentity who{"S-1-5-21-" + std::to_string(++strangers), false};
+            if (!nextIdentities.empty()) {
+                who = nextIdentities.front();
+                nextIdentities.pop_front();
+            }
+            return who;
+        };
         server = std::make_unique<ControlServer>(handler, options);
         std::string error;
         ASSERT_TRUE(server->Start(error)) << error;
@@ -57,6 +69,14 @@ protected:
         status.Tip = "http://down/";
         status.Failed = {{"http://down/", "HTTP status 503", 12}};
         server->SetStatus(status, false);
+    }
+
+    PipeClient ClientOf(const std::string& user, bool administrator = false, bool hello = true) {
+        {
+            std::lock_guard<std::mutex> guard(identities);
+            nextIdentities.push_back({user, administrator});
+        }
+        return Client(hello);
     }
 
     PipeClient Client(bool hello = true) {
@@ -70,8 +90,12 @@ protected:
 
     const std::string name =
         "\\\\.\\pipe\\VigrelServerTest" + std::to_string(::GetCurrentProcessId());
+    DWORD helloBoundMs = 300;
     StandInHandler handler;
     std::unique_ptr<ControlServer> server;
+    std::mutex identities;
+    std::deque<ClientIdentity> nextIdentities;
+    int strangers = 0;
 };
 
 } // namespace
@@ -240,4 +264,58 @@ TEST_F(ControlServerTest, LaterRequestCutsShortTheChecklistBeforeItAndRepliesKee
     EXPECT_FALSE(held.Wanted());
     held.Send(CheckListMessage({{"http://127.0.0.1:1/", false}})); // dropped: answered already
     EXPECT_EQ(client.Ask(ControlMessage(msg::Status), msg::Status).Type, msg::Status);
+}
+
+// Clients that stay silent, before hello or after it, hold no instance that another user or an
+// administrator needs. The hello limit is long here, so that only the rule ends anyone.
+class ControlServerAdmission : public ControlServerTest {
+protected:
+    ControlServerAdmission() { helloBoundMs = 60000; }
+};
+
+TEST_F(ControlServerAdmission, SilentClientsNeverLockOutAnotherUserOrAnAdministrator) {
+    // A fifth connection of one user ends that user's own idle longest, whether or not it said
+    // hello. The stranger's hello makes sure the server has seen the silent one connect.
+    std::vector<PipeClient> hog;
+    hog.push_back(ClientOf("S-1-5-21-hog", false, false));
+    PipeClient stranger = Client();
+    for (int i = 1; i < 5; ++i)
+        hog.push_back(ClientOf("S-1-5-21-hog"));
+    EXPECT_TRUE(waitFor([&] { return hog[0].Gone(); }, 10000));
+    for (int i = 1; i < 5; ++i)
+        EXPECT_FALSE(hog[i].Gone()) << i;
+    hog.push_back(ClientOf("S-1-5-21-hog"));
+    EXPECT_TRUE(waitFor([&] { return hog[1].Gone(); }, 10000));
+
+    // Four users with four each take every instance; the idle longest make room, so a newcomer
+    // always finds one: another user's companion, then an administrator's stop.
+    for (int u = 0; u < 3; ++u)
+        for (int i = 0; i < 4; ++i)
+            hog.push_back(ClientOf("S-1-5-21-hog" + std::to_string(u)));
+    PipeClient companion = ClientOf("S-1-5-21-companion");
+    EXPECT_EQ(companion.Ask(ControlMessage(msg::Status), msg::Status).Type, msg::Status);
+    PipeClient admin = ClientOf("S-1-5-21-500", true);
+    EXPECT_EQ(admin.Ask(ControlMessage(msg::Stop), msg::Ok).Type, msg::Ok);
+    int gone = 0;
+    for (PipeClient& h : hog)
+        gone += h.Gone() ? 1 : 0;
+    EXPECT_GE(gone, 4) << "the oldest hogs made room";
+    EXPECT_FALSE(companion.Gone());
+}
+
+// The rule's facts come from the client process's token, before any message.
+TEST(ControlClientIdentity, ReadFromTheClientProcessAsItConnects) {
+    const std::string name =
+        "\\\\.\\pipe\\VigrelIdentityTest" + std::to_string(::GetCurrentProcessId());
+    ScopedFileHandle server(::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX,
+                                               PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, 0, 0,
+                                               0, nullptr));
+    ASSERT_TRUE(server);
+    ScopedFileHandle client(::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(client);
+    const ClientIdentity who = ReadClientIdentity(server.Get());
+    EXPECT_EQ(who.User.rfind("S-1-5-", 0), 0u) << who.User;
+    // Every Wine process is an elevated administrator.
+    EXPECT_TRUE(who.Administrator);
 }

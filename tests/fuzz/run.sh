@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for a bounded time (default 60 s).
 #   tests/fuzz/run.sh [seconds]
-# A crash input lands in build/fuzz/<target>-crashes/; keep it in tests/fuzz/regressions/ (every
-# run replays that folder) and as a unit test.
+# A crash input lands in build/fuzz/<target>-crashes/; keep it in tests/fuzz/regressions/: every
+# run here replays that folder, and so does every test run of the native preset
+# (<target>_replay, tests/fuzz/CMakeLists.txt).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-60}

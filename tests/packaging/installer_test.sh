@@ -42,6 +42,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
+echo "== the settings file's rights"
+# Wine's icacls changes nothing, so the setup's script is what is checked.
+check "the setup gives the settings file to SYSTEM and Administrators only" grep -qF \
+    'icacls.exe" "$INSTDIR\Vigrel.INI" /inheritance:r /grant:r *S-1-5-18:F *S-1-5-32-544:F' \
+    "$(dirname "$0")/../../packaging/vigrel.nsi"
+
 echo "== leftovers of an earlier run"
 cleanup
 

@@ -49,6 +49,15 @@ trap cleanup EXIT
 echo "== leftovers of an earlier run"
 cleanup
 
+echo "== the settings file's rights"
+# Wine's icacls changes nothing, so the package's own record is what is checked.
+locks_settings() {
+    msiinfo export "$package" CustomAction | grep -F 'LockSettings' |
+        grep -qF '"[INSTALLFOLDER]Vigrel.INI" /inheritance:r /grant:r *S-1-5-18:F *S-1-5-32-544:F' &&
+        msiinfo export "$package" InstallExecuteSequence | grep -qP '^LockSettings\tNOT REMOVE~="ALL"\t4001'
+}
+check "the package gives the settings file to SYSTEM and Administrators only" locks_settings
+
 echo "== silent install over the user's settings file"
 # Placed first, it must survive (never overwritten) and keeps the started service on loopback.
 mkdir -p "$folder"

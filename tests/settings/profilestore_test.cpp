@@ -3,14 +3,48 @@
 #include "base/exception.h"
 #include "base/handle_win.h"
 #include "base/paths_win.h"
+#include "base/platform_win.h"
+#include "base/product.h"
+#include "base/utf_win.h"
 #include "settings/profilestore_win.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+#include <wincrypt.h>
+
 #include <fstream>
 
 namespace {
+
+// The file's access list as SDDL, read back from the file system.
+std::wstring daclOf(const std::string& path) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (::GetNamedSecurityInfoW(Widen(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                nullptr, nullptr, nullptr, nullptr, &sd) != ERROR_SUCCESS)
+        return L"unreadable";
+    wchar_t* text = nullptr;
+    std::wstring sddl;
+    if (::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
+        sddl = text;
+    ::LocalFree(text);
+    ::LocalFree(sd);
+    return sddl;
+}
+
+// Wine keeps a file's rights as its file modes: SYSTEM and the owner, and Everyone's read
+// while others may read it; it neither keeps Administrators' entry nor says "protected".
+// Elsewhere the list reads back as it was put.
+bool forSystemAndAdministratorsOnly(const std::string& path) {
+    const std::wstring dacl = daclOf(path);
+    if (!RunningOnWine())
+        return dacl == FileOfSecretsSddl;
+    return dacl.find(L"(A;;FA;;;SY)") != std::wstring::npos &&
+           dacl.find(L";;;WD)") == std::wstring::npos;
+}
 
 void writeFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -84,6 +118,45 @@ TEST_F(IniFile, PasswordIsProtectedForTheMachineAndAnOldClearOneStillWorks) {
     CUserSettings t;
     ASSERT_TRUE(ini.Load(t));
     EXPECT_EQ(t.Pass, "  \"my pass\"  ");
+    EXPECT_TRUE(ini.Notes().empty());
+}
+
+// The description stored with the protected password is the product's name from base/product.h.
+TEST(MachinePassword, ProtectedWithTheProductsName) {
+    const std::optional<std::string> blob = MachinePasswordCodec().Protect("secret");
+    ASSERT_TRUE(blob);
+    DATA_BLOB in{static_cast<DWORD>(blob->size()),
+                 reinterpret_cast<BYTE*>(const_cast<char*>(blob->data()))};
+    DATA_BLOB out{};
+    LPWSTR description = nullptr;
+    ASSERT_TRUE(::CryptUnprotectData(&in, &description, nullptr, nullptr, nullptr,
+                                     CRYPTPROTECT_UI_FORBIDDEN, &out));
+    EXPECT_EQ(Narrow(description), ProductName);
+    ::LocalFree(description);
+    ::LocalFree(out.pbData);
+}
+
+// Machine scope holds against nobody who may read the file.
+TEST_F(IniFile, AFileWithAProtectedPasswordIsForSystemAndAdministratorsOnly) {
+    writeFile(path, "[General]\r\nTimeSpan=7\r\n");
+    ASSERT_TRUE(ini.Load(s));
+    ini.Save(s);
+    EXPECT_FALSE(forSystemAndAdministratorsOnly(path)) << "no secret: the folder's rights stand";
+    s.Pass = "secret";
+    ini.Save(s);
+    EXPECT_TRUE(forSystemAndAdministratorsOnly(path));
+    // The replacing save keeps them (Wine's ReplaceFileW takes the new file's, measured).
+    s.TimeSpan = 9;
+    ini.Save(s);
+    EXPECT_TRUE(forSystemAndAdministratorsOnly(path));
+
+    // A file that got its password some other way is narrowed at start.
+    const std::string text = ReadWholeFile(path);
+    ::DeleteFileA(path.c_str());
+    writeFile(path, text);
+    ASSERT_FALSE(forSystemAndAdministratorsOnly(path));
+    ASSERT_TRUE(ini.Load(s));
+    EXPECT_TRUE(forSystemAndAdministratorsOnly(path));
     EXPECT_TRUE(ini.Notes().empty());
 }
 
