@@ -111,7 +111,10 @@ void TFormBlind::FormCreate() {
     SetLogDays(UserSettings.LogDays);
     RemoveOldLogs();
     history_.SetDays(UserSettings.HistoryDays);
-    history_.Start();
+    std::vector<std::string> sites;
+    for (int i = 0; i < UserSettings.UrlCount(); ++i)
+        sites.push_back(UserSettings.Url(i));
+    history_.Start(sites);
     tray_->ShowIcon(Handle());
     armTimer1();
     // The service manager gives a starting service a few seconds to report that it runs; a
@@ -422,7 +425,7 @@ void TFormBlind::SetTip(const std::string& tip) {
 }
 
 void TFormBlind::ClearFailedSites() {
-    tray_->ClearFailedSites();
+    tray_->ClearFailedSites(); // the warnings part too
     status_.Failed.clear();
     status_.Warnings.clear();
 }
@@ -434,7 +437,7 @@ void TFormBlind::AddFailedSite(const std::string& url, const ProbeResult& result
 }
 
 void TFormBlind::AddWarnedSite(const std::string& url, const ProbeResult& result) {
-    // The tray's "Warnings" part of the menu and its tip come with the tray's own call here.
+    tray_->AddWarnedSite(url, result.Warning);
     status_.Warnings.push_back({url, result.Warning, result.Milliseconds});
 }
 

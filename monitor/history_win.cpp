@@ -2,7 +2,6 @@
 
 #include "base/thread_win.h"
 #include "base/utf_win.h"
-#include "settings/cusersettings.h"
 
 #include <windows.h>
 
@@ -81,13 +80,6 @@ void HistoryStore::removeOld(int year, int month, int day) {
             ::DeleteFileW(Widen(folder_ + "\\" + name).c_str());
     } while (::FindNextFileW(search, &found));
     ::FindClose(search);
-}
-
-void HistoryStore::Start() {
-    std::vector<std::string> sites;
-    for (int i = 0; i < UserSettings.UrlCount(); ++i)
-        sites.push_back(UserSettings.Url(i));
-    Start(sites);
 }
 
 void HistoryStore::Start(const std::vector<std::string>& sites) {

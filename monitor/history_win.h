@@ -44,8 +44,6 @@ public:
     // one log line); a store destroyed meanwhile waits for the file being read, not for the
     // rest. Files dated after today and names that are no date are neither read nor removed.
     void Start(const std::vector<std::string>& sites);
-    // The same for the sites of the settings' list.
-    void Start();
     // Appends the cycle's lines to today's file in one write and flushes it, so that a power cut
     // loses at most this cycle; then adds them to the buckets. The cycle's addresses are the list
     // from then on.
