@@ -34,12 +34,6 @@ std::string dateOf(std::int64_t seconds) {
     return text;
 }
 
-bool accepted(std::uint32_t status, const std::vector<StatusRange>& statuses) {
-    return std::any_of(statuses.begin(), statuses.end(), [status](const StatusRange& range) {
-        return status >= range.First && status <= range.Last;
-    });
-}
-
 // "bücher.example:8080/x" -> "bücher.example", lower case; a URL's user part and port are not
 // the host, and an IPv6 host keeps its brackets.
 std::string hostOf(std::string_view url) {
@@ -90,11 +84,18 @@ std::string CertificateDate(std::int64_t seconds) {
     return dateOf(seconds);
 }
 
+bool StatusAccepted(std::uint32_t status, const SiteChecks& checks) {
+    return std::any_of(checks.Statuses.begin(), checks.Statuses.end(),
+                       [status](const StatusRange& range) {
+                           return status >= range.First && status <= range.Last;
+                       });
+}
+
 ProbeResult Judge(const ProbeFacts& facts, const SiteChecks& checks, int certDaysDefault,
                   std::int64_t now) {
     if (facts.Failure != ProbeReason::Up)
         return down(facts, facts.Failure, facts.Detail);
-    if (!accepted(facts.Status, checks.Statuses))
+    if (!StatusAccepted(facts.Status, checks))
         return down(facts, ProbeReason::HttpStatus);
     if (checks.Stay && !facts.FinalUrl.empty()) {
         const std::string finalHost = hostOf(facts.FinalUrl);

@@ -36,6 +36,9 @@ struct ProbeFacts {
 // The most of a page a text check searches.
 constexpr std::size_t MaxCheckedBody = 1024 * 1024;
 
+// Whether status is among the codes the checks accept.
+bool StatusAccepted(std::uint32_t status, const SiteChecks& checks);
+
 // A moment, seconds since 1970 UTC, as the date the words give: "2026-12-14".
 std::string CertificateDate(std::int64_t seconds);
 
