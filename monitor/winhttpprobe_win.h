@@ -6,7 +6,8 @@
 // of its time-outs fires) stays counted as live until the platform lets go of it; Live() and
 // HasLive() let a scheduler bound such requests and keep a URL to one at a time. On Wine only,
 // which enforces neither the header limit nor the closing of a request that keeps receiving,
-// the prober also shuts down the connection under a probe it gives up on, and reads no body.
+// the prober also shuts down the connection under a probe it gives up on, and stops a body read
+// that Wine's count of the bytes at hand shows to be broken.
 #pragma once
 
 #include "monitor/checkengine.h"
