@@ -1,5 +1,6 @@
 // The WinHTTP prober under Wine against the in-process loopback HTTP peer and its hostile modes.
 #include "fixtures/http_peer_win.h"
+#include "fixtures/peer_ports.h"
 #include "monitor/urlwire_win.h"
 #include "monitor/winhttpprobe_win.h"
 
@@ -9,6 +10,8 @@
 #include <chrono>
 #include <cstdio>
 #include <condition_variable>
+#include <ctime>
+#include <cstdlib>
 #include <mutex>
 #include <vector>
 
@@ -196,6 +199,38 @@ TEST(WinHttpProbe, TheChecksOfASiteAreJudgedOnWhatItFound) {
               20000);
     EXPECT_FALSE(r.Up);
     std::printf("a reset among the headers, the page asked for: %s\n", ReasonText(r).c_str());
+    EXPECT_TRUE(prober.WaitIdle(20000));
+}
+
+// Against the TLS peers of the suite's throwaway authority (the tls_peer fixture; skipped
+// without it): a chain whose intermediate runs out in 5 days is up with the warning, and each
+// fault of a certificate is named for what it is.
+TEST(WinHttpProbeTls, CertificatesAreJudgedByTheirChain) {
+    if (!std::getenv("VIGREL_TLS_PEER_DIR"))
+        GTEST_SKIP() << "no tls_peer fixture";
+    const auto url = [](const char* kind) {
+        return "https://localhost:" + std::to_string(PeerPort("VIGREL_TLS_PEER_DIR", kind)) + "/";
+    };
+    WinHttpProber prober;
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    WinHttpProbeResult r =
+        probe(prober, site(url("https"), [](SiteChecks& c) { c.Contains = "Add to cart"; }), 20000);
+    EXPECT_EQ(ReasonText(r), "up");
+    EXPECT_EQ(r.Warning,
+              "certificate of localhost expires in 5 days, on " + CertificateDate(now + 5 * 86400));
+    EXPECT_NEAR(static_cast<double>(r.CertExpiry), static_cast<double>(now + 5 * 86400), 600);
+    EXPECT_EQ(r.Facts.ExpiringName, "Vigrel Short Intermediate");
+
+    r = probe(prober, url("expired"), 20000);
+    EXPECT_EQ(ReasonText(r), "certificate expired on " + CertificateDate(now - 86400));
+    EXPECT_EQ(ReasonText(probe(prober, url("future"), 20000)), "certificate not yet valid");
+    EXPECT_EQ(ReasonText(probe(prober, url("selfsigned"), 20000)),
+              "certificate from an unknown authority");
+    EXPECT_EQ(ReasonText(probe(prober, url("othername"), 20000)),
+              "certificate is for other.invalid");
+    EXPECT_EQ(ReasonText(probe(prober, url("partial"), 20000)),
+              "certificate from an unknown authority");
+    EXPECT_EQ(ReasonText(probe(prober, url("clientonly"), 20000)), "TLS failure");
     EXPECT_TRUE(prober.WaitIdle(20000));
 }
 
