@@ -20,17 +20,10 @@ ProbeFacts answer(std::uint32_t status = 200, std::string body = "<p>Add to cart
     return f;
 }
 
-SiteChecks checks(void (*set)(SiteChecks&) = nullptr) {
-    SiteChecks c;
-    if (set)
-        set(c);
-    return c;
-}
-
 struct Row {
     const char* what;
     ProbeFacts facts;
-    SiteChecks checks;
+    void (*checks)(SiteChecks&); // from the defaults; nullptr: the defaults
     bool up;
     std::string words; // ReasonText
     std::string warning;
@@ -66,57 +59,57 @@ TEST(Judge, OneTableOfFactsAndVerdicts) {
     later.EarliestExpiry = Now + 15 * Day;
 
     const Row rows[] = {
-        {"defaults: 200 is up", answer(), checks(), true, "up", ""},
-        {"a failure passes through", reset, checks(), false, "connection reset", ""},
-        {"its detail too", expired, checks(), false, "certificate expired on 2026-12-01", ""},
-        {"status not accepted", answer(302), checks(), false, "HTTP status 302", ""},
-        {"status in a range", answer(302), checks([](SiteChecks& c) {
+        {"defaults: 200 is up", answer(), nullptr, true, "up", ""},
+        {"a failure passes through", reset, nullptr, false, "connection reset", ""},
+        {"its detail too", expired, nullptr, false, "certificate expired on 2026-12-01", ""},
+        {"status not accepted", answer(302), nullptr, false, "HTTP status 302", ""},
+        {"status in a range", answer(302),
+         [](SiteChecks& c) {
              c.Statuses = {{200, 200}, {301, 302}};
-         }),
+         },
          true, "up", ""},
-        {"stay: same host, other case and port", answer(),
-         checks([](SiteChecks& c) { c.Stay = true; }), true, "up", ""},
+        {"stay: same host, other case and port", answer(), [](SiteChecks& c) { c.Stay = true; },
+         true, "up", ""},
         {"stay: user part and a final dot are no host", userAndDot,
-         checks([](SiteChecks& c) { c.Stay = true; }), true, "up", ""},
-        {"stay: another host", away, checks([](SiteChecks& c) { c.Stay = true; }), false,
+         [](SiteChecks& c) { c.Stay = true; }, true, "up", ""},
+        {"stay: another host", away, [](SiteChecks& c) { c.Stay = true; }, false,
          "redirected to login.example.com", ""},
-        {"another host without stay", away, checks(), true, "up", ""},
-        {"contains: found", answer(), checks([](SiteChecks& c) { c.Contains = "Add to cart"; }),
-         true, "up", ""},
-        {"contains: case counts", answer(),
-         checks([](SiteChecks& c) { c.Contains = "add to cart"; }), false,
-         "text \"add to cart\" not found", ""},
+        {"another host without stay", away, nullptr, true, "up", ""},
+        {"contains: found", answer(), [](SiteChecks& c) { c.Contains = "Add to cart"; }, true, "up",
+         ""},
+        {"contains: case counts", answer(), [](SiteChecks& c) { c.Contains = "add to cart"; },
+         false, "text \"add to cart\" not found", ""},
         {"contains: beyond the checked bytes", deep,
-         checks([](SiteChecks& c) { c.Contains = "Add to cart"; }), false,
-         "text \"Add to cart\" not found", ""},
-        {"lacks: found", answer(200, "Error 17"), checks([](SiteChecks& c) { c.Lacks = "Error"; }),
-         false, "text \"Error\" found", ""},
-        {"lacks: absent", answer(), checks([](SiteChecks& c) { c.Lacks = "Error"; }), true, "up",
+         [](SiteChecks& c) { c.Contains = "Add to cart"; }, false, "text \"Add to cart\" not found",
          ""},
+        {"lacks: found", answer(200, "Error 17"), [](SiteChecks& c) { c.Lacks = "Error"; }, false,
+         "text \"Error\" found", ""},
+        {"lacks: absent", answer(), [](SiteChecks& c) { c.Lacks = "Error"; }, true, "up", ""},
         {"a page a text check needed was not read", unread,
-         checks([](SiteChecks& c) { c.Lacks = "Error"; }), false, "page could not be read", ""},
-        {"status before the text", answer(500), checks([](SiteChecks& c) { c.Contains = "x"; }),
-         false, "HTTP status 500", ""},
-        {"certificate within the default days", expiring, checks(), true, "up",
+         [](SiteChecks& c) { c.Lacks = "Error"; }, false, "page could not be read", ""},
+        {"status before the text", answer(500), [](SiteChecks& c) { c.Contains = "x"; }, false,
+         "HTTP status 500", ""},
+        {"certificate within the default days", expiring, nullptr, true, "up",
          "certificate of shop.example.com expires in 5 days, on 2026-12-14"},
-        {"certdays=0 is off", expiring, checks([](SiteChecks& c) { c.CertDays = 0; }), true, "up",
-         ""},
-        {"certdays of the site over the default", expiring,
-         checks([](SiteChecks& c) { c.CertDays = 4; }), true, "up", ""},
-        {"certificate beyond the days", later, checks(), true, "up", ""},
-        {"expires today", today, checks(), true, "up",
+        {"certdays=0 is off", expiring, [](SiteChecks& c) { c.CertDays = 0; }, true, "up", ""},
+        {"certdays of the site over the default", expiring, [](SiteChecks& c) { c.CertDays = 4; },
+         true, "up", ""},
+        {"certificate beyond the days", later, nullptr, true, "up", ""},
+        {"expires today", today, nullptr, true, "up",
          "certificate of shop.example.com expires today, on 2026-12-09"},
-        {"expired, yet answered", gone, checks(), true, "up",
+        {"expired, yet answered", gone, nullptr, true, "up",
          "certificate of shop.example.com expired on 2026-12-09"},
-        {"slow and expiring, joined", slowAndExpiring,
-         checks([](SiteChecks& c) { c.SlowMs = 2000; }), true, "up",
+        {"slow and expiring, joined", slowAndExpiring, [](SiteChecks& c) { c.SlowMs = 2000; }, true,
+         "up",
          "certificate of shop.example.com expires in 5 days, on 2026-12-14; "
          "slow: answered in 2500 ms (more than 2000 ms)"},
-        {"not slower than slow=", answer(), checks([](SiteChecks& c) { c.SlowMs = 120; }), true,
-         "up", ""},
+        {"not slower than slow=", answer(), [](SiteChecks& c) { c.SlowMs = 120; }, true, "up", ""},
     };
     for (const Row& row : rows) {
-        const ProbeResult r = Judge(row.facts, row.checks, 14, Now);
+        SiteChecks checks;
+        if (row.checks)
+            row.checks(checks);
+        const ProbeResult r = Judge(row.facts, checks, 14, Now);
         EXPECT_EQ(r.Up, row.up) << row.what;
         EXPECT_EQ(ReasonText(r), row.words) << row.what;
         EXPECT_EQ(r.Warning, row.warning) << row.what;
