@@ -58,8 +58,9 @@ public:
     // of the request. Same threads and rules as the completion.
     using Release = std::function<void(std::size_t index)>;
 
-    // Most a probe reads of an answer's body before it ends (as up: the status is known), when
-    // no text check asks for the page (MaxCheckedBody then); on Wine none is read then.
+    // Most a probe reads of an answer's body before it ends (the status is known), so that the
+    // connection can serve the next probe, when no text check asks for the page
+    // (MaxCheckedBody then).
     static constexpr std::uint32_t MaxBodyBytes = 64 * 1024;
     // [General] CertDays for a site whose checks name none and that came without it.
     static constexpr int DefaultCertDays = 14;
