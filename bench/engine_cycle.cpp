@@ -503,31 +503,94 @@ void part2(Driver& driver, int rounds) {
                 median(bareCpu));
 }
 
-// Requests every URL through the prober alone, at most inFlight at once, waiting on this thread.
-void proberRound(WinHttpProber& prober, const std::vector<std::string>& urls, int inFlight) {
+// Requests every site through the prober alone, at most inFlight at once, waiting on this
+// thread; the sites that came up.
+int proberRound(WinHttpProber& prober, const std::vector<SiteRecord>& sites, int inFlight) {
     std::mutex lock;
     std::condition_variable changed;
-    int running = 0, finished = 0;
-    auto completion = [&](std::size_t, const WinHttpProbeResult&) {
+    int running = 0, finished = 0, up = 0;
+    auto completion = [&](std::size_t, const WinHttpProbeResult& result) {
         std::lock_guard<std::mutex> hold(lock);
         --running;
         ++finished;
+        up += result.Up ? 1 : 0;
         changed.notify_all();
     };
-    for (std::size_t i = 0; i < urls.size(); ++i) {
+    for (std::size_t i = 0; i < sites.size(); ++i) {
         {
             std::unique_lock<std::mutex> hold(lock);
             changed.wait(hold, [&] { return running < inFlight; });
             ++running;
         }
-        if (!prober.Start(i, urls[i], 5000, completion)) {
+        if (!prober.Start(i, sites[i], 5000, completion)) {
             std::lock_guard<std::mutex> hold(lock);
             --running;
             ++finished;
         }
     }
     std::unique_lock<std::mutex> hold(lock);
-    changed.wait(hold, [&] { return finished == static_cast<int>(urls.size()); });
+    changed.wait(hold, [&] { return finished == static_cast<int>(sites.size()); });
+    return up;
+}
+
+int proberRound(WinHttpProber& prober, const std::vector<std::string>& urls, int inFlight) {
+    std::vector<SiteRecord> sites;
+    for (const std::string& url : urls)
+        sites.push_back(SiteRecord{url, {}});
+    return proberRound(prober, sites, inFlight);
+}
+
+// What a text check costs: 200 healthy sites, each with contains=, against the same list
+// without checks, through one prober, 16 in flight, rounds alternating who goes first; then
+// the private bytes each kind of round leaves once the platform's threads have gone.
+void part5(Driver& driver, int rounds, int restThreads) {
+    settle(driver, restThreads);
+    bench::AnswerServer answers;
+    std::vector<SiteRecord> plain, checked;
+    for (int i = 0; i < 200; ++i) {
+        plain.push_back(SiteRecord{answers.Url("/ok/" + std::to_string(i)), {}});
+        checked.push_back(plain.back());
+        checked.back().Checks.Contains = "OK";
+    }
+    std::printf("5. 200 healthy sites with contains= against the same without checks, 16 in "
+                "flight, %d rounds after a warm-up\n",
+                rounds);
+    WinHttpProber prober;
+    std::vector<double> ratios, plainWall, checkedWall;
+    for (int round = 0; round <= rounds; ++round) {
+        double wall[2] = {};
+        int up[2] = {};
+        for (int k = 0; k < 2; ++k) {
+            const bool check = (k == 0) == (round % 2 == 0);
+            const auto start = Clock::now();
+            up[check] = proberRound(prober, check ? checked : plain, 16);
+            wall[check] = secondsSince(start) * 1000;
+        }
+        std::printf("  %s: checked %.1f ms (%d up), plain %.1f ms (%d up), ratio %.2f\n",
+                    round == 0 ? "warm-up" : ("round " + std::to_string(round)).c_str(), wall[1],
+                    up[1], wall[0], up[0], wall[1] / wall[0]);
+        std::fflush(stdout);
+        if (round == 0)
+            continue;
+        ratios.push_back(wall[1] / wall[0]);
+        checkedWall.push_back(wall[1]);
+        plainWall.push_back(wall[0]);
+    }
+    std::printf("  median: ratio %.2f; checked %.1f ms, plain %.1f ms the round\n", median(ratios),
+                median(checkedWall), median(plainWall));
+    const int threads = usage().Threads;
+    for (const char* who : {"plain", "checked", "plain", "checked"}) {
+        const long long before = privateKiB();
+        for (int round = 0; round < rounds; ++round)
+            proberRound(prober, who[0] == 'c' ? checked : plain, 16);
+        const auto end = Clock::now();
+        do
+            driver.Idle(500);
+        while (usage().Threads > threads && secondsSince(end) < 20);
+        std::printf("  %-7s x%d: private %lld -> %lld KiB (%+lld)\n", who, rounds, before,
+                    privateKiB(), privateKiB() - before);
+        std::fflush(stdout);
+    }
 }
 
 // Where the private bytes that stay after the cycles go: 200 healthy URLs, many rounds through
@@ -653,5 +716,7 @@ int main(int argc, char** argv) {
         part3(driver, 5, rest);
     if (parts.find('4') != std::string::npos)
         part4(driver, 25, rest);
+    if (parts.find('5') != std::string::npos)
+        part5(driver, 20, rest);
     return 0;
 }

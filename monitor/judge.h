@@ -15,7 +15,10 @@ struct ProbeFacts {
     ProbeReason Failure = ProbeReason::Up;
     std::string Detail;
     std::uint32_t Status = 0;
-    // The address the last answer came from, after the redirects taken.
+    // The address as the request went out, and the one the last answer came from after the
+    // redirects taken; both in the form that goes over the wire (an international host in its
+    // ASCII form), so that their hosts compare alike. The first names the site in warnings.
+    std::string Url;
     std::string FinalUrl;
     int Redirects = 0;
     // The first bytes of the page, decoded to UTF-8 from its charset, when the checks asked for
@@ -33,7 +36,19 @@ struct ProbeFacts {
 // The most of a page a text check searches.
 constexpr std::size_t MaxCheckedBody = 1024 * 1024;
 
+// Whether status is among the codes the checks accept.
+bool StatusAccepted(std::uint32_t status, const SiteChecks& checks);
+
+// A moment, seconds since 1970 UTC, as the date the words give: "2026-12-14".
+std::string CertificateDate(std::int64_t seconds);
+
 // The verdict on facts under checks. certDaysDefault is [General] CertDays, for a site whose
 // checks name none; now is the current time in seconds since 1970 UTC.
+//
+// The first rule that fails decides: the status, then stay= (the hosts compared without case
+// and without port, so that http to https on the same host stays), then a page that could not
+// be read, contains=, lacks=. An up result names a certificate of the chain expiring within
+// the days (by calendar days in UTC: "expires in 5 days, on ...", "expires today, on ...",
+// "expired on ...") and an answer slower than slow=.
 ProbeResult Judge(const ProbeFacts& facts, const SiteChecks& checks, int certDaysDefault,
                   std::int64_t now);

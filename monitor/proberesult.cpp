@@ -47,6 +47,9 @@ std::string ReasonText(const ProbeResult& r) {
     case ProbeReason::OffHost:
         return "redirected to " + r.Detail;
     case ProbeReason::ConnectionFailed:
+        // An answer whose page a text check needed but could not get says so.
+        if (!r.Detail.empty())
+            return r.Detail;
         break;
     }
     return "connection failed";

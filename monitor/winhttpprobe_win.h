@@ -6,11 +6,14 @@
 // of its time-outs fires) stays counted as live until the platform lets go of it; Live() and
 // HasLive() let a scheduler bound such requests and keep a URL to one at a time. On Wine only,
 // which enforces neither the header limit nor the closing of a request that keeps receiving,
-// the prober also shuts down the connection under a probe it gives up on, and reads no body.
+// the prober also shuts down the connection under a probe it gives up on, and stops a body read
+// that Wine's count of the bytes at hand shows to be broken.
 #pragma once
 
 #include "monitor/checkengine.h"
+#include "monitor/judge.h"
 #include "monitor/proberesult.h"
+#include "settings/sitechecks.h"
 
 #include <windows.h>
 #include <winhttp.h>
@@ -24,10 +27,14 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
-// The check engine's result record, with what the platform said: a probe's reason in words is
-// ReasonText(result); a time-out's Milliseconds is the time-out that ran out.
+// The check engine's result record, as the judge made it of the facts under the site's checks,
+// with what the platform said: a probe's reason in words is ReasonText(result); a time-out's
+// Milliseconds is the time-out that ran out.
 struct WinHttpProbeResult : ProbeResult {
+    // What the verdict was drawn from; the page itself is not kept.
+    ProbeFacts Facts;
     std::uint32_t Error = 0;       // the platform's error code, when one ended the probe
     std::uint32_t SecureFlags = 0; // WINHTTP_CALLBACK_STATUS_FLAG_* of a TLS failure
     // False when the platform still held the request at the completion, which then hangs:
@@ -37,6 +44,9 @@ struct WinHttpProbeResult : ProbeResult {
 
 // The reason a WinHTTP or Winsock error code stands for.
 ProbeReason ReasonOfError(DWORD error);
+
+// A page's first bytes in UTF-8, from the charset its Content-Type names (see the prober).
+std::string DecodedPage(const std::string& bytes, const std::string& charset);
 
 class WinHttpProber {
 public:
@@ -48,9 +58,12 @@ public:
     // of the request. Same threads and rules as the completion.
     using Release = std::function<void(std::size_t index)>;
 
-    // Most a probe reads of an answer's body before it ends (as up: the status is known); on
-    // Wine none is read.
+    // Most a probe reads of an answer's body before it ends (the status is known), so that the
+    // connection can serve the next probe, when no text check asks for the page
+    // (MaxCheckedBody then).
     static constexpr std::uint32_t MaxBodyBytes = 64 * 1024;
+    // [General] CertDays for a site whose checks name none and that came without it.
+    static constexpr int DefaultCertDays = 14;
     // Most header bytes the platform is asked to accept (enforced where the platform does).
     static constexpr std::uint32_t MaxHeaderBytes = 64 * 1024;
     static constexpr std::uint32_t MaxRedirects = 12;
@@ -76,8 +89,16 @@ public:
     // until the platform has let go of the request, so that the URL can be probed again at
     // once, but never past the time-out: a request still held then is reported as not
     // Released.
-    bool Start(std::size_t index, const std::string& url, std::uint32_t timeOutMs,
+    // The site's checks say how many redirects are followed and whether the page is read; the
+    // completion's result is their verdict (Judge).
+    bool Start(std::size_t index, const SiteRecord& site, std::uint32_t timeOutMs,
                Completion completion, Release release = {});
+    // The same with the default checks.
+    bool Start(std::size_t index, const std::string& url, std::uint32_t timeOutMs,
+               Completion completion, Release release = {}) {
+        return Start(index, SiteRecord{url, {}}, timeOutMs, std::move(completion),
+                     std::move(release));
+    }
 
     // Requests the platform still holds, finished or not.
     std::size_t Live() const;
@@ -102,8 +123,12 @@ private:
 
 // One probe, waited for on the calling thread: it ends within the time-out, as every probe of
 // the prober does.
-WinHttpProbeResult ProbeAndWait(WinHttpProber& prober, const std::string& url,
+WinHttpProbeResult ProbeAndWait(WinHttpProber& prober, const SiteRecord& site,
                                 std::uint32_t timeOut);
+inline WinHttpProbeResult ProbeAndWait(WinHttpProber& prober, const std::string& url,
+                                       std::uint32_t timeOut) {
+    return ProbeAndWait(prober, SiteRecord{url, {}}, timeOut);
+}
 
 // The check engine's probe over a WinHttpProber: answers are queued as they come, on the
 // platform's threads, and wake tells the engine's thread (from any thread, once per batch) to

@@ -1,0 +1,128 @@
+#include "monitor/judge.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+
+namespace {
+
+constexpr std::int64_t SecondsPerDay = 86400;
+
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Days since 1970-01-01 of a civil date, and back (the proleptic Gregorian calendar, UTC).
+std::int64_t dayOf(std::int64_t seconds) {
+    return seconds >= 0 ? seconds / SecondsPerDay
+                        : -((-seconds + SecondsPerDay - 1) / SecondsPerDay);
+}
+
+std::string dateOf(std::int64_t seconds) {
+    std::int64_t z = dayOf(seconds) + 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t doe = z - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
+    const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld", static_cast<long long>(year),
+                  static_cast<long long>(month), static_cast<long long>(day));
+    return text;
+}
+
+// "bücher.example:8080/x" -> "bücher.example", lower case; a URL's user part and port are not
+// the host, and an IPv6 host keeps its brackets.
+std::string hostOf(std::string_view url) {
+    const std::size_t scheme = url.find("://");
+    if (scheme != std::string_view::npos)
+        url.remove_prefix(scheme + 3);
+    url = url.substr(0, url.find_first_of("/?#"));
+    const std::size_t at = url.rfind('@');
+    if (at != std::string_view::npos)
+        url.remove_prefix(at + 1);
+    std::size_t end = url.size();
+    if (!url.empty() && url.front() == '[')
+        end = std::min(end, url.find(']') == std::string_view::npos ? end : url.find(']') + 1);
+    else
+        end = std::min(end, url.find(':'));
+    std::string host(url.substr(0, end));
+    std::transform(host.begin(), host.end(), host.begin(), lower);
+    // "example.com." names the same host as "example.com".
+    if (host.size() > 1 && host.back() == '.')
+        host.pop_back();
+    return host;
+}
+
+// The words for a certificate that expires within the site's days, by calendar days in UTC so
+// that "in 5 days" and the date agree whatever the hour.
+std::string expiryWarning(const std::string& host, std::int64_t expiry, std::int64_t now) {
+    const std::int64_t days = dayOf(expiry) - dayOf(now);
+    const std::string date = dateOf(expiry);
+    const std::string of = "certificate of " + host + " ";
+    if (expiry <= now)
+        return of + "expired on " + date;
+    if (days == 0)
+        return of + "expires today, on " + date;
+    return of + "expires in " + std::to_string(days) + (days == 1 ? " day" : " days") + ", on " +
+           date;
+}
+
+ProbeResult down(const ProbeFacts& facts, ProbeReason reason, std::string detail = {}) {
+    ProbeResult result =
+        ProbeResult::Down(reason, facts.Milliseconds, facts.Status, std::move(detail));
+    result.CertExpiry = facts.EarliestExpiry;
+    return result;
+}
+
+} // namespace
+
+std::string CertificateDate(std::int64_t seconds) {
+    return dateOf(seconds);
+}
+
+bool StatusAccepted(std::uint32_t status, const SiteChecks& checks) {
+    return std::any_of(checks.Statuses.begin(), checks.Statuses.end(),
+                       [status](const StatusRange& range) {
+                           return status >= range.First && status <= range.Last;
+                       });
+}
+
+ProbeResult Judge(const ProbeFacts& facts, const SiteChecks& checks, int certDaysDefault,
+                  std::int64_t now) {
+    if (facts.Failure != ProbeReason::Up)
+        return down(facts, facts.Failure, facts.Detail);
+    if (!StatusAccepted(facts.Status, checks))
+        return down(facts, ProbeReason::HttpStatus);
+    if (checks.Stay && !facts.FinalUrl.empty()) {
+        const std::string finalHost = hostOf(facts.FinalUrl);
+        if (finalHost != hostOf(facts.Url))
+            return down(facts, ProbeReason::OffHost, finalHost);
+    }
+    if (checks.WantsBody() && !facts.BodyRead)
+        return down(facts, ProbeReason::ConnectionFailed, "page could not be read");
+    const std::string_view body =
+        std::string_view(facts.Body).substr(0, std::min(facts.Body.size(), MaxCheckedBody));
+    if (checks.Contains && body.find(*checks.Contains) == std::string_view::npos)
+        return down(facts, ProbeReason::TextMissing, *checks.Contains);
+    if (checks.Lacks && body.find(*checks.Lacks) != std::string_view::npos)
+        return down(facts, ProbeReason::TextFound, *checks.Lacks);
+
+    ProbeResult result = ProbeResult::Answered(facts.Milliseconds);
+    result.Status = facts.Status;
+    result.CertExpiry = facts.EarliestExpiry;
+    std::vector<std::string> warnings;
+    const int certDays = checks.CertDays.value_or(certDaysDefault);
+    if (certDays > 0 && facts.EarliestExpiry != 0 &&
+        facts.EarliestExpiry - now <= std::int64_t{certDays} * SecondsPerDay)
+        warnings.push_back(expiryWarning(hostOf(facts.Url), facts.EarliestExpiry, now));
+    if (checks.SlowMs && facts.Milliseconds > *checks.SlowMs)
+        warnings.push_back("slow: answered in " + std::to_string(facts.Milliseconds) +
+                           " ms (more than " + std::to_string(*checks.SlowMs) + " ms)");
+    for (const std::string& warning : warnings)
+        result.Warning += (result.Warning.empty() ? "" : "; ") + warning;
+    return result;
+}

@@ -1,0 +1,121 @@
+// The judge's rules as one table: facts and checks in, the verdict and its words out.
+#include "monitor/judge.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// 2026-12-09 10:00:00 UTC.
+constexpr std::int64_t Now = 1796810400;
+constexpr std::int64_t Day = 86400;
+
+ProbeFacts answer(std::uint32_t status = 200, std::string body = "<p>Add to cart</p>") {
+    ProbeFacts f;
+    f.Status = status;
+    f.Url = "https://Shop.example.com:8443/start";
+    f.FinalUrl = "https://shop.example.com/home";
+    f.Body = std::move(body);
+    f.BodyRead = true;
+    f.Milliseconds = 120;
+    return f;
+}
+
+struct Row {
+    const char* what;
+    ProbeFacts facts;
+    void (*checks)(SiteChecks&); // from the defaults; nullptr: the defaults
+    bool up;
+    std::string words; // ReasonText
+    std::string warning;
+};
+
+} // namespace
+
+TEST(Judge, OneTableOfFactsAndVerdicts) {
+    ProbeFacts reset;
+    reset.Failure = ProbeReason::ConnectionReset;
+    reset.Milliseconds = 30;
+    ProbeFacts expired;
+    expired.Failure = ProbeReason::CertExpired;
+    expired.Detail = "2026-12-01";
+    ProbeFacts away = answer();
+    away.FinalUrl = "https://login.example.com/?next=shop";
+    ProbeFacts userAndDot = answer();
+    userAndDot.Url = "http://user:pw@shop.example.com./";
+    userAndDot.FinalUrl = "http://SHOP.example.com:81/x";
+    ProbeFacts unread = answer();
+    unread.BodyRead = false;
+    unread.Body.clear();
+    ProbeFacts deep = answer(200, std::string(MaxCheckedBody, ' ') + "Add to cart");
+    ProbeFacts expiring = answer();
+    expiring.EarliestExpiry = Now + 4 * Day + 20 * 3600; // 2026-12-14 06:00
+    ProbeFacts today = answer();
+    today.EarliestExpiry = Now + 3600;
+    ProbeFacts gone = answer();
+    gone.EarliestExpiry = Now - 3600;
+    ProbeFacts slowAndExpiring = expiring;
+    slowAndExpiring.Milliseconds = 2500;
+    ProbeFacts later = answer();
+    later.EarliestExpiry = Now + 15 * Day;
+
+    const Row rows[] = {
+        {"defaults: 200 is up", answer(), nullptr, true, "up", ""},
+        {"a failure passes through", reset, nullptr, false, "connection reset", ""},
+        {"its detail too", expired, nullptr, false, "certificate expired on 2026-12-01", ""},
+        {"status not accepted", answer(302), nullptr, false, "HTTP status 302", ""},
+        {"status in a range", answer(302),
+         [](SiteChecks& c) {
+             c.Statuses = {{200, 200}, {301, 302}};
+         },
+         true, "up", ""},
+        {"stay: same host, other case and port", answer(), [](SiteChecks& c) { c.Stay = true; },
+         true, "up", ""},
+        {"stay: user part and a final dot are no host", userAndDot,
+         [](SiteChecks& c) { c.Stay = true; }, true, "up", ""},
+        {"stay: another host", away, [](SiteChecks& c) { c.Stay = true; }, false,
+         "redirected to login.example.com", ""},
+        {"another host without stay", away, nullptr, true, "up", ""},
+        {"contains: found", answer(), [](SiteChecks& c) { c.Contains = "Add to cart"; }, true, "up",
+         ""},
+        {"contains: case counts", answer(), [](SiteChecks& c) { c.Contains = "add to cart"; },
+         false, "text \"add to cart\" not found", ""},
+        {"contains: beyond the checked bytes", deep,
+         [](SiteChecks& c) { c.Contains = "Add to cart"; }, false, "text \"Add to cart\" not found",
+         ""},
+        {"lacks: found", answer(200, "Error 17"), [](SiteChecks& c) { c.Lacks = "Error"; }, false,
+         "text \"Error\" found", ""},
+        {"lacks: absent", answer(), [](SiteChecks& c) { c.Lacks = "Error"; }, true, "up", ""},
+        {"a page a text check needed was not read", unread,
+         [](SiteChecks& c) { c.Lacks = "Error"; }, false, "page could not be read", ""},
+        {"status before the text", answer(500), [](SiteChecks& c) { c.Contains = "x"; }, false,
+         "HTTP status 500", ""},
+        {"certificate within the default days", expiring, nullptr, true, "up",
+         "certificate of shop.example.com expires in 5 days, on 2026-12-14"},
+        {"certdays=0 is off", expiring, [](SiteChecks& c) { c.CertDays = 0; }, true, "up", ""},
+        {"certdays of the site over the default", expiring, [](SiteChecks& c) { c.CertDays = 4; },
+         true, "up", ""},
+        {"certificate beyond the days", later, nullptr, true, "up", ""},
+        {"expires today", today, nullptr, true, "up",
+         "certificate of shop.example.com expires today, on 2026-12-09"},
+        {"expired, yet answered", gone, nullptr, true, "up",
+         "certificate of shop.example.com expired on 2026-12-09"},
+        {"slow and expiring, joined", slowAndExpiring, [](SiteChecks& c) { c.SlowMs = 2000; }, true,
+         "up",
+         "certificate of shop.example.com expires in 5 days, on 2026-12-14; "
+         "slow: answered in 2500 ms (more than 2000 ms)"},
+        {"not slower than slow=", answer(), [](SiteChecks& c) { c.SlowMs = 120; }, true, "up", ""},
+    };
+    for (const Row& row : rows) {
+        SiteChecks checks;
+        if (row.checks)
+            row.checks(checks);
+        const ProbeResult r = Judge(row.facts, checks, 14, Now);
+        EXPECT_EQ(r.Up, row.up) << row.what;
+        EXPECT_EQ(ReasonText(r), row.words) << row.what;
+        EXPECT_EQ(r.Warning, row.warning) << row.what;
+        EXPECT_EQ(r.Milliseconds, row.facts.Milliseconds) << row.what;
+        EXPECT_EQ(r.CertExpiry, row.facts.EarliestExpiry) << row.what;
+    }
+    EXPECT_EQ(CertificateDate(0), "1970-01-01");
+    EXPECT_EQ(CertificateDate(951782400), "2000-02-29");
+}
