@@ -114,7 +114,9 @@ void TFormBlind::FormCreate() {
     std::vector<std::string> sites;
     for (int i = 0; i < UserSettings.UrlCount(); ++i)
         sites.push_back(UserSettings.Url(i));
-    history_.Start(sites);
+    // The lines of sites no longer listed are a note for the level that logs the program's own
+    // events.
+    history_.Start(sites, UserSettings.Filter <= 0);
     tray_->ShowIcon(Handle());
     armTimer1();
     // The service manager gives a starting service a few seconds to report that it runs; a

@@ -82,10 +82,11 @@ void HistoryStore::removeOld(int year, int month, int day) {
     ::FindClose(search);
 }
 
-void HistoryStore::Start(const std::vector<std::string>& sites) {
+void HistoryStore::Start(const std::vector<std::string>& sites, bool noteSkipped) {
     std::lock_guard<std::mutex> guard(lock_);
     if (days_ <= 0 || loader_)
         return;
+    noteSkipped_ = noteSkipped; // read by the loader, which starts below
     SYSTEMTIME today;
     ::GetLocalTime(&today);
     removeOld(today.wYear, today.wMonth, today.wDay);
@@ -142,7 +143,8 @@ DWORD HistoryStore::load(std::vector<std::string> names, std::vector<std::string
             log_("History file " + name + ": " + std::to_string(damaged) +
                  " damaged lines skipped");
     }
-    if (const std::size_t skipped = loaded.TakeSkipped())
+    const std::size_t skipped = loaded.TakeSkipped();
+    if (skipped && noteSkipped_)
         log_("History: " + std::to_string(skipped) +
              " lines of addresses that are not in the list skipped");
     std::lock_guard<std::mutex> guard(lock_);

@@ -40,10 +40,11 @@ public:
     void SetDays(int days);
     int Days() const;
     // Removes the old files and reads the others back into the buckets on a thread of its own,
-    // for the sites of the list only (the lines of other addresses are skipped and counted in
-    // one log line); a store destroyed meanwhile waits for the file being read, not for the
+    // for the sites of the list only (the lines of other addresses are skipped, and counted in
+    // one log line when noteSkipped: a note, not a failure, for the log levels that want one); a
+    // store destroyed meanwhile waits for the file being read, not for the
     // rest. Files dated after today and names that are no date are neither read nor removed.
-    void Start(const std::vector<std::string>& sites);
+    void Start(const std::vector<std::string>& sites, bool noteSkipped = true);
     // Appends the cycle's lines to today's file in one write and flushes it, so that a power cut
     // loses at most this cycle; then adds them to the buckets. The cycle's addresses are the list
     // from then on.
@@ -59,6 +60,7 @@ private:
 
     const std::string folder_;
     const Log log_;
+    bool noteSkipped_ = true;
     mutable std::mutex lock_;
     int days_ = 30;
     int lastDay_ = 0;      // yyyymmdd of the last cycle written

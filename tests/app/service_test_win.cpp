@@ -421,11 +421,10 @@ TEST_F(Service, DirectStartRunsOneCycleLogsTheDispatcherErrorAndEnds) {
     EXPECT_TRUE(contains(prom, "\nvigrel_sites_down 1\n")) << prom;
 }
 
-// Runs once the prober judges the checks (contains=, slow=): until then every 200 is up.
-TEST_F(Service, DISABLED_ASiteOfEachKindThroughThePipesStatusAndTheMetricsFile) {
+TEST_F(Service, ASiteOfEachKindThroughThePipesStatusAndTheMetricsFile) {
     const std::string text = peer_.Url("/ok#text");
-    const std::string slow = peer_.Url("/ok#slow");
-    moreSites_ = text + "=contains=Not on the page\r\n" + slow + "=slow=1\r\n";
+    const std::string slow = peer_.Url("/slow");
+    moreSites_ = text + "=contains=Not on the page\r\n" + slow + "=slow=100\r\n";
     WriteIni(0, 1);
     const std::string metrics = folder_ + "\\vigrel.prom";
     ::DeleteFileA(metrics.c_str());

@@ -382,7 +382,7 @@ TEST_F(Scenario, FromInstallToUninstall) {
         ASSERT_TRUE(dialog) << "the settings dialog did not open";
         // The disconnected cycle left the status words of the cycle before it.
         EXPECT_EQ(dialog.Column(0), urls);
-        EXPECT_EQ(dialog.Column(1), Strings(urls.size(), "OK"));
+        EXPECT_EQ(dialog.Column(2), Strings(urls.size(), "OK"));
         ASSERT_TRUE(dialog.ShowGeneralTab());
         EXPECT_TRUE(dialog.Checked(idScheduleChecks));
         EXPECT_TRUE(dialog.Checked(idRadioAll));
