@@ -51,7 +51,7 @@ TEST(SmtpInterop, ReportAndAttachmentsReachARealServer) {
     ASSERT_GT(port, 0) << "no SMTP sink at " << sinkPath("port");
 
     // 1. The alert mail exactly as a cycle sends it.
-    TAlertMail mail(10000, 30000);
+    TAlertMail mail(10000);
     CUserSettings settings;
     settings.Server = "127.0.0.1";
     settings.Port = port;
