@@ -231,6 +231,8 @@ TEST(WinHttpProbeTls, CertificatesAreJudgedByTheirChain) {
     EXPECT_EQ(ReasonText(probe(prober, url("partial"), 20000)),
               "certificate from an unknown authority");
     EXPECT_EQ(ReasonText(probe(prober, url("clientonly"), 20000)), "TLS failure");
+    // Redirected to another host, the answer's certificate is judged for that host.
+    EXPECT_EQ(ReasonText(probe(prober, url("hop"), 20000)), "up");
     EXPECT_TRUE(prober.WaitIdle(20000));
 }
 
