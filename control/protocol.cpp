@@ -383,17 +383,21 @@ bool SettingsFromMessage(const ControlMessage& message, CUserSettings& s, bool& 
         const bool withChecks = message.Has("checks");
         std::set<std::string> given;
         std::string url;
+        // Only the checks= right after an address's first url= count: one before any url=, a
+        // second one, or one after the address stands again (the file keeps the first line's)
+        // must not change what the first said.
+        bool open = false;
         for (const auto& [name, value] : message.Fields) {
             if (name == "url") {
                 url = value;
                 s.AddUrl(url);
                 // Without its checks= the address is of a message that sends none for it.
-                if (withChecks && given.insert(url).second)
+                open = withChecks && given.insert(url).second;
+                if (open)
                     s.SetChecks(url, "");
-            } else if (name == "checks" && s.UrlCount() > 0 && !value.empty()) {
-                // An address that stands twice has its first checks, as in the file.
-                if (s.Checks(s.UrlCount() - 1).empty())
-                    s.SetChecks(url, value);
+            } else if (name == "checks" && open) {
+                open = false;
+                s.SetChecks(url, value);
             }
         }
     }

@@ -71,6 +71,18 @@ std::string expiryWarning(const std::string& host, std::int64_t expiry, std::int
            date;
 }
 
+// A host as a peer names it (where a redirect ends, whom a certificate is for) in the words a
+// person reads: printable ASCII, as a host goes over the wire, and no longer than a host name
+// may be, so that no line break or screenful of its own reaches a log line, a menu or a mail.
+std::string peerHost(std::string_view host) {
+    constexpr std::size_t maxHostName = 253;
+    std::string out;
+    for (char c : host)
+        if (c >= 0x20 && c < 0x7F && out.size() < maxHostName)
+            out += c;
+    return out;
+}
+
 ProbeResult down(const ProbeFacts& facts, ProbeReason reason, std::string detail = {}) {
     ProbeResult result =
         ProbeResult::Down(reason, facts.Milliseconds, facts.Status, std::move(detail));
@@ -94,13 +106,15 @@ bool StatusAccepted(std::uint32_t status, const SiteChecks& checks) {
 ProbeResult Judge(const ProbeFacts& facts, const SiteChecks& checks, int certDaysDefault,
                   std::int64_t now) {
     if (facts.Failure != ProbeReason::Up)
-        return down(facts, facts.Failure, facts.Detail);
+        return down(facts, facts.Failure,
+                    facts.Failure == ProbeReason::CertWrongName ? peerHost(facts.Detail)
+                                                                : facts.Detail);
     if (!StatusAccepted(facts.Status, checks))
         return down(facts, ProbeReason::HttpStatus);
     if (checks.Stay && !facts.FinalUrl.empty()) {
         const std::string finalHost = hostOf(facts.FinalUrl);
         if (finalHost != hostOf(facts.Url))
-            return down(facts, ProbeReason::OffHost, finalHost);
+            return down(facts, ProbeReason::OffHost, peerHost(finalHost));
     }
     if (checks.WantsBody() && !facts.BodyRead)
         return down(facts, ProbeReason::ConnectionFailed, "page could not be read");

@@ -577,6 +577,17 @@ std::string redirectTarget(const std::string& from, const std::string& location)
     return origin + (location.rfind('/', 0) == 0 ? "" : "/") + location;
 }
 
+// The host of an address, as the SSL policy asks for it; empty when it does not crack.
+std::wstring hostNameOf(const std::string& url) {
+    const std::wstring wide = Widen(url);
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    if (!::WinHttpCrackUrl(wide.c_str(), 0, 0, &parts) || !parts.lpszHostName)
+        return {};
+    return std::wstring(parts.lpszHostName, parts.dwHostNameLength);
+}
+
 // What the answer says beside its status: the charset of its page, and for https the chain's
 // earliest expiry.
 void gatherAnswer(WinHttpProber::Request& request, HINTERNET handle) {
@@ -663,11 +674,17 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
     }
     case WINHTTP_CALLBACK_STATUS_REDIRECT:
         ++request->redirects;
-        if (info && length > 0)
+        if (info && length > 0) {
             request->finalUrl = redirectTarget(
                 request->finalUrl.empty() ? request->wireUrl : request->finalUrl,
                 Narrow(std::wstring_view(static_cast<const wchar_t*>(info),
                                          ::wcsnlen(static_cast<const wchar_t*>(info), length))));
+            // The answer judged comes from where the redirects lead, and its certificate names
+            // that host, not the first one (an address that does not crack keeps the first).
+            if (std::wstring next = hostNameOf(request->finalUrl);
+                !request->host.empty() && !next.empty())
+                request->host = std::move(next);
+        }
         break;
     case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE: {
         const DWORD available = info && length >= sizeof(DWORD) ? *static_cast<DWORD*>(info) : 0;

@@ -44,12 +44,20 @@ std::string newBoundary() {
     return boundary + "====";
 }
 
-bool isAscii(const TStringList& lines) {
-    for (int i = 0; i < lines.Count(); ++i)
-        for (char c : lines[i])
+// What a server may refuse as it stands: text beyond ASCII without 8BITMIME, and a line longer
+// than the 998 characters SMTP allows (a long address beside a long reason or warning).
+bool needsQuotedPrintable(const TStringList& lines) {
+    for (int i = 0; i < lines.Count(); ++i) {
+        std::size_t run = 0;
+        for (char c : lines[i]) {
             if (static_cast<unsigned char>(c) >= 0x80)
-                return false;
-    return true;
+                return true;
+            run = c == '\r' || c == '\n' ? 0 : run + 1;
+            if (run > 998)
+                return true;
+        }
+    }
+    return false;
 }
 
 // One line of text as quoted-printable lines of at most 76 characters, the last one hard, the
@@ -165,7 +173,7 @@ void TMailAssembly::AssembleMail() {
     // Text beyond ASCII (addresses of sites abroad, in the program's UTF-8) travels as
     // quoted-printable: it passes every server, also one greeted with HELO that names no
     // 8BITMIME, and the ASCII around it stays readable. Plain ASCII goes as it always did.
-    quoted_ = !isAscii(PostMessage->Body);
+    quoted_ = needsQuotedPrintable(PostMessage->Body);
     buildHeader();
     BodyStream->Clear();
     const int attachments = PostMessage->Attachments.Count();

@@ -88,13 +88,15 @@ bool comesBackWhole(const std::string& url, const std::string& checks) {
 std::string checksProblem(const CUserSettings& s, int index) {
     const std::string& checks = s.Checks(index);
     const std::string what = "The checks of URL " + std::to_string(index + 1);
+    // Whatever made it unreadable (its length, a control character) came from the file's own
+    // line, which holds no line break, so it goes back as it came.
+    const auto unread = s.UnreadChecks.find(s.Url(index));
+    if (unread != s.UnreadChecks.end() && unread->second == checks)
+        return {};
     if (std::string problem = textProblem(checks, what); !problem.empty())
         return problem;
     std::string problem;
     if (ReadSiteChecks(checks, problem))
-        return {};
-    const auto unread = s.UnreadChecks.find(s.Url(index));
-    if (unread != s.UnreadChecks.end() && unread->second == checks)
         return {};
     return what + ": " + problem;
 }

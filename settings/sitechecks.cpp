@@ -11,8 +11,10 @@ namespace {
 // Slower than ten minutes is no answer a person waits for; the time-out ends a probe long before.
 constexpr std::uint32_t MaxSlowMs = 600000;
 
+// Not a tab: the settings' rules take it for a control character, and checks that one rule read
+// and another refused would keep every other setting from being saved.
 bool isBlank(char c) {
-    return c == ' ' || c == '\t';
+    return c == ' ';
 }
 
 std::string_view trimmed(std::string_view text) {

@@ -116,5 +116,14 @@ std::optional<std::string> ChecksOnOk(const std::string& stored, const SiteCheck
             return std::nullopt;
         checks.SlowMs = one->SlowMs;
     }
-    return WriteSiteChecks(checks);
+    // Fields that read one by one may together be longer than checks may be (two texts of
+    // quotes, each doubled): refused here, where the field can be named, not later by the list.
+    std::string text = WriteSiteChecks(checks);
+    if (!ReadSiteChecks(text, problem.Text)) {
+        problem.Field = checks.Contains ? SiteCheckField::Contains
+                        : checks.Lacks  ? SiteCheckField::Lacks
+                                        : SiteCheckField::Statuses;
+        return std::nullopt;
+    }
+    return text;
 }

@@ -142,13 +142,18 @@ void TTrayUi::ClearFailedSites() {
 }
 
 void TTrayUi::AppendSite(const std::string& url, const std::string& reason, UINT position) {
-    // "&" in a menu's text marks a mnemonic; an address's own is doubled to show as itself.
-    std::string text;
-    for (char c : url)
-        text += c == '&' ? "&&" : std::string(1, c);
+    // "&" in a menu's text marks a mnemonic; an address's own, and a reason's (a text check's
+    // words), are doubled to show as themselves.
+    const auto shown = [](const std::string& words) {
+        std::string text;
+        for (char c : words)
+            text += c == '&' ? "&&" : std::string(1, c);
+        return text;
+    };
+    std::string text = shown(url);
     // After a tab the reason lines up in a column of its own at the menu's right.
     if (!reason.empty())
-        text += "\t" + reason;
+        text += "\t" + shown(reason);
     const UINT id = FailedSiteFirstId + ::GetMenuItemCount(popupMenu2.Get());
     ::InsertMenuW(popupMenu2.Get(), position, MF_BYPOSITION | MF_STRING, id, Widen(text).c_str());
 }

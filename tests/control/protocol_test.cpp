@@ -102,6 +102,18 @@ TEST(ControlProtocol, EachAddressCarriesItsChecksAndAnOlderCompanionKeepsThem) {
     EXPECT_EQ(service.Checks(0), "");
     EXPECT_EQ(service.Checks(1), s.Checks(0));
     EXPECT_EQ(service.CertDays, 0) << "a field it does not know keeps its value";
+
+    // Checks that stand where no address asks for them change nothing.
+    ControlMessage stray(msg::SetSettings);
+    stray.Add("checks", "stay=1").Add("url", "http://a/").Add("checks", "").Add("checks", "slow=5");
+    stray.Add("url", "http://b/")
+        .Add("checks", "slow=7")
+        .Add("url", "http://b/")
+        .Add("checks", "stay=1");
+    ASSERT_TRUE(SettingsFromMessage(stray, service, passwordSet));
+    EXPECT_EQ(service.Checks(0), "");
+    EXPECT_EQ(service.Checks(1), "slow=7");
+    EXPECT_EQ(service.Checks(2), "slow=7");
 }
 
 TEST(ControlProtocol, EveryPipeFieldOfTheTableCarriesItsOwnSetting) {

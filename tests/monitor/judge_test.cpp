@@ -43,6 +43,11 @@ TEST(Judge, OneTableOfFactsAndVerdicts) {
     ProbeFacts userAndDot = answer();
     userAndDot.Url = "http://user:pw@shop.example.com./";
     userAndDot.FinalUrl = "http://SHOP.example.com:81/x";
+    ProbeFacts hostile = answer();
+    hostile.FinalUrl = "http://evil\r\nfake line \x7f" + std::string(300, 'x') + "/";
+    ProbeFacts wrongName;
+    wrongName.Failure = ProbeReason::CertWrongName;
+    wrongName.Detail = "a\nb";
     ProbeFacts unread = answer();
     unread.BodyRead = false;
     unread.Body.clear();
@@ -75,6 +80,10 @@ TEST(Judge, OneTableOfFactsAndVerdicts) {
         {"stay: another host", away, [](SiteChecks& c) { c.Stay = true; }, false,
          "redirected to login.example.com", ""},
         {"another host without stay", away, nullptr, true, "up", ""},
+        {"a peer's host: no line break, no longer than a host name", hostile,
+         [](SiteChecks& c) { c.Stay = true; }, false,
+         "redirected to evilfake line " + std::string(253 - 14, 'x'), ""},
+        {"a certificate's name likewise", wrongName, nullptr, false, "certificate is for ab", ""},
         {"contains: found", answer(), [](SiteChecks& c) { c.Contains = "Add to cart"; }, true, "up",
          ""},
         {"contains: case counts", answer(), [](SiteChecks& c) { c.Contains = "add to cart"; },

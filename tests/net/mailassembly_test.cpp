@@ -71,6 +71,16 @@ TEST(AssembleMail, TextBeyondAsciiIsUtf8QuotedPrintable) {
     EXPECT_EQ(m.BodyStream->DataString(),
               "http://host/=D0=BA=D0=BD=D0=B8=D0=B3=D0=B8 a=3Db=20\r\n" + std::string(75, 'x') +
                   "=\r\n..y\r\n");
+
+    // So does plain ASCII with a line longer than a server must take.
+    p.Body.Clear();
+    p.Body.Add(std::string(998, 'x') + "\r\n" + std::string(998, 'y'));
+    m.AssembleMail();
+    EXPECT_EQ(m.BodyStream->DataString().find("=\r\n"), std::string::npos) << "998 is allowed";
+    p.Body.Add(std::string(999, 'z'));
+    m.AssembleMail();
+    EXPECT_NE(HeaderText(m).find("quoted-printable"), std::string::npos);
+    EXPECT_EQ(m.BodyStream->DataString().find(std::string(77, 'z')), std::string::npos);
 }
 
 TEST(AssembleMail, SubTypeChoosesTheTextContentType) {

@@ -322,3 +322,27 @@ TEST_F(SettingsRecord, EveryRowOfTheTableGoesToItsOwnKeyAndBack) {
     }
     EXPECT_TRUE(notes.empty());
 }
+
+// Hand edits the file may hold: whatever reads, or does not, comes back unchanged, is seen by an
+// older program as the same list, and never keeps the dialog or the pipe from saving the rest.
+TEST_F(SettingsRecord, HandEditedValuesComeBackUnchangedAndBlockNothing) {
+    const std::string lines = "http://semis/=" + std::string(2000, ';') + "\n" +
+                              "http://long/=contains=" + std::string(3000, 'x') + "\n" +
+                              "http://tab/=stay=1;\tslow=5\n"
+                              "http://ctl/=contains=a\x01"
+                              "b\n"
+                              "http://quote/=contains=\"open\n"
+                              "http://eq/?x==1 contains=\"a;b\"\n";
+    CUserSettings s = Loaded("[URLS]\n" + lines);
+    ASSERT_EQ(s.UrlCount(), 6);
+    EXPECT_EQ(s.SiteAt(0).Checks, SiteChecks{});
+    EXPECT_EQ(s.Url(5), "http://eq/?x=1");
+    EXPECT_EQ(s.SiteAt(5).Checks.Contains, "a;b");
+    EXPECT_EQ(SettingsProblem(s), "") << "the file's own values block nothing";
+    IniDocument ini = doc("[URLS]\n" + lines);
+    s.Save(ini, reversing());
+    EXPECT_NE(text(ini).find("[URLS]\n" + lines), std::string::npos) << text(ini);
+    const std::vector<std::string> old = ini.Entries("URLS");
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(UrlFromEntry(old[static_cast<size_t>(i)]), s.Url(i)) << i;
+}

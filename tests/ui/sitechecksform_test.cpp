@@ -78,6 +78,9 @@ TEST(SiteChecksForm, AFieldThatDoesNotReadIsNamedWithTheReadersWords) {
          with([](SiteCheckFields& f) { f.Contains = std::string(MaxCheckText + 1, 'x'); })},
         {SiteCheckField::CertDays, with([](SiteCheckFields& f) { f.CertDays = "-1"; })},
         {SiteCheckField::SlowMs, with([](SiteCheckFields& f) { f.SlowMs = "fast"; })},
+        // Each text reads alone; quoted, together, they are longer than checks may be.
+        {SiteCheckField::Contains,
+         with([](SiteCheckFields& f) { f.Contains = f.Lacks = std::string(MaxCheckText, '"'); })},
     };
     for (const Case& c : cases) {
         SiteCheckProblem problem;

@@ -232,7 +232,7 @@ TEST_F(TrayWindow, LeftButtonListsTheFailedSitesInOrder) {
     ui->SetTip("http://first.test/");
     // A warning that comes before the failed sites still stands after them.
     ui->AddWarnedSite("http://shop.test/", "certificate expires in 5 days");
-    ui->AddFailedSite("http://first.test/", "HTTP status 503");
+    ui->AddFailedSite("http://first.test/?a&b", "text \"Fish & Chips\" not found");
     ui->AddFailedSite("http://second.test/\xD0\xBA\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8",
                       "timed out after 2000 ms");
     ui->AddFailedSite("http://third.test/");
@@ -242,7 +242,7 @@ TEST_F(TrayWindow, LeftButtonListsTheFailedSitesInOrder) {
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0], ui->PopupMenu2());
     EXPECT_EQ(items, (std::vector<std::string>{
-                         "http://first.test/\tHTTP status 503",
+                         "http://first.test/?a&&b\ttext \"Fish && Chips\" not found",
                          "http://second.test/\xD0\xBA\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8\ttimed "
                          "out after 2000 ms",
                          "http://third.test/", "-", "Warnings",
