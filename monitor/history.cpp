@@ -117,19 +117,10 @@ std::string CivilText(CivilSeconds time) {
     // The civil date of a day number (the inverse of DaysFromCivil).
     const CivilSeconds days = floorDiv(time, DaySeconds);
     const CivilSeconds secs = time - days * DaySeconds;
-    const CivilSeconds z = days + 719468;
-    const CivilSeconds era = floorDiv(z, 146097);
-    const CivilSeconds doe = z - era * 146097;
-    const CivilSeconds yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const CivilSeconds doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const CivilSeconds mp = (5 * doy + 2) / 153;
-    const CivilSeconds day = doy - (153 * mp + 2) / 5 + 1;
-    const CivilSeconds month = mp < 10 ? mp + 3 : mp - 9;
-    const CivilSeconds year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    const CivilDate date = CivilFromDays(days);
     char text[128];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld",
-                  static_cast<long long>(year), static_cast<long long>(month),
-                  static_cast<long long>(day), static_cast<long long>(secs / 3600),
+    std::snprintf(text, sizeof text, "%04lld-%02d-%02d %02lld:%02lld:%02lld", date.Year, date.Month,
+                  date.Day, static_cast<long long>(secs / 3600),
                   static_cast<long long>(secs / 60 % 60), static_cast<long long>(secs % 60));
     return text;
 }

@@ -1,5 +1,7 @@
 #include "monitor/judge.h"
 
+#include "monitor/clogger.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <string_view>
@@ -19,18 +21,9 @@ std::int64_t dayOf(std::int64_t seconds) {
 }
 
 std::string dateOf(std::int64_t seconds) {
-    std::int64_t z = dayOf(seconds) + 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
-    const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    const CivilDate date = CivilFromDays(dayOf(seconds));
     char text[64];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld", static_cast<long long>(year),
-                  static_cast<long long>(month), static_cast<long long>(day));
+    std::snprintf(text, sizeof text, "%04lld-%02d-%02d", date.Year, date.Month, date.Day);
     return text;
 }
 

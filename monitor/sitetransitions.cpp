@@ -25,34 +25,42 @@ std::vector<SiteChange> SiteTransitions::Update(const CycleResults& results) {
     return changes;
 }
 
-std::string UrlWithoutUserInfo(std::string_view url) {
+namespace {
+
+// Where the user part of a URL's authority stands: [start, at) before the "@" at at; npos
+// for at when there is none.
+struct UserInfo {
+    size_t start = 0;
+    size_t at = std::string_view::npos;
+};
+UserInfo userInfoOf(std::string_view url) {
     const size_t scheme = url.find("://");
     if (scheme == std::string_view::npos)
-        return std::string(url);
+        return {};
     const size_t start = scheme + 3;
     const size_t end = url.find_first_of("/?#", start);
     const std::string_view authority =
         url.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
     const size_t at = authority.rfind('@');
-    if (at == std::string_view::npos)
+    return {start, at == std::string_view::npos ? at : start + at};
+}
+
+} // namespace
+
+std::string UrlWithoutUserInfo(std::string_view url) {
+    const UserInfo user = userInfoOf(url);
+    if (user.at == std::string_view::npos)
         return std::string(url);
-    return std::string(url.substr(0, start)) + std::string(url.substr(start + at + 1));
+    return std::string(url.substr(0, user.start)) + std::string(url.substr(user.at + 1));
 }
 
 std::string UrlWithMaskedPassword(std::string_view url) {
-    const size_t scheme = url.find("://");
-    if (scheme == std::string_view::npos)
+    const UserInfo user = userInfoOf(url);
+    if (user.at == std::string_view::npos)
         return std::string(url);
-    const size_t start = scheme + 3;
-    const size_t end = url.find_first_of("/?#", start);
-    const std::string_view authority =
-        url.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-    const size_t at = authority.rfind('@');
-    if (at == std::string_view::npos)
-        return std::string(url);
-    const size_t colon = authority.substr(0, at).find(':');
+    const size_t colon = url.substr(user.start, user.at - user.start).find(':');
     if (colon == std::string_view::npos)
         return std::string(url);
-    return std::string(url.substr(0, start + colon + 1)) + "***" +
-           std::string(url.substr(start + at));
+    return std::string(url.substr(0, user.start + colon + 1)) + "***" +
+           std::string(url.substr(user.at));
 }
