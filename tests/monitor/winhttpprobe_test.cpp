@@ -13,6 +13,7 @@
 #include <ctime>
 #include <cstdlib>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -104,6 +105,22 @@ TEST(WinHttpProbe, ReasonsOfUpAndDown) {
     EXPECT_EQ(ReasonText(probe(prober, peer.Url("/loop"), 10000)), "too many redirects");
     EXPECT_LE(peer.Requests() - before, 13); // the first request and at most a dozen redirects
     EXPECT_TRUE(prober.WaitIdle(10000));
+
+    // What the platform's codes say, where no peer here can make them: a dropped connection is
+    // no refusal, and each certificate fault has words of its own.
+    const std::pair<DWORD, ProbeReason> codes[] = {
+        {ERROR_WINHTTP_CANNOT_CONNECT, ProbeReason::Refused},
+        {ERROR_WINHTTP_CONNECTION_ERROR, ProbeReason::ConnectionReset},
+        {WSAECONNRESET, ProbeReason::ConnectionReset},
+        {ERROR_WINHTTP_SECURE_CERT_REVOKED, ProbeReason::CertRevoked},
+        {ERROR_WINHTTP_SECURE_CERT_DATE_INVALID, ProbeReason::CertExpired},
+        {ERROR_WINHTTP_SECURE_CERT_CN_INVALID, ProbeReason::CertWrongName},
+        {ERROR_WINHTTP_SECURE_INVALID_CA, ProbeReason::CertUnknownAuthority},
+        {ERROR_WINHTTP_SECURE_FAILURE, ProbeReason::Tls},
+    };
+    for (const auto& [code, reason] : codes)
+        EXPECT_EQ(ReasonOfError(code), reason) << code;
+    EXPECT_EQ(ReasonText(ProbeResult::Down(ProbeReason::CertRevoked)), "certificate revoked");
 }
 
 // The completion comes at the time-out, whatever the platform does with the closed request;
