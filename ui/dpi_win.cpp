@@ -128,3 +128,27 @@ SIZE TextRoomNeeded(HWND control, HDC dc, UINT dpi) {
     }
     return SIZE{0, 0};
 }
+
+void PlaceDialog(HWND dialog, int clientWidth, int clientHeight, DWORD style, DWORD exStyle,
+                 UINT dpi, const RECT* suggested, const RECT& over) {
+    RECT frame{0, 0, clientWidth, clientHeight};
+    AdjustWindowRectForDpi(frame, style, exStyle, dpi);
+    const int w = frame.right - frame.left;
+    const int h = frame.bottom - frame.top;
+    int x = 0;
+    int y = 0;
+    if (suggested) {
+        x = suggested->left;
+        y = suggested->top;
+    } else {
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof(monitor);
+        ::GetMonitorInfoW(::MonitorFromRect(&over, MONITOR_DEFAULTTONEAREST), &monitor);
+        const RECT& work = monitor.rcWork;
+        x = std::clamp<int>((over.left + over.right - w) / 2, work.left,
+                            std::max<int>(work.left, work.right - w));
+        y = std::clamp<int>((over.top + over.bottom - h) / 2, work.top,
+                            std::max<int>(work.top, work.bottom - h));
+    }
+    ::SetWindowPos(dialog, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+}

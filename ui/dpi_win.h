@@ -32,3 +32,9 @@ bool HighContrast();
 // for its whole text, and down for a line of it, with its font at the given DPI; 0 where it
 // has no text or is of another kind.
 SIZE TextRoomNeeded(HWND control, HDC dc, UINT dpi);
+
+// Sizes a dialog for a client area of clientWidth x clientHeight pixels at the given DPI and puts
+// it at suggested's top left (a move to another monitor) or, without one, centred over `over`
+// within the work area of the monitor `over` is on.
+void PlaceDialog(HWND dialog, int clientWidth, int clientHeight, DWORD style, DWORD exStyle,
+                 UINT dpi, const RECT* suggested, const RECT& over);

@@ -394,24 +394,12 @@ void TFormSettings::Layout(UINT newDpi, const RECT* suggested) {
     for (int column = 0; column < static_cast<int>(std::size(ListColumnWidths)); ++column)
         ListView_SetColumnWidth(Control(idUrlList), column, across(ListColumnWidths[column]));
 
-    RECT frame{0, 0, across(ClientWidth), down(ClientHeight)};
-    AdjustWindowRectForDpi(frame, DialogStyle, DialogExStyle, dpi);
-    const int w = frame.right - frame.left;
-    const int h = frame.bottom - frame.top;
-    int x = 0;
-    int y = 0;
-    if (suggested) {
-        x = suggested->left;
-        y = suggested->top;
-    } else {
-        MONITORINFO monitor{};
-        monitor.cbSize = sizeof(monitor);
-        ::GetMonitorInfoA(::MonitorFromWindow(Handle(), MONITOR_DEFAULTTONEAREST), &monitor);
-        const RECT& work = monitor.rcWork;
-        x = work.left + (work.right - work.left - w) / 2;
-        y = work.top + (work.bottom - work.top - h) / 2;
-    }
-    ::SetWindowPos(Handle(), nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+    // Centred on its monitor's work area.
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    ::GetMonitorInfoW(::MonitorFromWindow(Handle(), MONITOR_DEFAULTTONEAREST), &monitor);
+    PlaceDialog(Handle(), across(ClientWidth), down(ClientHeight), DialogStyle, DialogExStyle, dpi,
+                suggested, monitor.rcWork);
     TakePageColour();
     ::RedrawWindow(Handle(), nullptr, nullptr,
                    RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);

@@ -159,30 +159,12 @@ void TFormSiteChecks::Layout(UINT newDpi, const RECT* suggested) {
     ::SendMessageW(Control(idRedirectsArrows), UDM_SETBUDDY,
                    reinterpret_cast<WPARAM>(Control(idRedirects)), 0);
 
-    RECT frame{0, 0, across(ClientWidth), down(ClientHeight)};
-    AdjustWindowRectForDpi(frame, DialogStyle, DialogExStyle, dpi);
-    const int w = frame.right - frame.left;
-    const int h = frame.bottom - frame.top;
-    int x = 0;
-    int y = 0;
-    if (suggested) {
-        x = suggested->left;
-        y = suggested->top;
-    } else {
-        // Centred over the settings dialog, within the monitor's work area.
-        RECT over{};
-        if (!owner || !::GetWindowRect(owner, &over))
-            ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &over, 0);
-        MONITORINFO monitor{};
-        monitor.cbSize = sizeof(monitor);
-        ::GetMonitorInfoW(::MonitorFromRect(&over, MONITOR_DEFAULTTONEAREST), &monitor);
-        const RECT& work = monitor.rcWork;
-        x = std::clamp<int>((over.left + over.right - w) / 2, work.left,
-                            std::max<int>(work.left, work.right - w));
-        y = std::clamp<int>((over.top + over.bottom - h) / 2, work.top,
-                            std::max<int>(work.top, work.bottom - h));
-    }
-    ::SetWindowPos(Handle(), nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+    // Centred over the settings dialog.
+    RECT over{};
+    if (!owner || !::GetWindowRect(owner, &over))
+        ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &over, 0);
+    PlaceDialog(Handle(), across(ClientWidth), down(ClientHeight), DialogStyle, DialogExStyle, dpi,
+                suggested, over);
     ::RedrawWindow(Handle(), nullptr, nullptr,
                    RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
 }
