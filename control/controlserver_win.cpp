@@ -15,6 +15,16 @@ constexpr DWORD RelistenMs = 1000;
 
 using ScopedSecurityDescriptor = ScopedHandle<NullHandleTraits<PSECURITY_DESCRIPTOR, ::LocalFree>>;
 
+// A token's information of a variable size (its user, its groups); empty when it cannot be read.
+std::vector<BYTE> tokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS what) {
+    DWORD needed = 0;
+    ::GetTokenInformation(token, what, nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed);
+    if (needed == 0 || !::GetTokenInformation(token, what, buffer.data(), needed, &needed))
+        buffer.clear();
+    return buffer;
+}
+
 // Administrators in the token's groups whether enabled or not: a filtered token of an
 // administrator holds the group for denying only.
 bool holdsAdministrators(HANDLE token) {
@@ -22,14 +32,10 @@ bool holdsAdministrators(HANDLE token) {
     DWORD size = sizeof sid;
     if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &size))
         return false;
-    DWORD needed = 0;
-    ::GetTokenInformation(token, TokenGroups, nullptr, 0, &needed);
-    if (needed == 0)
+    std::vector<BYTE> buffer = tokenInformation(token, TokenGroups);
+    if (buffer.empty())
         return false;
-    std::vector<BYTE> buffer(needed);
-    auto* groups = reinterpret_cast<TOKEN_GROUPS*>(buffer.data());
-    if (!::GetTokenInformation(token, TokenGroups, groups, needed, &needed))
-        return false;
+    const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
     for (DWORD i = 0; i < groups->GroupCount; ++i)
         if (::EqualSid(groups->Groups[i].Sid, sid))
             return true;
@@ -88,15 +94,10 @@ namespace {
 // The user and elevation of a token; empty when it cannot be read.
 ClientIdentity identityOf(HANDLE token) {
     ClientIdentity identity;
-    DWORD needed = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &needed);
-    if (needed == 0)
-        return identity;
-    std::vector<BYTE> buffer(needed);
-    auto* user = reinterpret_cast<TOKEN_USER*>(buffer.data());
+    std::vector<BYTE> buffer = tokenInformation(token, TokenUser);
     char* text = nullptr;
-    if (!::GetTokenInformation(token, TokenUser, user, needed, &needed) ||
-        !::ConvertSidToStringSidA(user->User.Sid, &text))
+    if (buffer.empty() || !::ConvertSidToStringSidA(
+                              reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid, &text))
         return identity;
     identity.User = text;
     ::LocalFree(text);

@@ -152,3 +152,20 @@ void PlaceDialog(HWND dialog, int clientWidth, int clientHeight, DWORD style, DW
     }
     ::SetWindowPos(dialog, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
 }
+
+DialogScale ScaleToFit(HWND dialog, const std::vector<std::pair<int, RECT>>& designPlaces, UINT dpi,
+                       const std::function<SIZE(HWND control, HDC dc)>& need) {
+    DialogScale scale{static_cast<double>(dpi) / DesignDpi, static_cast<double>(dpi) / DesignDpi};
+    HDC dc = ::GetDC(dialog);
+    for (const auto& [id, place] : designPlaces) {
+        const SIZE room = need(::GetDlgItem(dialog, id), dc);
+        const LONG w = place.right - place.left;
+        const LONG h = place.bottom - place.top;
+        if (w > 0 && room.cx > 0)
+            scale.X = std::max(scale.X, static_cast<double>(room.cx) / w);
+        if (h > 0 && room.cy > 0)
+            scale.Y = std::max(scale.Y, static_cast<double>(room.cy) / h);
+    }
+    ::ReleaseDC(dialog, dc);
+    return scale;
+}

@@ -5,6 +5,10 @@
 
 #include <windows.h>
 
+#include <functional>
+#include <utility>
+#include <vector>
+
 constexpr UINT DesignDpi = 96; // the dialog's and the menus' sizes are given for it
 
 // The DPI the window is laid out for (the system's DPI where there is no per-monitor answer).
@@ -38,3 +42,14 @@ SIZE TextRoomNeeded(HWND control, HDC dc, UINT dpi);
 // within the work area of the monitor `over` is on.
 void PlaceDialog(HWND dialog, int clientWidth, int clientHeight, DWORD style, DWORD exStyle,
                  UINT dpi, const RECT* suggested, const RECT& over);
+
+// How much a dialog designed at DesignDpi grows across and down at the given DPI: by dpi /
+// DesignDpi at least, more where a control's text would otherwise be cut, evenly so that the
+// layout keeps its proportions. need gives a control's room (TextRoomNeeded, or the dialog's own
+// rule); a control whose need is 0 does not count.
+struct DialogScale {
+    double X;
+    double Y;
+};
+DialogScale ScaleToFit(HWND dialog, const std::vector<std::pair<int, RECT>>& designPlaces, UINT dpi,
+                       const std::function<SIZE(HWND control, HDC dc)>& need);

@@ -356,18 +356,10 @@ void TFormSettings::Layout(UINT newDpi, const RECT* suggested) {
 
     // Scaled for the DPI, then grown evenly until the control that is shortest of room has
     // enough: the dialog grows rather than cut a text, whatever the font.
-    scaleX = scaleY = static_cast<double>(dpi) / DesignDpi;
-    HDC dc = ::GetDC(Handle());
-    for (const auto& [id, place] : designPlaces) {
-        const SIZE need = Needed(Control(id), dc);
-        const LONG w = place.right - place.left;
-        const LONG h = place.bottom - place.top;
-        if (w > 0 && need.cx > 0)
-            scaleX = std::max(scaleX, static_cast<double>(need.cx) / w);
-        if (h > 0 && need.cy > 0)
-            scaleY = std::max(scaleY, static_cast<double>(need.cy) / h);
-    }
-    ::ReleaseDC(Handle(), dc);
+    const DialogScale scale = ScaleToFit(
+        Handle(), designPlaces, dpi, [this](HWND control, HDC dc) { return Needed(control, dc); });
+    scaleX = scale.X;
+    scaleY = scale.Y;
     const auto across = [this](LONG v) { return static_cast<int>(std::lround(v * scaleX)); };
     const auto down = [this](LONG v) { return static_cast<int>(std::lround(v * scaleY)); };
 

@@ -131,23 +131,12 @@ void TFormSiteChecks::Layout(UINT newDpi, const RECT* suggested) {
 
     // As the settings dialog does: scaled for the DPI, grown where a text would be cut. The
     // problem line wraps instead.
-    double scaleX = static_cast<double>(dpi) / DesignDpi;
-    double scaleY = scaleX;
-    HDC dc = ::GetDC(Handle());
-    for (const auto& [id, place] : designPlaces) {
-        if (id == idChecksProblem)
-            continue;
-        const SIZE need = TextRoomNeeded(Control(id), dc, dpi);
-        const LONG w = place.right - place.left;
-        const LONG h = place.bottom - place.top;
-        if (w > 0 && need.cx > 0)
-            scaleX = std::max(scaleX, static_cast<double>(need.cx) / w);
-        if (h > 0 && need.cy > 0)
-            scaleY = std::max(scaleY, static_cast<double>(need.cy) / h);
-    }
-    ::ReleaseDC(Handle(), dc);
-    const auto across = [scaleX](LONG v) { return static_cast<int>(std::lround(v * scaleX)); };
-    const auto down = [scaleY](LONG v) { return static_cast<int>(std::lround(v * scaleY)); };
+    const DialogScale scale = ScaleToFit(Handle(), designPlaces, dpi, [this](HWND control, HDC dc) {
+        return ::GetDlgCtrlID(control) == idChecksProblem ? SIZE{}
+                                                          : TextRoomNeeded(control, dc, dpi);
+    });
+    const auto across = [&scale](LONG v) { return static_cast<int>(std::lround(v * scale.X)); };
+    const auto down = [&scale](LONG v) { return static_cast<int>(std::lround(v * scale.Y)); };
     for (const auto& [id, place] : designPlaces) {
         if (place.right == place.left) // the arrows follow their field
             continue;
