@@ -72,3 +72,15 @@ std::string FileNameOf(const std::string& path) {
     const size_t separator = path.find_last_of("\\/:");
     return separator == std::string::npos ? path : path.substr(separator + 1);
 }
+
+bool HasControlCharacter(std::string_view text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F)
+            return true;
+        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(text[i + 1]) <= 0x9F)
+            return true;
+    }
+    return false;
+}

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Below zero, zero or above zero as a sorts before, with or after b, letters compared without
@@ -21,6 +22,10 @@ std::string TrimBlanks(const std::string& text);
 // Decimal digits with an optional "+" or "-", within 32 bits; anything else, an empty text
 // included, is no whole number.
 std::optional<std::int32_t> WholeNumber(const std::string& text);
+
+// Whether the text holds a C0 control, DEL, or a C1 control (U+0080 to U+009F, which UTF-8
+// writes C2 80..9F): a line break in a setting would write keys of its own into the file.
+bool HasControlCharacter(std::string_view text);
 
 // The texts with the separator between them.
 std::string Join(const std::vector<std::string>& texts, const std::string& separator);

@@ -41,3 +41,11 @@ std::string SystemErrorText(unsigned long code) {
         text.pop_back();
     return text;
 }
+
+std::string WindowText(void* window) {
+    HWND control = static_cast<HWND>(window);
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        ::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    return Narrow(text);
+}

@@ -13,5 +13,8 @@ std::wstring Widen(std::string_view text);
 // UTF-8 of the platform's text; an unpaired surrogate becomes U+FFFD.
 std::string Narrow(std::wstring_view text);
 
+// A window's text (a field's, a label's) whatever its length.
+std::string WindowText(void* window);
+
 // The system's text for an error code, without its line end; empty when it has none.
 std::string SystemErrorText(unsigned long code);

@@ -12,19 +12,6 @@ bool isControl(unsigned char c) {
     return c < 0x20 || c == 0x7F;
 }
 
-// C0 controls and DEL, and the C1 controls U+0080 to U+009F, which UTF-8 writes C2 80..9F.
-bool hasControl(const std::string& text) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (isControl(c))
-            return true;
-        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-            static_cast<unsigned char>(text[i + 1]) <= 0x9F)
-            return true;
-    }
-    return false;
-}
-
 std::string withoutControls(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -54,7 +41,7 @@ std::string cut(const std::string& text) {
 std::string textProblem(const std::string& text, const std::string& what) {
     if (!IsUtf8(text))
         return what + " is not well-formed text.";
-    if (hasControl(text))
+    if (HasControlCharacter(text))
         return what + " must not contain line breaks or other control characters.";
     if (text.size() > MaxSettingText)
         return what + " is longer than " + std::to_string(MaxSettingText) + " bytes.";

@@ -1,5 +1,6 @@
 #include "settings/sitechecks.h"
 
+#include "base/text.h"
 #include "base/utf.h"
 
 #include <algorithm>
@@ -47,18 +48,6 @@ std::optional<std::uint32_t> number(std::string_view text) {
 }
 
 // C0 controls, DEL, and the C1 controls that UTF-8 writes C2 80..9F.
-bool hasControl(std::string_view text) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7F)
-            return true;
-        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-            static_cast<unsigned char>(text[i + 1]) <= 0x9F)
-            return true;
-    }
-    return false;
-}
-
 std::string quotedName(const std::string& name) {
     return "\"" + name + "\"";
 }
@@ -101,7 +90,7 @@ bool readText(const std::string& name, const std::string& value, std::optional<s
                   std::to_string(MaxCheckText) + " bytes.";
     else if (!IsUtf8(value))
         problem = "The text of " + quotedName(name) + " is not well-formed text.";
-    else if (hasControl(value))
+    else if (HasControlCharacter(value))
         problem = "The text of " + quotedName(name) + " must not hold control characters.";
     else
         text = value;

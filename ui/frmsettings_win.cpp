@@ -449,11 +449,7 @@ void TFormSettings::ShowPage(int tab) {
 // ---- reading and writing controls --------------------------------------------------------
 
 std::string TFormSettings::Text(int id) const {
-    HWND c = Control(id);
-    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(c)) + 1, L'\0');
-    text.resize(
-        static_cast<std::size_t>(::GetWindowTextW(c, text.data(), static_cast<int>(text.size()))));
-    return Narrow(text);
+    return WindowText(Control(id));
 }
 
 void TFormSettings::SetText(int id, const std::string& text) {

@@ -67,55 +67,31 @@ std::optional<std::string> ChecksOnOk(const std::string& stored, const SiteCheck
     if (fields == shown)
         return stored;
     SiteChecks checks;
-    // Each field alone, so that a problem names its field.
-    const auto read = [&](SiteCheckField field, const char* name, const std::string& value) {
-        std::optional<SiteChecks> one = ReadOption(name, value, problem.Text);
-        if (!one)
+    // Each field alone, so that a problem names its field; an empty field keeps the default.
+    const auto take = [&](SiteCheckField field, const char* name, const std::string& value,
+                          auto member) {
+        if (value.empty())
+            return true;
+        const std::optional<SiteChecks> one = ReadOption(name, value, problem.Text);
+        if (!one) {
             problem.Field = field;
-        return one;
+            return false;
+        }
+        checks.*member = (*one).*member;
+        return true;
     };
-    const std::string statuses = TrimBlanks(fields.Statuses);
-    if (!statuses.empty()) {
-        const auto one = read(SiteCheckField::Statuses, "status", statuses);
-        if (!one)
-            return std::nullopt;
-        checks.Statuses = one->Statuses;
-    }
-    const std::string redirects = TrimBlanks(fields.Redirects);
-    if (!redirects.empty()) {
-        const auto one = read(SiteCheckField::Redirects, "redirects", redirects);
-        if (!one)
-            return std::nullopt;
-        checks.Redirects = one->Redirects;
-    }
     // A text is searched as typed, blanks and all.
-    if (!fields.Contains.empty()) {
-        const auto one = read(SiteCheckField::Contains, "contains", fields.Contains);
-        if (!one)
-            return std::nullopt;
-        checks.Contains = one->Contains;
-    }
-    if (!fields.Lacks.empty()) {
-        const auto one = read(SiteCheckField::Lacks, "lacks", fields.Lacks);
-        if (!one)
-            return std::nullopt;
-        checks.Lacks = one->Lacks;
-    }
+    if (!take(SiteCheckField::Statuses, "status", TrimBlanks(fields.Statuses),
+              &SiteChecks::Statuses) ||
+        !take(SiteCheckField::Redirects, "redirects", TrimBlanks(fields.Redirects),
+              &SiteChecks::Redirects) ||
+        !take(SiteCheckField::Contains, "contains", fields.Contains, &SiteChecks::Contains) ||
+        !take(SiteCheckField::Lacks, "lacks", fields.Lacks, &SiteChecks::Lacks) ||
+        !take(SiteCheckField::CertDays, "certdays", TrimBlanks(fields.CertDays),
+              &SiteChecks::CertDays) ||
+        !take(SiteCheckField::SlowMs, "slow", TrimBlanks(fields.SlowMs), &SiteChecks::SlowMs))
+        return std::nullopt;
     checks.Stay = fields.Stay;
-    const std::string certDays = TrimBlanks(fields.CertDays);
-    if (!certDays.empty()) {
-        const auto one = read(SiteCheckField::CertDays, "certdays", certDays);
-        if (!one)
-            return std::nullopt;
-        checks.CertDays = one->CertDays;
-    }
-    const std::string slow = TrimBlanks(fields.SlowMs);
-    if (!slow.empty()) {
-        const auto one = read(SiteCheckField::SlowMs, "slow", slow);
-        if (!one)
-            return std::nullopt;
-        checks.SlowMs = one->SlowMs;
-    }
     // Fields that read one by one may together be longer than checks may be (two texts of
     // quotes, each doubled): refused here, where the field can be named, not later by the list.
     std::string text = WriteSiteChecks(checks);
