@@ -98,6 +98,18 @@ public:
         (void)span;
         reply.Send(ErrorMessage("failed", "This monitor keeps no history."));
     }
+    // "Send a test" of a webhook channel: the channel as the message gives it (testwebhook),
+    // its address taken from the stored channel of that name when the message holds none. The
+    // answer, webhooktest with outcome= in words, comes once the post is done.
+    virtual void TestWebhook(const ControlMessage& request, ControlReply reply) {
+        (void)request;
+        reply.Send(ErrorMessage("failed", "This monitor sends no webhooks."));
+    }
+    // Starts a maintenance window for every site, from now for minutes (maintenance).
+    virtual void StartMaintenance(std::int32_t minutes, ControlReply reply) {
+        (void)minutes;
+        reply.Send(ErrorMessage("failed", "This monitor knows no maintenance windows."));
+    }
 };
 
 struct ControlServerOptions {

@@ -42,6 +42,9 @@ struct MonitorStatus {
     std::vector<FailedSite> Warnings;
     std::string LastCycleEnd; // local time "yyyy-mm-dd hh:nn:ss"; empty before the first
     bool CycleRunning = false;
+    // While a maintenance window covers sites: the words for it ("in maintenance until 11:40",
+    // "2 sites in maintenance until 11:40"); empty when none does.
+    std::string Maintenance;
     // Failed sites that did not fit in the message, after those in Failed.
     std::size_t More = 0;
     // Warned sites that did not fit in the message, after those in Warnings.
@@ -134,4 +137,21 @@ public:
     // through OnHistory, also when it cannot be had (Error, Older).
     virtual void RequestHistory(const std::string& url, const std::string& span) = 0;
     std::function<void(const MonitorHistory&)> OnHistory;
+
+    // The dialog's "Send a test": the service posts a test message to the channel as given (an
+    // empty address: the one it stores under the channel's name). The outcome in words
+    // ("delivered", "HTTP status 404 from hooks.slack.com") through OnWebhookTest.
+    // A link that cannot carry the request answers that it cannot.
+    virtual void TestWebhook(const WebhookChannel& channel) {
+        if (OnWebhookTest)
+            OnWebhookTest(channel.Name, "The monitor cannot send a test.");
+    }
+    std::function<void(const std::string& name, const std::string& outcome)> OnWebhookTest;
+
+    // Starts a maintenance window for every site from now, for minutes. Through OnReply.
+    virtual void StartMaintenance(std::int32_t minutes) {
+        (void)minutes;
+        if (OnReply)
+            OnReply({false, "The monitor knows no maintenance windows.", false});
+    }
 };

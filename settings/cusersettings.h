@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/tstringlist.h"
+#include "settings/alertsettings.h"
 #include "settings/sitechecks.h"
 
 #include <cstdint>
@@ -82,6 +83,16 @@ public:
     // Folder where each check's figures are written for a Prometheus textfile collector; empty:
     // none are written. A relative folder is taken from the program's folder.
     std::string TextfileDir;
+    // The alert channels besides the mail, in the order of their sections in the file.
+    std::vector<WebhookChannel> Webhooks;
+    // [Alerts] UpAfter: the cycles in a row a site that was down must answer before it counts
+    // as back up, for every channel, the mail included.
+    std::int32_t UpAfter = 1;
+    // [Alerts] Remind: minutes between reminders while a site stays down; 0: no reminder.
+    std::int32_t Remind = 0;
+    // The lines of [Maintenance] as written (ReadMaintenanceWindow reads each); one that does
+    // not read is kept as it stands and covers nothing.
+    std::vector<std::string> Maintenance;
 
 #ifdef _WIN32
     // The INI file beside the program (settings/profilestore_win.cpp). Load answers false, and

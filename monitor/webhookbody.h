@@ -1,0 +1,33 @@
+// What each kind of webhook receiver is sent for one alert message: a Teams Workflows webhook an
+// Adaptive Card, Slack a text with a block per change, ntfy the text with its title, priority and
+// tags headers, and our own JSON document signed with HMAC-SHA256. Portable: the sender posts
+// what this builds, the tests parse it as the receivers would.
+#pragma once
+
+#include "monitor/alertrules.h"
+#include "settings/alertsettings.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The header of a json channel's signature: "sha256=" and the hexadecimal HMAC-SHA256, under
+// the channel's secret, of the timestamp, a ".", and the body.
+inline constexpr const char* WebhookSignatureHeader = "X-Vigrel-Signature-256";
+// The header of the timestamp the signature covers: seconds since 1970 UTC, in decimal.
+inline constexpr const char* WebhookTimestampHeader = "X-Vigrel-Timestamp";
+
+struct WebhookPost {
+    std::string ContentType;
+    std::vector<std::pair<std::string, std::string>> Headers; // besides Content-Type
+    std::string Body;
+};
+
+// What one message posts to the channel. computer names the machine the monitor runs on;
+// unixTime (seconds since 1970 UTC) stamps the json kind's body and signature.
+WebhookPost BuildWebhookPost(const WebhookChannel& channel, const AlertMessage& message,
+                             const std::string& computer, std::int64_t unixTime);
+// The dialog's "Send a test": a message of the channel's kind that says it is a test.
+WebhookPost BuildWebhookTest(const WebhookChannel& channel, const std::string& computer,
+                             std::int64_t unixTime);
