@@ -44,7 +44,7 @@ struct MonitorStatus {
     bool CycleRunning = false;
     // While a maintenance window covers sites: the words for it ("in maintenance until 11:40",
     // "2 sites in maintenance until 11:40"); empty when none does.
-    std::string Maintenance;
+    std::string Maintenance = {};
     // Failed sites that did not fit in the message, after those in Failed.
     std::size_t More = 0;
     // Warned sites that did not fit in the message, after those in Warnings.
