@@ -128,7 +128,7 @@ public:
         const std::string_view clock = Clock();
         const std::optional<int> minutes = minutesOf(clock);
         if (!minutes) {
-            problem = std::string(text_.substr(begin, at_ - begin)) +
+            problem = shownPart(text_.substr(begin, at_ - begin)) +
                       " is no time of day: write it as HH:MM, from 00:00 to 23:59.";
             if (clock.empty())
                 problem =
