@@ -79,6 +79,9 @@ AlertMessage MergeAlertMessages(const AlertMessage& older, const AlertMessage& n
 // "https://shop.example/ has a warning: certificate of shop.example expires in 5 days, ...",
 // "https://shop.example/ is still down: HTTP status 503 (since 09:12)".
 std::string AlertLine(const SiteAlert& alert);
+// The same, with the date beside the time "since" when that is not on the reference's day (the
+// message's Time): a reminder days into an outage must not read as if it began this morning.
+std::string AlertLine(const SiteAlert& alert, std::int64_t reference);
 // "no site could be checked from 09:12 to 09:40: the benchmark page was not reached (timed out
 // after 2000 ms)".
 std::string LinkNoticeLine(const LinkNotice& link);
