@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -23,6 +24,14 @@ struct WebhookPost {
     std::vector<std::pair<std::string, std::string>> Headers; // besides Content-Type
     std::string Body;
 };
+
+// A JSON string literal of the text, quotes included: quotes, backslashes and every control
+// character escaped, U+2028 and U+2029 too, and a byte that is not well-formed UTF-8 replaced
+// by U+FFFD, so that no text of a site or a peer can break the document.
+std::string JsonString(std::string_view text);
+// The text as one HTTP header's value: control characters (a line break would begin a header
+// of its own) become blanks, and text beyond ASCII is sent as RFC 2047 encoded words.
+std::string HeaderValue(std::string_view text);
 
 // What one message posts to the channel. computer names the machine the monitor runs on;
 // unixTime (seconds since 1970 UTC) stamps the json kind's body and signature.

@@ -8,6 +8,7 @@
 #include "base/platform_win.h"
 #include "base/utf_win.h"
 #include "monitor/urlwire_win.h"
+#include "monitor/winhttpsession_win.h"
 
 #include <algorithm>
 #include <atomic>
@@ -779,16 +780,7 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
 } // namespace
 
 WinHttpProber::WinHttpProber() : state_(std::make_shared<State>()) {
-    // Automatic proxy discovery where the platform offers it, the configured proxy elsewhere.
-    for (DWORD access :
-         {DWORD{WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY}, DWORD{WINHTTP_ACCESS_TYPE_DEFAULT_PROXY}}) {
-        session_ = ::WinHttpOpen(L"check_url", access, WINHTTP_NO_PROXY_NAME,
-                                 WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
-        if (session_) {
-            accessType_ = access;
-            break;
-        }
-    }
+    session_ = OpenWinHttpSession(L"check_url", WINHTTP_FLAG_ASYNC, &accessType_);
     if (!session_)
         return;
     const DWORD notifications = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS |

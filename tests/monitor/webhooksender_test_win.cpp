@@ -1,0 +1,188 @@
+// The webhook sender against the loopback receiver of the tls_peer fixture, which checks every
+// body as its kind's service reads it and writes what it found to webhook-TAG.log (one JSON
+// line a request: mode, kind, status, verdict, text).
+#include "monitor/webhooksender_win.h"
+
+#include "fixtures/peer_ports.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr const char* PeerDir = "VIGREL_TLS_PEER_DIR";
+
+class WebhookSenderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv(PeerDir))
+            GTEST_SKIP() << "no tls_peer fixture";
+    }
+
+    static std::string address(const std::string& path, const char* kind = "webhook") {
+        return "https://localhost:" + std::to_string(PeerPort(PeerDir, kind)) + path;
+    }
+
+    static WebhookChannel channel(const std::string& name, WebhookKind kind,
+                                  const std::string& path) {
+        return {name, kind, address(path), kind == WebhookKind::Json ? "test-secret" : ""};
+    }
+
+    // The receiver's lines for the tag, once it has at least count of them (20 s at most).
+    static std::vector<std::string> received(const std::string& tag, std::size_t count) {
+        std::vector<std::string> lines;
+        for (int wait = 0; wait < 200; ++wait) {
+            lines.clear();
+            std::ifstream in(PeerPath(PeerDir, "webhook-" + tag + ".log"));
+            for (std::string line; std::getline(in, line);)
+                lines.push_back(line);
+            if (lines.size() >= count)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return lines;
+    }
+
+    static AlertMessage message(const std::string& site) {
+        AlertMessage m;
+        m.Time = 1796812200;
+        m.Changes.push_back({SiteAlert::Down, "https://" + site + ".example/", "HTTP status 503",
+                             m.Time - 60, 0, false});
+        return m;
+    }
+
+    std::mutex lock;
+    std::vector<std::string> failures;
+    std::function<void(const std::string&)> onFailed = [this](const std::string& line) {
+        std::lock_guard<std::mutex> hold(lock);
+        failures.push_back(line);
+    };
+};
+
+bool has(const std::string& line, const std::string& part) {
+    return line.find(part) != std::string::npos;
+}
+
+} // namespace
+
+// Every kind of change, a link notice and a thousand sites, as each receiver takes them.
+TEST_F(WebhookSenderTest, EachKindIsTakenByItsReceiver) {
+    AlertMessage all = message("down");
+    all.Changes.push_back(
+        {SiteAlert::BackUp, "https://u:pw@up.example/", "", all.Time - 1800, 1740, false});
+    all.Changes.push_back({SiteAlert::Flapping, "https://flap.example/", "timed out after 2000 ms",
+                           all.Time - 300, 0, false});
+    all.Changes.push_back({SiteAlert::Warning, "https://warn.example/<b>",
+                           "certificate expires in 5 days", 0, 0, false});
+    all.Changes.push_back({SiteAlert::Reminder, "https://still.example/", "connection refused",
+                           all.Time - 3600, 0, true});
+    all.Link = LinkNotice{all.Time - 900, all.Time - 60, "timed out after 2000 ms"};
+    AlertMessage big;
+    big.Time = all.Time;
+    for (int i = 0; i < 1000; ++i)
+        big.Changes.push_back(message("site" + std::to_string(i)).Changes[0]);
+
+    WebhookSender sender(onFailed);
+    const WebhookKind kinds[] = {WebhookKind::Teams, WebhookKind::Slack, WebhookKind::Ntfy,
+                                 WebhookKind::Json};
+    std::vector<WebhookChannel> each, large;
+    for (WebhookKind kind : kinds) {
+        const std::string name = WebhookKindName(kind);
+        each.push_back(channel(name, kind, "/ok/" + name + "/each-" + name));
+        large.push_back(channel(name, kind, "/ok/" + name + "/big-" + name));
+    }
+    sender.Send(each, all);
+    ASSERT_TRUE(sender.WaitIdle(30000));
+    sender.Send(large, big);
+    ASSERT_TRUE(sender.WaitIdle(30000));
+    EXPECT_TRUE(failures.empty()) << failures.front();
+    for (WebhookKind kind : kinds) {
+        const std::string name = WebhookKindName(kind);
+        for (const std::string& tag : {"each-" + name, "big-" + name}) {
+            const std::vector<std::string> lines = received(tag, 1);
+            ASSERT_EQ(lines.size(), 1u) << tag;
+            EXPECT_TRUE(has(lines[0], "\"verdict\": \"ok\"")) << lines[0];
+            EXPECT_TRUE(has(lines[0], "\"status\": 200")) << lines[0];
+            EXPECT_FALSE(has(lines[0], "pw@")) << lines[0];
+        }
+        const std::string each_ = received("each-" + name, 1)[0];
+        for (const char* site : {"down.example", "up.example", "flap.example", "warn.example",
+                                 "still.example", "benchmark"})
+            EXPECT_TRUE(has(each_, site)) << name << " lacks " << site << ": " << each_;
+        EXPECT_TRUE(has(received("big-" + name, 1)[0], "site0.example")) << name;
+    }
+}
+
+// A receiver that fails once has the message at the retry: nothing is lost, nothing reported.
+TEST_F(WebhookSenderTest, FailingOnceIsDeliveredByTheRetry) {
+    WebhookSender sender(onFailed, {5000, 3, 100});
+    sender.Send({channel("retry", WebhookKind::Json, "/fail-then-ok/json/retry")},
+                message("retried"));
+    ASSERT_TRUE(sender.WaitIdle(30000));
+    const std::vector<std::string> lines = received("retry", 2);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(has(lines[0], "\"status\": 500"));
+    EXPECT_TRUE(has(lines[1], "\"status\": 200"));
+    EXPECT_TRUE(has(lines[1], "retried.example")) << lines[1];
+    EXPECT_TRUE(failures.empty());
+}
+
+// A silent receiver delays no other channel; what it did not take is reported in words and
+// goes out with the channel's next message.
+TEST_F(WebhookSenderTest, SilentReceiverKeepsTheMessageForTheNextOne) {
+    WebhookSender sender(onFailed, {3000, 2, 100});
+    const WebhookChannel quiet = channel("quiet", WebhookKind::Slack, "/silent/slack/quiet");
+    const WebhookChannel beside = channel("beside", WebhookKind::Slack, "/ok/slack/beside");
+    sender.Send({quiet, beside}, message("first"));
+    ASSERT_EQ(received("beside", 1).size(), 1u);
+    EXPECT_FALSE(sender.WaitIdle(0)) << "the silent channel should still be waiting";
+    ASSERT_TRUE(sender.WaitIdle(30000));
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_TRUE(has(failures[0], "webhook quiet: timed out")) << failures[0];
+    EXPECT_FALSE(has(failures[0], "/silent/")) << failures[0];
+    EXPECT_EQ(received("quiet", 2).size(), 2u); // both attempts reached it
+
+    std::ofstream(PeerPath(PeerDir, "open-quiet")) << "now";
+    sender.Send({quiet}, message("second"));
+    ASSERT_TRUE(sender.WaitIdle(30000));
+    const std::vector<std::string> lines = received("quiet", 3);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_TRUE(has(lines[2], "\"status\": 200"));
+    EXPECT_TRUE(has(lines[2], "first.example")) << lines[2];
+    EXPECT_TRUE(has(lines[2], "second.example")) << lines[2];
+    EXPECT_EQ(failures.size(), 1u);
+}
+
+TEST_F(WebhookSenderTest, TestSaysWhatBecameOfIt) {
+    WebhookSender sender(onFailed, {5000, 3, 100});
+    std::mutex wordsLock;
+    std::vector<std::string> words(5);
+    const auto test = [&](std::size_t slot, const WebhookChannel& to) {
+        sender.Test(to, [&, slot](const std::string& said) {
+            std::lock_guard<std::mutex> hold(wordsLock);
+            words[slot] = said;
+        });
+    };
+    test(0, channel("t", WebhookKind::Teams, "/ok/teams/test-ok"));
+    test(1, channel("t", WebhookKind::Teams, "/404/teams/test-404"));
+    test(2, {"t", WebhookKind::Slack, address("/", "selfsigned"), ""});
+    test(3, {"t", WebhookKind::Ntfy, "http://localhost:1/topic", ""});
+    test(4, channel("t", WebhookKind::Json, "/ok/json/test-json"));
+    ASSERT_TRUE(sender.WaitIdle(30000));
+    EXPECT_EQ(words[0], "delivered");
+    EXPECT_EQ(words[1], "HTTP status 404 from localhost");
+    // Wine's WinHTTP reports each fault of a certificate as a failed secure channel.
+    EXPECT_TRUE(words[2] == "certificate not trusted: localhost" ||
+                words[2] == "secure connection to localhost failed")
+        << words[2];
+    EXPECT_EQ(words[3], "not sent: the address is not https");
+    EXPECT_EQ(words[4], "delivered");
+    EXPECT_TRUE(has(received("test-json", 1)[0], "\"verdict\": \"ok\""));
+    EXPECT_EQ(received("test-404", 1).size(), 1u); // no retry
+}
