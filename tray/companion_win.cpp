@@ -4,10 +4,12 @@
 #include "base/paths_win.h"
 #include "base/product.h"
 #include "base/token_win.h"
+#include "base/utf_win.h"
 #include "base/window_win.h"
 #include "tray/historywindow_win.h"
 #include "ui/frmsettings_win.h"
 #include "ui/res/resource.h"
+#include "ui/traytip.h"
 
 #include <shellapi.h>
 
@@ -76,6 +78,10 @@ TCompanion::TCompanion(const LinkFactory& makeLink, bool administrator,
             ui->SetGlyph(cmdHistory, IDI_GLYPH_HISTORY, MenuGlyphSize);
             break;
         }
+    // Right after "Check Now": both act on the monitoring itself. Refused, it says why, as the
+    // other requests do.
+    ::InsertMenuA(menu, 1, MF_BYPOSITION | MF_STRING, cmdMaintenance, "Maintenance for an hour");
+    ui->SetGlyph(cmdMaintenance, IDI_STATE_CHECKING, MenuGlyphSize);
     if (administrator) {
         // Right after "Close", so the two ways of ending stand together.
         const int at = ::GetMenuItemCount(menu) - 2;
@@ -103,6 +109,10 @@ TCompanion::TCompanion(const LinkFactory& makeLink, bool administrator,
     link->OnSettings = [this](const CUserSettings& settings, bool) { Settings(settings); };
     link->OnCheckList = [this](const std::vector<MonitorCheckResult>& r) { CheckList(r); };
     link->OnReply = [this](const MonitorReply& reply) { Reply(reply); };
+    link->OnWebhookTest = [this](const std::string& name, const std::string& outcome) {
+        if (dialog)
+            dialog->ShowWebhookTest(name, outcome);
+    };
     link->OnHistory = [this](const MonitorHistory& h) {
         if (history)
             history->Show(h);
@@ -138,8 +148,8 @@ void TCompanion::MarkMenu(bool connected) {
         ::DeleteMenu(menu, cmdStartMonitor, MF_BYCOMMAND);
     }
     const UINT enable = MF_BYCOMMAND | (connected ? MF_ENABLED : MF_GRAYED);
-    for (UINT id :
-         {UINT(cmdCheckNow), UINT(cmdSettings), UINT(cmdHistory), UINT(cmdStopMonitoring)})
+    for (UINT id : {UINT(cmdCheckNow), UINT(cmdMaintenance), UINT(cmdSettings), UINT(cmdHistory),
+                    UINT(cmdStopMonitoring)})
         ::EnableMenuItem(menu, id, enable);
 }
 
@@ -151,6 +161,7 @@ void TCompanion::Connection(bool connected) {
         return; // the service pushes its status at once
     settingsWanted = false;
     ui->ClearFailedSites();
+    ShowMaintenance({});
     ui->SetTip(NotRunningTip());
     SetState(NotRunningState);
 }
@@ -161,7 +172,8 @@ void TCompanion::Status(const MonitorStatus& status) {
     if ((status.Picture >= 0 && status.Picture < NotRunningState) ||
         status.Picture == WarningsState)
         SetState(status.Picture);
-    ui->SetTip(status.Tip);
+    ui->SetTip(TipWithMaintenance(status.Tip, status.Maintenance));
+    ShowMaintenance(status.Maintenance);
     ui->ClearFailedSites();
     for (const FailedSite& site : status.Failed)
         ui->AddFailedSite(site.Url, site.Reason);
@@ -169,6 +181,35 @@ void TCompanion::Status(const MonitorStatus& status) {
         ui->AddFailedSite("... and " + std::to_string(status.More) + " more");
     for (const FailedSite& site : status.Warnings)
         ui->AddWarnedSite(site.Url, site.Reason);
+}
+
+void TCompanion::ShowMaintenance(const std::string& words) {
+    HMENU menu = ui->PopupMenu1();
+    int at = -1;
+    for (int i = 0; i < ::GetMenuItemCount(menu); ++i)
+        if (::GetMenuItemID(menu, i) == cmdMaintenanceState)
+            at = i;
+    if (words.empty()) {
+        if (at >= 0) {
+            ::DeleteMenu(menu, static_cast<UINT>(at) + 1, MF_BYPOSITION); // its separator
+            ::DeleteMenu(menu, cmdMaintenanceState, MF_BYCOMMAND);
+        }
+        return;
+    }
+    // "&" would mark a mnemonic.
+    std::string text;
+    for (char c : MaintenanceLine(words))
+        text += c == '&' ? std::string("&&") : std::string(1, c);
+    if (at >= 0) {
+        ::ModifyMenuW(menu, cmdMaintenanceState, MF_BYCOMMAND | MF_STRING | MF_GRAYED,
+                      cmdMaintenanceState, Widen(text).c_str());
+        return;
+    }
+    // First, above what can be chosen: it tells, it does nothing.
+    ::InsertMenuW(menu, 0, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
+    ::InsertMenuW(menu, 0, MF_BYPOSITION | MF_STRING | MF_GRAYED, cmdMaintenanceState,
+                  Widen(text).c_str());
+    ui->SetGlyph(cmdMaintenanceState, IDI_STATE_CHECKING, MenuGlyphSize);
 }
 
 void TCompanion::Settings(const CUserSettings& settings) {
@@ -186,6 +227,7 @@ void TCompanion::OpenSettings() {
         return;
     TFormSettings form(window.Get(), edited);
     form.OnSave = [this] { link->ApplySettings(edited); };
+    form.OnTestWebhook = [this](const WebhookChannel& channel) { link->TestWebhook(channel); };
     form.OnGo = [this] {
         std::vector<std::string> urls;
         for (int i = 0; i < edited.UrlCount(); ++i)
@@ -289,6 +331,9 @@ LRESULT TCompanion::HandleMessage(HWND h, UINT message, WPARAM wParam, LPARAM lP
         switch (LOWORD(wParam)) {
         case cmdStopMonitoring:
             link->StopMonitoring();
+            return 0;
+        case cmdMaintenance:
+            link->StartMaintenance(60);
             return 0;
         case cmdStartMonitor:
             StartMonitor();

@@ -23,6 +23,8 @@ enum CompanionCommand : UINT {
     cmdStopMonitoring = 1101,
     cmdStartMonitor = 1102,
     cmdHistory = 1103,
+    cmdMaintenance = 1104,      // "Maintenance for an hour"
+    cmdMaintenanceState = 1105, // the monitor's words for its maintenance, greyed
 };
 
 // The picture the companion shows while the monitor cannot be reached.
@@ -77,6 +79,8 @@ private:
     void ShowNote();
     void StartMonitor();
     void SetState(int picture);
+    // The greyed first line of the main menu while maintenance windows cover sites.
+    void ShowMaintenance(const std::string& words);
     void MarkMenu(bool connected);
     void OpenHistory();
 

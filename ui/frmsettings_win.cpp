@@ -24,12 +24,14 @@ const std::string ClassName = std::string(ProductName) + "SettingsDialog";
 // The client area and every place below are given for 96 DPI and the font they were drawn
 // with; Layout scales them to the monitor and grows them where a text needs more room.
 constexpr int ClientWidth = 402;
-constexpr int ClientHeight = 292;
+constexpr int ClientHeight = 350;
 constexpr DWORD DialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD DialogExStyle = WS_EX_TOOLWINDOW | WS_EX_TOPMOST | WS_EX_CONTROLPARENT;
 // The URL, its checks as written in the settings file, its status.
 constexpr int ListColumnWidths[] = {136, 100, 50};
 enum ListColumn : int { colUrl = 0, colChecks = 1, colStatus = 2 };
+// A channel's name, kind and address as shown.
+constexpr int ChannelColumnWidths[] = {76, 46, 156};
 // Posted to the dialog when the checks dialog has closed: it is destroyed outside its own
 // messages.
 constexpr UINT WM_CHECKSCLOSED = WM_APP + 1;
@@ -45,7 +47,21 @@ const int GeneralPage[] = {
     idRadioFailure,   idGroupMail,        idSendMails,     idMailTo,         idMailFromLabel,
     idMailFrom,       idServerLabel,      idServer,        idPortLabel,      idPort,
     idSecurity,       idAuthentication,   idUser,          idPassword,       idNotify};
+const int AlertsPage[] = {
+    idChannelList,     idAddChannel,          idRemoveChannel,   idChannelNameLabel,
+    idChannelName,     idChannelKindLabel,    idChannelKind,     idChannelSecretLabel,
+    idChannelSecret,   idChannelAddressLabel, idChannelAddress,  idTestChannel,
+    idTestOutcome,     idUpAfterLabel,        idUpAfter,         idUpAfterArrows,
+    idUpAfterUnit,     idRemindLabel,         idRemind,          idRemindArrows,
+    idRemindUnit,      idMaintenanceLabel,    idMaintenanceList, idRemoveMaintenance,
+    idMaintenanceLine, idAddMaintenance,      idMaintenanceHint};
 const int GroupBoxes[] = {idGroupGeneral, idGroupSchedule, idLogGroup, idGroupMail};
+// Fields where Enter adds the channel they describe.
+const int ChannelFieldIds[] = {idChannelName, idChannelAddress, idChannelSecret};
+const WebhookKind ChannelKinds[] = {WebhookKind::Teams, WebhookKind::Slack, WebhookKind::Ntfy,
+                                    WebhookKind::Json};
+const char* const MaintenanceSyntax =
+    "Like: Sat 22:00-Sun 02:00 = https://shop.example/ (no sites: all)";
 // Fields that "Send Mails To ...." switches on and off.
 const int MailFields[] = {idMailTo, idMailFrom, idServer,         idPort,  idSecurity,
                           idUser,   idPassword, idAuthentication, idNotify};
@@ -58,10 +74,10 @@ struct SpinField {
     int arrows;
     const SpinLimits& limits;
 };
-const SpinField SpinFields[] = {{idInterval, idIntervalArrows, IntervalLimits},
-                                {idTimeOut, idTimeOutArrows, TimeOutLimits},
-                                {idParallel, idParallelArrows, ParallelLimits},
-                                {idRetries, idRetriesArrows, RetriesLimits}};
+const SpinField SpinFields[] = {
+    {idInterval, idIntervalArrows, IntervalLimits}, {idTimeOut, idTimeOutArrows, TimeOutLimits},
+    {idParallel, idParallelArrows, ParallelLimits}, {idRetries, idRetriesArrows, RetriesLimits},
+    {idUpAfter, idUpAfterArrows, UpAfterLimits},    {idRemind, idRemindArrows, RemindLimits}};
 
 // The spin field whose field or arrows have this id; null for any other control.
 const SpinField* SpinFieldOf(int id) {
@@ -141,9 +157,36 @@ COLORREF PaintedColour(HWND window, const RECT& area) {
     ::ReleaseDC(window, screen);
     return colour;
 }
+template <std::size_t N> bool OnPage(const int (&page)[N], int id) {
+    return std::find(std::begin(page), std::end(page), id) != std::end(page);
+}
+
 bool OnTabPage(int id) {
-    return std::find(std::begin(UrlPage), std::end(UrlPage), id) != std::end(UrlPage) ||
-           std::find(std::begin(GeneralPage), std::end(GeneralPage), id) != std::end(GeneralPage);
+    return OnPage(UrlPage, id) || OnPage(GeneralPage, id) || OnPage(AlertsPage, id);
+}
+
+// Appends a row of texts to a list.
+void AppendRow(HWND list, const std::vector<std::string>& texts) {
+    std::wstring first = Widen(texts.empty() ? std::string() : texts[0]);
+    LVITEMW row{};
+    row.mask = LVIF_TEXT;
+    row.iItem = ListView_GetItemCount(list);
+    row.pszText = first.data();
+    const int at =
+        static_cast<int>(::SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&row)));
+    for (std::size_t column = 1; at >= 0 && column < texts.size(); ++column)
+        SetCell(list, at, static_cast<int>(column), texts[column]);
+}
+
+void AddColumns(HWND list, const char* const* names, const int* widths, int count) {
+    ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
+    for (int column = 0; column < count; ++column) {
+        LVCOLUMNA col{};
+        col.mask = LVCF_TEXT | LVCF_WIDTH;
+        col.cx = widths[column];
+        col.pszText = const_cast<char*>(names[column]);
+        ::SendMessageA(list, LVM_INSERTCOLUMNA, column, reinterpret_cast<LPARAM>(&col));
+    }
 }
 
 // A disabled or read-only field asks for its colours as a label does; it keeps the system's.
@@ -218,13 +261,15 @@ void TFormSettings::CreateControls() {
     const DWORD edit = WS_BORDER | ES_AUTOHSCROLL | tab;
     // Controls are siblings of the tab control, not its children, so that Tab moves through
     // them; the tab control lies beneath them and clips them out of its painting.
-    HWND tabs = Add(WC_TABCONTROLA, "", WS_VISIBLE | WS_CLIPSIBLINGS | tab, 4, 4, 394, 248, idTabs);
+    HWND tabs = Add(WC_TABCONTROLA, "", WS_VISIBLE | WS_CLIPSIBLINGS | tab, 4, 4, 394, 306, idTabs);
     TCITEMA item{};
     item.mask = TCIF_TEXT;
     item.pszText = const_cast<char*>("URL's");
     ::SendMessageA(tabs, TCM_INSERTITEMA, tabURLs, reinterpret_cast<LPARAM>(&item));
     item.pszText = const_cast<char*>("General");
     ::SendMessageA(tabs, TCM_INSERTITEMA, tabGeneral, reinterpret_cast<LPARAM>(&item));
+    item.pszText = const_cast<char*>("Alerts");
+    ::SendMessageA(tabs, TCM_INSERTITEMA, tabAlerts, reinterpret_cast<LPARAM>(&item));
 
     // "URL's"
     Add("STATIC", "&Benchmark URL", 0, 12, 38, 86, 16, idBenchmarkLabel);
@@ -233,7 +278,7 @@ void TFormSettings::CreateControls() {
     HWND list =
         Add(WC_LISTVIEWA, "",
             LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER | WS_BORDER | tab, 12,
-            62, 290, 144, idUrlList);
+            62, 290, 202, idUrlList);
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
     LVCOLUMNA col{};
     col.mask = LVCF_TEXT | LVCF_WIDTH;
@@ -250,9 +295,9 @@ void TFormSettings::CreateControls() {
     // A site's checks are one click from its row: the button names what it opens.
     Add("BUTTON", "Chec&ks...", BS_OWNERDRAW | WS_DISABLED | tab, 310, 96, 80, 28, idEditChecks);
     Add("BUTTON", "Go", BS_OWNERDRAW | tab, 310, 130, 80, 76, idGo);
-    Add("STATIC", "http://", SS_CENTERIMAGE, 12, 218, 38, 21, idNewUrlPrefix, WS_EX_STATICEDGE);
-    Add("EDIT", "", edit, 50, 218, 252, 21, idNewUrl);
-    Add("BUTTON", "", BS_OWNERDRAW | tab, 310, 214, 30, 28, idAddUrl);
+    Add("STATIC", "http://", SS_CENTERIMAGE, 12, 276, 38, 21, idNewUrlPrefix, WS_EX_STATICEDGE);
+    Add("EDIT", "", edit, 50, 276, 252, 21, idNewUrl);
+    Add("BUTTON", "", BS_OWNERDRAW | tab, 310, 272, 30, 28, idAddUrl);
 
     const DWORD updown = UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS;
     // "General". The mail group holds four rows, so the groups above it sit closer together.
@@ -275,12 +320,6 @@ void TFormSettings::CreateControls() {
     Add("EDIT", "", edit, 296, 64, 50, 20, idTimeOut);
     Add(UPDOWN_CLASSA, "", updown, 0, 0, 0, 0, idTimeOutArrows);
     Add("STATIC", "ms", 0, 350, 67, 30, 16, idMsLabel);
-    for (const SpinField& field : SpinFields) {
-        ::SendMessageA(Control(field.arrows), UDM_SETBUDDY,
-                       reinterpret_cast<WPARAM>(Control(field.edit)), 0);
-        ::SendMessageA(Control(field.arrows), UDM_SETRANGE32, static_cast<WPARAM>(field.limits.min),
-                       field.limits.max);
-    }
     Add("BUTTON", "Log", BS_GROUPBOX | WS_CLIPSIBLINGS, 12, 112, 378, 34, idLogGroup);
     Add("BUTTON", "&All Events", BS_AUTORADIOBUTTON | WS_GROUP | tab, 20, 126, 110, 16, idRadioAll);
     Add("BUTTON", "&Web Events", BS_AUTORADIOBUTTON, 146, 126, 110, 16, idRadioWeb);
@@ -309,10 +348,58 @@ void TFormSettings::CreateControls() {
     Add("BUTTON", "Mail only when the l&ist of failed sites changes", BS_AUTOCHECKBOX | tab, 20,
         228, 362, 18, idNotify);
 
+    // "Alerts". The whole address of a channel is never shown: the list and the field show its
+    // scheme and host.
+    HWND channels =
+        Add(WC_LISTVIEWA, "",
+            LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER | WS_BORDER | tab, 12,
+            32, 286, 66, idChannelList);
+    const char* const channelColumns[] = {"Name", "Kind", "Address"};
+    AddColumns(channels, channelColumns, ChannelColumnWidths,
+               static_cast<int>(std::size(ChannelColumnWidths)));
+    Add("BUTTON", "A&dd", BS_OWNERDRAW | tab, 306, 32, 84, 28, idAddChannel);
+    Add("BUTTON", "Remove", BS_OWNERDRAW | WS_DISABLED | tab, 306, 66, 84, 28, idRemoveChannel);
+    Add("STATIC", "Nam&e", 0, 12, 106, 34, 16, idChannelNameLabel);
+    Add("EDIT", "", edit, 48, 104, 96, 20, idChannelName);
+    Add("STATIC", "Kind", 0, 150, 106, 28, 16, idChannelKindLabel);
+    Add("COMBOBOX", "", CBS_DROPDOWNLIST | WS_VSCROLL | tab, 180, 104, 62, 120, idChannelKind);
+    for (WebhookKind kind : ChannelKinds)
+        ::SendMessageA(Control(idChannelKind), CB_ADDSTRING, 0,
+                       reinterpret_cast<LPARAM>(WebhookKindName(kind)));
+    Add("STATIC", "Secret", 0, 248, 106, 38, 16, idChannelSecretLabel);
+    Add("EDIT", "", edit | ES_PASSWORD, 288, 104, 102, 20, idChannelSecret);
+    Add("STATIC", "Address", 0, 12, 130, 46, 16, idChannelAddressLabel);
+    Add("EDIT", "", edit, 60, 128, 330, 20, idChannelAddress);
+    Add("BUTTON", "Send a te&st", BS_OWNERDRAW | WS_DISABLED | tab, 12, 152, 90, 24, idTestChannel);
+    Add("STATIC", "", SS_ENDELLIPSIS | SS_NOPREFIX, 108, 156, 282, 16, idTestOutcome);
+    Add("STATIC", "Back up after", 0, 12, 186, 66, 16, idUpAfterLabel);
+    Add("EDIT", "", edit, 80, 184, 44, 20, idUpAfter);
+    Add(UPDOWN_CLASSA, "", updown, 0, 0, 0, 0, idUpAfterArrows);
+    Add("STATIC", "checks", 0, 128, 186, 40, 16, idUpAfterUnit);
+    Add("STATIC", "Remind every", 0, 178, 186, 66, 16, idRemindLabel);
+    Add("EDIT", "", edit, 246, 184, 50, 20, idRemind);
+    Add(UPDOWN_CLASSA, "", updown, 0, 0, 0, 0, idRemindArrows);
+    Add("STATIC", "minutes, 0: never", 0, 300, 186, 90, 16, idRemindUnit);
+    Add("STATIC", "Maintenance windows", 0, 12, 208, 120, 16, idMaintenanceLabel);
+    Add("LISTBOX", "", LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_BORDER | tab, 12, 224,
+        286, 40, idMaintenanceList);
+    Add("BUTTON", "Remove", BS_OWNERDRAW | WS_DISABLED | tab, 306, 224, 84, 26,
+        idRemoveMaintenance);
+    Add("EDIT", "", edit, 12, 266, 286, 20, idMaintenanceLine);
+    Add("BUTTON", "Add", BS_OWNERDRAW | tab, 306, 262, 84, 26, idAddMaintenance);
+    Add("STATIC", MaintenanceSyntax, SS_NOPREFIX, 12, 290, 378, 16, idMaintenanceHint);
+
+    for (const SpinField& field : SpinFields) {
+        ::SendMessageA(Control(field.arrows), UDM_SETBUDDY,
+                       reinterpret_cast<WPARAM>(Control(field.edit)), 0);
+        ::SendMessageA(Control(field.arrows), UDM_SETRANGE32, static_cast<WPARAM>(field.limits.min),
+                       field.limits.max);
+    }
+
     // Below the tabs.
-    Add("STATIC", BrandName, SS_NOTIFY | WS_VISIBLE, 12, 264, 60, 16, idWebSiteLink);
-    Add("BUTTON", "&Cancel", BS_OWNERDRAW | WS_VISIBLE | tab, 236, 258, 78, 28, idCancel);
-    Add("BUTTON", "&OK", BS_OWNERDRAW | WS_VISIBLE | tab, 320, 258, 78, 28, idOk);
+    Add("STATIC", BrandName, SS_NOTIFY | WS_VISIBLE, 12, 322, 60, 16, idWebSiteLink);
+    Add("BUTTON", "&Cancel", BS_OWNERDRAW | WS_VISIBLE | tab, 236, 316, 78, 28, idCancel);
+    Add("BUTTON", "&OK", BS_OWNERDRAW | WS_VISIBLE | tab, 320, 316, 78, 28, idOk);
     // The group boxes paint the page beneath the controls they frame (nothing else reaches
     // there: the tab control clips its siblings out, the dialog its children), so they lie
     // below those controls and above the tab control.
@@ -335,6 +422,15 @@ void TFormSettings::CreateControls() {
     AddTip(idUser, "User");
     AddTip(idPassword, "Password");
     AddTip(idSecurity, "Connection security");
+    AddTip(idAddChannel, "Add the channel, or replace the one of the same name");
+    AddTip(idChannelKind, "What the receiver expects: teams, slack, ntfy or json");
+    AddTip(idChannelSecret, "Key of the json channel's signature; empty: not signed");
+    AddTip(idChannelAddress, "Left as shown, the stored address stays");
+    AddTip(idUpAfter, "Checks in a row a site that was down must answer before it counts as up");
+    AddTip(idRemind, "Remind every N minutes while a site stays down, 0 never");
+    AddTip(idMaintenanceLine,
+           "From a time to a time every week (Sat 22:00-Sun 02:00) or once "
+           "(2026-12-24 18:00-2026-12-27 08:00); after \"=\" the sites it covers, none: all");
 
     ShowPage(tabURLs);
 }
@@ -371,8 +467,9 @@ void TFormSettings::Layout(UINT newDpi, const RECT* suggested) {
         const int y = down(place.top);
         const int flags = SWP_NOZORDER | SWP_NOACTIVATE;
         const int w = across(place.right) - x;
-        const int h =
-            id == idSecurity ? ForDpi(place.bottom - place.top, dpi) : down(place.bottom) - y;
+        const int h = id == idSecurity || id == idChannelKind
+                          ? ForDpi(place.bottom - place.top, dpi)
+                          : down(place.bottom) - y;
         if (moves)
             moves = ::DeferWindowPos(moves, Control(id), nullptr, x, y, w, h, flags);
         else
@@ -385,6 +482,9 @@ void TFormSettings::Layout(UINT newDpi, const RECT* suggested) {
                        reinterpret_cast<WPARAM>(Control(field.edit)), 0);
     for (int column = 0; column < static_cast<int>(std::size(ListColumnWidths)); ++column)
         ListView_SetColumnWidth(Control(idUrlList), column, across(ListColumnWidths[column]));
+    for (int column = 0; column < static_cast<int>(std::size(ChannelColumnWidths)); ++column)
+        ListView_SetColumnWidth(Control(idChannelList), column,
+                                across(ChannelColumnWidths[column]));
 
     // Centred on its monitor's work area.
     MONITORINFO monitor{};
@@ -412,9 +512,13 @@ void TFormSettings::TakePageColour() {
 }
 
 SIZE TFormSettings::Needed(HWND control, HDC dc) const {
+    const int id = ::GetDlgCtrlID(control);
+    // Texts that come and go (a test's outcome, a line's problem) must not grow the dialog.
+    if (id == idTestOutcome || id == idMaintenanceHint)
+        return SIZE{0, 0};
     SIZE need = TextRoomNeeded(control, dc, dpi);
-    // "Checks..." is a caption without a picture.
-    if (::GetDlgCtrlID(control) == idEditChecks && need.cx > 0)
+    // "Checks..." and "Send a test" are captions without a picture.
+    if ((id == idEditChecks || id == idTestChannel) && need.cx > 0)
         need.cx -= SmallIconSizeForDpi(dpi) + ForDpi(4, dpi);
     return need;
 }
@@ -444,6 +548,8 @@ void TFormSettings::ShowPage(int tab) {
         ::ShowWindow(Control(id), tab == tabURLs ? SW_SHOW : SW_HIDE);
     for (int id : GeneralPage)
         ::ShowWindow(Control(id), tab == tabGeneral ? SW_SHOW : SW_HIDE);
+    for (int id : AlertsPage)
+        ::ShowWindow(Control(id), tab == tabAlerts ? SW_SHOW : SW_HIDE);
 }
 
 // ---- reading and writing controls --------------------------------------------------------
@@ -510,6 +616,19 @@ void TFormSettings::FillFromSettings() {
     CheckBox4Click();
     SetText(idUser, settings.UserID);
     SetText(idPassword, settings.Pass);
+
+    alerts = AlertsForm(settings.Webhooks);
+    FillChannelList();
+    ShowChannelFields(alerts.Select(-1));
+    SetText(idUpAfter, std::to_string(Clamp(settings.UpAfter, UpAfterLimits)));
+    SetText(idRemind, std::to_string(Clamp(settings.Remind, RemindLimits)));
+    HWND lines = Control(idMaintenanceList);
+    ::SendMessageW(lines, LB_RESETCONTENT, 0, 0);
+    for (const std::string& line : settings.Maintenance)
+        ::SendMessageW(lines, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(line).c_str()));
+    SetText(idMaintenanceLine, "");
+    ShowMaintenanceHint({});
+    Enable(idRemoveMaintenance, false);
 }
 
 void TFormSettings::ShowUrlStatuses() {
@@ -569,10 +688,28 @@ bool TFormSettings::StoreToSettings() {
     const bool authentication = Checked(idAuthentication);
     settings.UserID = authentication ? Text(idUser) : std::string();
     settings.Pass = authentication ? Text(idPassword) : std::string();
+    settings.Webhooks = alerts.Channels();
+    settings.UpAfter = SpinValue(Text(idUpAfter), UpAfterLimits);
+    settings.Remind = SpinValue(Text(idRemind), RemindLimits);
+    settings.Maintenance.clear();
+    HWND lines = Control(idMaintenanceList);
+    const int lineCount = static_cast<int>(::SendMessageW(lines, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < lineCount; ++i) {
+        std::wstring line(static_cast<std::size_t>(::SendMessageW(lines, LB_GETTEXTLEN, i, 0)) + 1,
+                          L'\0');
+        const auto length =
+            ::SendMessageW(lines, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()));
+        settings.Maintenance.push_back(Narrow(
+            std::wstring_view(line.data(), length > 0 ? static_cast<std::size_t>(length) : 0)));
+    }
     try {
         const std::string problem = SettingsProblem(settings);
-        if (!problem.empty())
+        if (!problem.empty()) {
+            // The user sees the page the problem is on.
+            if (AlertsProblem(settings) && ActiveTab() != tabAlerts)
+                SelectTab(tabAlerts);
             throw Exception(problem);
+        }
         if (OnSave)
             OnSave();
         else
@@ -705,6 +842,124 @@ void TFormSettings::SpinStep(int edit, int delta) {
     SetText(edit, std::to_string(Clamp(value, limits)));
 }
 
+// ---- the "Alerts" tab ----------------------------------------------------------------------
+
+WebhookFields TFormSettings::ChannelFields() const {
+    WebhookFields fields;
+    fields.Name = Text(idChannelName);
+    const LRESULT kind = ::SendMessageW(Control(idChannelKind), CB_GETCURSEL, 0, 0);
+    if (kind >= 0 && kind < static_cast<LRESULT>(std::size(ChannelKinds)))
+        fields.Kind = ChannelKinds[kind];
+    fields.Address = Text(idChannelAddress);
+    fields.Secret = Text(idChannelSecret);
+    return fields;
+}
+
+void TFormSettings::ShowChannelFields(const WebhookFields& fields) {
+    fillingChannel = true;
+    SetText(idChannelName, fields.Name);
+    const auto kind = std::find(std::begin(ChannelKinds), std::end(ChannelKinds), fields.Kind);
+    ::SendMessageW(Control(idChannelKind), CB_SETCURSEL, kind - std::begin(ChannelKinds), 0);
+    SetText(idChannelAddress, fields.Address);
+    SetText(idChannelSecret, fields.Secret);
+    fillingChannel = false;
+    // An outcome belongs to the channel it was sent to.
+    SetText(idTestOutcome, "");
+    ChannelFieldsChanged();
+}
+
+void TFormSettings::FillChannelList() {
+    HWND list = Control(idChannelList);
+    fillingChannel = true;
+    ListView_DeleteAllItems(list);
+    for (int row = 0; row < alerts.Count(); ++row) {
+        const WebhookChannel& channel = alerts.Channel(row);
+        AppendRow(list, {channel.Name, WebhookKindName(channel.Kind),
+                         ShownWebhookAddress(channel.Address)});
+    }
+    if (alerts.Selected() >= 0)
+        ListView_SetItemState(list, alerts.Selected(), LVIS_SELECTED | LVIS_FOCUSED,
+                              LVIS_SELECTED | LVIS_FOCUSED);
+    fillingChannel = false;
+}
+
+void TFormSettings::ChannelSelected() {
+    if (fillingChannel)
+        return;
+    ShowChannelFields(
+        alerts.Select(ListView_GetNextItem(Control(idChannelList), -1, LVNI_SELECTED)));
+}
+
+void TFormSettings::ChannelFieldsChanged() {
+    if (fillingChannel)
+        return;
+    const AlertsControls controls = alerts.Enabled(ChannelFields(), OnTestWebhook != nullptr);
+    Enable(idChannelSecretLabel, controls.Secret);
+    Enable(idChannelSecret, controls.Secret);
+    Enable(idRemoveChannel, controls.Remove);
+    Enable(idTestChannel, controls.Test);
+}
+
+void TFormSettings::AddChannel() {
+    std::string problem;
+    const int row = alerts.Add(ChannelFields(), problem);
+    if (row < 0) {
+        SetText(idTestOutcome, problem);
+        return;
+    }
+    FillChannelList();
+    // What is stored now, its address in the shown form.
+    ShowChannelFields(alerts.Select(row));
+}
+
+void TFormSettings::RemoveChannel() {
+    alerts.Remove();
+    FillChannelList();
+    ShowChannelFields(alerts.Select(-1));
+    ::SetFocus(Control(idChannelList));
+}
+
+void TFormSettings::TestChannel() {
+    const std::optional<WebhookChannel> channel = alerts.TestChannel(ChannelFields());
+    if (!OnTestWebhook || !channel)
+        return;
+    // Before the call: a link that cannot send answers within it.
+    SetText(idTestOutcome, "Sending a test...");
+    OnTestWebhook(*channel);
+}
+
+void TFormSettings::ShowWebhookTest(const std::string& name, const std::string& outcome) {
+    const std::optional<WebhookChannel> shown = alerts.TestChannel(ChannelFields());
+    if (shown && shown->Name == name)
+        SetText(idTestOutcome, outcome);
+}
+
+void TFormSettings::AddMaintenance() {
+    std::string problem;
+    const std::optional<std::string> line = MaintenanceLineToAdd(Text(idMaintenanceLine), problem);
+    if (!line) {
+        if (!problem.empty())
+            ShowMaintenanceHint(problem);
+        return;
+    }
+    ::SendMessageW(Control(idMaintenanceList), LB_ADDSTRING, 0,
+                   reinterpret_cast<LPARAM>(Widen(*line).c_str()));
+    SetText(idMaintenanceLine, "");
+}
+
+void TFormSettings::RemoveMaintenance() {
+    HWND list = Control(idMaintenanceList);
+    const LRESULT selected = ::SendMessageW(list, LB_GETCURSEL, 0, 0);
+    if (selected != LB_ERR)
+        ::SendMessageW(list, LB_DELETESTRING, static_cast<WPARAM>(selected), 0);
+    Enable(idRemoveMaintenance, false);
+    ::SetFocus(list);
+}
+
+void TFormSettings::ShowMaintenanceHint(const std::string& problem) {
+    SetText(idMaintenanceHint, problem.empty() ? std::string(MaintenanceSyntax) : problem);
+}
+
 // ---- showing -----------------------------------------------------------------------------
 
 void TFormSettings::Show() {
@@ -752,7 +1007,8 @@ bool TFormSettings::PreTranslate(MSG& msg) {
     const bool enterOrEsc = msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE;
     // An open drop-down list takes Enter and Esc itself: they choose or close.
     if (enterOrEsc && (msg.message == WM_KEYDOWN || msg.message == WM_CHAR) &&
-        ::SendMessageA(Control(idSecurity), CB_GETDROPPEDSTATE, 0, 0))
+        (::SendMessageA(Control(idSecurity), CB_GETDROPPEDSTATE, 0, 0) ||
+         ::SendMessageA(Control(idChannelKind), CB_GETDROPPEDSTATE, 0, 0)))
         return false;
     if (msg.message == WM_KEYDOWN && enterOrEsc) {
         const bool urlPage = ActiveTab() == tabURLs;
@@ -765,6 +1021,10 @@ bool TFormSettings::PreTranslate(MSG& msg) {
         // Cancel, as in any dialog.
         // Enter on a row opens its checks.
         const bool onRow = focus == Control(idUrlList) && ::IsWindowEnabled(Control(idEditChecks));
+        // On the "Alerts" tab Enter in a channel's field adds the channel, in the maintenance
+        // field the line.
+        const bool onChannel = std::any_of(std::begin(ChannelFieldIds), std::end(ChannelFieldIds),
+                                           [&](int id) { return focus == Control(id); });
         if (msg.wParam == VK_RETURN) {
             if (onButton)
                 ::SendMessageA(focus, BM_CLICK, 0, 0);
@@ -772,6 +1032,10 @@ bool TFormSettings::PreTranslate(MSG& msg) {
                 EditChecks();
             else if (urlPage)
                 BitBtn2Click();
+            else if (onChannel)
+                AddChannel();
+            else if (focus == Control(idMaintenanceLine))
+                AddMaintenance();
             else
                 BitBtn3Click();
         } else if (!urlPage) {
@@ -858,6 +1122,21 @@ LRESULT TFormSettings::Dispatch(HWND h, UINT m, WPARAM w, LPARAM l) {
             case idAuthentication:
                 CheckBox4Click();
                 break;
+            case idAddChannel:
+                AddChannel();
+                break;
+            case idRemoveChannel:
+                RemoveChannel();
+                break;
+            case idTestChannel:
+                TestChannel();
+                break;
+            case idAddMaintenance:
+                AddMaintenance();
+                break;
+            case idRemoveMaintenance:
+                RemoveMaintenance();
+                break;
             default:
                 break;
             }
@@ -868,6 +1147,15 @@ LRESULT TFormSettings::Dispatch(HWND h, UINT m, WPARAM w, LPARAM l) {
                 SpinExit(id);
         } else if (code == STN_CLICKED && id == idWebSiteLink) {
             StaticText2Click();
+        } else if ((code == EN_CHANGE &&
+                    (id == idChannelName || id == idChannelAddress || id == idChannelSecret)) ||
+                   (code == CBN_SELCHANGE && id == idChannelKind)) {
+            ChannelFieldsChanged();
+        } else if (code == EN_CHANGE && id == idMaintenanceLine) {
+            ShowMaintenanceHint({});
+        } else if (code == LBN_SELCHANGE && id == idMaintenanceList) {
+            Enable(idRemoveMaintenance,
+                   ::SendMessageW(Control(idMaintenanceList), LB_GETCURSEL, 0, 0) != LB_ERR);
         }
         return 0;
     }
@@ -880,6 +1168,11 @@ LRESULT TFormSettings::Dispatch(HWND h, UINT m, WPARAM w, LPARAM l) {
             if ((change->uChanged & LVIF_STATE) &&
                 ((change->uNewState ^ change->uOldState) & LVIS_SELECTED))
                 ListView1SelectItem();
+        } else if (hdr->idFrom == idChannelList && hdr->code == LVN_ITEMCHANGED) {
+            const auto* change = reinterpret_cast<const NMLISTVIEW*>(l);
+            if ((change->uChanged & LVIF_STATE) &&
+                ((change->uNewState ^ change->uOldState) & LVIS_SELECTED))
+                ChannelSelected();
         } else if (hdr->idFrom == idUrlList && hdr->code == NM_DBLCLK) {
             if (reinterpret_cast<const NMITEMACTIVATE*>(l)->iItem >= 0)
                 EditChecks();
@@ -940,9 +1233,13 @@ void TFormSettings::DrawButton(const DRAWITEMSTRUCT& di) {
     int iconId = 0;
     switch (di.CtlID) {
     case idDeleteUrl:
+    case idRemoveChannel:
+    case idRemoveMaintenance:
         iconId = IDI_BUTTON_DELETE;
         break;
     case idAddUrl:
+    case idAddChannel:
+    case idAddMaintenance:
         iconId = IDI_BUTTON_ADD;
         break;
     case idGo:
@@ -955,6 +1252,7 @@ void TFormSettings::DrawButton(const DRAWITEMSTRUCT& di) {
         iconId = IDI_BUTTON_CANCEL;
         break;
     case idEditChecks: // its caption says it all
+    case idTestChannel:
         break;
     default:
         return;

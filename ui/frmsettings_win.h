@@ -15,6 +15,7 @@
 #include "base/handle_win.h"
 #include "base/product_win.h"
 #include "settings/cusersettings.h"
+#include "ui/alertsform.h"
 #include "ui/frmsitechecks_win.h"
 
 #include <windows.h>
@@ -77,10 +78,38 @@ enum SettingsControl : int {
     idCancel,         // BitBtn4
     idOk,             // BitBtn3
     idEditChecks,     // "Checks..." of the selected URL
+    // "Alerts"
+    idChannelList, // the webhook channels: name, kind, address as shown
+    idAddChannel,  // the fields' channel, in place of the one of its name or added
+    idRemoveChannel,
+    idChannelNameLabel,
+    idChannelName,
+    idChannelKindLabel,
+    idChannelKind,
+    idChannelSecretLabel,
+    idChannelSecret, // a json channel's signing key
+    idChannelAddressLabel,
+    idChannelAddress,
+    idTestChannel, // "Send a test"
+    idTestOutcome, // what the test's sending came to, in words
+    idUpAfterLabel,
+    idUpAfter,
+    idUpAfterArrows,
+    idUpAfterUnit,
+    idRemindLabel,
+    idRemind,
+    idRemindArrows,
+    idRemindUnit,
+    idMaintenanceLabel,
+    idMaintenanceList, // the lines of [Maintenance]
+    idRemoveMaintenance,
+    idMaintenanceLine,
+    idAddMaintenance,
+    idMaintenanceHint, // the lines' syntax, or why a typed line does not read
 };
 
 // Tabs of the dialog, in their order.
-enum SettingsTab : int { tabURLs = 0, tabGeneral = 1 };
+enum SettingsTab : int { tabURLs = 0, tabGeneral = 1, tabAlerts = 2 };
 
 class TFormSettings {
 public:
@@ -113,6 +142,13 @@ public:
     std::function<void(const std::string&)> OnError;
     // Opens the product's web site (by default in the browser).
     std::function<void()> OnLink = OpenProductWebSite;
+    // "Send a test" of the "Alerts" tab: posts a test message to the channel (its address
+    // empty when it is the one the monitor stores under the name). Unset, the button is
+    // disabled. The outcome comes back through ShowWebhookTest.
+    std::function<void(const WebhookChannel&)> OnTestWebhook;
+    // Shows a test's outcome in words beside the channel, if the fields still show the channel
+    // the test went to.
+    void ShowWebhookTest(const std::string& name, const std::string& outcome);
 
     // For the loop of whoever shows the dialog modelessly (tests): the dialog's keyboard
     // handling (Tab, Enter, Esc). True when the message was used.
@@ -170,6 +206,18 @@ private:
     void ChecksClosed();
     // The colour of the tab pages, for the labels that lie on them.
     void TakePageColour();
+    // "Alerts": the fields as typed, the channel list's rows, the row chosen, the buttons.
+    WebhookFields ChannelFields() const;
+    void ShowChannelFields(const WebhookFields& fields);
+    void FillChannelList();
+    void ChannelSelected();
+    void AddChannel();
+    void RemoveChannel();
+    void TestChannel();
+    void ChannelFieldsChanged();
+    void AddMaintenance();
+    void RemoveMaintenance();
+    void ShowMaintenanceHint(const std::string& problem);
 
     std::string Text(int id) const;
     void SetText(int id, const std::string& text);
@@ -195,6 +243,8 @@ private:
     COLORREF pageColour = 0;
     std::unique_ptr<TFormSiteChecks> checksDialog;
     int checksRow = -1;
+    AlertsForm alerts;
+    bool fillingChannel = false; // the fields are being set from a row, not typed
 };
 
 // The dialog while it is open, else null; the check cycle refreshes it through this.

@@ -20,6 +20,10 @@ constexpr SpinLimits IntervalLimits{TimeSpanRange.min, TimeSpanRange.max, 1}; //
 constexpr SpinLimits TimeOutLimits{TimeOutRange.min, TimeOutRange.max, 10};   // milliseconds
 constexpr SpinLimits ParallelLimits{ParallelRange.min, ParallelRange.max, 1};
 constexpr SpinLimits RetriesLimits{RetriesRange.min, RetriesRange.max, 1};
+// [Alerts]: checks in a row that bring a site back up, and minutes between reminders (0: none,
+// at most a week).
+constexpr SpinLimits UpAfterLimits{1, 60, 1};
+constexpr SpinLimits RemindLimits{0, 10080, 5};
 
 std::int32_t Clamp(std::int64_t value, const SpinLimits& limits);
 // The value a spin field's text stands for: clamped into the limits; text that is no whole

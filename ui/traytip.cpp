@@ -35,6 +35,19 @@ std::string TrayTipText(const std::string& tip) {
     return kept + mark;
 }
 
+std::string MaintenanceLine(const std::string& words) {
+    std::string line = words;
+    if (!line.empty() && line[0] >= 'a' && line[0] <= 'z')
+        line[0] = static_cast<char>(line[0] - 'a' + 'A');
+    return line;
+}
+
+std::string TipWithMaintenance(const std::string& tip, const std::string& words) {
+    if (words.empty())
+        return tip;
+    return tip.empty() ? MaintenanceLine(words) : MaintenanceLine(words) + "\r\n" + tip;
+}
+
 std::string TipWithWarnings(const std::string& tip, const std::vector<std::string>& warned) {
     if (warned.empty())
         return tip;

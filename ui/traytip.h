@@ -17,3 +17,9 @@ std::string TrayTipText(const std::string& tip);
 // per site. Unchanged when there is none. The failed sites come first, so a cut by TrayTipText
 // takes the warnings before any failed site.
 std::string TipWithWarnings(const std::string& tip, const std::vector<std::string>& warned);
+
+// The monitor's words for its maintenance windows ("in maintenance until 11:40") as a line of
+// their own: begun with a capital.
+std::string MaintenanceLine(const std::string& words);
+// The tip with that line before it, so that a cut never takes it; unchanged without words.
+std::string TipWithMaintenance(const std::string& tip, const std::string& words);

@@ -31,6 +31,12 @@ public:
     void ApplySettings(const CUserSettings& settings) override { applied.push_back(settings); }
     void CheckList(const std::vector<std::string>& urls) override { lists.push_back(urls); }
     void StopMonitoring() override { ++stops; }
+    void StartMaintenance(std::int32_t minutes) override { maintenance.push_back(minutes); }
+    // Answers at once, as a monitor that delivered it would a moment later.
+    void TestWebhook(const WebhookChannel& channel) override {
+        webhookTests.push_back(channel);
+        OnWebhookTest(channel.Name, "delivered");
+    }
     void RequestHistory(const std::string& url, const std::string& span) override {
         histories.push_back({url, span});
     }
@@ -47,6 +53,8 @@ public:
     std::vector<CUserSettings> applied;
     std::vector<std::vector<std::string>> lists;
     std::vector<std::pair<std::string, std::string>> histories;
+    std::vector<std::int32_t> maintenance;
+    std::vector<WebhookChannel> webhookTests;
 };
 
 // What a menu held when it opened, and what a message box said; filled by the thread's hooks,
@@ -59,6 +67,7 @@ struct Seen {
     std::string boxText;
     std::string password;    // the dialog's password box when it opened
     std::string goStatus[2]; // the list's status column after "Go"
+    std::string testOutcome; // beside the channel after "Send a test"
     bool dialogDone = false;
 } seen;
 
@@ -155,6 +164,11 @@ void CALLBACK DriveSettings(HWND, UINT, UINT_PTR timer, DWORD) {
         seen.goStatus[row] = text;
     }
     // This thread paints only when asked while it runs the test's steps.
+    // The channel's test goes through the link and its outcome comes back beside it.
+    ListView_SetItemState(::GetDlgItem(dialog, idChannelList), 0, LVIS_SELECTED, LVIS_SELECTED);
+    ::SendMessageA(::GetDlgItem(dialog, idTestChannel), BM_CLICK, 0, 0);
+    ::GetDlgItemTextA(dialog, idTestOutcome, text, sizeof text);
+    seen.testOutcome = text;
     ::RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     Snapshot("companion-settings");
     ::SendMessageA(::GetDlgItem(dialog, idOk), BM_CLICK, 0, 0);
@@ -209,8 +223,9 @@ protected:
     int starts = 0;
 };
 
-const std::vector<std::string> ConnectedMenu{"Check Now",       "-", "Settings", "History", "Close",
-                                             "Stop monitoring", "-", "Pelorin"};
+const std::vector<std::string> ConnectedMenu{
+    "Check Now", "Maintenance for an hour", "-", "Settings", "History",
+    "Close",     "Stop monitoring",         "-", "Pelorin"};
 
 } // namespace
 
@@ -225,10 +240,8 @@ TEST_F(Companion, UnreachableMonitorShowsTheFifthPictureAndOffersToStartIt) {
     ASSERT_EQ(seen.items.size(), ConnectedMenu.size() + 2);
     EXPECT_EQ(seen.items[0], "Start Vigrel");
     // Nothing that needs the service can be chosen.
-    EXPECT_TRUE(seen.grayed[2]) << seen.items[2];
-    EXPECT_TRUE(seen.grayed[4]) << seen.items[4];
-    EXPECT_TRUE(seen.grayed[5]) << seen.items[5];
-    EXPECT_TRUE(seen.grayed[7]) << seen.items[7];
+    for (std::size_t at : {2u, 3u, 5u, 6u, 8u})
+        EXPECT_TRUE(seen.grayed[at]) << seen.items[at];
     EXPECT_TRUE(PumpUntil([&] { return starts == 1; }));
     EXPECT_EQ(link->checks, 0);
 }
@@ -299,6 +312,8 @@ TEST_F(Companion, SettingsComeFromTheServiceAndGoBackWithoutThePassword) {
     service.TimeOut = 4000;
     service.UserID = "mailer";
     service.Pass = "must-not-show"; // a faulty link: the box must still stay empty
+    // As the service tells it: the address in its shown form only.
+    service.Webhooks = {{"team", WebhookKind::Slack, "https://hooks.slack.com/...", ""}};
     ::SetTimer(nullptr, 0, 100, DriveSettings);
     link->OnSettings(service, true);
     ASSERT_TRUE(PumpUntil([] { return seen.dialogDone; }));
@@ -315,6 +330,35 @@ TEST_F(Companion, SettingsComeFromTheServiceAndGoBackWithoutThePassword) {
     EXPECT_EQ(sent.TimeOut, 4000);
     EXPECT_EQ(sent.UserID, "mailer");
     EXPECT_EQ(sent.Pass, "") << "an empty password keeps the stored one";
+    ASSERT_EQ(link->webhookTests.size(), 1u);
+    EXPECT_EQ(link->webhookTests[0].Name, "team");
+    EXPECT_EQ(link->webhookTests[0].Address, "") << "the service posts to the one it stores";
+    EXPECT_EQ(seen.testOutcome, "delivered");
+    EXPECT_EQ(sent.Webhooks, service.Webhooks) << "unchanged, for the service to keep its own";
+}
+
+TEST_F(Companion, MaintenanceIsShownInTheTipAndMenuAndAnHourOfItIsAsked) {
+    link->Connect(true);
+    MonitorStatus status;
+    status.Tip = "Everything is OK !";
+    status.Maintenance = "in maintenance until 11:40";
+    link->OnStatus(status);
+    ASSERT_TRUE(Shows(0, "In maintenance until 11:40\r\nEverything is OK !"));
+    seen.snapshot = "companion-menu-maintenance";
+    Click(WM_RBUTTONUP);
+    ASSERT_EQ(seen.items.size(), ConnectedMenu.size() + 2);
+    EXPECT_EQ(seen.items[0], "In maintenance until 11:40");
+    EXPECT_TRUE(seen.grayed[0]);
+    EXPECT_EQ(std::vector<std::string>(seen.items.begin() + 2, seen.items.end()), ConnectedMenu);
+    ::SendMessageA(companion->Handle(), WM_COMMAND, cmdMaintenance, 0);
+    EXPECT_EQ(link->maintenance, (std::vector<std::int32_t>{60}));
+
+    // Over: the line goes.
+    status.Maintenance.clear();
+    link->OnStatus(status);
+    ASSERT_TRUE(Shows(0, "Everything is OK !"));
+    Click(WM_RBUTTONUP);
+    EXPECT_EQ(seen.items, ConnectedMenu);
 }
 
 TEST_F(Companion, RefusalSaysWhatIsNeeded) {
@@ -329,13 +373,13 @@ TEST_F(Companion, RefusalSaysWhatIsNeeded) {
 
 TEST_F(Companion, LostServiceTurnsToTheFifthStateAndItsReturnBringsTheStatusBack) {
     link->Connect(true);
-    link->OnStatus(MonitorStatus{2, "Checking...", {}, {}, "", true});
+    link->OnStatus(MonitorStatus{2, "Checking...", {}, {}, "", true, {}});
     ASSERT_TRUE(Shows(2, "Checking..."));
 
     link->Connect(false);
     ASSERT_TRUE(Shows(NotRunningState, NotRunningTip()));
     link->Connect(true);
-    link->OnStatus(MonitorStatus{3, "Disconnected !", {}, {}, "", false});
+    link->OnStatus(MonitorStatus{3, "Disconnected !", {}, {}, "", false, {}});
     ASSERT_TRUE(Shows(3, "Disconnected !"));
     Click(WM_RBUTTONUP);
     EXPECT_EQ(seen.items, ConnectedMenu) << "the offer to start it is gone";

@@ -36,9 +36,11 @@ protected:
         ::DeleteFileA(IniPathFor(ProgramPath()).c_str());
     }
 
-    void Open() {
+    void Open(const std::function<void(TFormSettings&)>& beforeShow = {}) {
         dialog = std::make_unique<TFormSettings>(nullptr, record);
         FormSettings = dialog.get();
+        if (beforeShow)
+            beforeShow(*dialog);
         dialog->Show();
         Pump();
     }
@@ -69,9 +71,10 @@ protected:
         ::SendMessageW(C(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Widen(text).c_str()));
         Pump();
     }
-    void General() {
+    void General() { Page(tabGeneral); }
+    void Page(int tab) {
         // As a click on the tab does: the control selects, then tells its parent.
-        TabCtrl_SetCurSel(C(idTabs), tabGeneral);
+        TabCtrl_SetCurSel(C(idTabs), tab);
         NMHDR hdr{C(idTabs), static_cast<UINT_PTR>(idTabs), static_cast<UINT>(TCN_SELCHANGE)};
         ::SendMessageA(dialog->Handle(), WM_NOTIFY, idTabs, reinterpret_cast<LPARAM>(&hdr));
         Pump();
@@ -96,10 +99,30 @@ protected:
         }
         return rows;
     }
-    void SelectRow(int row) {
-        ::SetFocus(C(idUrlList));
-        ListView_SetItemState(C(idUrlList), row, LVIS_SELECTED | LVIS_FOCUSED,
+    void SelectRow(int row, int list = idUrlList) {
+        ::SetFocus(C(list));
+        ListView_SetItemState(C(list), row, LVIS_SELECTED | LVIS_FOCUSED,
                               LVIS_SELECTED | LVIS_FOCUSED);
+        Pump();
+    }
+    std::vector<std::string> ChannelRow(int row) const {
+        std::vector<std::string> cells;
+        for (int column = 0; column < 3; ++column) {
+            wchar_t buf[512] = {};
+            LVITEMW item{};
+            item.iSubItem = column;
+            item.pszText = buf;
+            item.cchTextMax = 512;
+            ::SendMessageW(C(idChannelList), LVM_GETITEMTEXTW, row,
+                           reinterpret_cast<LPARAM>(&item));
+            cells.push_back(Narrow(buf));
+        }
+        return cells;
+    }
+    void ChooseKind(WebhookKind kind) {
+        ::SendMessageA(C(idChannelKind), CB_SETCURSEL, static_cast<WPARAM>(kind), 0);
+        ::SendMessageA(dialog->Handle(), WM_COMMAND, MAKEWPARAM(idChannelKind, CBN_SELCHANGE),
+                       reinterpret_cast<LPARAM>(C(idChannelKind)));
         Pump();
     }
     std::vector<std::string> Urls() const {
@@ -153,7 +176,7 @@ TEST_F(SettingsDialog, WindowAndControlsAsTheUserSeesThem) {
     ::GetClientRect(h, &client);
     // The design's size at 96 DPI, grown where the font needs more room.
     EXPECT_GE(client.right, 402);
-    EXPECT_GE(client.bottom, 292);
+    EXPECT_GE(client.bottom, 350);
     const LONG_PTR ex = ::GetWindowLongPtrA(h, GWL_EXSTYLE);
     EXPECT_TRUE(ex & WS_EX_TOOLWINDOW);
     EXPECT_TRUE(ex & WS_EX_TOPMOST);
@@ -168,7 +191,7 @@ TEST_F(SettingsDialog, WindowAndControlsAsTheUserSeesThem) {
     EXPECT_NEAR((win.top + win.bottom) / 2, (work.top + work.bottom) / 2, 1);
 
     EXPECT_EQ(dialog->ActiveTab(), tabURLs);
-    EXPECT_EQ(TabCtrl_GetItemCount(C(idTabs)), 2);
+    EXPECT_EQ(TabCtrl_GetItemCount(C(idTabs)), 3);
     EXPECT_NEAR(ListView_GetColumnWidth(C(idUrlList), 0) * 402, 136 * client.right, client.right);
     EXPECT_NEAR(ListView_GetColumnWidth(C(idUrlList), 1) * 402, 100 * client.right, client.right);
     EXPECT_NEAR(ListView_GetColumnWidth(C(idUrlList), 2) * 402, 50 * client.right, client.right);
@@ -190,6 +213,93 @@ TEST_F(SettingsDialog, WindowAndControlsAsTheUserSeesThem) {
     EXPECT_TRUE(Checked(idRadioWeb));
     EXPECT_EQ(Text(idPort), "587");
     Snapshot("settings-tab-general");
+}
+
+TEST_F(SettingsDialog, AlertsTabEditsChannelsWithoutShowingAddressesAndSendsTests) {
+    const std::string slack = "https://hooks.slack.com/services/T0/B0/xyz";
+    record.Webhooks = {{"team", WebhookKind::Slack, slack, ""}};
+    record.UpAfter = 2;
+    record.Maintenance = {"Sun 03:00-Sun 04:00"};
+    std::vector<WebhookChannel> tests;
+    Open([&](TFormSettings& form) {
+        form.OnTestWebhook = [&](const WebhookChannel& channel) { tests.push_back(channel); };
+    });
+    Page(tabAlerts);
+    EXPECT_TRUE(::IsWindowVisible(C(idChannelList)));
+    EXPECT_FALSE(::IsWindowVisible(C(idUrlList)));
+    EXPECT_EQ(ChannelRow(0), (Strings{"team", "slack", "https://hooks.slack.com/..."}));
+    EXPECT_EQ(Text(idUpAfter), "2");
+    EXPECT_EQ(Text(idRemind), "0");
+    EXPECT_FALSE(Enabled(idTestChannel)) << "no channel chosen";
+
+    SelectRow(0, idChannelList);
+    EXPECT_EQ(Text(idChannelName), "team");
+    EXPECT_EQ(Text(idChannelAddress), "https://hooks.slack.com/...");
+    EXPECT_FALSE(Enabled(idChannelSecret)) << "a secret only signs json";
+    EXPECT_NE(::SendMessageA(C(idChannelSecret), EM_GETPASSWORDCHAR, 0, 0), 0);
+    ChooseKind(WebhookKind::Json);
+    EXPECT_TRUE(Enabled(idChannelSecret));
+    ChooseKind(WebhookKind::Teams);
+    EXPECT_FALSE(Enabled(idChannelSecret));
+
+    // The test asks the monitor for the address it stores; the outcome shows beside the channel
+    // it went to, and only there.
+    Click(idTestChannel);
+    ASSERT_EQ(tests.size(), 1u);
+    EXPECT_EQ(tests[0].Name, "team");
+    EXPECT_EQ(tests[0].Address, "");
+    EXPECT_EQ(tests[0].Kind, WebhookKind::Teams);
+    dialog->ShowWebhookTest("other", "delivered");
+    EXPECT_EQ(Text(idTestOutcome), "Sending a test...");
+    dialog->ShowWebhookTest("team", "HTTP status 404 from hooks.slack.com");
+    EXPECT_EQ(Text(idTestOutcome), "HTTP status 404 from hooks.slack.com");
+    Snapshot("settings-tab-alerts");
+
+    // Stored with its new kind, the address left as shown: the whole one stays.
+    Click(idAddChannel);
+    // A new channel from the fields, Enter in its address adding it.
+    Type(idChannelName, "pager");
+    ChooseKind(WebhookKind::Ntfy);
+    Type(idChannelAddress, "https://ntfy.example/ops-7f3a");
+    Key(VK_RETURN);
+    EXPECT_EQ(dialog->ModalResult(), 0);
+    EXPECT_EQ(ChannelRow(1), (Strings{"pager", "ntfy", "https://ntfy.example/..."}));
+    EXPECT_EQ(Text(idChannelAddress), "https://ntfy.example/...") << "never shown whole";
+
+    // A maintenance line that does not read says why and is not added; Enter adds one that does.
+    Type(idMaintenanceLine, "Sat 25:00-Sun 02:00");
+    Click(idAddMaintenance);
+    EXPECT_EQ(::SendMessageA(C(idMaintenanceList), LB_GETCOUNT, 0, 0), 1);
+    EXPECT_EQ(Text(idMaintenanceHint).rfind("Like:", 0), std::string::npos) << "the problem";
+    Type(idMaintenanceLine, " Sat 22:00-Sun 02:00 = https://shop.example/");
+    Key(VK_RETURN);
+    EXPECT_EQ(Text(idMaintenanceHint).rfind("Like:", 0), 0u);
+    ::SendMessageA(C(idMaintenanceList), LB_SETCURSEL, 0, 0);
+    ::SendMessageA(dialog->Handle(), WM_COMMAND, MAKEWPARAM(idMaintenanceList, LBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(C(idMaintenanceList)));
+    Click(idRemoveMaintenance);
+
+    Type(idUpAfter, "99");
+    Type(idRemind, "30");
+    Ok();
+    ASSERT_EQ(dialog->ModalResult(), IDOK);
+    EXPECT_EQ(record.Webhooks,
+              (std::vector<WebhookChannel>{
+                  {"team", WebhookKind::Teams, slack, ""},
+                  {"pager", WebhookKind::Ntfy, "https://ntfy.example/ops-7f3a", ""}}));
+    EXPECT_EQ(record.UpAfter, 60);
+    EXPECT_EQ(record.Remind, 30);
+    EXPECT_EQ(record.Maintenance, (Strings{"Sat 22:00-Sun 02:00 = https://shop.example/"}));
+
+    // Removed, and without a test to send the button stays off.
+    Open();
+    Page(tabAlerts);
+    SelectRow(0, idChannelList);
+    EXPECT_FALSE(Enabled(idTestChannel));
+    Click(idRemoveChannel);
+    Key(VK_ESCAPE); // Cancel, as on the "General" tab
+    EXPECT_EQ(dialog->ModalResult(), IDCANCEL);
+    EXPECT_EQ(record.Webhooks.size(), 2u);
 }
 
 TEST_F(SettingsDialog, ScheduleOffOpensClearAndStoresZero) {
@@ -595,9 +705,9 @@ TEST_F(SettingsDialog, CancelIsReachableWithABadPort) {
     EXPECT_EQ(record.Port, 25);
 }
 
-// Each page at 100 % and, after a move to a monitor at 200 %, at 200 %: every text whole, the
-// dialog and its fonts twice the size, each page's picture saved.
-TEST_F(SettingsDialog, EveryTextFitsAt100And200Percent) {
+// Each page at 100 % and, after moves to monitors at 150 % and 200 %, at those: every text
+// whole, the dialog and its fonts in proportion, each page's picture saved.
+TEST_F(SettingsDialog, EveryTextFitsAt100And150And200Percent) {
     record.Active = true;
     record.To = "operations@example.test";
     record.From = "watch@example.test";
@@ -606,18 +716,27 @@ TEST_F(SettingsDialog, EveryTextFitsAt100And200Percent) {
     record.Security = SecurityStartTls;
     record.UserID = "watch";
     record.Pass = "secret";
-    Open();
+    record.Webhooks = {{"team", WebhookKind::Slack, "https://hooks.slack.com/services/T0/B0/x", ""},
+                       {"ops pager", WebhookKind::Ntfy, "https://ntfy.example/ops-7f3a", ""}};
+    record.Maintenance = {"Sat 22:00-Sun 02:00 = https://shop.example/"};
+    Open([](TFormSettings& form) {
+        form.OnTestWebhook = [&form](const WebhookChannel& channel) {
+            form.ShowWebhookTest(channel.Name, "HTTP status 404 from hooks.slack.com");
+        };
+    });
     RECT before{};
     ::GetClientRect(dialog->Handle(), &before);
-    for (UINT dpi : {96u, 192u}) {
-        if (dpi != 96) {
-            // Where the system would put it on the other monitor: twice the size, centred.
+    UINT current = 96;
+    for (UINT dpi : {96u, 144u, 192u}) {
+        if (dpi != current) {
+            // Where the system would put it on the other monitor: in proportion, centred.
             RECT window{};
             ::GetWindowRect(dialog->Handle(), &window);
             RECT work{};
             ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-            const LONG w = 2 * (window.right - window.left);
-            const LONG h = 2 * (window.bottom - window.top);
+            const LONG w = (window.right - window.left) * static_cast<LONG>(dpi) / current;
+            const LONG h = (window.bottom - window.top) * static_cast<LONG>(dpi) / current;
+            current = dpi;
             RECT suggested{std::max(0L, (work.right - w) / 2), std::max(0L, (work.bottom - h) / 2),
                            0, 0};
             suggested.right = suggested.left + w;
@@ -627,15 +746,20 @@ TEST_F(SettingsDialog, EveryTextFitsAt100And200Percent) {
             Pump();
             RECT after{};
             ::GetClientRect(dialog->Handle(), &after);
-            // Twice the size, give or take what the larger font's own proportions need.
-            EXPECT_NEAR(after.right, 2 * before.right, before.right / 10);
-            EXPECT_NEAR(after.bottom, 2 * before.bottom, before.bottom / 10);
+            // In proportion, give or take what the larger font's own proportions need.
+            EXPECT_NEAR(after.right, before.right * static_cast<LONG>(dpi) / 96, before.right / 10);
+            EXPECT_NEAR(after.bottom, before.bottom * static_cast<LONG>(dpi) / 96,
+                        before.bottom / 10);
         }
-        for (int tab : {tabURLs, tabGeneral}) {
-            if (tab == tabGeneral)
-                General();
-            else
+        for (int tab : {tabURLs, tabGeneral, tabAlerts}) {
+            if (tab == tabURLs)
                 dialog->SelectTab(tab);
+            else
+                Page(tab);
+            if (tab == tabAlerts) {
+                SelectRow(0, idChannelList);
+                Click(idTestChannel);
+            }
             Pump();
             for (HWND c = ::GetWindow(dialog->Handle(), GW_CHILD); c;
                  c = ::GetWindow(c, GW_HWNDNEXT))
@@ -643,10 +767,11 @@ TEST_F(SettingsDialog, EveryTextFitsAt100And200Percent) {
                     EXPECT_EQ(Unfit(c, dpi), "")
                         << "control " << ::GetDlgCtrlID(c) << " at " << dpi;
                 }
-            Snapshot("settings-" + std::string(tab == tabURLs ? "urls" : "general") + "-" +
-                     std::to_string(dpi * 100 / 96));
+            const char* const names[] = {"urls", "general", "alerts"};
+            Snapshot("settings-" + std::string(names[tab]) + "-" + std::to_string(dpi * 100 / 96));
             // A label paints the page's colour around its text, not a box of its own.
-            for (int label : {idBenchmarkLabel, idBenchmarkPrefix, idStartWithWindows, idMsLabel})
+            for (int label : {idBenchmarkLabel, idBenchmarkPrefix, idStartWithWindows, idMsLabel,
+                              idUpAfterLabel})
                 if (::IsWindowVisible(C(label))) {
                     RECT r{};
                     ::GetWindowRect(C(label), &r);

@@ -47,3 +47,14 @@ TEST(TrayTipText, CountsWhatTheShellsFieldHoldsAndCutsWholeCharacters) {
     wide += "\xF0\x9F\x98\x80\xF0\x9F\x98\x80\xF0\x9F\x98\x80";
     EXPECT_EQ(TrayTipText(wide), std::string(TrayTipCapacity - 4, 'a') + "...");
 }
+
+TEST(TrayTipText, MaintenanceStandsFirstSoThatACutNeverTakesIt) {
+    EXPECT_EQ(TipWithMaintenance("Everything is OK !", ""), "Everything is OK !");
+    EXPECT_EQ(TipWithMaintenance("Everything is OK !", "in maintenance until 11:40"),
+              "In maintenance until 11:40\r\nEverything is OK !");
+    EXPECT_EQ(MaintenanceLine("2 sites in maintenance until 11:40"),
+              "2 sites in maintenance until 11:40");
+    const std::string cut =
+        TrayTipText(TipWithMaintenance(std::string(200, 'x'), "in maintenance until 11:40"));
+    EXPECT_EQ(cut.rfind("In maintenance until 11:40\r\n", 0), 0u) << cut;
+}
