@@ -1,5 +1,6 @@
 #include "frmblind_win.h"
 
+#include "app/alertrequests.h"
 #include "app/checklist_win.h"
 #include "app/historyreply.h"
 #include "app/mainserv_win.h"
@@ -52,7 +53,12 @@ long localDay() {
 
 TFormBlind::TFormBlind(HWND owner)
     : history_(FolderOf(ProgramPath()), [](const std::string& text) { ::WriteLog(text); }),
-      statusReport_(UserSettings, *this), mailReport_(UserSettings, *this, alertPolicy_, localDay),
+      statusReport_(UserSettings, *this),
+      alertReport_(UserSettings, *this, alertPolicy_, localDay, [] { return HistoryNow(); }),
+      webhooks_([](const std::string& line) {
+          ::WriteLog(line);
+          ProgramEvents().Report(MSG_WEBHOOK_FAILED, EVENTLOG_ERROR_TYPE, {line});
+      }),
       metrics_(UserSettings, [this](const std::string& text) { WriteLog(text); }),
       outputs_(outputsOfCycles()) {
     // 1. The form window: a tool window that is never made visible. Its messages come to
@@ -79,6 +85,9 @@ TFormBlind::TFormBlind(HWND owner)
     engine_->OnCycleDone = [this](const CycleResults& results) { cycleDone(results); };
     engine_->OnWakeAfter = [window](std::uint32_t ms) {
         ::SetTimer(window, RetryTimerId, std::max<std::uint32_t>(ms, USER_TIMER_MINIMUM), nullptr);
+    };
+    alertReport_.OnMessage = [this](const AlertMessage& message) {
+        webhooks_.Send(SendingWebhooks(UserSettings), message);
     };
     alertMail_.OnMailFailed = [](const std::string& line) {
         ::WriteLog(line);
@@ -170,6 +179,7 @@ SettingsSteps TFormBlind::settingsSteps() {
         if (Application)
             Application->EventLogger().LogMessage(text);
     };
+    steps.TestWebhook = [this](const WebhookChannel& channel) { TestWebhookFromDialog(channel); };
     return steps;
 }
 
@@ -260,7 +270,7 @@ void TFormBlind::runCycle() {
 CycleOutputs TFormBlind::outputsOfCycles() {
     // The tray's words first, the mail after them, the pipe's status last: it pushes what the
     // others have set.
-    return {&statusReport_, &mailReport_, &eventLog_, &metrics_, &historyOutput_, &pipeStatus_};
+    return {&statusReport_, &alertReport_, &eventLog_, &metrics_, &historyOutput_, &pipeStatus_};
 }
 
 void TFormBlind::cycleDone(const CycleResults& results) {
@@ -274,6 +284,7 @@ void TFormBlind::cycleEnded() {
 }
 
 void TFormBlind::publishStatus(bool push) {
+    status_.Maintenance = MaintenanceStatusText(UserSettings, HistoryNow());
     if (control_)
         control_->SetStatus(status_, push);
 }
@@ -395,6 +406,54 @@ void TFormBlind::History(const std::string& url, const std::string& span, Contro
     });
 }
 
+void TFormBlind::TestWebhook(const ControlMessage& request, ControlReply reply) {
+    serveOnForm(reply, [this, request, reply] {
+        std::string refusal;
+        const std::optional<WebhookChannel> channel = WebhookToTest(UserSettings, request, refusal);
+        if (!channel) {
+            reply.Send(ErrorMessage("failed", refusal));
+            return;
+        }
+        // Answered from the post's own thread: the form goes on meanwhile.
+        const std::string name = channel->Name;
+        webhooks_.Test(*channel, [reply, name](const std::string& outcome) {
+            reply.Send(WebhookTestMessage(name, outcome));
+        });
+    });
+}
+
+void TFormBlind::TestWebhookFromDialog(const WebhookChannel& given) {
+    std::string refusal;
+    const std::optional<WebhookChannel> channel = WebhookToTest(UserSettings, given, refusal);
+    if (!channel) {
+        if (FormSettings)
+            FormSettings->ShowWebhookTest(given.Name, refusal);
+        return;
+    }
+    webhooks_.Test(*channel, [this, name = channel->Name](const std::string& outcome) {
+        postToForm([name, outcome] {
+            if (FormSettings)
+                FormSettings->ShowWebhookTest(name, outcome);
+        });
+    });
+}
+
+void TFormBlind::StartMaintenance(std::int32_t minutes, ControlReply reply) {
+    serveOnForm(reply, [this, minutes, reply] {
+        if (FormSettings) {
+            reply.Send(ErrorMessage("failed",
+                                    "The settings dialog is open at the monitor; close it first."));
+            return;
+        }
+        CUserSettings next = UserSettings;
+        next.Maintenance.push_back(MaintenanceFromNow(HistoryNow(), minutes));
+        const std::string refusal = ChangeSettings(UserSettings, next, settingsSteps());
+        if (refusal.empty())
+            publishStatus(true);
+        reply.Send(refusal.empty() ? ControlMessage(msg::Ok) : ErrorMessage("failed", refusal));
+    });
+}
+
 std::string TFormBlind::applyControlSettings(const ControlMessage& message) {
     if (FormSettings)
         return "The settings dialog is open at the monitor; close it first.";
@@ -448,23 +507,15 @@ void TFormBlind::WriteLog(const std::string& text) {
     ::WriteLog(text);
 }
 
-void TFormBlind::SendStatusMail(const std::string& report, const std::string& warnings) {
-    if (report.empty()) {
-        alertMail_.SendStatusMail(warnings, UserSettings, AlertKind::Warnings);
-        return;
-    }
-    // The policy learns the outcome on this thread, as it learns everything else.
+void TFormBlind::SendAlertMail(const CycleMail& mail) {
+    // The policy learns a report's outcome on this thread, as it learns everything else.
     const std::uint32_t number = alertPolicy_.LastReport();
     HWND window = handle_.Get();
     const auto done = [window, number](bool delivered) {
         ::PostMessageA(window, WM_MAILDONE, number, delivered ? 1 : 0);
     };
-    if (!alertMail_.SendStatusMail(report, UserSettings, AlertKind::SitesDown, done, warnings))
+    if (!alertMail_.SendCycleMail(mail, UserSettings, done) && !mail.Report.empty())
         alertPolicy_.ReportDelivered(number, false);
-}
-
-void TFormBlind::SendBackUpMail(const std::string& sites) {
-    alertMail_.SendStatusMail(sites, UserSettings, AlertKind::BackUp);
 }
 
 void TFormBlind::RefreshSettingsDialog() {

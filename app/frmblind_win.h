@@ -14,6 +14,7 @@
 #include "monitor/checkcycle.h"
 #include "monitor/checkengine.h"
 #include "monitor/history_win.h"
+#include "monitor/webhooksender_win.h"
 #include "monitor/winhttpprobe_win.h"
 #include "ui/traymenus_win.h"
 
@@ -72,8 +73,7 @@ public:
     void AddFailedSite(const std::string& url, const ProbeResult& result) override;
     void AddWarnedSite(const std::string& url, const ProbeResult& result) override;
     void WriteLog(const std::string& text) override;
-    void SendStatusMail(const std::string& report, const std::string& warnings) override;
-    void SendBackUpMail(const std::string& sites) override;
+    void SendAlertMail(const CycleMail& mail) override;
     void RefreshSettingsDialog() override;
 
     // ControlHandler: called on the channel's thread, each hands its work to this form's
@@ -84,6 +84,12 @@ public:
     void CheckList(const std::vector<std::string>& urls, ControlReply reply) override;
     void Stop(ControlReply reply) override;
     void History(const std::string& url, const std::string& span, ControlReply reply) override;
+    void TestWebhook(const ControlMessage& request, ControlReply reply) override;
+    void StartMaintenance(std::int32_t minutes, ControlReply reply) override;
+
+    // The settings dialog's "Send a test": posts to the channel, the outcome comes back to the
+    // dialog on this form's thread.
+    void TestWebhookFromDialog(const WebhookChannel& channel);
 
     // The mail thread; null until a mail was sent.
     HANDLE MailThread() const { return alertMail_.MailThread(); }
@@ -129,7 +135,9 @@ private:
     HistoryStore history_;
     // The outputs of a cycle.
     StatusReport statusReport_;
-    MailReport mailReport_;
+    AlertReport alertReport_;
+    // The alert channels besides the mail: each posts on a thread of its own.
+    WebhookSender webhooks_;
     EventLogOutput eventLog_;
     MetricsOutput metrics_;
     HistoryOutput historyOutput_{history_, UserSettings};

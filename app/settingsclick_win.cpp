@@ -45,6 +45,7 @@ int Settings1Click(HWND form, CUserSettings& settings, const SettingsSteps& step
     {
         TFormSettings dialog(form, settings);
         dialog.OnGo = steps.CheckSites;
+        dialog.OnTestWebhook = steps.TestWebhook;
         // The dialog shows a failed save in its box; the log keeps it too.
         dialog.OnSave = [&] { save(settings, steps); };
         OpenDialog open(dialog);

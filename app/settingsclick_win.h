@@ -22,6 +22,8 @@ struct SettingsSteps {
     std::function<void(const std::string&)> WriteLog;
     // A settings file that exists but cannot be read: said where an administrator looks.
     std::function<void(const std::string&)> ReportUnreadable;
+    // The dialog's "Send a test" of a webhook channel; the outcome goes to FormSettings.
+    std::function<void(const WebhookChannel&)> TestWebhook;
 };
 
 // Opens the settings dialog over the form, modally, with FormSettings pointing at it while it

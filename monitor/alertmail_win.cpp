@@ -10,6 +10,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 std::string CurrentDateTimeText() {
     SYSTEMTIME now;
@@ -37,9 +38,43 @@ void sendReport(const MailJob& job) {
     client->TimeOut = job.TimeOut;
     client->Connect();
     const MailStamp stamp{CurrentDateTimeText(), CurrentMailDate(), NewMessageId()};
-    ComposeStatusMail(*client, job.Settings, job.Report, stamp, job.Kind, job.Warnings);
+    ComposeStatusMail(*client, job.Settings, job.Report, stamp, job.Kind, job.Warnings, job.BackUp,
+                      job.Notes);
     client->SendMail();
     client->Disconnect();
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find("\r\n", at), text.size());
+        lines.push_back(text.substr(at, end - at));
+        at = end + 2;
+    }
+    return lines;
+}
+
+// The lines of older that newer does not hold, before newer's own; a site back up that the newer
+// report names as down again is no longer news.
+std::string carried(const std::string& older, const std::string& newer, const std::string& report) {
+    const std::vector<std::string> now = linesOf(newer);
+    const std::vector<std::string> down = linesOf(report);
+    std::vector<std::string> kept;
+    for (const std::string& line : linesOf(older))
+        if (std::find(now.begin(), now.end(), line) == now.end() &&
+            std::find(down.begin(), down.end(), line) == down.end())
+            kept.push_back(line);
+    kept.insert(kept.end(), now.begin(), now.end());
+    std::string text;
+    for (const std::string& line : kept)
+        text += (text.empty() ? "" : "\r\n") + line;
+    return text;
+}
+
+// A waiting mail is replaced by a newer one of its kind: what only the waiting one says goes on.
+void carryOver(const MailJob& waiting, MailJob& newer) {
+    newer.BackUp = carried(waiting.BackUp, newer.BackUp, newer.Report);
+    newer.Notes = carried(waiting.Notes, newer.Notes, {});
 }
 
 void reportFailure(const MailJob& job, const std::string& reason) {
@@ -80,11 +115,14 @@ bool TAlertMail::WaitForMail(DWORD milliseconds) const {
 }
 
 bool TAlertMail::SendStatusMail(const std::string& report, const CUserSettings& settings,
-                                AlertKind kind, MailDoneEvent onDone, const std::string& warnings) {
+                                AlertKind kind, MailDoneEvent onDone, const std::string& warnings,
+                                const std::string& backUp, const std::string& notes) {
     MailJob job;
     job.Report = report;
     job.Kind = kind;
     job.Warnings = warnings;
+    job.BackUp = backUp;
+    job.Notes = notes;
     job.OnMailFailed = OnMailFailed;
     job.OnMailDone = std::move(onDone);
     job.Settings = CopyMailSettings(settings);
@@ -98,6 +136,7 @@ bool TAlertMail::SendStatusMail(const std::string& report, const CUserSettings& 
             const auto same = std::find_if(waiting.begin(), waiting.end(),
                                            [&](const MailJob& w) { return w.Kind == kind; });
             if (same != waiting.end()) {
+                carryOver(*same, job);
                 replaced = std::move(same->OnMailDone);
                 waiting.erase(same);
             }
@@ -130,4 +169,17 @@ bool TAlertMail::SendStatusMail(const std::string& report, const CUserSettings& 
     const std::lock_guard<std::mutex> hold(queue_->Lock);
     queue_->Running = false;
     return false;
+}
+
+bool TAlertMail::SendCycleMail(const CycleMail& mail, const CUserSettings& settings,
+                               MailDoneEvent onReportDone) {
+    if (!mail.Report.empty())
+        return SendStatusMail(mail.Report, settings, AlertKind::SitesDown, std::move(onReportDone),
+                              mail.Warnings, mail.BackUp, mail.Notes);
+    if (!mail.BackUp.empty())
+        return SendStatusMail(mail.BackUp, settings, AlertKind::BackUp, {}, mail.Warnings, {},
+                              mail.Notes);
+    if (!mail.Warnings.empty())
+        return SendStatusMail(mail.Warnings, settings, AlertKind::Warnings, {}, {}, {}, mail.Notes);
+    return true;
 }

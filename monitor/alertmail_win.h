@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "base/handle_win.h"
+#include "monitor/alertpolicy.h"
 #include "monitor/alertreport.h"
 
 #include <deque>
@@ -30,6 +31,8 @@ struct MailJob {
     std::string Report;
     AlertKind Kind = AlertKind::SitesDown;
     std::string Warnings; // of a report, under their own heading
+    std::string BackUp;   // of a report: the sites back up in the same cycle
+    std::string Notes;    // the cycle's notes, under their own heading
     MailSettingsCopy Settings;
     int TimeOut = MailClientTimeOut;
     MailFailedEvent OnMailFailed; // called on the mail thread
@@ -60,9 +63,18 @@ public:
 
     // Hands the mail to the mail thread, starting one when none runs; false when no thread
     // could be started. A mail replaced while it waits has onDone(false) called, on this thread.
+    // A report still waiting that a newer one replaces hands its sites back up and its notes
+    // on to the newer, unless the newer tells them otherwise: they would be lost with it.
     bool SendStatusMail(const std::string& report, const CUserSettings& settings,
                         AlertKind kind = AlertKind::SitesDown, MailDoneEvent onDone = {},
-                        const std::string& warnings = {});
+                        const std::string& warnings = {}, const std::string& backUp = {},
+                        const std::string& notes = {});
+
+    // A cycle's one mail (CycleMail): a report with whatever else it holds, else the sites back
+    // up with the warnings, else the warnings alone; notes ride along. onReportDone is told
+    // whether a report was delivered (not called for a mail without one).
+    bool SendCycleMail(const CycleMail& mail, const CUserSettings& settings,
+                       MailDoneEvent onReportDone = {});
 
     // Receives the failure line of every mail not delivered, on the mail thread; by default
     // the event log, whatever its level.

@@ -28,7 +28,7 @@ AlertDecision AlertPolicy::Decide(std::int32_t notify, const CycleOutcome& outco
         // site taken off the list in between neither failed nor answered: it is forgotten
         // without a mail.
         decision.Report =
-            (undelivered_ && anyDown) ||
+            ((undelivered_ || outcome.Remind) && anyDown) ||
             std::any_of(outcome.Failed.begin(), outcome.Failed.end(),
                         [&](const std::string& url) { return !contains(down_, url); });
         for (const std::string& url : told_)

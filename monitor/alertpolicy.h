@@ -15,6 +15,8 @@ struct CycleOutcome {
     std::vector<std::string> Answered;
     // Sites up with a warning: the address and the warning's words.
     std::vector<std::pair<std::string, std::string>> Warned;
+    // A reminder is due for a site still down: the report goes out again.
+    bool Remind = false;
 };
 
 struct AlertDecision {
@@ -25,6 +27,17 @@ struct AlertDecision {
     // The warnings to mail, in the order of the list: every one with a report; without one,
     // those of sites not yet mailed about on this day.
     std::vector<std::pair<std::string, std::string>> Warnings;
+};
+
+// The one alert mail of a cycle, each part one line per site (joined by CR LF) or empty: the
+// report of the sites down (all of them), the sites back up, the warnings and the notes (a site
+// flapping, this computer's link back). A mail goes out when any of the first three holds lines;
+// notes only ride along.
+struct CycleMail {
+    std::string Report;
+    std::string BackUp;
+    std::string Warnings;
+    std::string Notes;
 };
 
 class AlertPolicy {

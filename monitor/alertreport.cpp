@@ -16,7 +16,8 @@ std::string DateTimeText(const std::string& shortDate, const std::string& longTi
 
 void ComposeStatusMail(TMailAssembly& mail, const MailSettingsCopy& settings,
                        const std::string& text, const MailStamp& stamp, AlertKind kind,
-                       const std::string& warnings) {
+                       const std::string& warnings, const std::string& backUp,
+                       const std::string& notes) {
     mail.SubType = mtPlain;
     mail.EncodeType = uuMime;
     TPostMessage& message = *mail.PostMessage;
@@ -38,8 +39,12 @@ void ComposeStatusMail(TMailAssembly& mail, const MailSettingsCopy& settings,
         part("Warnings ....", text);
     else
         part("Sites down ....", text);
-    if (kind == AlertKind::SitesDown && !warnings.empty())
+    if (kind == AlertKind::SitesDown && !backUp.empty())
+        part("Sites back up ....", backUp);
+    if (kind != AlertKind::Warnings && !warnings.empty())
         part("Warnings ....", warnings);
+    if (!notes.empty())
+        part("Notes ....", notes);
     message.Body.Add(std::string(BrandName) + " - " + stamp.Local);
     message.Attachments.Clear();
     message.Subject = std::string(BrandName) + " Status";

@@ -41,10 +41,13 @@ struct MailStamp {
 // Fills the assembly and its message, in the order the mail thread sets them. The text is the
 // report (the sites down), the sites that answer again for a "sites back up" mail, or the
 // warnings for a mail of warnings; each holds one site per line. warnings, when not empty, go
-// under their own heading after a report's sites.
+// under their own heading after a report's sites; so do, in the same mail, the sites back up in
+// that cycle (backUp) and the cycle's notes (a site flapping, this computer's link back after an
+// outage), which also follow the other kinds.
 void ComposeStatusMail(TMailAssembly& mail, const MailSettingsCopy& settings,
                        const std::string& text, const MailStamp& stamp,
-                       AlertKind kind = AlertKind::SitesDown, const std::string& warnings = {});
+                       AlertKind kind = AlertKind::SitesDown, const std::string& warnings = {},
+                       const std::string& backUp = {}, const std::string& notes = {});
 
 // The log line of a mail that was not delivered: the reason on one line.
 std::string MailFailureLine(const MailSettingsCopy& settings, const std::string& reason);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <optional>
 
 namespace {
 
@@ -44,18 +45,28 @@ std::string shownList(const std::vector<std::string>& urls) {
     return Join(shown, "\r\n");
 }
 
-CycleOutcome outcomeOf(const CycleResults& results) {
-    CycleOutcome outcome;
+// The warnings a mail may tell: those of sites answering outside a maintenance window.
+std::vector<std::pair<std::string, std::string>>
+warningsOf(const CycleResults& results, const AlertRulesSettings& rules, std::int64_t now) {
+    std::vector<std::pair<std::string, std::string>> warned;
     for (std::size_t i = 0; i < results.Urls.size() && i < results.Sites.size(); ++i) {
         const ProbeResult& result = results.Sites[i];
-        if (!result.Up)
-            outcome.Failed.push_back(results.Urls[i]);
-        else
-            outcome.Answered.push_back(results.Urls[i]);
-        if (result.Up && !result.Warning.empty())
-            outcome.Warned.emplace_back(results.Urls[i], result.Warning);
+        if (result.Up && !result.Warning.empty() &&
+            !AlertRules::InMaintenance(rules, results.Urls[i], now))
+            warned.emplace_back(results.Urls[i], result.Warning);
     }
-    return outcome;
+    return warned;
+}
+
+// The lines of the message that the mail has no part of its own for.
+std::string notesOf(const AlertMessage& message) {
+    std::vector<std::string> notes;
+    for (const SiteAlert& alert : message.Changes)
+        if (alert.What == SiteAlert::Flapping)
+            notes.push_back(AlertLine(alert, message.Time));
+    if (message.Link)
+        notes.push_back(LinkNoticeLine(*message.Link));
+    return Join(notes, "\r\n");
 }
 
 } // namespace
@@ -91,26 +102,79 @@ void StatusReport::CycleDone(const CycleReport& report) {
     host_.RefreshSettingsDialog();
 }
 
-MailReport::MailReport(const CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy,
-                       std::function<long()> today)
-    : settings_(settings), host_(host), policy_(policy), today_(std::move(today)) {}
+AlertReport::AlertReport(const CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy,
+                         std::function<long()> today, std::function<std::int64_t()> now)
+    : settings_(settings), host_(host), policy_(policy), today_(std::move(today)),
+      now_(std::move(now)) {}
 
-void MailReport::CycleDone(const CycleReport& report) {
+void AlertReport::CycleDone(const CycleReport& report) {
+    const AlertRulesSettings rules = AlertRulesFor(settings_);
+    const std::int64_t now = now_ ? now_() : 0;
+    const AlertMessage message = rules_.Cycle(report.Results, now, rules);
+    if (OnMessage && !message.Empty())
+        OnMessage(message);
     // A cycle that could not see the sites says nothing about them.
     if (!report.Results.Benchmark.Up || !settings_.Active)
         return;
-    const CycleOutcome outcome = outcomeOf(report.Results);
+    const AlertView& view = rules_.View();
+    CycleOutcome outcome{view.Failed, view.Answered, warningsOf(report.Results, rules, now)};
+    outcome.Remind = !view.Remind.empty();
     const AlertDecision mail = policy_.Decide(settings_.Notify, outcome, today_ ? today_() : 0);
     std::vector<std::string> warnings;
     for (const auto& [url, words] : mail.Warnings)
         warnings.push_back(UrlWithMaskedPassword(url) + ": " + words);
-    const std::string warningText = Join(warnings, "\r\n");
-    if (mail.Report)
-        host_.SendStatusMail(shownList(outcome.Failed), warningText);
-    else if (!warningText.empty())
-        host_.SendStatusMail({}, warningText);
-    if (!mail.BackUp.empty())
-        host_.SendBackUpMail(shownList(mail.BackUp));
+    CycleMail cycleMail{mail.Report ? shownList(outcome.Failed) : std::string(),
+                        shownList(mail.BackUp), Join(warnings, "\r\n"), notesOf(message)};
+    if (!cycleMail.Report.empty() || !cycleMail.BackUp.empty() || !cycleMail.Warnings.empty())
+        host_.SendAlertMail(cycleMail);
+}
+
+AlertRulesSettings AlertRulesFor(const CUserSettings& settings) {
+    AlertRulesSettings rules;
+    rules.UpAfter = settings.UpAfter;
+    rules.Remind = settings.Remind;
+    for (const std::string& line : settings.Maintenance) {
+        std::string problem;
+        if (std::optional<MaintenanceWindow> window = ReadMaintenanceWindow(line, problem))
+            rules.Windows.push_back(std::move(*window));
+    }
+    return rules;
+}
+
+std::vector<WebhookChannel> SendingWebhooks(const CUserSettings& settings) {
+    std::vector<WebhookChannel> channels;
+    for (const WebhookChannel& channel : settings.Webhooks)
+        if (!channel.Name.empty() && channel.Address.size() > 8 &&
+            SameText(channel.Address.substr(0, 8), "https://"))
+            channels.push_back(channel);
+    return channels;
+}
+
+std::string MaintenanceStatusText(const CUserSettings& settings, std::int64_t now) {
+    constexpr std::int64_t week = 7 * 24 * 60;
+    std::optional<std::int64_t> until; // the end of the latest window over every site
+    for (const MaintenanceWindow& window : AlertRulesFor(settings).Windows) {
+        if (!window.Sites.empty() || !MaintenanceCovers(window, {}, now))
+            continue;
+        std::int64_t end = window.End;
+        if (window.Weekly) {
+            // 1970-01-01 was a Thursday, the fourth day of a week that starts on Monday.
+            const std::int64_t day = now >= 0 ? now / 86400 : (now - 86399) / 86400;
+            const std::int64_t minute = ((day + 3) % 7 + 7) % 7 * 1440 + (now - day * 86400) / 60;
+            end =
+                now - (now - day * 86400) % 60 + ((window.End - minute) % week + week) % week * 60;
+        }
+        until = std::max(until.value_or(end), end);
+    }
+    if (until)
+        return "in maintenance until " + AlertClockText(*until, now);
+    const AlertRulesSettings rules = AlertRulesFor(settings);
+    int covered = 0;
+    for (int i = 0; i < settings.UrlCount(); ++i)
+        covered += AlertRules::InMaintenance(rules, settings.Url(i), now) ? 1 : 0;
+    if (covered == 0)
+        return {};
+    return std::to_string(covered) + (covered == 1 ? " site" : " sites") + " in maintenance";
 }
 
 long UtcDayNumber() {
@@ -126,7 +190,8 @@ void BeginCycle(CheckCycleHost& host) {
 std::string ReportCycle(CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy,
                         const CycleResults& results) {
     StatusReport status(settings, host);
-    MailReport mail(settings, host, policy, UtcDayNumber);
+    AlertReport mail(settings, host, policy, UtcDayNumber,
+                     [] { return static_cast<std::int64_t>(std::time(nullptr)); });
     const CycleReport report{results, "http://" + settings.Benchmark};
     CycleOutputs{&status, &mail}.CycleDone(report);
     return status.DownText();

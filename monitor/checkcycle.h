@@ -4,6 +4,7 @@
 #pragma once
 
 #include "monitor/alertpolicy.h"
+#include "monitor/alertrules.h"
 #include "monitor/checkengine.h"
 #include "monitor/cycleoutput.h"
 #include "monitor/proberesult.h"
@@ -38,11 +39,8 @@ public:
     // A site up whose result carries a Warning.
     virtual void AddWarnedSite(const std::string& url, const ProbeResult& result) = 0;
     virtual void WriteLog(const std::string& text) = 0;
-    // Hands the report (the sites down, one per line; may be empty) and the warnings (one per
-    // line; may be empty) to the alert mail; never waits for an earlier mail.
-    virtual void SendStatusMail(const std::string& report, const std::string& warnings) = 0;
-    // Hands the sites that answer again (joined by CR LF) to the alert mail, like a report.
-    virtual void SendBackUpMail(const std::string& sites) = 0;
+    // Hands a cycle's one alert mail to the mail thread; never waits for an earlier mail.
+    virtual void SendAlertMail(const CycleMail& mail) = 0;
     // Reloads an open settings dialog from the settings; does nothing when none is open.
     virtual void RefreshSettingsDialog() = 0;
 };
@@ -67,28 +65,47 @@ private:
     std::string downText_;
 };
 
-// The alert mail of a cycle, with mail on: the policy decides, the host sends. Warnings go with a
-// report under their own heading, or alone at most once per site per day.
-class MailReport : public CycleOutput {
+// The alerts of a cycle. The rules ([Alerts], [Maintenance]) say what changed; every channel
+// but the mail gets their message through OnMessage, and the mail, when it is on, one mail that
+// keeps its own rules over the sites as the rules let it see them: the policy decides, the host
+// sends. Warnings go with a report under their own heading, or alone at most once per site per
+// day.
+class AlertReport : public CycleOutput {
 public:
-    // today: the local calendar day as a number (days since 1970).
-    MailReport(const CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy,
-               std::function<long()> today);
+    // today: the local calendar day as a number (days since 1970); now: the local clock in
+    // seconds since 1970, for the rules.
+    AlertReport(const CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy,
+                std::function<long()> today, std::function<std::int64_t()> now);
     void CycleDone(const CycleReport& report) override;
+
+    // The message of a cycle that has something to say, for the channels besides the mail.
+    std::function<void(const AlertMessage&)> OnMessage;
 
 private:
     const CUserSettings& settings_;
     CheckCycleHost& host_;
     AlertPolicy& policy_;
     std::function<long()> today_;
+    std::function<std::int64_t()> now_;
+    AlertRules rules_;
 };
+
+// The rules' settings from the record: the maintenance lines that read, UpAfter and Remind.
+AlertRulesSettings AlertRulesFor(const CUserSettings& settings);
+// The channels of the record fit to post to: named, with an https address.
+std::vector<WebhookChannel> SendingWebhooks(const CUserSettings& settings);
+// The status's words for the maintenance windows in force at now (local seconds since 1970):
+// "in maintenance until 11:40" when one covers every site, "2 sites in maintenance" when they
+// cover some of the list, empty when none is in force.
+std::string MaintenanceStatusText(const CUserSettings& settings, std::int64_t now);
 
 // The local day of the portable build's clock (UTC), for hosts without a calendar of their own.
 long UtcDayNumber();
 
 // BeginCycle when the cycle starts, ReportCycle with every result once the last one is in: the
 // status report then the mail, over one host. ReportCycle returns the status report's DownText.
-// The policy must live as long as the host for Notify's "on change" to work.
+// The policy must live as long as the host for Notify's "on change" to work; the alert rules
+// start afresh each time, which is the default rules' view (UpAfter 1, no reminder).
 void BeginCycle(CheckCycleHost& host);
 std::string ReportCycle(CUserSettings& settings, CheckCycleHost& host, AlertPolicy& policy,
                         const CycleResults& results);

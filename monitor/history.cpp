@@ -195,14 +195,17 @@ std::string CsvField(std::string_view value) {
     return out + '"';
 }
 
-std::string HistoryLines(CivilSeconds time, const CycleResults& cycle,
-                         const std::string& benchmark) {
+std::string HistoryLines(CivilSeconds time, const CycleResults& cycle, const std::string& benchmark,
+                         const std::function<bool(const std::string& url)>& inMaintenance) {
     const std::string stamp = CivilText(time);
     std::string lines;
     const auto line = [&](const std::string& url, const ProbeResult& result) {
+        std::string reason = result.Up ? std::string() : ReasonText(result);
+        if (inMaintenance && inMaintenance(url))
+            reason = reason.empty() ? "maintenance" : "maintenance: " + reason;
         lines += stamp + ',' + CsvField(UrlWithMaskedPassword(url)) + ',' +
                  (result.Up ? '1' : '0') + ',' + std::to_string(result.Milliseconds) + ',' +
-                 (result.Up ? std::string() : CsvField(ReasonText(result))) + "\r\n";
+                 CsvField(reason) + "\r\n";
     };
     if (cycle.Urls.empty() && !cycle.Benchmark.Up) {
         line(benchmark, cycle.Benchmark);

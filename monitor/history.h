@@ -72,8 +72,11 @@ std::string CsvField(std::string_view value);
 // (UrlWithMaskedPassword). A cycle whose benchmark was down checked no site:
 // it stores one line for the benchmark's address with its reason, which shows when this
 // computer's own connection was out while the sites' uptime neither gains nor loses.
-std::string HistoryLines(CivilSeconds time, const CycleResults& cycle,
-                         const std::string& benchmark);
+// A site a maintenance window covered (inMaintenance) is marked in the reason column:
+// "maintenance" when it answered, "maintenance: " and the reason when it did not; the column of
+// an answer is not read back, so readers of older files see no difference.
+std::string HistoryLines(CivilSeconds time, const CycleResults& cycle, const std::string& benchmark,
+                         const std::function<bool(const std::string& url)>& inMaintenance = {});
 
 // One line without its line end; nothing when it is not exactly a record.
 std::optional<HistoryRecord> ParseHistoryLine(std::string_view line);

@@ -162,7 +162,8 @@ DWORD HistoryStore::load(std::vector<std::string> names, std::vector<std::string
     return 0;
 }
 
-void HistoryStore::Record(const CycleResults& cycle, const std::string& benchmark) {
+void HistoryStore::Record(const CycleResults& cycle, const std::string& benchmark,
+                          const std::function<bool(const std::string& url)>& inMaintenance) {
     std::lock_guard<std::mutex> guard(lock_);
     if (days_ <= 0)
         return;
@@ -172,7 +173,7 @@ void HistoryStore::Record(const CycleResults& cycle, const std::string& benchmar
         ToCivilSeconds(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
     if (std::exchange(lastDay_, dayNumber(t)) != dayNumber(t))
         removeOld(t.wYear, t.wMonth, t.wDay);
-    const std::string lines = HistoryLines(now, cycle, benchmark);
+    const std::string lines = HistoryLines(now, cycle, benchmark, inMaintenance);
     if (lines.empty())
         return;
     // A cycle whose benchmark was down names no site: the list stays as it was.

@@ -48,7 +48,8 @@ public:
     // Appends the cycle's lines to today's file in one write and flushes it, so that a power cut
     // loses at most this cycle; then adds them to the buckets. The cycle's addresses are the list
     // from then on.
-    void Record(const CycleResults& cycle, const std::string& benchmark);
+    void Record(const CycleResults& cycle, const std::string& benchmark,
+                const std::function<bool(const std::string& url)>& inMaintenance = {});
     // Runs read with the buckets under the store's lock; loading is true while the files are
     // still being read back (the buckets then hold only what came since).
     void Read(const std::function<void(const HistoryIndex& index, bool loading)>& read);

@@ -22,9 +22,18 @@ mkdir -p "$artifacts"
 vigrel_shared_desktop "$winerun" "$VIGREL_WINEPREFIX"
 
 sh "$here/../tests/fixtures/smtp_sink_ctl.sh" start "$sink" || exit 1
+# A webhook receiver over TLS, whose certificate's authority this prefix trusts.
+certs=$build/e2e-certs
+hooks=$build/e2e-webhooks
+sh "$here/../tests/fixtures/make_test_certs.sh" "$certs" >/dev/null || exit 1
+"$winerun" "$build/tests/net/trustroot.exe" "Z:$certs/ca.pem" >"$build/e2e-trustroot.log" 2>&1 \
+    </dev/null || { cat "$build/e2e-trustroot.log"; exit 1; }
+sh "$here/../tests/fixtures/peer_ctl.sh" start "$hooks" ports "$here/../tests/fixtures/tls_peer.py" \
+    "$certs" || exit 1
 spid=
 cleanup() {
     [ -n "$spid" ] && kill "$spid" 2>/dev/null
+    sh "$here/../tests/fixtures/peer_ctl.sh" stop "$hooks"
     sh "$here/../tests/fixtures/smtp_sink_ctl.sh" stop "$sink"
 }
 trap cleanup EXIT
@@ -33,7 +42,7 @@ export VIGREL_SNAPSHOT_DIR=$artifacts
 vigrel_snapshot_server "$artifacts"
 spid=$VIGREL_SNAPSHOT_PID
 
-VIGREL_SINK_DIR=$sink "$winerun" "$@"
+VIGREL_SINK_DIR=$sink VIGREL_TLS_PEER_DIR=$hooks "$winerun" "$@"
 status=$?
 /usr/bin/python3 "$here/../tests/e2e/e2e_mail_check.py" "$sink" || status=1
 exit $status

@@ -8,6 +8,7 @@
 // screenshots (VIGREL_SNAPSHOT_DIR) and the final reading of the mail with Python.
 #include "app/frmblind_win.h"
 #include "desktop_support_win.h"
+#include "fixtures/peer_ports.h"
 #include "fixtures/http_peer_win.h"
 #include "fixtures/tray_reader_win.h"
 #include "fixtures/vigrel_service_win.h"
@@ -30,6 +31,7 @@
 #include <functional>
 #include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -288,6 +290,20 @@ TEST_F(Scenario, FromInstallToUninstall) {
             expected << url << "\n";
     }
 
+    // The team's webhook: the receiver checks each message's shape and its signature.
+    const int webhookPort = PeerPort("VIGREL_TLS_PEER_DIR", "webhook");
+    ASSERT_GT(webhookPort, 0) << "no webhook receiver";
+    const std::string webhookAddress =
+        "https://localhost:" + std::to_string(webhookPort) + "/ok/json/e2e";
+    const std::string webhookLog = PeerPath("VIGREL_TLS_PEER_DIR", "webhook-e2e.log");
+    const auto webhookMessages = [&] {
+        Strings messages;
+        std::istringstream lines(readFile(webhookLog));
+        for (std::string line; std::getline(lines, line);)
+            messages.push_back(line);
+        return messages;
+    };
+
     Step(__LINE__, "step 1: install");
     // 1. Install from a folder with a blank in its path.
     ASSERT_EQ(Run(vigrel_, "-install -silent"), 0);
@@ -301,7 +317,9 @@ TEST_F(Scenario, FromInstallToUninstall) {
         ini << "[General]\r\nBenchmark=" << peer_.HostPath("/bench")
             << "\r\nStartOnStartup=1\r\nTimeSpan=1\r\nTimeOut=2000\r\n[Log]\r\nFilter=0\r\n"
             << "[SMTP]\r\nTo=admin@localhost\r\nFrom=vigrel@localhost\r\nActive=1\r\n"
-            << "Server=127.0.0.1\r\nPort=" << smtpPort_ << "\r\nUserID=vigrel-e2e\r\n[URLS]\r\n";
+            << "Server=127.0.0.1\r\nPort=" << smtpPort_ << "\r\nUserID=vigrel-e2e\r\n"
+            << "[Webhook ops]\r\nKind=json\r\nAddress=" << webhookAddress
+            << "\r\nSecret=test-secret\r\n[URLS]\r\n";
         for (const std::string& url : urls)
             ini << url << "=\r\n";
     }
@@ -336,6 +354,16 @@ TEST_F(Scenario, FromInstallToUninstall) {
             << mail;
     }
 
+    // The same cycle's one message to the webhook, signed and in its documented shape.
+    ASSERT_TRUE(waitFor([&] { return !webhookMessages().empty(); })) << "no webhook message";
+    {
+        const Strings messages = webhookMessages();
+        ASSERT_EQ(messages.size(), 1u) << readFile(webhookLog);
+        EXPECT_TRUE(contains(messages[0], "\"verdict\": \"ok\"")) << messages[0];
+        for (const std::string& url : failed)
+            EXPECT_TRUE(contains(messages[0], url + " is down")) << messages[0];
+    }
+
     Step(__LINE__, "step 4: check now, all up");
     // The companion, as it starts at logon in the user's session, joins the service through
     // its pipe and shows what the service's icon shows; it follows through steps 4 and 5.
@@ -354,6 +382,10 @@ TEST_F(Scenario, FromInstallToUninstall) {
     EXPECT_FALSE(contains(Log().substr(mark), "Failed --- ")) << Log().substr(mark);
     EXPECT_TRUE(WaitForTray(0, "Everything is OK !", 2));
     EXPECT_EQ(MailCount(), 1);
+    // One more message: the three sites back up together.
+    ASSERT_TRUE(waitFor([&] { return webhookMessages().size() >= 2; })) << readFile(webhookLog);
+    for (const std::string& url : failed)
+        EXPECT_TRUE(contains(webhookMessages()[1], url + " is back up")) << webhookMessages()[1];
 
     Step(__LINE__, "step 5: disconnected");
     // 5. The benchmark goes down: disconnected, the pages are not probed.
@@ -404,6 +436,10 @@ TEST_F(Scenario, FromInstallToUninstall) {
         return contains(ini, "TimeSpan=5\r\n") && contains(ini, "Filter=2\r\n") &&
                contains(ini, "StartOnStartup=0\r\n");
     })) << readFile(IniPath());
+    // The webhook's address and secret, written in clear by hand, are stored protected now.
+    EXPECT_FALSE(contains(readFile(IniPath()), webhookAddress)) << readFile(IniPath());
+    EXPECT_FALSE(contains(readFile(IniPath()), "test-secret")) << readFile(IniPath());
+    EXPECT_TRUE(contains(readFile(IniPath()), "Address=protected:")) << readFile(IniPath());
 
     Step(__LINE__, "step 6: new task bar");
     // A new task bar, as after the shell restarted: the old one took the icon with it. The

@@ -31,9 +31,9 @@ CUserSettings mailSettings(const SmtpPeer& peer) {
 // The cycle's host as the main form is: probes from a table, reports to the alert mail.
 struct MailingHost : RecordingHost {
     MailingHost(TAlertMail& mail, const CUserSettings& settings) : mail(mail), settings(settings) {}
-    void SendStatusMail(const std::string& report, const std::string& warnings) override {
-        RecordingHost::SendStatusMail(report, warnings);
-        mail.SendStatusMail(report, settings, AlertKind::SitesDown, {}, warnings);
+    void SendAlertMail(const CycleMail& cycleMail) override {
+        RecordingHost::SendAlertMail(cycleMail);
+        mail.SendCycleMail(cycleMail, settings);
     }
     TAlertMail& mail;
     const CUserSettings& settings;

@@ -59,6 +59,20 @@ TEST(AlertReport, TwoFailedUrlsGiveTheSevenLineBodyAndTheHeader) {
                             "------------------\r\n"
                             "Pelorin - 12/8/2026 9:20:01 AM\r\n");
     EXPECT_EQ(back.PostMessage->Subject, "Pelorin Status");
+
+    // One cycle's one mail: the sites back up, the warnings and the notes under their headings.
+    TMailAssembly all;
+    ComposeStatusMail(all, settings(), "http://a.example/", stamp, AlertKind::SitesDown,
+                      "http://c.example/: expires soon", "http://b.example/", "a note");
+    all.AssembleMail();
+    EXPECT_EQ(bodyOf(all), "Sites down ....\r\n---------------\r\nhttp://a.example/\r\n"
+                           "---------------\r\n"
+                           "Sites back up ....\r\n------------------\r\nhttp://b.example/\r\n"
+                           "------------------\r\n"
+                           "Warnings ....\r\n-------------\r\nhttp://c.example/: expires soon\r\n"
+                           "-------------\r\n"
+                           "Notes ....\r\n----------\r\na note\r\n----------\r\n"
+                           "Pelorin - 12/8/2026 9:20:01 AM\r\n");
 }
 
 TEST(AlertReport, FailureLineIsOneLineNamingTheServer) {

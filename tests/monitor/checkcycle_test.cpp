@@ -296,3 +296,71 @@ TEST(AlertPolicyWarnings, AWarningAloneMailsOncePerSitePerDayAndRidesAlongWithAR
     EXPECT_EQ(policy.Decide(NotifyEveryCycle, warned, 101).Warnings, warned.Warned);
     EXPECT_EQ(policy.Decide(NotifyEveryCycle, warned, 101).Warnings, Warnings{});
 }
+
+// The mail under the quiet of [Alerts] and [Maintenance], through the output the service
+// registers, on a clock of the test's own: one mail a cycle, whatever it holds.
+TEST_F(CheckCycle, TheMailKeepsTheQuietOfUpAfterRemindersAndMaintenance) {
+    addUrls({"http://a/", "http://b/"});
+    settings.Active = true;
+    settings.Notify = NotifyOnChange;
+    settings.UpAfter = 2;
+    settings.Remind = 30;
+    AlertPolicy policy;
+    std::int64_t now = 4 * 86400 + 9 * 3600; // Monday 1970-01-05 09:00
+    AlertReport alerts(settings, host, policy, nullptr, [&] { return now; });
+    std::vector<AlertMessage> messages;
+    alerts.OnMessage = [&](const AlertMessage& message) { messages.push_back(message); };
+    const auto cycle = [&](std::initializer_list<const char*> down, bool benchmark = true) {
+        CycleResults results;
+        results.Benchmark =
+            benchmark ? ProbeResult::Answered(1) : ProbeResult::Down(ProbeReason::TimedOut, 500);
+        for (int i = 0; benchmark && i < settings.UrlCount(); ++i) {
+            const bool failed = std::find(down.begin(), down.end(), settings.Url(i)) != down.end();
+            results.Urls.push_back(settings.Url(i));
+            results.Sites.push_back(failed ? ProbeResult::Down(ProbeReason::HttpStatus, 1, 503)
+                                           : ProbeResult::Answered(1));
+        }
+        host.calls.clear();
+        alerts.CycleDone({results, "http://bench.test"});
+        if (policy.LastReport())
+            policy.ReportDelivered(policy.LastReport(), true);
+        now += 600;
+        return host.calls;
+    };
+    EXPECT_EQ(cycle({"http://a/"}), Calls{"mail http://a/"});
+    // Up once, down again: flapping, told in the notes of the one mail, not a pair of mails.
+    EXPECT_EQ(cycle({}), Calls{});
+    const Calls flapping = cycle({"http://a/", "http://b/"});
+    ASSERT_EQ(flapping.size(), 2u);
+    EXPECT_EQ(flapping[0], "mail http://a/\r\nhttp://b/");
+    EXPECT_EQ(flapping[1].rfind("mail notes http://a/ is flapping", 0), 0u) << flapping[1];
+    // Thirty minutes after the last word about them: a reminder sends the report again.
+    EXPECT_EQ(cycle({"http://a/", "http://b/"}), Calls{});
+    EXPECT_EQ(cycle({"http://a/", "http://b/"}), Calls{});
+    EXPECT_EQ(cycle({"http://a/", "http://b/"}), Calls{"mail http://a/\r\nhttp://b/"});
+    // b's maintenance: b is neither down nor up for the mail; a comes back after two answers.
+    settings.Maintenance = {"Mon 00:00-Tue 00:00 = http://b/"};
+    EXPECT_EQ(cycle({"http://b/"}), Calls{});
+    EXPECT_EQ(cycle({"http://b/"}), Calls{"back up http://a/"});
+    // The window over, b is still down: announced then.
+    settings.Maintenance.clear();
+    EXPECT_EQ(cycle({"http://b/"}), Calls{"mail http://b/"});
+    // The other channels heard the same cycles: the first message was a's going down.
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.front().Changes.at(0).What, SiteAlert::Down);
+    EXPECT_EQ(messages.front().Changes.at(0).Url, "http://a/");
+}
+
+TEST(MaintenanceStatus, WordsForAWindowOverEverySiteOrSomeOfThem) {
+    CUserSettings settings;
+    settings.AddUrl("http://a/");
+    settings.AddUrl("http://b/");
+    const std::int64_t saturday2300 = 9 * 86400 + 23 * 3600; // 1970-01-10 was a Saturday
+    settings.Maintenance = {"Sat 22:00-Sun 02:00"};
+    EXPECT_EQ(MaintenanceStatusText(settings, saturday2300),
+              "in maintenance until 1970-01-11 02:00");
+    EXPECT_EQ(MaintenanceStatusText(settings, saturday2300 + 3600), "in maintenance until 02:00");
+    EXPECT_EQ(MaintenanceStatusText(settings, saturday2300 - 7200), "");
+    settings.Maintenance = {"Sat 22:00-Sun 02:00 = http://b/"};
+    EXPECT_EQ(MaintenanceStatusText(settings, saturday2300), "1 site in maintenance");
+}

@@ -46,6 +46,16 @@ TEST(HistoryFile, CycleLinesReadBackAsWritten) {
     offline.Benchmark = ProbeResult::Down(ProbeReason::NameNotFound);
     const std::string line = HistoryLines(Noon, offline, "http://bench.test");
     EXPECT_EQ(line.rfind("2026-03-01 12:00:00,http://bench.test,0,0,", 0), 0u) << line;
+
+    // Sites in maintenance are marked; an answer's mark is not read back as a reason.
+    const std::string marked =
+        HistoryLines(Noon, cycle, "http://bench.test", [](const std::string&) { return true; });
+    EXPECT_EQ(marked, "2026-03-01 12:00:00,\"http://a.test/x,y\",1,120,maintenance\r\n"
+                      "2026-03-01 12:00:00,\"http://b.test/\"\"q\"\"\",0,33,maintenance: HTTP "
+                      "status 503\r\n");
+    const auto read = parse(std::string(HistoryHeader) + marked, damaged);
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_EQ(read[0].Reason, "");
 }
 
 TEST(HistoryFile, DamagedLinesAndACutTailAreSkippedAndCounted) {

@@ -36,13 +36,16 @@ public:
         calls.push_back("warned " + url + ": " + result.Warning);
     }
     void WriteLog(const std::string& text) override { calls.push_back("log " + text); }
-    void SendStatusMail(const std::string& report, const std::string& warnings) override {
-        if (!report.empty())
-            calls.push_back("mail " + report);
-        if (!warnings.empty())
-            calls.push_back("mail warnings " + warnings);
+    void SendAlertMail(const CycleMail& mail) override {
+        if (!mail.Report.empty())
+            calls.push_back("mail " + mail.Report);
+        if (!mail.Warnings.empty())
+            calls.push_back("mail warnings " + mail.Warnings);
+        if (!mail.BackUp.empty())
+            calls.push_back("back up " + mail.BackUp);
+        if (!mail.Notes.empty())
+            calls.push_back("mail notes " + mail.Notes);
     }
-    void SendBackUpMail(const std::string& sites) override { calls.push_back("back up " + sites); }
     void RefreshSettingsDialog() override { calls.push_back("refresh"); }
 };
 
