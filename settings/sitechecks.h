@@ -12,7 +12,10 @@
 // Portable: the settings, the engine, the prober and the judge all read this one record.
 #pragma once
 
+#include "settings/proxysettings.h"
+
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -76,6 +79,8 @@ struct SiteChecks {
 struct SiteRecord {
     std::string Url;
     SiteChecks Checks;
+    // The way out for the probe ([Proxy]); none: the platform's own (automatic).
+    std::shared_ptr<const ProxySettings> Proxy = nullptr;
 };
 
 // The checks a [URLS] value (or the pipe's, or the dialog's) stands for; nullopt with problem in
