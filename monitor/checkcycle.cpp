@@ -218,6 +218,7 @@ SiteRecord SiteForCheck(const CUserSettings& settings, int index) {
 std::vector<SiteRecord> SitesForCheck(const CUserSettings& settings,
                                       const std::vector<std::string>& urls) {
     std::vector<SiteRecord> sites;
+    const auto proxy = std::make_shared<const ProxySettings>(settings.Proxy());
     for (const std::string& url : urls) {
         int listed = 0;
         while (listed < settings.UrlCount() && settings.Url(listed) != url)
@@ -226,6 +227,7 @@ std::vector<SiteRecord> SitesForCheck(const CUserSettings& settings,
             listed < settings.UrlCount() ? settings.SiteAt(listed) : SiteRecord{url, {}};
         if (!site.Checks.CertDays)
             site.Checks.CertDays = std::clamp(settings.CertDays, 0, MaxCertDays);
+        site.Proxy = proxy;
         sites.push_back(std::move(site));
     }
     return sites;
@@ -235,11 +237,15 @@ bool StartCheck(const CUserSettings& settings, CheckEngine& engine) {
     if (engine.Running())
         return false;
     std::vector<SiteRecord> sites;
-    for (int i = 0; i < settings.UrlCount(); ++i)
+    const auto proxy = std::make_shared<const ProxySettings>(settings.Proxy());
+    for (int i = 0; i < settings.UrlCount(); ++i) {
         sites.push_back(SiteForCheck(settings, i));
-    // The benchmark only tells whether the internet is there: the default checks.
-    return engine.StartCycle(SiteRecord{"http://" + settings.Benchmark, {}}, std::move(sites),
-                             EngineLimitsFor(settings));
+        sites.back().Proxy = proxy;
+    }
+    // The benchmark only tells whether the internet is there: the default checks, and the
+    // same way out as the sites.
+    return engine.StartCycle(SiteRecord{"http://" + settings.Benchmark, {}, proxy},
+                             std::move(sites), EngineLimitsFor(settings));
 }
 
 bool StartCheck(const CUserSettings& settings, CheckCycleHost& host, CheckEngine& engine) {

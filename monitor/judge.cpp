@@ -103,7 +103,7 @@ ProbeResult Judge(const ProbeFacts& facts, const SiteChecks& checks, int certDay
                     facts.Failure == ProbeReason::CertWrongName ? peerHost(facts.Detail)
                                                                 : facts.Detail);
     if (!StatusAccepted(facts.Status, checks))
-        return down(facts, ProbeReason::HttpStatus);
+        return down(facts, ProbeReason::HttpStatus, peerHost(facts.AuthAsked));
     if (checks.Stay && !facts.FinalUrl.empty()) {
         const std::string finalHost = hostOf(facts.FinalUrl);
         if (finalHost != hostOf(facts.Url))
@@ -126,6 +126,8 @@ ProbeResult Judge(const ProbeFacts& facts, const SiteChecks& checks, int certDay
     if (certDays > 0 && facts.EarliestExpiry != 0 &&
         facts.EarliestExpiry - now <= std::int64_t{certDays} * SecondsPerDay)
         warnings.push_back(expiryWarning(hostOf(facts.Url), facts.EarliestExpiry, now));
+    if (facts.RevocationUnknown)
+        warnings.push_back("the certificate's revocation could not be checked");
     if (checks.SlowMs && facts.Milliseconds > *checks.SlowMs)
         warnings.push_back("slow: answered in " + std::to_string(facts.Milliseconds) +
                            " ms (more than " + std::to_string(*checks.SlowMs) + " ms)");

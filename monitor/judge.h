@@ -29,6 +29,11 @@ struct ProbeFacts {
     // UTC, and the name it is for; 0 when none was seen.
     std::int64_t EarliestExpiry = 0;
     std::string ExpiringName;
+    // Of a 401 or 407 answer: who asks and by which schemes, "the site asks for Negotiate,
+    // NTLM"; empty when the answer named none.
+    std::string AuthAsked;
+    // The certificate's revocation could not be checked (its server did not answer).
+    bool RevocationUnknown = false;
     // From the start of the request to the end of the answer.
     std::uint32_t Milliseconds = 0;
 };

@@ -16,7 +16,8 @@ std::string ReasonText(const ProbeResult& r) {
     case ProbeReason::Tls:
         return "TLS failure";
     case ProbeReason::HttpStatus:
-        return "HTTP status " + std::to_string(r.Status);
+        return "HTTP status " + std::to_string(r.Status) +
+               (r.Detail.empty() ? "" : ": " + r.Detail);
     case ProbeReason::NotHttp:
         return "not HTTP";
     case ProbeReason::TooManyRedirects:

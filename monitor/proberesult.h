@@ -15,7 +15,7 @@ enum class ProbeReason : int {
     Refused,
     TimedOut, // Milliseconds holds the time-out that ran out
     Tls,
-    HttpStatus, // a final answer other than 200; Status holds it
+    HttpStatus, // a final answer other than 200; Status holds it, Detail who asks to sign in
     NotHttp,
     TooManyRedirects,
     // A request for the address from an earlier check, or an earlier try of this one, has not

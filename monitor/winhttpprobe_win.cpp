@@ -1,3 +1,6 @@
+// The chain parameters with their time-out for fetching revocation lists.
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -7,8 +10,10 @@
 
 #include "base/platform_win.h"
 #include "base/utf_win.h"
+#include "monitor/proxyroute_win.h"
 #include "monitor/urlwire_win.h"
 #include "monitor/winhttpsession_win.h"
+#include "settings/profilestore_win.h"
 
 #include <algorithm>
 #include <atomic>
@@ -220,6 +225,38 @@ void gatherExpiry(HINTERNET handle, std::int64_t& earliest, std::string& name) {
     }
 }
 
+enum class Revocation { Good, Revoked, Unknown };
+
+// The chain's revocation, asked of the servers the certificates name within timeOutMs. The
+// request itself does not ask (WINHTTP_ENABLE_SSL_REVOCATION): there a revocation server that
+// does not answer fails the request, and a site whose certificate is only unchecked is up, with
+// a warning. A certificate that names no way to check it is no warning.
+Revocation revocationOf(HINTERNET request, std::uint32_t timeOutMs) {
+    PCCERT_CONTEXT certificate = nullptr;
+    DWORD size = sizeof certificate;
+    if (!::WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate, &size) ||
+        !certificate)
+        return Revocation::Good;
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof para;
+    para.dwUrlRetrievalTimeout = timeOutMs;
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    Revocation result = Revocation::Good;
+    if (::CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &para,
+                                  CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
+                                      CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT,
+                                  nullptr, &chain)) {
+        const DWORD trust = chain->TrustStatus.dwErrorStatus;
+        if (trust & CERT_TRUST_IS_REVOKED)
+            result = Revocation::Revoked;
+        else if (trust & CERT_TRUST_IS_OFFLINE_REVOCATION)
+            result = Revocation::Unknown;
+        ::CertFreeCertificateChain(chain);
+    }
+    ::CertFreeCertificateContext(certificate);
+    return result;
+}
+
 // What is wrong with the server's certificate, from the platform's secure-failure flags, its
 // error, and the chain's own trust status (so that no single answer decides alone); detail gets
 // the date an expired certificate ran out or the name a certificate is for. Given the host, the
@@ -360,6 +397,17 @@ struct WinHttpProber::Request {
     std::string expiringName;
     ProbeReason certFailure = ProbeReason::Tls;
     std::string certDetail;
+    // The words of a failure that is not the certificate's (a PAC file, a client certificate).
+    std::string failDetail;
+    // How the request goes out and signs in: the route, the proxy's credentials, each
+    // challenge answered once.
+    std::shared_ptr<const ProxySettings> proxy;
+    bool secure = false;
+    bool siteSignedIn = false;
+    bool proxySignedIn = false;
+    bool certSent = false;
+    std::string authAsked;
+    bool revocationUnknown = false;
     // The request's connection, for the Wine-only guard; written before connected is raised.
     WINHTTP_CONNECTION_INFO connection{};
     std::atomic<bool> connected{false};
@@ -407,6 +455,10 @@ struct WinHttpProber::Request {
         facts.Failure = reason;
         if (reason == certFailure)
             facts.Detail = certDetail;
+        else if (reason == ProbeReason::ConnectionFailed)
+            facts.Detail = failDetail;
+        facts.AuthAsked = authAsked;
+        facts.RevocationUnknown = revocationUnknown;
         facts.Status = status;
         facts.Url = wireUrl;
         facts.FinalUrl = finalUrl.empty() ? wireUrl : finalUrl;
@@ -618,6 +670,101 @@ bool wineCertificateFault(WinHttpProber::Request& request, HINTERNET handle) {
     return true;
 }
 
+// The first of the schemes a challenge offers that the credentials can answer.
+DWORD pickScheme(DWORD offered, bool named, bool basicOnly) {
+    if (basicOnly)
+        return offered & WINHTTP_AUTH_SCHEME_BASIC;
+    for (DWORD scheme : {DWORD{WINHTTP_AUTH_SCHEME_NEGOTIATE}, DWORD{WINHTTP_AUTH_SCHEME_NTLM}})
+        if (offered & scheme)
+            return scheme;
+    return named ? offered & WINHTTP_AUTH_SCHEME_BASIC : 0;
+}
+
+// A 401 or 407: the credentials the site's checks or [Proxy] name are given for the scheme
+// offered and the request is sent again, once per target. True when it was; otherwise the
+// answer stands, with the schemes asked for in its words.
+bool answerChallenge(WinHttpProber::Request& request, HINTERNET handle, DWORD code) {
+    DWORD offered = 0, first = 0, target = 0;
+    if (!::WinHttpQueryAuthSchemes(handle, &offered, &first, &target))
+        return false;
+    const bool toProxy = code == HTTP_STATUS_PROXY_AUTH_REQ;
+    request.authAsked = std::string(toProxy ? "the proxy asks for " : "the site asks for ") +
+                        OfferedSchemes(offered);
+    std::string user, pass;
+    DWORD scheme = 0;
+    if (toProxy) {
+        if (request.proxySignedIn)
+            return false;
+        request.proxySignedIn = true;
+        if (request.proxy) {
+            user = request.proxy->User;
+            pass = request.proxy->Pass;
+        }
+        // No user: the service account's own, which only Negotiate and NTLM can carry.
+        scheme = pickScheme(offered, !user.empty(), false);
+    } else {
+        const SiteChecks& checks = request.checks;
+        if (request.siteSignedIn || checks.Auth == SiteAuth::None)
+            return false;
+        request.siteSignedIn = true;
+        if (checks.Auth != SiteAuth::Default) {
+            user = checks.User;
+            const std::optional<std::string> clear =
+                UnprotectedPassword(checks.Pass, MachinePasswordCodec());
+            if (!clear)
+                return false;
+            pass = *clear;
+        }
+        scheme =
+            pickScheme(offered, checks.Auth != SiteAuth::Default, checks.Auth == SiteAuth::Basic);
+    }
+    if (!scheme)
+        return false;
+    if (user.empty()) {
+        DWORD low = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+        ::WinHttpSetOption(handle, WINHTTP_OPTION_AUTOLOGON_POLICY, &low, sizeof low);
+    }
+    const std::wstring wideUser = Widen(user), widePass = Widen(pass);
+    if (!::WinHttpSetCredentials(handle, target, scheme, user.empty() ? nullptr : wideUser.c_str(),
+                                 user.empty() ? nullptr : widePass.c_str(), nullptr))
+        return false;
+    request.status = 0;
+    const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&request);
+    if (!::WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
+                              0, context))
+        request.End(ReasonOfError(::GetLastError()), ::GetLastError());
+    return true;
+}
+
+// The client certificate a site's cert= names, from the machine's personal store; false with
+// the words when it is not there or the platform refuses it.
+bool sendClientCertificate(WinHttpProber::Request& request, HINTERNET handle) {
+    const std::string& thumb = request.checks.Cert;
+    BYTE hash[20] = {};
+    for (std::size_t i = 0; i < sizeof hash && thumb.size() == 40; ++i)
+        hash[i] = static_cast<BYTE>(std::stoul(thumb.substr(i * 2, 2), nullptr, 16));
+    CRYPT_HASH_BLOB blob{sizeof hash, hash};
+    HCERTSTORE store =
+        ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                        CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_READONLY_FLAG, L"MY");
+    PCCERT_CONTEXT certificate =
+        store ? ::CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                             CERT_FIND_SHA1_HASH, &blob, nullptr)
+              : nullptr;
+    const bool set = certificate && ::WinHttpSetOption(handle, WINHTTP_OPTION_CLIENT_CERT_CONTEXT,
+                                                       const_cast<CERT_CONTEXT*>(certificate),
+                                                       sizeof(CERT_CONTEXT));
+    if (certificate)
+        ::CertFreeCertificateContext(certificate);
+    if (store)
+        ::CertCloseStore(store, 0);
+    if (!set)
+        request.failDetail =
+            "client certificate " + thumb + " not found in the machine's personal store";
+    request.certSent = set;
+    return set;
+}
+
 void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info,
                              DWORD length) {
     auto* request = reinterpret_cast<WinHttpProber::Request*>(context);
@@ -662,6 +809,19 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
         request->status = code;
         if (wineCertificateFault(*request, handle))
             break;
+        if ((code == HTTP_STATUS_DENIED || code == HTTP_STATUS_PROXY_AUTH_REQ) &&
+            answerChallenge(*request, handle, code))
+            break;
+        if (request->secure) {
+            const Revocation revocation = revocationOf(handle, request->timeOut);
+            if (revocation == Revocation::Revoked) {
+                request->End(ProbeReason::CertRevoked);
+                break;
+            }
+            // Measured on Wine 8: every chain reads as offline for revocation, also one whose
+            // certificates name no way to check it, so there only a revoked one counts.
+            request->revocationUnknown = revocation == Revocation::Unknown && !wine;
+        }
         if (code == 0 || !isHttpVersion(handle)) {
             request->End(ProbeReason::NotHttp);
             break;
@@ -728,6 +888,20 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
         const DWORD error = failure ? failure->dwError : 0;
         if (wineCertificateFault(*request, handle))
             break;
+        if (error == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED) {
+            // Asked for again by the platform once the server's request for one came.
+            if (!request->checks.Cert.empty() && !request->certSent &&
+                sendClientCertificate(*request, handle)) {
+                if (!::WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                          WINHTTP_NO_REQUEST_DATA, 0, 0, context))
+                    request->End(ReasonOfError(::GetLastError()), ::GetLastError());
+                break;
+            }
+            if (request->failDetail.empty())
+                request->failDetail = "the site asks for a client certificate";
+            request->End(ProbeReason::ConnectionFailed, error);
+            break;
+        }
         ProbeReason reason = ReasonOfError(error);
         if (request->secureFlags) {
             reason = request->certFailure;
@@ -779,7 +953,24 @@ void CALLBACK statusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
 
 } // namespace
 
+namespace {
+
+void send(WinHttpProber::Request& request) {
+    std::lock_guard<RecursiveLock> hold(request.calls);
+    if (request.closed)
+        return;
+    const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&request);
+    if (!::WinHttpSendRequest(request.handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                              WINHTTP_NO_REQUEST_DATA, 0, 0, context)) {
+        const DWORD error = ::GetLastError();
+        request.End(ReasonOfError(error), error);
+    }
+}
+
+} // namespace
+
 WinHttpProber::WinHttpProber() : state_(std::make_shared<State>()) {
+    // A site's route overrides the session's proxy per request.
     session_ = OpenWinHttpSession(L"check_url", WINHTTP_FLAG_ASYNC, &accessType_);
     if (!session_)
         return;
@@ -843,6 +1034,7 @@ bool WinHttpProber::Start(std::size_t index, const SiteRecord& site, std::uint32
     request->index = index;
     request->url = url;
     request->checks = site.Checks;
+    request->proxy = site.Proxy;
     request->timeOut = timeOutMs;
     request->completion = std::move(completion);
     request->release = std::move(release);
@@ -927,6 +1119,14 @@ bool WinHttpProber::Start(std::size_t index, const SiteRecord& site, std::uint32
                        SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
         ::WinHttpSetOption(request->handle, WINHTTP_OPTION_SECURITY_FLAGS, &ignore, sizeof ignore);
     }
+    request->secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    if (site.Checks.Auth == SiteAuth::Default) {
+        // The service account's own credentials, for this site only.
+        DWORD low = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+        ::WinHttpSetOption(request->handle, WINHTTP_OPTION_AUTOLOGON_POLICY, &low, sizeof low);
+    }
+    const ProxyRoute route =
+        PlanProxy(site.Proxy ? *site.Proxy : ProxySettings{}, *wire, site.Checks.Direct);
     if (site.Checks.WantsBody()) {
         // Where the platform offers it, a compressed page is undone before a text check reads
         // it; where not, none is asked for.
@@ -942,11 +1142,30 @@ bool WinHttpProber::Start(std::size_t index, const SiteRecord& site, std::uint32
         state_->live.emplace(request.get(), request);
     }
     state_->changed.notify_all();
-    if (!::WinHttpSendRequest(request->handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                              WINHTTP_NO_REQUEST_DATA, 0, 0, context)) {
-        const DWORD error = ::GetLastError();
-        request->End(ReasonOfError(error), error);
+    if (request->secure && !site.Checks.Cert.empty() &&
+        !sendClientCertificate(*request, request->handle)) {
+        request->End(ProbeReason::ConnectionFailed);
+        return true;
     }
+    if (route.Kind != ProxyRouteKind::Pac) {
+        ApplyProxyRoute(request->handle, route);
+        send(*request);
+        return true;
+    }
+    // The PAC file is asked on a thread of its own; the watchdog's deadline holds meanwhile.
+    ResolvePacProxy(route.Pac, *wire, timeOutMs,
+                    [request, route](std::optional<std::wstring> proxy) {
+                        std::lock_guard<RecursiveLock> hold(request->calls);
+                        if (request->closed)
+                            return;
+                        if (!proxy) {
+                            request->failDetail = "the PAC file could not be read";
+                            request->End(ProbeReason::ConnectionFailed);
+                            return;
+                        }
+                        ApplyProxyRoute(request->handle, route, *proxy);
+                        send(*request);
+                    });
     return true;
 }
 

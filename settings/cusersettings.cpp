@@ -65,12 +65,52 @@ const std::string& CUserSettings::Checks(int index) const {
     return found == UrlChecks.end() ? none : found->second;
 }
 
+namespace {
+
+std::optional<SiteChecks> readChecks(const std::string& text) {
+    std::string problem;
+    return ReadSiteChecks(text, problem);
+}
+
+} // namespace
+
 void CUserSettings::SetChecks(const std::string& url, const std::string& checks) {
-    const std::string text = TrimBlanks(checks);
+    if (const auto old = UrlChecks.find(url); old != UrlChecks.end())
+        if (const std::optional<SiteChecks> stored = readChecks(old->second);
+            stored && !stored->Pass.empty() && stored->Pass != MaskedSitePass)
+            StoredSitePasswords[url] = stored->Pass;
+    std::string text = TrimBlanks(checks);
+    if (std::optional<SiteChecks> read = readChecks(text); read && read->Pass == MaskedSitePass) {
+        const auto stored = StoredSitePasswords.find(url);
+        if (stored != StoredSitePasswords.end()) {
+            read->Pass = stored->second;
+            text = WriteSiteChecks(*read);
+        }
+    }
     if (text.empty())
         UrlChecks.erase(url);
     else
         UrlChecks[url] = text;
+}
+
+ProxySettings CUserSettings::Proxy() const {
+    ProxySettings proxy;
+    proxy.Mode = ReadProxyMode(ProxyMode).value_or(::ProxyMode::Automatic);
+    proxy.Pac = ProxyPac;
+    proxy.Server = ProxyServer;
+    proxy.Bypass = ProxyBypass;
+    proxy.User = ProxyUser;
+    proxy.Pass = ProxyPass;
+    return proxy;
+}
+
+std::optional<std::string> UnprotectedPassword(const std::string& stored,
+                                               const PasswordCodec& codec) {
+    std::vector<std::string> notes;
+    std::string pass = readPassword(stored, codec, notes);
+    if (!notes.empty())
+        return std::nullopt;
+    return pass;
 }
 
 SiteRecord CUserSettings::SiteAt(int index) const {
@@ -149,27 +189,28 @@ void CUserSettings::Save(IniDocument& ini, const PasswordCodec& codec) const {
         broken = broken || hasBreak(URLList[i]) || hasBreak(Checks(i));
     if (broken)
         throw Exception("A setting holds a line break, so the settings were not saved.");
-    std::string pass;
     // A password this computer cannot unprotect (a file restored from another one) stays in the
     // file as it is until a new one is set: saving other settings must not wipe it.
-    const std::string stored = ini.Get(Smtp, "Pass").value_or("");
-    std::vector<std::string> unread;
-    if (Pass.empty() && !stored.empty() && readPassword(stored, codec, unread).empty() &&
-        !unread.empty())
-        pass = stored;
-    if (!Pass.empty()) {
+    const auto protect = [&](const std::string& clear, const std::string& stored) {
+        std::vector<std::string> unread;
+        if (clear.empty() && !stored.empty() && readPassword(stored, codec, unread).empty() &&
+            !unread.empty())
+            return stored;
+        if (clear.empty())
+            return std::string();
         const std::optional<std::string> blob =
-            codec.Protect ? codec.Protect(Pass) : std::optional<std::string>();
+            codec.Protect ? codec.Protect(clear) : std::optional<std::string>();
         if (!blob)
             throw Exception("The password could not be protected, so the settings were not "
                             "saved.");
-        pass = ProtectedPasswordMarker + Base64Encode(*blob);
-    }
+        return ProtectedPasswordMarker + Base64Encode(*blob);
+    };
     for (const SettingRow& row : SettingRows()) {
         if (row.Kind == SettingKind::Text)
             ini.Set(row.Section, row.Key, this->*row.Text);
         else if (row.Kind == SettingKind::Secret)
-            ini.Set(row.Section, row.Key, pass);
+            ini.Set(row.Section, row.Key,
+                    protect(this->*row.Text, ini.Get(row.Section, row.Key).value_or("")));
         else if (row.Kind == SettingKind::Flag)
             ini.Set(row.Section, row.Key, BoolToIni(this->*row.Flag));
         else
@@ -179,8 +220,17 @@ void CUserSettings::Save(IniDocument& ini, const PasswordCodec& codec) const {
     std::vector<std::string> entries;
     for (int i = 0; i < URLList.Count(); ++i) {
         const std::string url = TrimUrl(URLList[i]);
-        if (!url.empty()) // an empty entry cannot stand in the file
-            entries.push_back(UrlToEntry(url, Checks(i)));
+        if (url.empty()) // an empty entry cannot stand in the file
+            continue;
+        // A site's password typed in clear goes into the file protected.
+        std::string checks = Checks(i);
+        if (std::optional<SiteChecks> read = readChecks(checks);
+            read && !read->Pass.empty() &&
+            read->Pass.rfind(ProtectedPasswordMarker, 0) == std::string::npos) {
+            read->Pass = protect(read->Pass, {});
+            checks = WriteSiteChecks(*read);
+        }
+        entries.push_back(UrlToEntry(url, checks));
     }
     ini.SetEntries(Urls, entries);
 }

@@ -3,6 +3,7 @@
 
 #include "base/tstringlist.h"
 #include "settings/alertsettings.h"
+#include "settings/proxysettings.h"
 #include "settings/sitechecks.h"
 
 #include <cstdint>
@@ -83,6 +84,18 @@ public:
     // Folder where each check's figures are written for a Prometheus textfile collector; empty:
     // none are written. A relative folder is taken from the program's folder.
     std::string TextfileDir;
+    // [Proxy]: the way out to the sites and the benchmark (settings/proxysettings.h). Mode is
+    // kept as written; ProxyPass is protected in the file as Pass is and never leaves the
+    // service.
+    std::string ProxyMode = "automatic";
+    std::string ProxyPac;
+    std::string ProxyServer;
+    std::string ProxyBypass;
+    std::string ProxyUser;
+    std::string ProxyPass;
+    // The password of each address's checks as last stored, for checks that come back with
+    // pass=*** (MaskedChecks): SetChecks puts the stored one back in their place.
+    std::map<std::string, std::string> StoredSitePasswords;
     // The alert channels besides the mail, in the order of their sections in the file.
     std::vector<WebhookChannel> Webhooks;
     // [Alerts] UpAfter: the cycles in a row a site that was down must answer before it counts
@@ -135,8 +148,11 @@ public:
     }
     // The checks of the entry as written; empty for the defaults.
     const std::string& Checks(int index) const;
-    // Empty checks (blanks around them mean nothing) are the defaults.
+    // Empty checks (blanks around them mean nothing) are the defaults. Checks whose pass= is
+    // MaskedSitePass get the address's stored password back.
     void SetChecks(const std::string& url, const std::string& checks);
+    // [Proxy] as the prober acts on it: an unknown mode word is automatic.
+    ProxySettings Proxy() const;
     // The site as the engine checks it: the defaults when its checks do not read, and CertDays
     // absent unless the checks name it.
     SiteRecord SiteAt(int index) const;
@@ -146,6 +162,11 @@ extern CUserSettings UserSettings;
 
 // The benchmark used when the file names none: a large public site that is always up.
 extern const char* const DefaultBenchmark;
+
+// A password as the file keeps it ("protected:..." or an older file's clear text) in clear;
+// nullopt when this machine cannot unprotect it.
+std::optional<std::string> UnprotectedPassword(const std::string& stored,
+                                               const PasswordCodec& codec);
 
 // The INI file's path for a program path: same folder and name, extension ".INI".
 std::string IniPathFor(const std::string& programPath);

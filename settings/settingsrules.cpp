@@ -98,6 +98,9 @@ std::string SettingsProblem(const CUserSettings& s) {
         if (!problem.empty())
             return problem;
     }
+    if (std::string problem = ProxyProblem(s.ProxyMode, s.ProxyPac, s.ProxyServer, s.ProxyBypass);
+        !problem.empty())
+        return problem;
     if (TrimBlanks(s.Benchmark).empty())
         return "The benchmark URL must not be empty: without it nothing is checked.";
     for (int i = 0; i < s.UrlCount(); ++i) {
@@ -136,6 +139,17 @@ std::vector<std::string> FitLoadedSettings(CUserSettings& s) {
                             " in the settings file held control characters or was too long: "
                             "it was shortened.");
             text = fitted;
+        }
+    }
+    // A [Proxy] section that does not read must not block saving every other setting.
+    if (std::string problem = ProxyProblem(s.ProxyMode, s.ProxyPac, s.ProxyServer, s.ProxyBypass);
+        !problem.empty()) {
+        if (ReadProxyMode(s.ProxyMode) != ProxyMode::Automatic) {
+            notes.push_back(problem + " The proxy mode automatic is used.");
+            s.ProxyMode = "automatic";
+        } else {
+            notes.push_back(problem + " No host bypasses the proxy.");
+            s.ProxyBypass.clear();
         }
     }
     if (s.Benchmark.empty()) {

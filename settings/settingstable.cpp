@@ -11,6 +11,7 @@ const char* const Log = "Log";
 const char* const History = "History";
 const char* const Smtp = "SMTP";
 const char* const Metrics = "Metrics";
+const char* const Proxy = "Proxy";
 
 } // namespace
 
@@ -67,6 +68,18 @@ const std::vector<SettingRow>& SettingRows() {
          .Fit = F::Default, .What = "Notify"},
         {.Kind = K::Text, .Section = Metrics, .Key = "TextfileDir",
          .Text = &S::TextfileDir, .What = "The metrics folder"},
+        {.Kind = K::Text, .Section = Proxy, .Key = "Mode", .PipeField = "proxymode",
+         .Text = &S::ProxyMode, .TextDefault = "automatic", .What = "The proxy mode"},
+        {.Kind = K::Text, .Section = Proxy, .Key = "Pac", .PipeField = "proxypac",
+         .Text = &S::ProxyPac, .What = "The PAC file's address"},
+        {.Kind = K::Text, .Section = Proxy, .Key = "Server", .PipeField = "proxyserver",
+         .Text = &S::ProxyServer, .What = "The proxy server"},
+        {.Kind = K::Text, .Section = Proxy, .Key = "Bypass", .PipeField = "proxybypass",
+         .Text = &S::ProxyBypass, .What = "The proxy bypass list"},
+        {.Kind = K::Text, .Section = Proxy, .Key = "User", .PipeField = "proxyuser",
+         .Text = &S::ProxyUser, .What = "The proxy user name"},
+        {.Kind = K::Secret, .Section = Proxy, .Key = "Pass",
+         .Text = &S::ProxyPass, .What = "The proxy password"},
     };
     // clang-format on
     return rows;

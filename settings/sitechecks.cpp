@@ -109,8 +109,60 @@ bool readBounded(const std::string& name, std::string_view value, std::uint32_t 
     return true;
 }
 
-const std::array<const char*, 7> OptionNames = {"status", "redirects", "contains", "lacks",
-                                                "stay",   "certdays",  "slow"};
+const std::array<const char*, 12> OptionNames = {"status", "redirects", "contains", "lacks",
+                                                 "stay",   "certdays",  "slow",     "proxy",
+                                                 "auth",   "user",      "pass",     "cert"};
+
+// A thumbprint as certificate viewers show it: hex pairs, maybe with blanks or colons between.
+bool readThumbprint(const std::string& value, std::string& cert, std::string& problem) {
+    std::string hex;
+    for (char c : value) {
+        if (c == ' ' || c == ':')
+            continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c))) {
+            hex.clear();
+            break;
+        }
+        hex += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    if (hex.size() != 40) {
+        problem = "cert= must be the certificate's SHA-1 thumbprint: 40 hexadecimal digits.";
+        return false;
+    }
+    cert = hex;
+    return true;
+}
+
+bool readAccess(const std::string& name, const std::string& value, SiteChecks& checks,
+                std::string& problem) {
+    const std::string word = lower(value);
+    if (name == "proxy") {
+        if (word != "none") {
+            problem = "proxy= can only be none (this site goes direct).";
+            return false;
+        }
+        checks.Direct = true;
+        return true;
+    }
+    if (name == "auth") {
+        if (word == "default")
+            checks.Auth = SiteAuth::Default;
+        else if (word == "basic")
+            checks.Auth = SiteAuth::Basic;
+        else if (word == "ntlm")
+            checks.Auth = SiteAuth::Ntlm;
+        else
+            problem = "auth= must be default, basic or ntlm.";
+        return problem.empty();
+    }
+    if (name == "cert")
+        return readThumbprint(value, checks.Cert, problem);
+    std::optional<std::string> text;
+    if (!readText(name, value, text, problem))
+        return false;
+    (name == "user" ? checks.User : checks.Pass) = *text;
+    return true;
+}
 
 // One option into the checks; false with the problem when its value does not read.
 bool readOption(const std::string& name, const std::string& value, SiteChecks& checks,
@@ -122,6 +174,8 @@ bool readOption(const std::string& name, const std::string& value, SiteChecks& c
         return readText(name, value, checks.Lacks, problem);
     if (name == "status")
         return readStatuses(value, checks.Statuses, problem);
+    if (name == "proxy" || name == "auth" || name == "user" || name == "pass" || name == "cert")
+        return readAccess(name, value, checks, problem);
     if (name == "redirects") {
         if (!readBounded(name, value, 0, MaxSiteRedirects, "", n, problem))
             return false;
@@ -253,6 +307,16 @@ std::optional<SiteChecks> ReadSiteChecks(std::string_view text, std::string& pro
         if (at < text.size())
             ++at; // the ";"
     }
+    const bool named = checks.Auth == SiteAuth::Basic || checks.Auth == SiteAuth::Ntlm;
+    if (named && checks.User.empty()) {
+        problem = std::string("auth=") + (checks.Auth == SiteAuth::Basic ? "basic" : "ntlm") +
+                  " needs user= and pass=.";
+        return std::nullopt;
+    }
+    if (!named && (!checks.User.empty() || !checks.Pass.empty())) {
+        problem = "user= and pass= go with auth=basic or auth=ntlm.";
+        return std::nullopt;
+    }
     return checks;
 }
 
@@ -281,8 +345,32 @@ std::string WriteSiteChecks(const SiteChecks& checks) {
         options.push_back("certdays=" + std::to_string(*checks.CertDays));
     if (checks.SlowMs)
         options.push_back("slow=" + std::to_string(*checks.SlowMs));
+    if (checks.Direct)
+        options.push_back("proxy=none");
+    if (checks.Auth != SiteAuth::None)
+        options.push_back(std::string("auth=") + (checks.Auth == SiteAuth::Default ? "default"
+                                                  : checks.Auth == SiteAuth::Basic ? "basic"
+                                                                                   : "ntlm"));
+    if (!checks.User.empty())
+        options.push_back("user=" + valueText(checks.User));
+    if (!checks.Pass.empty())
+        options.push_back("pass=" + valueText(checks.Pass));
+    if (!checks.Cert.empty())
+        options.push_back("cert=" + checks.Cert);
     std::string text;
     for (const std::string& option : options)
         text += (text.empty() ? "" : ";") + option;
     return text;
+}
+
+std::string MaskedChecks(const std::string& text) {
+    std::string problem;
+    if (std::optional<SiteChecks> checks = ReadSiteChecks(text, problem)) {
+        if (checks->Pass.empty())
+            return text;
+        checks->Pass = MaskedSitePass;
+        return WriteSiteChecks(*checks);
+    }
+    return lower(text).find("pass") == std::string::npos ? text
+                                                         : std::string("pass=") + MaskedSitePass;
 }

@@ -3,13 +3,19 @@
 // A [URLS] line keeps its old form, address=value; the value, when it reads as options, is the
 // site's checks, separated by ";":
 //   status=200,301-302  redirects=N  contains=TEXT  lacks=TEXT  stay=1  certdays=N  slow=MS
+//   proxy=none  auth=default|basic|ntlm  user=NAME  pass=PASSWORD  cert=THUMBPRINT
+// pass= is kept in the file as "protected:" and the base64 of the platform's protection of it
+// (settings/cusersettings.h); a password written there by hand is protected at the next save.
 // A value holding ";" or blanks at its ends is written in double quotes ("" for a quote). An
 // empty value asks for nothing: up is status 200 after at most 12 redirects.
 //
 // Portable: the settings, the engine, the prober and the judge all read this one record.
 #pragma once
 
+#include "settings/proxysettings.h"
+
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +30,14 @@ constexpr std::size_t MaxCheckText = 512;
 constexpr std::size_t MaxSiteChecksText = 2047;
 // The most certdays= and [General] CertDays may be.
 constexpr int MaxCertDays = 3650;
+
+// Who the site is told is calling.
+enum class SiteAuth {
+    None,
+    Default, // Negotiate or NTLM with the service account's own credentials
+    Basic,   // User and Pass
+    Ntlm,    // User and Pass, by NTLM or Negotiate
+};
 
 struct StatusRange {
     std::uint32_t First = 200;
@@ -47,6 +61,16 @@ struct SiteChecks {
     // Warning when the answer takes longer than this many milliseconds.
     std::optional<std::uint32_t> SlowMs;
 
+    // proxy=none: this site goes direct, whatever [Proxy] says.
+    bool Direct = false;
+    SiteAuth Auth = SiteAuth::None;
+    std::string User;
+    // As the text holds it: "protected:..." or, until the next save, as typed.
+    std::string Pass;
+    // The client certificate's SHA-1 thumbprint in the machine's personal store: 40 hex
+    // digits, upper case; empty: none.
+    std::string Cert;
+
     // Whether the prober must read the page for these checks.
     bool WantsBody() const { return Contains.has_value() || Lacks.has_value(); }
     bool operator==(const SiteChecks&) const = default;
@@ -55,6 +79,8 @@ struct SiteChecks {
 struct SiteRecord {
     std::string Url;
     SiteChecks Checks;
+    // The way out for the probe ([Proxy]); none: the platform's own (automatic).
+    std::shared_ptr<const ProxySettings> Proxy = nullptr;
 };
 
 // The checks a [URLS] value (or the pipe's, or the dialog's) stands for; nullopt with problem in
@@ -64,3 +90,9 @@ std::optional<SiteChecks> ReadSiteChecks(std::string_view text, std::string& pro
 // The value that reads back as checks: only the options that differ from the defaults, in the
 // order of the table above; empty for the defaults.
 std::string WriteSiteChecks(const SiteChecks& checks);
+
+// What stands for a site's password wherever the checks leave the service (the pipe).
+constexpr const char* MaskedSitePass = "***";
+// The checks text as it may leave the service: pass= as MaskedSitePass. A text that does not
+// read but names pass= becomes "pass=***" alone, so that nothing of it leaks.
+std::string MaskedChecks(const std::string& text);

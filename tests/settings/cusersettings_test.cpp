@@ -299,7 +299,9 @@ TEST_F(SettingsRecord, EveryRowOfTheTableGoesToItsOwnKeyAndBack) {
     CUserSettings s = Loaded("");
     std::int32_t distinct = 1;
     for (const SettingRow& row : SettingRows()) {
-        if (row.Kind == SettingKind::Text || row.Kind == SettingKind::Secret)
+        if (row.Text == &CUserSettings::ProxyMode)
+            s.ProxyMode = "none"; // a word of its own, or the loader fits it
+        else if (row.Kind == SettingKind::Text || row.Kind == SettingKind::Secret)
             s.*row.Text = std::string(row.Key) + "-value";
         else if (row.Kind == SettingKind::Flag)
             s.*row.Flag = row.Default == 0;
@@ -345,4 +347,43 @@ TEST_F(SettingsRecord, HandEditedValuesComeBackUnchangedAndBlockNothing) {
     const std::vector<std::string> old = ini.Entries("URLS");
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(UrlFromEntry(old[static_cast<size_t>(i)]), s.Url(i)) << i;
+}
+
+// The proxy's password and a site's are kept as the mail password is: protected in the file, in
+// clear nowhere, and a masked one coming back keeps the stored one.
+TEST_F(SettingsRecord, ProxyAndSitePasswordsAreProtectedAndComeBackThroughTheMask) {
+    CUserSettings s = Loaded("[Proxy]\nMode=fixed\nServer=proxy.corp:3128\nUser=probe\n"
+                             "Pass=proxy clear\n[URLS]\nhttp://a.corp/=auth=basic;user=u;"
+                             "pass=\"site;clear\"\n");
+    EXPECT_TRUE(notes.empty());
+    EXPECT_EQ(s.Proxy().Mode, ProxyMode::Fixed);
+    EXPECT_EQ(s.Proxy().Pass, "proxy clear");
+    IniDocument ini;
+    s.Save(ini, reversing());
+    const std::string file = text(ini);
+    EXPECT_EQ(file.find("clear"), std::string::npos) << file;
+    const CUserSettings t = Loaded(file);
+    EXPECT_EQ(t.ProxyPass, "proxy clear");
+    const SiteChecks site = t.SiteAt(0).Checks;
+    EXPECT_EQ(site.Pass.rfind(ProtectedPasswordMarker, 0), 0u) << site.Pass;
+    EXPECT_EQ(UnprotectedPassword(site.Pass, reversing()), "site;clear");
+
+    // The text the pipe carries, changed elsewhere and sent back, keeps the stored password.
+    CUserSettings next = t;
+    const std::string shown = MaskedChecks(t.Checks(0));
+    EXPECT_EQ(shown.find("protected"), std::string::npos);
+    next.SetChecks(t.Url(0), "");
+    next.SetChecks(t.Url(0), shown + ";status=200,401");
+    EXPECT_EQ(next.SiteAt(0).Checks.Pass, site.Pass);
+    next.SetChecks(t.Url(0), "auth=basic;user=u;pass=new one");
+    EXPECT_EQ(next.SiteAt(0).Checks.Pass, "new one");
+
+    CUserSettings bad = t;
+    bad.ProxyMode = "manual";
+    EXPECT_EQ(SettingsProblem(bad),
+              "The proxy mode \"manual\" is not known: write automatic, none, pac or fixed.");
+    const CUserSettings fitted = Loaded("[Proxy]\nMode=pac\nPac=wpad\n");
+    EXPECT_EQ(fitted.ProxyMode, "automatic");
+    EXPECT_EQ(notes.size(), 1u);
+    EXPECT_EQ(SettingsProblem(fitted), "") << "a file's mistake blocks no other setting";
 }

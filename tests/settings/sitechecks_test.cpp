@@ -42,7 +42,7 @@ TEST(SiteChecks, RefusalsSayWhatToFix) {
     EXPECT_EQ(refusal("status=200;STATUS=301"), "\"status\" is given twice.");
     EXPECT_EQ(refusal("colour=red"),
               "\"colour\" is no option: the options are status, redirects, contains, lacks, "
-              "stay, certdays or slow.");
+              "stay, certdays, slow, proxy, auth, user, pass or cert.");
     EXPECT_EQ(refusal("=5"), "An option has no name before its \"=\".");
     EXPECT_EQ(refusal("status=302-301"),
               "The status range 302-301 must go from the lower code to the higher.");
@@ -78,4 +78,29 @@ TEST(SiteChecks, WhatIsWrittenReadsBackEqual) {
     EXPECT_EQ(WriteSiteChecks(read(" SLOW = 5 ; status = 200 ; contains = x ")),
               "contains=x;slow=5")
         << "the table's order, lower case, only what differs from the defaults";
+}
+
+TEST(SiteChecks, HowASiteIsReachedAndWhoCalls) {
+    const SiteChecks basic = read("proxy=NONE;auth=basic;user=CORP\\probe;pass=\"s;cret\";"
+                                  "cert=ab 12:" +
+                                  std::string(36, 'c'));
+    EXPECT_TRUE(basic.Direct);
+    EXPECT_EQ(basic.Auth, SiteAuth::Basic);
+    EXPECT_EQ(basic.User, "CORP\\probe");
+    EXPECT_EQ(basic.Pass, "s;cret");
+    EXPECT_EQ(basic.Cert, "AB12" + std::string(36, 'C')) << "as viewers show it, kept bare";
+    EXPECT_EQ(read(WriteSiteChecks(basic)), basic);
+    EXPECT_EQ(read("auth=default").Auth, SiteAuth::Default);
+    EXPECT_EQ(refusal("auth=ntlm"), "auth=ntlm needs user= and pass=.");
+    EXPECT_EQ(refusal("user=x;pass=y"), "user= and pass= go with auth=basic or auth=ntlm.");
+    EXPECT_EQ(refusal("auth=default;user=x"), "user= and pass= go with auth=basic or auth=ntlm.");
+    EXPECT_EQ(refusal("proxy=fixed"), "proxy= can only be none (this site goes direct).");
+    EXPECT_EQ(refusal("cert=abc"),
+              "cert= must be the certificate's SHA-1 thumbprint: 40 hexadecimal digits.");
+    EXPECT_NE(refusal("cert=" + std::string(40, 'g')), "");
+
+    // What leaves the service names no password, and only one that was set.
+    EXPECT_EQ(MaskedChecks("auth=basic;user=u;pass=protected:QUJD"), "auth=basic;user=u;pass=***");
+    EXPECT_EQ(MaskedChecks("status=404"), "status=404");
+    EXPECT_EQ(MaskedChecks("pass=secret;colour=red"), "pass=***") << "an unread text leaks none";
 }

@@ -1,0 +1,30 @@
+// A probe's proxy route (settings/proxysettings.h) applied to a WinHTTP request, and the PAC
+// file asked off the caller's thread. One place for the choice, so that whatever else sends
+// over HTTP from the service goes out the way the checks do.
+#pragma once
+
+#include "settings/proxysettings.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+// Sets the route on a request before it is sent: Direct and Named through WINHTTP_OPTION_PROXY,
+// Platform as the session was opened. proxy is what a PAC file named for Pac ("host:port", or
+// empty for direct). False when the platform refused the option.
+bool ApplyProxyRoute(HINTERNET request, const ProxyRoute& route, const std::wstring& proxy = {});
+
+// The proxy a PAC file names for url, asked on a thread of its own (the platform's lookup
+// downloads and runs the file, and may take long): done gets "host:port", "" for direct, or
+// nullopt when the file could not be read or run, on that thread or, from the cache of the
+// last five minutes (per PAC file and host), at once on the caller's. The lookup gives up
+// after timeOutMs.
+void ResolvePacProxy(const std::string& pac, const std::string& url, std::uint32_t timeOutMs,
+                     std::function<void(std::optional<std::wstring>)> done);
+
+// The schemes a 401 or 407 answer offers, in words: "Negotiate, NTLM"; empty when none.
+std::string OfferedSchemes(DWORD schemes);
