@@ -91,23 +91,18 @@ std::vector<WebhookSection> webhookSections(const IniDocument& ini) {
         w.Kind = ReadWebhookKind(ini.Get(section, "Kind").value_or(""));
         const bool twice = std::any_of(taken.begin(), taken.end(),
                                        [&](const std::string& t) { return SameText(t, w.Name); });
-        const std::string kept = ": it is kept in the file and sends nothing.";
+        const std::string kept = "it is kept in the file and sends nothing.";
+        const std::string which = "The webhook " + w.Name + " in the settings file ";
         if (const std::string problem = WebhookNameProblem(w.Name); !problem.empty())
             w.Skipped = "The section [" + section + "] of the settings file is no channel (" +
-                        problem + ")" + kept;
+                        problem + "): " + kept;
         else if (twice)
-            w.Skipped = "The webhook " + w.Name +
-                        " stands twice in the settings file: the "
-                        "second section" +
-                        kept.substr(4);
+            w.Skipped = which + "stands twice: the second section " + kept.substr(3);
         else if (!w.Kind)
-            w.Skipped = "The webhook " + w.Name +
-                        " in the settings file has no known Kind "
-                        "(teams, slack, ntfy or json)" +
-                        kept;
+            w.Skipped = which + "has no known Kind (teams, slack, ntfy or json): " + kept;
         else if (taken.size() >= MaxWebhooks)
-            w.Skipped = "The webhook " + w.Name + " in the settings file is one more than " +
-                        std::to_string(MaxWebhooks) + " channels" + kept;
+            w.Skipped =
+                which + "is one more than " + std::to_string(MaxWebhooks) + " channels: " + kept;
         if (w.Skipped.empty())
             taken.push_back(w.Name);
         sections.push_back(std::move(w));

@@ -133,6 +133,18 @@ std::string webhookAddressProblem(const WebhookChannel& c) {
     return {};
 }
 
+std::string channelProblem(const WebhookChannel& c, bool addressKept) {
+    if (std::string problem = WebhookNameProblem(c.Name); !problem.empty())
+        return problem;
+    if (std::string problem = addressKept ? std::string() : webhookAddressProblem(c);
+        !problem.empty())
+        return problem;
+    // Only a json channel signs with it; the others ignore it.
+    if (c.Kind == WebhookKind::Json)
+        return textProblem(c.Secret, "The secret of webhook " + c.Name);
+    return {};
+}
+
 std::string maintenanceProblem(const CUserSettings& s) {
     if (s.Maintenance.size() > MaxMaintenanceWindows)
         return "At most " + std::to_string(MaxMaintenanceWindows) +
@@ -167,14 +179,8 @@ std::string webhooksProblem(const CUserSettings& s) {
             if (SameText(s.Webhooks[j].Name, c.Name))
                 return "Two webhook channels are named " + c.Name + ".";
         // A channel whose address the file holds but this record lacks keeps it while empty.
-        if (c.Address.empty() && listed(s.UnreadWebhooks, c.Name)) {
-            WebhookChannel rest = c;
-            rest.Address = "https://kept.invalid";
-            if (std::string problem = WebhookProblem(rest); !problem.empty())
-                return problem;
-            continue;
-        }
-        if (std::string problem = WebhookProblem(c); !problem.empty())
+        const bool kept = c.Address.empty() && listed(s.UnreadWebhooks, c.Name);
+        if (std::string problem = channelProblem(c, kept); !problem.empty())
             return problem;
     }
     return {};
@@ -206,14 +212,7 @@ std::string WebhookNameProblem(const std::string& name) {
 }
 
 std::string WebhookProblem(const WebhookChannel& c) {
-    if (std::string problem = WebhookNameProblem(c.Name); !problem.empty())
-        return problem;
-    if (std::string problem = webhookAddressProblem(c); !problem.empty())
-        return problem;
-    // Only a json channel signs with it; the others ignore it.
-    if (c.Kind == WebhookKind::Json)
-        return textProblem(c.Secret, "The secret of webhook " + c.Name);
-    return {};
+    return channelProblem(c, false);
 }
 
 std::string SettingsProblem(const CUserSettings& s) {
