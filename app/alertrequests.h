@@ -1,26 +1,19 @@
-// The service's side of the companion's alert requests, free of the pipe and the window so that
-// both builds test it: which channel a "Send a test" means, the answer it gets, and the window
-// that "maintenance for an hour" adds.
+// The service's side of the alert requests that are no settings, free of the pipe and the window
+// so that both builds test it: the channel the dialog's "Send a test" means, and the window that
+// "maintenance for an hour" adds.
 #pragma once
 
-#include "control/protocol.h"
 #include "settings/cusersettings.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-// The channel a testwebhook request names, completed from the stored channel of that name: an
-// empty address, or the stored one's shown form, stands for the stored address, an empty secret
-// for the stored secret. Nullopt, with refusal set in words, when there is no address to post to
-// or the channel breaks the settings rules.
+// The channel as the settings dialog gives it (an address left as shown, or empty, stands for the
+// stored channel's of that name), completed and judged as a testwebhook request would be.
+// Nullopt, with refusal set in words, when there is nothing sound to post to.
 std::optional<WebhookChannel> WebhookToTest(const CUserSettings& settings,
-                                            const ControlMessage& request, std::string& refusal);
-// The same for a channel as the settings dialog gives it (kind, address, secret as typed).
-std::optional<WebhookChannel> WebhookToTest(const CUserSettings& settings, WebhookChannel channel,
-                                            std::string& refusal);
-// The answer to testwebhook: the channel's name and the outcome in words.
-ControlMessage WebhookTestMessage(const std::string& name, const std::string& outcome);
+                                            const WebhookChannel& channel, std::string& refusal);
 // The [Maintenance] line of a window for every site from now (local seconds since 1970) for
 // minutes, the end rounded up to a whole minute.
 std::string MaintenanceFromNow(std::int64_t now, std::int32_t minutes);

@@ -409,7 +409,8 @@ void TFormBlind::History(const std::string& url, const std::string& span, Contro
 void TFormBlind::TestWebhook(const ControlMessage& request, ControlReply reply) {
     serveOnForm(reply, [this, request, reply] {
         std::string refusal;
-        const std::optional<WebhookChannel> channel = WebhookToTest(UserSettings, request, refusal);
+        const std::optional<WebhookChannel> channel =
+            WebhookToTest(request, UserSettings.Webhooks, refusal);
         if (!channel) {
             reply.Send(ErrorMessage("failed", refusal));
             return;

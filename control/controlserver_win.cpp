@@ -45,11 +45,8 @@ bool holdsAdministrators(HANDLE token) {
 bool isKnownRequest(const std::string& type) {
     return type == msg::Status || type == msg::Subscribe || type == msg::CheckNow ||
            type == msg::GetSettings || type == msg::SetSettings || type == msg::CheckList ||
-           type == msg::Stop || type == msg::History;
-}
-
-bool changesSomething(const std::string& type) {
-    return type == msg::SetSettings || type == msg::Stop;
+           type == msg::Stop || type == msg::History || type == msg::TestWebhook ||
+           type == msg::Maintenance;
 }
 
 bool signalled(HANDLE event) {
@@ -499,6 +496,11 @@ void ControlServer::pass(Slot& s, ControlMessage message) {
         if (!refused.empty())
             return send(s, ErrorMessage("failed", refused));
     }
+    const std::optional<std::int32_t> minutes = MaintenanceMinutes(message);
+    if (type == msg::Maintenance && !minutes)
+        return send(s, ErrorMessage("failed", "A maintenance window lasts 1 to " +
+                                                  std::to_string(MaxMaintenanceMinutes) +
+                                                  " minutes."));
     auto request = std::make_shared<ControlReply::Request>();
     request->outbox = outbox_;
     request->connection = s.id;
@@ -517,6 +519,12 @@ void ControlServer::pass(Slot& s, ControlMessage message) {
             handler_.CheckList(urls, reply);
         else if (type == msg::History)
             handler_.History(message.Get("url"), message.Get("span"), reply);
+        // A test post may take its whole time-out: unlike a checklist it is not cut short, and
+        // what the client asks next waits behind it.
+        else if (type == msg::TestWebhook)
+            handler_.TestWebhook(message, reply);
+        else if (type == msg::Maintenance)
+            handler_.StartMaintenance(*minutes, reply);
         else
             handler_.Stop(reply);
     } catch (const std::exception& e) {
@@ -527,7 +535,7 @@ void ControlServer::pass(Slot& s, ControlMessage message) {
 // Reading requests were allowed with hello; what changes something is asked of the token each
 // time, since a client may write as another identity than the one that said hello.
 std::string ControlServer::refusal(Slot& s, const std::string& type) {
-    if (s.helloDone && !changesSomething(type))
+    if (s.helloDone && !ChangesSomething(type))
         return {};
     return options_.Refusal(s.pipe.Get(), type);
 }

@@ -169,16 +169,29 @@ void PipeMonitorLink::RequestHistory(const std::string& url, const std::string& 
     request(message);
 }
 
+void PipeMonitorLink::TestWebhook(const WebhookChannel& channel) {
+    request(TestWebhookMessage(channel));
+}
+
+void PipeMonitorLink::StartMaintenance(std::int32_t minutes) {
+    request(MaintenanceMessage(minutes));
+}
+
 void PipeMonitorLink::request(const ControlMessage& message) {
     // Too large for one message: said here, rather than taken for a service that went away.
     if (EncodeMessage(message).empty()) {
-        const MonitorReply reply{false,
-                                 "This is too large to send to the monitor in one message of " +
-                                     std::to_string(MaxMessageSize / 1024) + " KiB.",
-                                 false};
-        deliver([this, reply] {
+        const std::string reason = "This is too large to send to the monitor in one message of " +
+                                   std::to_string(MaxMessageSize / 1024) + " KiB.";
+        if (message.Type == msg::TestWebhook) {
+            deliver([this, name = message.Get("name"), reason] {
+                if (OnWebhookTest)
+                    OnWebhookTest(name, reason);
+            });
+            return;
+        }
+        deliver([this, reason] {
             if (OnReply)
-                OnReply(reply);
+                OnReply(MonitorReply{false, reason, false});
         });
         return;
     }
@@ -226,18 +239,35 @@ LRESULT CALLBACK PipeMonitorLink::wndProc(HWND window, UINT message, WPARAM wPar
 
 DWORD PipeMonitorLink::run() {
     const HANDLE stop = stop_.Get();
-    std::deque<std::string> pending; // the types of the requests that await their replies
+    // The requests that await their replies: each one's type, and the channel a test names.
+    struct Pending {
+        std::string Type;
+        std::string Name;
+    };
+    std::deque<Pending> pending;
 
+    const auto pendingOf = [](const ControlMessage& m) {
+        return Pending{m.Type, m.Type == msg::TestWebhook ? m.Get("name") : std::string()};
+    };
     const auto takeRequests = [this] {
         std::deque<ControlMessage> taken;
         std::lock_guard<std::mutex> guard(lock_);
         taken.swap(requests_);
         return taken;
     };
-    const auto failReply = [this](const std::string& type, const std::string& reason,
+    const auto failReply = [this](const Pending& asked, const std::string& reason,
                                   bool needsElevation) {
+        const std::string& type = asked.Type;
         if (type == msg::Status || type == msg::Subscribe)
             return;
+        // A test's outcome, whatever it is, is shown beside its channel.
+        if (type == msg::TestWebhook) {
+            deliver([this, name = asked.Name, reason] {
+                if (OnWebhookTest)
+                    OnWebhookTest(name, reason);
+            });
+            return;
+        }
         if (type == msg::History) {
             MonitorHistory history;
             history.Error = reason;
@@ -266,7 +296,7 @@ DWORD PipeMonitorLink::run() {
         const std::string type = m.Type;
         if (type == msg::Status) {
             if (!pending.empty() &&
-                (pending.front() == msg::Status || pending.front() == msg::Subscribe))
+                (pending.front().Type == msg::Status || pending.front().Type == msg::Subscribe))
                 pending.pop_front();
             std::optional<MonitorStatus> status = StatusFromMessage(m);
             if (!status)
@@ -279,9 +309,15 @@ DWORD PipeMonitorLink::run() {
         }
         if (pending.empty())
             return false; // a reply nobody asked for
-        const std::string asked = pending.front();
+        const Pending asked = pending.front();
         pending.pop_front();
-        if (type == msg::Error && asked == msg::History && IsUnknownRequestError(m)) {
+        if (type == msg::Error && asked.Type == msg::TestWebhook && IsUnknownRequestError(m)) {
+            // A service from before the webhooks: the words of a link that cannot carry it.
+            failReply(asked, "The monitor cannot send a test.", false);
+        } else if (type == msg::Error && asked.Type == msg::Maintenance &&
+                   IsUnknownRequestError(m)) {
+            failReply(asked, "The monitor knows no maintenance windows.", false);
+        } else if (type == msg::Error && asked.Type == msg::History && IsUnknownRequestError(m)) {
             // A service from before the history: it closes the connection after this answer,
             // and the link connects again as after any break.
             MonitorHistory older;
@@ -293,12 +329,18 @@ DWORD PipeMonitorLink::run() {
         } else if (type == msg::Error) {
             failReply(asked, m.Get("reason"), m.Get("code") == "refused");
         } else if (type == msg::Ok) {
-            if (asked == msg::SetSettings || asked == msg::Stop)
+            if (asked.Type == msg::SetSettings || asked.Type == msg::Stop ||
+                asked.Type == msg::Maintenance)
                 deliver([this] {
                     if (OnReply)
                         OnReply(MonitorReply{true, {}, false});
                 });
-        } else if (type == msg::Settings && asked == msg::GetSettings) {
+        } else if (type == msg::WebhookTest && asked.Type == msg::TestWebhook) {
+            deliver([this, name = m.Get("name"), outcome = m.Get("outcome")] {
+                if (OnWebhookTest)
+                    OnWebhookTest(name, outcome);
+            });
+        } else if (type == msg::Settings && asked.Type == msg::GetSettings) {
             // Saved back, a list that came in part would delete the sites left out.
             if (!SettingsComplete(m)) {
                 failReply(asked, "The list of addresses did not arrive whole.", false);
@@ -313,7 +355,7 @@ DWORD PipeMonitorLink::run() {
                 if (OnSettings)
                     OnSettings(settings, passwordSet);
             });
-        } else if (type == msg::History && asked == msg::History) {
+        } else if (type == msg::History && asked.Type == msg::History) {
             std::optional<MonitorHistory> history = HistoryFromMessage(m);
             if (!history)
                 return false;
@@ -321,7 +363,7 @@ DWORD PipeMonitorLink::run() {
                 if (OnHistory)
                     OnHistory(h);
             });
-        } else if (type == msg::CheckList && asked == msg::CheckList) {
+        } else if (type == msg::CheckList && asked.Type == msg::CheckList) {
             const std::vector<std::string> urls = m.GetAll("url");
             const std::vector<std::string> ups = m.GetAll("up");
             std::vector<MonitorCheckResult> results;
@@ -356,17 +398,17 @@ DWORD PipeMonitorLink::run() {
         if (!linked) {
             c.reset();
             for (const ControlMessage& m : takeRequests())
-                failReply(m.Type, NotReachable, false);
+                failReply(pendingOf(m), NotReachable, false);
             HANDLE waits[] = {stop, requestReady_.Get()};
             const DWORD woken = ::WaitForMultipleObjects(2, waits, FALSE, RetryMs);
             if (woken == WAIT_OBJECT_0)
                 return 0;
             if (woken == WAIT_OBJECT_0 + 1)
                 for (const ControlMessage& m : takeRequests())
-                    failReply(m.Type, NotReachable, false);
+                    failReply(pendingOf(m), NotReachable, false);
             continue;
         }
-        pending.assign(1, msg::Subscribe);
+        pending.assign(1, Pending{msg::Subscribe, {}});
         setConnected(true);
         bool open = true;
         while (open) {
@@ -379,10 +421,10 @@ DWORD PipeMonitorLink::run() {
             if (woken == WAIT_OBJECT_0 + 1) {
                 for (const ControlMessage& m : takeRequests()) {
                     if (open && c->write(m, stop))
-                        pending.push_back(m.Type);
+                        pending.push_back(pendingOf(m));
                     else {
                         open = false;
-                        failReply(m.Type, NotReachable, false);
+                        failReply(pendingOf(m), NotReachable, false);
                     }
                 }
             } else if (woken == WAIT_OBJECT_0 + 2) {
@@ -393,8 +435,8 @@ DWORD PipeMonitorLink::run() {
             }
         }
         c.reset();
-        for (const std::string& type : pending)
-            failReply(type, NotReachable, false);
+        for (const Pending& asked : pending)
+            failReply(asked, NotReachable, false);
         pending.clear();
         setConnected(false);
     }

@@ -39,6 +39,8 @@ public:
     void CheckList(const std::vector<std::string>& urls) override;
     void StopMonitoring() override;
     void RequestHistory(const std::string& url, const std::string& span) override;
+    void TestWebhook(const WebhookChannel& channel) override;
+    void StartMaintenance(std::int32_t minutes) override;
 
 private:
     DWORD run();

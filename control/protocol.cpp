@@ -2,6 +2,7 @@
 
 #include "base/text.h"
 #include "settings/inivalues.h"
+#include "settings/settingsrules.h"
 #include "settings/settingstable.h"
 
 #include <algorithm>
@@ -9,7 +10,6 @@
 #include <cstdio>
 #include <set>
 #include <string_view>
-#include <cstdint>
 
 namespace {
 
@@ -241,6 +241,8 @@ ControlMessage StatusMessage(const MonitorStatus& status) {
         for (std::size_t i = 0; i < failedCount; ++i)
             addFailedSite(message, status.Failed[i]);
         message.Add("lastcycle", lastCycle).Add("running", running);
+        if (!status.Maintenance.empty())
+            message.Add("maintenance", status.Maintenance);
         const std::size_t more = status.More + (status.Failed.size() - failedCount);
         if (more > 0)
             message.Add("more", std::to_string(more));
@@ -312,6 +314,7 @@ std::optional<MonitorStatus> StatusFromMessage(const ControlMessage& message) {
     }
     status.LastCycleEnd = message.Get("lastcycle");
     status.CycleRunning = message.Get("running") == "1";
+    status.Maintenance = message.Get("maintenance");
     return status;
 }
 
@@ -335,6 +338,18 @@ ControlMessage SettingsMessage(const char* type, const CUserSettings& s, bool pa
     message.Add("passwordset", passwordSet ? "1" : "0").Add("urlcount", number(s.UrlCount()));
     if (includePassword && !s.Pass.empty())
         message.Add("pass", s.Pass);
+    for (const WebhookChannel& c : s.Webhooks) {
+        message.Add("webhook", c.Name).Add("kind", WebhookKindName(c.Kind));
+        // The address holds the receiver's token: only a request to change it carries it.
+        message.Add("address", includePassword ? c.Address : ShownWebhookAddress(c.Address));
+        message.Add("secretset", c.Secret.empty() ? "0" : "1");
+        if (includePassword && c.Kind == WebhookKind::Json && !c.Secret.empty())
+            message.Add("secret", c.Secret);
+    }
+    message.Add("webhookcount", std::to_string(s.Webhooks.size()));
+    for (const std::string& line : s.Maintenance)
+        message.Add("maintenance", line);
+    message.Add("maintenancecount", std::to_string(s.Maintenance.size()));
     return message;
 }
 
@@ -342,20 +357,34 @@ ControlMessage SettingsReply(const CUserSettings& settings, bool passwordSet) {
     ControlMessage reply = SettingsMessage(msg::Settings, settings, passwordSet, false);
     if (!EncodeMessage(reply).empty())
         return reply;
-    return ErrorMessage("failed", tooManyUrls(settings.UrlCount()));
+    return ErrorMessage("failed", SettingsSizeRefusal(settings));
 }
 
 std::string SettingsSizeRefusal(const CUserSettings& settings) {
     if (!EncodeMessage(SettingsMessage(msg::Settings, settings, true, false)).empty())
         return {};
+    CUserSettings urls = settings;
+    urls.Webhooks.clear();
+    urls.Maintenance.clear();
+    if (!EncodeMessage(SettingsMessage(msg::Settings, urls, true, false)).empty())
+        return "The maintenance windows and webhook channels make the settings too large for one "
+               "message of " +
+               std::to_string(MaxMessageSize / 1024) +
+               " KiB; edit them in Vigrel.INI beside the service.";
     return tooManyUrls(settings.UrlCount());
 }
 
 bool SettingsComplete(const ControlMessage& message) {
-    if (!message.Has("urlcount"))
-        return true;
-    const std::optional<std::int32_t> count = WholeNumber(message.Get("urlcount"));
-    return count && *count >= 0 && static_cast<std::size_t>(*count) == message.GetAll("url").size();
+    for (const auto& [count, item] :
+         {std::pair{"urlcount", "url"}, std::pair{"webhookcount", "webhook"},
+          std::pair{"maintenancecount", "maintenance"}}) {
+        if (!message.Has(count))
+            continue;
+        const std::optional<std::int32_t> n = WholeNumber(message.Get(count));
+        if (!n || *n < 0 || static_cast<std::size_t>(*n) != message.GetAll(item).size())
+            return false;
+    }
+    return true;
 }
 
 ControlMessage CheckListMessage(const std::vector<MonitorCheckResult>& results) {
@@ -376,6 +405,55 @@ std::string CheckListRefusal(const std::vector<std::string>& urls) {
                std::to_string(MaxMessageSize / 1024) + " KiB.";
     return {};
 }
+
+namespace {
+
+// The channels of a message, each webhook= followed by its kind=, address= and secret=; false
+// when a kind does not read.
+bool webhooksOf(const ControlMessage& message, std::vector<WebhookChannel>& channels) {
+    // Without kind= a channel could not be sent: each must have its own.
+    std::size_t kinds = 0;
+    for (const auto& [name, value] : message.Fields) {
+        if (name == "webhook") {
+            if (kinds != channels.size())
+                return false;
+            channels.push_back({value, WebhookKind::Json, {}, {}});
+        } else if (channels.empty()) {
+            continue;
+        } else if (name == "kind" && kinds < channels.size()) {
+            const std::optional<WebhookKind> kind = ReadWebhookKind(value);
+            if (!kind)
+                return false;
+            channels.back().Kind = *kind;
+            ++kinds;
+        } else if (name == "address") {
+            channels.back().Address = value;
+        } else if (name == "secret") {
+            channels.back().Secret = value;
+        }
+    }
+    return kinds == channels.size();
+}
+
+// What a client does not send of a channel is the stored one's of that name: its whole address
+// (a client only ever sees it shown) and its secret.
+WebhookChannel withStored(WebhookChannel given, const std::vector<WebhookChannel>& stored) {
+    const auto same = std::find_if(stored.begin(), stored.end(), [&](const WebhookChannel& c) {
+        return SameText(c.Name, given.Name);
+    });
+    if (same != stored.end()) {
+        if (given.Address.empty() || given.Address == ShownWebhookAddress(same->Address))
+            given.Address = same->Address;
+        if (given.Secret.empty())
+            given.Secret = same->Secret;
+    }
+    // Only a json channel signs.
+    if (given.Kind != WebhookKind::Json)
+        given.Secret.clear();
+    return given;
+}
+
+} // namespace
 
 bool SettingsFromMessage(const ControlMessage& message, CUserSettings& s, bool& passwordSet) {
     if (message.Has("url")) {
@@ -401,6 +479,18 @@ bool SettingsFromMessage(const ControlMessage& message, CUserSettings& s, bool& 
             }
         }
     }
+    if (!SettingsComplete(message))
+        return false;
+    if (message.Has("webhookcount")) {
+        std::vector<WebhookChannel> given;
+        if (!webhooksOf(message, given))
+            return false;
+        for (WebhookChannel& c : given)
+            c = withStored(std::move(c), s.Webhooks);
+        s.Webhooks = std::move(given);
+    }
+    if (message.Has("maintenancecount"))
+        s.Maintenance = message.GetAll("maintenance");
     s.Pass = message.Get("pass");
     passwordSet = message.Get("passwordset") == "1";
     for (const SettingRow& row : SettingRows()) {
@@ -428,10 +518,61 @@ ControlMessage ErrorMessage(const std::string& code, const std::string& reason) 
     return message;
 }
 
+ControlMessage TestWebhookMessage(const WebhookChannel& channel) {
+    ControlMessage message(msg::TestWebhook);
+    message.Add("name", channel.Name).Add("kind", WebhookKindName(channel.Kind));
+    if (!channel.Address.empty() && !IsShownWebhookAddress(channel.Address))
+        message.Add("address", channel.Address);
+    if (!channel.Secret.empty())
+        message.Add("secret", channel.Secret);
+    return message;
+}
+
+std::optional<WebhookChannel> WebhookToTest(const ControlMessage& request,
+                                            const std::vector<WebhookChannel>& stored,
+                                            std::string& problem) {
+    const std::string name = request.Get("name");
+    const std::optional<WebhookKind> kind = ReadWebhookKind(request.Get("kind"));
+    if (!kind) {
+        problem = "The kind of a webhook must be teams, slack, ntfy or json.";
+        return std::nullopt;
+    }
+    const WebhookChannel channel =
+        withStored({name, *kind, request.Get("address"), request.Get("secret")}, stored);
+    problem = WebhookProblem(channel);
+    if (!problem.empty())
+        return std::nullopt;
+    return channel;
+}
+
+ControlMessage WebhookTestMessage(const std::string& name, const std::string& outcome) {
+    ControlMessage message(msg::WebhookTest);
+    message.Add("name", name).Add("outcome", outcome);
+    return message;
+}
+
+ControlMessage MaintenanceMessage(std::int32_t minutes) {
+    ControlMessage message(msg::Maintenance);
+    message.Add("minutes", number(minutes));
+    return message;
+}
+
+std::optional<std::int32_t> MaintenanceMinutes(const ControlMessage& request) {
+    const std::optional<std::int32_t> minutes = WholeNumber(request.Get("minutes"));
+    if (!minutes || *minutes < 1 || *minutes > MaxMaintenanceMinutes)
+        return std::nullopt;
+    return minutes;
+}
+
+bool ChangesSomething(const std::string& type) {
+    return type == msg::SetSettings || type == msg::Stop || type == msg::Maintenance ||
+           type == msg::TestWebhook;
+}
+
 std::string RefusalFor(const std::string& requestType, const ClientFacts& client) {
     if (client.Network || !client.Interactive)
         return "Only a user logged on at this computer may use the monitor.";
-    const bool changes = requestType == msg::SetSettings || requestType == msg::Stop;
+    const bool changes = ChangesSomething(requestType);
     if (changes && !(client.Administrator && client.Elevated))
         return client.Administrator
                    ? "This needs the rights of an administrator: run the companion elevated."

@@ -11,7 +11,8 @@
 //
 //   status                 -> status: picture, tip, warned (repeated, each followed by why=,
 //                             the warning), failed (repeated, each followed by why= and ms=
-//                             of that site), lastcycle, running, and more and morewarned when
+//                             of that site), lastcycle, running, maintenance (while a window
+//                             covers sites: the words for it), and more and morewarned when
 //                             not every site fits (see below). "Up, with warnings" (picture
 //                             5) goes as picture=0 and warnings=1: an older client drops a
 //                             status whose picture is not 0..3, and shows this one as all up
@@ -20,12 +21,31 @@
 //   checknow               -> ok (the new status follows when the cycle ends)
 //   getsettings            -> settings: every setting but the password, each url followed
 //                             by checks= (its checks as written; empty: the defaults),
-//                             passwordset, and urlcount (how many url fields follow); or
+//                             passwordset, and urlcount (how many url fields follow); each
+//                             webhook channel as webhook=NAME followed by kind= (teams, slack,
+//                             ntfy, json), address= (only as shown: scheme, host and "/...",
+//                             never the whole address, which holds the receiver's token) and
+//                             secretset= (0/1), then webhookcount; each maintenance window as
+//                             maintenance= (the line as written), then maintenancecount; or
 //                             error when they do not fit in one message
 //   setsettings + settings -> ok, or error; pass= present and not empty sets a new password;
 //                             a list that no settings reply could carry back is refused; a
 //                             message without any checks= (an older client's) keeps the
-//                             checks the service has for each address
+//                             checks the service has for each address. With webhookcount the
+//                             channels become the message's: an address= that is empty or the
+//                             shown form of the stored channel of that name keeps its stored
+//                             address, a secret= not empty sets a json channel's secret, absent
+//                             or empty keeps it; without webhookcount (an older client) the
+//                             channels stay as they are. With maintenancecount the maintenance=
+//                             lines replace the windows; without it they stay
+//   testwebhook + name, kind, address, secret
+//                          -> webhooktest: name and outcome (in words: "delivered", "HTTP
+//                             status 404 from hooks.slack.com"), once the test post is done,
+//                             which may take half a minute; the requests behind it wait. An
+//                             address left out (or shown) is the stored channel's of that name,
+//                             a secret left out too
+//   maintenance + minutes  -> ok: a maintenance window for every site from now, 1 to 1440
+//                             minutes
 //   checklist + url...     -> checklist: url and up (0/1) per URL, in order; at most
 //                             MaxCheckListUrls, whose answer must fit in one message; a
 //                             further request sent before it is answered cuts it short:
@@ -57,6 +77,7 @@
 #include "settings/cusersettings.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -71,6 +92,8 @@ constexpr std::size_t StatusTipBudget = 4096;
 // The points of one history chart, and the bytes of a point's reason.
 constexpr std::size_t MaxHistoryChartPoints = 288;
 constexpr std::size_t MaxPointReason = 120;
+// The longest maintenance window a "maintenance" request may start: a day.
+constexpr std::int32_t MaxMaintenanceMinutes = 1440;
 
 namespace msg {
 constexpr const char* Hello = "hello";
@@ -83,6 +106,9 @@ constexpr const char* SetSettings = "setsettings";
 constexpr const char* CheckList = "checklist";
 constexpr const char* Stop = "stop";
 constexpr const char* History = "history";
+constexpr const char* TestWebhook = "testwebhook";
+constexpr const char* WebhookTest = "webhooktest";
+constexpr const char* Maintenance = "maintenance";
 constexpr const char* Ok = "ok";
 constexpr const char* Error = "error";
 } // namespace msg
@@ -124,7 +150,9 @@ ControlMessage CheckListMessage(const std::vector<MonitorCheckResult>& results);
 std::string CheckListRefusal(const std::vector<std::string>& urls);
 
 // Every setting but the password; passwordset tells whether one is stored. With
-// includePassword (a request to change them) a non-empty Pass goes along as pass=.
+// includePassword (a request to change them) a non-empty Pass goes along as pass=, each
+// webhook's address as the record holds it and a json channel's secret when not empty;
+// without it a webhook's address goes only as shown and its secret never.
 ControlMessage SettingsMessage(const char* type, const CUserSettings& settings, bool passwordSet,
                                bool includePassword);
 // The answer to getsettings: the settings, or an error that says why they cannot travel.
@@ -135,8 +163,10 @@ std::string SettingsSizeRefusal(const CUserSettings& settings);
 // True when a settings message holds every URL it announces (urlcount, when present).
 bool SettingsComplete(const ControlMessage& message);
 // Fills the record from the message's fields (missing ones keep their value in settings);
-// false when a number field holds no whole number. Pass is set only from pass=. Each url's
-// checks= sets its checks; a message with url fields but no checks= keeps each address's.
+// false when a number field holds no whole number, a webhook's kind does not read or a count
+// does not match its list. Pass is set only from pass=. Each url's checks= sets its checks; a
+// message with url fields but no checks= keeps each address's. The webhooks and maintenance
+// windows as the top of this file says; the channels settings holds are the stored ones.
 bool SettingsFromMessage(const ControlMessage& message, CUserSettings& settings, bool& passwordSet);
 
 // The answer to history. Always fits in one message: the chart first, then the sites that fit.
@@ -144,6 +174,20 @@ ControlMessage HistoryMessage(const MonitorHistory& history);
 std::optional<MonitorHistory> HistoryFromMessage(const ControlMessage& message);
 // True when an error answering a request tells that the service does not know the request.
 bool IsUnknownRequestError(const ControlMessage& message);
+
+// The dialog's "Send a test": the channel as given, its address left out when empty or only
+// shown, its secret when not empty.
+ControlMessage TestWebhookMessage(const WebhookChannel& channel);
+// The channel a testwebhook asks to post to, what the request leaves out taken from the stored
+// channel of its name; nullopt with the problem in words when it breaks the webhook rules.
+std::optional<WebhookChannel> WebhookToTest(const ControlMessage& request,
+                                            const std::vector<WebhookChannel>& stored,
+                                            std::string& problem);
+ControlMessage WebhookTestMessage(const std::string& name, const std::string& outcome);
+ControlMessage MaintenanceMessage(std::int32_t minutes);
+// The minutes of a maintenance request; nullopt when they are no whole number of 1 to
+// MaxMaintenanceMinutes.
+std::optional<std::int32_t> MaintenanceMinutes(const ControlMessage& request);
 
 ControlMessage ErrorMessage(const std::string& code, const std::string& reason);
 
@@ -157,5 +201,7 @@ struct ClientFacts {
 };
 // Empty when the client may make the request; otherwise the refusal's reason in plain words.
 // Reading (status, subscribe, checknow, getsettings, checklist, history) needs an interactive,
-// local user; changing (setsettings, stop) also an administrator with elevated rights.
+// local user; changing (setsettings, stop, maintenance, and testwebhook, which posts from the
+// service's account to an address the client gives) also an administrator with elevated rights.
+bool ChangesSomething(const std::string& requestType);
 std::string RefusalFor(const std::string& requestType, const ClientFacts& client);

@@ -24,23 +24,95 @@ namespace {
 
 const char* const Smtp = "SMTP";
 const char* const Urls = "URLS";
+const char* const MaintenanceSection = "Maintenance";
 
-// An older file holds the password in clear text; it is taken as it stands and protected at
-// the next save. One that this machine cannot unprotect (a copy from another computer) is no
-// password at all rather than bytes nobody typed.
+bool isProtected(const std::string& stored) {
+    return stored.rfind(ProtectedPasswordMarker, 0) == 0;
+}
+
+// A secret as the file holds it: protected, or in clear text as an older file or a hand wrote
+// it (taken as it stands and protected at the next save). Nullopt for a protected value this
+// machine cannot unprotect (a copy from another computer): better nothing than bytes nobody
+// typed.
+std::optional<std::string> unprotect(const std::string& stored, const PasswordCodec& codec) {
+    if (!isProtected(stored))
+        return stored;
+    const std::string marker = ProtectedPasswordMarker;
+    const std::optional<std::string> blob = Base64Decode(stored.substr(marker.size()));
+    if (blob && codec.Unprotect)
+        return codec.Unprotect(*blob);
+    return std::nullopt;
+}
+
 std::string readPassword(const std::string& stored, const PasswordCodec& codec,
                          std::vector<std::string>& notes) {
-    const std::string marker = ProtectedPasswordMarker;
-    if (stored.compare(0, marker.size(), marker) != 0)
-        return stored;
-    const std::optional<std::string> blob = Base64Decode(stored.substr(marker.size()));
-    std::optional<std::string> pass;
-    if (blob && codec.Unprotect)
-        pass = codec.Unprotect(*blob);
-    if (pass)
+    if (std::optional<std::string> pass = unprotect(stored, codec))
         return *pass;
     notes.push_back(PasswordNotReadNote);
     return {};
+}
+
+// What the file is to hold for a secret value: the value protected; the file's own text when the
+// value is unchanged (no new bytes for nothing) or empty while keepStored; else nothing.
+std::string protectedText(const std::optional<std::string>& stored, const std::string& value,
+                          bool keepStored, const PasswordCodec& codec, const std::string& what) {
+    if (value.empty())
+        return keepStored && stored ? *stored : std::string();
+    if (stored && isProtected(*stored) && unprotect(*stored, codec) == value)
+        return *stored;
+    const std::optional<std::string> blob =
+        codec.Protect ? codec.Protect(value) : std::optional<std::string>();
+    if (!blob)
+        throw Exception(what + " could not be protected, so the settings were not saved.");
+    return ProtectedPasswordMarker + Base64Encode(*blob);
+}
+
+bool unreadable(const std::optional<std::string>& stored, const PasswordCodec& codec) {
+    return stored && !stored->empty() && !unprotect(*stored, codec);
+}
+
+// A [Webhook NAME] section of the file, and why the loader leaves it out (empty: it is one of
+// the record's channels). The saver asks the same, so that what was left out stays in the file.
+struct WebhookSection {
+    std::string Section; // as the file spells it
+    std::string Name;
+    std::optional<WebhookKind> Kind;
+    std::string Skipped;
+};
+
+std::vector<WebhookSection> webhookSections(const IniDocument& ini) {
+    const std::string prefix = "Webhook ";
+    std::vector<WebhookSection> sections;
+    std::vector<std::string> taken;
+    for (const std::string& section : ini.SectionNames()) {
+        if (section.size() <= prefix.size() || !SameText(section.substr(0, prefix.size()), prefix))
+            continue;
+        WebhookSection w{section, TrimBlanks(section.substr(prefix.size())), {}, {}};
+        w.Kind = ReadWebhookKind(ini.Get(section, "Kind").value_or(""));
+        const bool twice = std::any_of(taken.begin(), taken.end(),
+                                       [&](const std::string& t) { return SameText(t, w.Name); });
+        const std::string kept = "it is kept in the file and sends nothing.";
+        const std::string which = "The webhook " + w.Name + " in the settings file ";
+        if (const std::string problem = WebhookNameProblem(w.Name); !problem.empty())
+            w.Skipped = "The section [" + section + "] of the settings file is no channel (" +
+                        problem + "): " + kept;
+        else if (twice)
+            w.Skipped = which + "stands twice: the second section " + kept.substr(3);
+        else if (!w.Kind)
+            w.Skipped = which + "has no known Kind (teams, slack, ntfy or json): " + kept;
+        else if (taken.size() >= MaxWebhooks)
+            w.Skipped =
+                which + "is one more than " + std::to_string(MaxWebhooks) + " channels: " + kept;
+        if (w.Skipped.empty())
+            taken.push_back(w.Name);
+        sections.push_back(std::move(w));
+    }
+    return sections;
+}
+
+bool listed(const std::vector<std::string>& names, const std::string& name) {
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::string& n) { return SameText(n, name); });
 }
 
 // An address as the log may show it: the password of its user part hidden.
@@ -55,6 +127,83 @@ std::string withoutPassword(const std::string& url) {
     if (colon == std::string::npos || colon > at)
         return url;
     return url.substr(0, colon + 1) + "***" + url.substr(at);
+}
+
+void loadWebhooks(CUserSettings& s, const IniDocument& ini, const PasswordCodec& codec,
+                  std::vector<std::string>& notes) {
+    s.Webhooks.clear();
+    s.UnreadWebhooks.clear();
+    for (const WebhookSection& w : webhookSections(ini)) {
+        if (!w.Skipped.empty()) {
+            notes.push_back(w.Skipped);
+            continue;
+        }
+        WebhookChannel c;
+        c.Name = w.Name;
+        c.Kind = *w.Kind;
+        // Neither value is ever named in a note: both hold the receiver's token.
+        const std::string address = ini.Get(w.Section, "Address").value_or("");
+        const std::optional<std::string> readAddress = unprotect(address, codec);
+        if (address.empty() || !readAddress) {
+            s.UnreadWebhooks.push_back(c.Name);
+            notes.push_back("The address of webhook " + c.Name + " in the settings file " +
+                            (address.empty() ? "is missing" : "cannot be read on this computer") +
+                            ": the channel sends nothing until one is set.");
+        } else {
+            c.Address = *readAddress;
+        }
+        if (c.Kind == WebhookKind::Json) {
+            const std::string secret = ini.Get(w.Section, "Secret").value_or("");
+            const std::optional<std::string> readSecret = unprotect(secret, codec);
+            if (!readSecret) {
+                if (!listed(s.UnreadWebhooks, c.Name))
+                    s.UnreadWebhooks.push_back(c.Name);
+                notes.push_back("The secret of webhook " + c.Name +
+                                " in the settings file cannot be read on this computer: its "
+                                "messages go unsigned until it is set again.");
+            } else {
+                c.Secret = *readSecret;
+            }
+        }
+        s.Webhooks.push_back(std::move(c));
+    }
+}
+
+void saveWebhooks(const CUserSettings& s, IniDocument& ini, const PasswordCodec& codec) {
+    const std::vector<WebhookSection> sections = webhookSections(ini);
+    // A channel deleted goes with its section; what the loader left out stays.
+    for (const WebhookSection& w : sections) {
+        const bool kept = std::any_of(s.Webhooks.begin(), s.Webhooks.end(),
+                                      [&](const auto& c) { return SameText(c.Name, w.Name); });
+        if (w.Skipped.empty() && !kept)
+            ini.RemoveSection(w.Section);
+    }
+    for (const WebhookChannel& c : s.Webhooks) {
+        std::string section = "Webhook " + c.Name;
+        for (const WebhookSection& w : sections)
+            if (w.Skipped.empty() && SameText(w.Name, c.Name))
+                section = w.Section;
+        ini.Set(section, "Kind", WebhookKindName(c.Kind));
+        const bool unread = listed(s.UnreadWebhooks, c.Name);
+        // An empty address is none the record knows: the file keeps whatever it holds.
+        const std::optional<std::string> address = ini.Get(section, "Address");
+        const std::string storedAddress =
+            protectedText(address, c.Address, true, codec, "The address of webhook " + c.Name);
+        if (address || !storedAddress.empty())
+            ini.Set(section, "Address", storedAddress);
+        if (c.Kind != WebhookKind::Json) {
+            ini.RemoveKey(section, "Secret"); // only a json channel signs
+            continue;
+        }
+        const std::optional<std::string> secret = ini.Get(section, "Secret");
+        const std::string storedSecret =
+            protectedText(secret, c.Secret, unread || unreadable(secret, codec), codec,
+                          "The secret of webhook " + c.Name);
+        if (storedSecret.empty())
+            ini.RemoveKey(section, "Secret");
+        else
+            ini.Set(section, "Secret", storedSecret);
+    }
 }
 
 } // namespace
@@ -145,6 +294,9 @@ void CUserSettings::Load(const IniDocument& ini, const PasswordCodec& codec,
             this->*row.Number = n.value_or(row.Default);
     }
 
+    loadWebhooks(*this, ini, codec, notes);
+    Maintenance = ini.Entries(MaintenanceSection);
+
     URLList.Clear();
     UrlChecks.clear();
     UnreadChecks.clear();
@@ -177,7 +329,8 @@ void CUserSettings::Load(const IniDocument& ini, const PasswordCodec& codec,
     notes.insert(notes.end(), fitted.begin(), fitted.end());
 }
 
-void CUserSettings::Save(IniDocument& ini, const PasswordCodec& codec) const {
+void CUserSettings::Save(IniDocument& ini, const PasswordCodec& codec,
+                         std::int64_t localNow) const {
     // Whatever its caller checked, a line break must never write keys of its own.
     const auto hasBreak = [](const std::string& text) {
         return text.find_first_of("\r\n") != std::string::npos;
@@ -187,30 +340,23 @@ void CUserSettings::Save(IniDocument& ini, const PasswordCodec& codec) const {
         broken = broken || (row.Kind == SettingKind::Text && hasBreak(this->*row.Text));
     for (int i = 0; i < URLList.Count(); ++i)
         broken = broken || hasBreak(URLList[i]) || hasBreak(Checks(i));
+    for (const std::string& line : Maintenance)
+        broken = broken || hasBreak(line);
+    // A channel's name is its section's header: a bracket or a break would make another one.
+    for (const WebhookChannel& c : Webhooks)
+        broken = broken || !WebhookNameProblem(c.Name).empty();
     if (broken)
         throw Exception("A setting holds a line break, so the settings were not saved.");
     // A password this computer cannot unprotect (a file restored from another one) stays in the
     // file as it is until a new one is set: saving other settings must not wipe it.
-    const auto protect = [&](const std::string& clear, const std::string& stored) {
-        std::vector<std::string> unread;
-        if (clear.empty() && !stored.empty() && readPassword(stored, codec, unread).empty() &&
-            !unread.empty())
-            return stored;
-        if (clear.empty())
-            return std::string();
-        const std::optional<std::string> blob =
-            codec.Protect ? codec.Protect(clear) : std::optional<std::string>();
-        if (!blob)
-            throw Exception("The password could not be protected, so the settings were not "
-                            "saved.");
-        return ProtectedPasswordMarker + Base64Encode(*blob);
+    const auto protect = [&](const std::string& value, const std::optional<std::string>& stored) {
+        return protectedText(stored, value, unreadable(stored, codec), codec, "The password");
     };
     for (const SettingRow& row : SettingRows()) {
         if (row.Kind == SettingKind::Text)
             ini.Set(row.Section, row.Key, this->*row.Text);
         else if (row.Kind == SettingKind::Secret)
-            ini.Set(row.Section, row.Key,
-                    protect(this->*row.Text, ini.Get(row.Section, row.Key).value_or("")));
+            ini.Set(row.Section, row.Key, protect(this->*row.Text, ini.Get(row.Section, row.Key)));
         else if (row.Kind == SettingKind::Flag)
             ini.Set(row.Section, row.Key, BoolToIni(this->*row.Flag));
         else
@@ -227,10 +373,23 @@ void CUserSettings::Save(IniDocument& ini, const PasswordCodec& codec) const {
         if (std::optional<SiteChecks> read = readChecks(checks);
             read && !read->Pass.empty() &&
             read->Pass.rfind(ProtectedPasswordMarker, 0) == std::string::npos) {
-            read->Pass = protect(read->Pass, {});
+            read->Pass = protect(read->Pass, std::nullopt);
             checks = WriteSiteChecks(*read);
         }
         entries.push_back(UrlToEntry(url, checks));
     }
     ini.SetEntries(Urls, entries);
+
+    saveWebhooks(*this, ini, codec);
+    std::vector<std::string> windows;
+    for (const std::string& line : Maintenance) {
+        const std::string text = TrimBlanks(line);
+        std::string problem;
+        const std::optional<MaintenanceWindow> window = ReadMaintenanceWindow(text, problem);
+        // A one-off window that is over has nothing more to say.
+        if (text.empty() || (window && localNow > 0 && MaintenanceOver(*window, localNow)))
+            continue;
+        windows.push_back(text);
+    }
+    ini.SetEntries(MaintenanceSection, windows);
 }

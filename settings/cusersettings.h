@@ -106,6 +106,13 @@ public:
     // The lines of [Maintenance] as written (ReadMaintenanceWindow reads each); one that does
     // not read is kept as it stands and covers nothing.
     std::vector<std::string> Maintenance;
+    // The lines of Maintenance that did not read when the file was loaded: the rules let such a
+    // line pass as long as it stands unchanged, so that it blocks no other change.
+    std::vector<std::string> UnreadMaintenance;
+    // The channels of Webhooks whose address or secret the file holds but the record does not
+    // (protected on another computer, missing, or against the rules): while the record's value
+    // stays empty the file keeps its own, and the rules let the empty address pass.
+    std::vector<std::string> UnreadWebhooks;
 
 #ifdef _WIN32
     // The INI file beside the program (settings/profilestore_win.cpp). Load answers false, and
@@ -118,8 +125,10 @@ public:
     // Replaces every field with what the file holds, defaults for what it lacks, fitted to the
     // settings rules; notes gets a line per value that had to change.
     void Load(const IniDocument& ini, const PasswordCodec& codec, std::vector<std::string>& notes);
-    // Writes every field into the document; raises when the password cannot be protected.
-    void Save(IniDocument& ini, const PasswordCodec& codec) const;
+    // Writes every field into the document; raises when the password, a webhook's address or
+    // its secret cannot be protected. localNow (seconds since 1970-01-01 00:00 of the local
+    // clock) leaves out the one-off maintenance windows that are over; 0 leaves out none.
+    void Save(IniDocument& ini, const PasswordCodec& codec, std::int64_t localNow = 0) const;
 
     // TimeOut as a probe waits for it: the file may hold any number (-1 would wait for ever,
     // 0 would fail every probe), so a value outside the range is brought to its nearest limit.

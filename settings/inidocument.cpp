@@ -261,3 +261,66 @@ void IniDocument::SetEntries(std::string_view section, const std::vector<std::st
     }
     lines_ = std::move(result);
 }
+
+std::vector<std::string> IniDocument::SectionNames() const {
+    std::vector<std::string> names;
+    for (const std::string& raw : lines_) {
+        const Line line = classify(raw);
+        if (line.kind != LineKind::Header)
+            continue;
+        bool known = false;
+        for (const std::string& name : names)
+            known = known || same(name, line.name);
+        if (!known)
+            names.push_back(line.name);
+    }
+    return names;
+}
+
+void IniDocument::RemoveSection(std::string_view section) {
+    std::vector<bool> drop(lines_.size(), false);
+    std::optional<size_t> start;
+    // A section's lines go from its header to its last entry.
+    const auto close = [&](size_t lastEntry) {
+        for (size_t i = *start; i <= lastEntry; ++i)
+            drop[i] = true;
+        start.reset();
+    };
+    size_t lastEntry = 0;
+    walk(lines_, section, [&](size_t i, const Line& line, bool inSection) {
+        if (line.kind == LineKind::Header) {
+            if (start)
+                close(lastEntry);
+            if (inSection)
+                start = lastEntry = i;
+        } else if (start && line.kind == LineKind::Entry) {
+            lastEntry = i;
+        }
+    });
+    if (start)
+        close(lastEntry);
+    std::vector<std::string> kept;
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        if (drop[i])
+            continue;
+        // A blank line that separated the section from what came before goes with it.
+        const bool blank = TrimBlanks(lines_[i]).empty();
+        if (blank && i > 0 && drop[i - 1] && (kept.empty() || TrimBlanks(kept.back()).empty()))
+            continue;
+        kept.push_back(std::move(lines_[i]));
+    }
+    lines_ = std::move(kept);
+}
+
+void IniDocument::RemoveKey(std::string_view section, std::string_view key) {
+    std::vector<bool> drop(lines_.size(), false);
+    walk(lines_, section, [&](size_t i, const Line& line, bool inSection) {
+        drop[i] =
+            inSection && line.kind == LineKind::Entry && line.hasEquals && same(line.name, key);
+    });
+    std::vector<std::string> kept;
+    for (size_t i = 0; i < lines_.size(); ++i)
+        if (!drop[i])
+            kept.push_back(std::move(lines_[i]));
+    lines_ = std::move(kept);
+}

@@ -53,6 +53,14 @@ public:
     // section where its first entry stood; later headers of that name go, their comments stay.
     void SetEntries(std::string_view section, const std::vector<std::string>& entries);
 
+    // The name of every section, in file order, each name once (its first spelling).
+    std::vector<std::string> SectionNames() const;
+    // Removes every section of that name, its header and its lines up to its last entry: the
+    // comments after that entry usually speak of the next section, so they stay.
+    void RemoveSection(std::string_view section);
+    // Removes every key of that name from every section of that name.
+    void RemoveKey(std::string_view section, std::string_view key);
+
     const std::vector<std::string>& Lines() const { return lines_; }
 
 private:

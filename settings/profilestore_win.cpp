@@ -60,6 +60,19 @@ bool holdsSecret(const IniDocument& doc) {
     return false;
 }
 
+// The local clock as the maintenance windows read it: seconds since 1970-01-01 00:00 of that
+// clock. A local time taken as a file time counts from 1601 without any zone.
+std::int64_t localSeconds() {
+    SYSTEMTIME local;
+    ::GetLocalTime(&local);
+    FILETIME asFileTime;
+    if (!::SystemTimeToFileTime(&local, &asFileTime))
+        return 0;
+    const std::int64_t ticks = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(asFileTime.dwHighDateTime) << 32) | asFileTime.dwLowDateTime);
+    return (ticks - 116444736000000000LL) / 10000000;
+}
+
 } // namespace
 
 DWORD LimitToAdministrators(const std::string& path) {
@@ -204,7 +217,7 @@ void SettingsFile::Save(const CUserSettings& settings) const {
     std::string error;
     if (read(doc, error) == ReadResult::Unreadable)
         throw failure;
-    settings.Save(doc, MachinePasswordCodec());
+    settings.Save(doc, MachinePasswordCodec(), localSeconds());
     const std::string bytes = doc.ToBytes(MachineAnsiCodePage());
 
     const std::wstring target = Widen(path_);

@@ -31,6 +31,13 @@ constexpr SettingRange LogDaysRange{0, 36500};
 // A line per site and check: ten years of a few sites is still a folder a person can handle.
 constexpr SettingRange HistoryDaysRange{0, 3650};
 constexpr SettingRange CertDaysRange{0, MaxCertDays};
+constexpr SettingRange UpAfterRange{1, 60};
+// Remind may also be 0: no reminder. A week is the longest that still reminds anyone.
+constexpr SettingRange RemindRange{1, 10080};
+
+// The bytes of a webhook channel's name, and the maintenance windows a record holds at most.
+constexpr std::size_t MaxWebhookName = 64;
+constexpr std::size_t MaxMaintenanceWindows = 64;
 
 // Every text of the record, each URL included, in bytes of UTF-8.
 constexpr std::size_t MaxSettingText = 2047;
@@ -41,9 +48,23 @@ constexpr std::size_t MaxSettingText = 2047;
 // Numbers: within their ranges. Security is free: a value without a meaning sends no mail.
 std::string SettingsProblem(const CUserSettings& settings);
 
+// The first rule a webhook channel breaks, in words; empty when it keeps them all. Its name:
+// not empty, at most MaxWebhookName bytes, no "[", "]", control characters or blanks around it.
+// Its address: https:// and a host (a token must never travel unencrypted), whole rather than
+// shown. Its secret: the rules of texts. The names of a record's channels must also differ
+// without regard to case, which SettingsProblem checks.
+std::string WebhookProblem(const WebhookChannel& channel);
+// The name's part of WebhookProblem.
+std::string WebhookNameProblem(const std::string& name);
+// Whether the address is an address as shown (ShownWebhookAddress: its path left out), which
+// cannot be posted to: the sender of a form takes it for "the one stored".
+bool IsShownWebhookAddress(const std::string& address);
+
 // What a loaded file's values become, so that the record keeps the rules: control characters
 // are removed from texts, an over-long text is cut and an over-long URL dropped, an empty
-// benchmark takes the default, TimeSpan, TimeOut, Parallel, Retries, Filter, Notify and both Days
-// are brought to the nearest value of the same meaning, a Port outside its range takes 25. Returns
-// a line for the log per field changed.
+// benchmark takes the default, TimeSpan, TimeOut, Parallel, Retries, Filter, Notify, both Days,
+// UpAfter and Remind are brought to the nearest value of the same meaning, a Port outside its
+// range takes 25; a webhook address or secret against the rules is set aside (the file keeps
+// it), maintenance lines that do not read are kept as written and those beyond
+// MaxMaintenanceWindows ignored. Returns a line for the log per field changed.
 std::vector<std::string> FitLoadedSettings(CUserSettings& settings);

@@ -11,6 +11,7 @@ const char* const Log = "Log";
 const char* const History = "History";
 const char* const Smtp = "SMTP";
 const char* const Metrics = "Metrics";
+const char* const Alerts = "Alerts";
 const char* const Proxy = "Proxy";
 
 } // namespace
@@ -66,6 +67,12 @@ const std::vector<SettingRow>& SettingRows() {
         {.Kind = K::Number, .Section = Smtp, .Key = "Notify", .PipeField = "notify",
          .Number = &S::Notify, .Default = NotifyEveryCycle, .Range = NotifyRange,
          .Fit = F::Default, .What = "Notify"},
+        {.Kind = K::Number, .Section = Alerts, .Key = "UpAfter", .PipeField = "upafter",
+         .Number = &S::UpAfter, .Default = 1, .Range = UpAfterRange,
+         .What = "The checks a site must pass before it counts as up again"},
+        {.Kind = K::Number, .Section = Alerts, .Key = "Remind", .PipeField = "remind",
+         .Number = &S::Remind, .Default = 0, .Range = RemindRange, .Fit = F::ZeroOrNearest,
+         .What = "The reminder interval", .Unit = " minutes, or 0 for no reminder"},
         {.Kind = K::Text, .Section = Metrics, .Key = "TextfileDir",
          .Text = &S::TextfileDir, .What = "The metrics folder"},
         {.Kind = K::Text, .Section = Proxy, .Key = "Mode", .PipeField = "proxymode",

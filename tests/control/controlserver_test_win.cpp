@@ -37,6 +37,17 @@ public:
         heldLists.push_back(reply);
     }
     void Stop(ControlReply reply) override { reply.Send(ControlMessage(msg::Ok)); }
+    // A test post is held until told, as a slow receiver holds it.
+    std::vector<ControlMessage> tests;
+    std::vector<ControlReply> heldTests;
+    void TestWebhook(const ControlMessage& request, ControlReply reply) override {
+        std::lock_guard<std::mutex> guard(lock);
+        tests.push_back(request);
+        heldTests.push_back(reply);
+    }
+    void StartMaintenance(std::int32_t minutes, ControlReply reply) override {
+        reply.Send(ControlMessage(msg::Ok).Add("minutes", std::to_string(minutes)));
+    }
 
     ControlReply HeldList() {
         std::lock_guard<std::mutex> guard(lock);
@@ -318,4 +329,34 @@ TEST(ControlClientIdentity, ReadFromTheClientProcessAsItConnects) {
     EXPECT_EQ(who.User.rfind("S-1-5-", 0), 0u) << who.User;
     // Every Wine process is an elevated administrator.
     EXPECT_TRUE(who.Administrator);
+}
+
+TEST_F(ControlServerTest, WebhookTestIsAnsweredLateAndWhatFollowsItWaitsInOrder) {
+    PipeClient client = Client();
+    WebhookChannel channel{"ops", WebhookKind::Slack, "https://hooks.example/t0k3n", ""};
+    ASSERT_TRUE(client.Send(TestWebhookMessage(channel)));
+    ASSERT_TRUE(waitFor(
+        [&] {
+            std::lock_guard<std::mutex> guard(handler.lock);
+            return !handler.heldTests.empty();
+        },
+        10000));
+    EXPECT_EQ(handler.tests[0].Get("address"), channel.Address);
+    ASSERT_TRUE(client.Send(ControlMessage(msg::CheckNow)));
+    ControlMessage tooLong(msg::Maintenance);
+    ASSERT_TRUE(client.Send(tooLong.Add("minutes", "1441")));
+    ASSERT_TRUE(client.Send(MaintenanceMessage(30)));
+    EXPECT_EQ(client.Receive(500).Type, "none") << "nothing overtakes the post, nor cuts it short";
+    // The post ends on another thread, long after the requests behind it came in.
+    std::thread([reply = handler.heldTests[0]] {
+        reply.Send(WebhookTestMessage("ops", "delivered"));
+    }).join();
+
+    const ControlMessage outcome = client.Receive(10000);
+    EXPECT_EQ(outcome.Type, msg::WebhookTest);
+    EXPECT_EQ(outcome.Get("outcome"), "delivered");
+    EXPECT_EQ(client.Receive(10000).Type, msg::Ok);
+    EXPECT_EQ(handler.checkNows, 1);
+    EXPECT_EQ(client.Receive(10000).Get("code"), "failed") << "no window longer than a day";
+    EXPECT_EQ(client.Receive(10000).Get("minutes"), "30");
 }

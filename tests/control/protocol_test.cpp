@@ -1,6 +1,8 @@
 #include "control/protocol.h"
 
 #include "base/text.h"
+#include "settings/inidocument.h"
+#include "settings/settingsrules.h"
 #include "settings/settingstable.h"
 
 #include <gtest/gtest.h>
@@ -211,7 +213,7 @@ TEST(ControlProtocol, ReadingNeedsALocalUserChangingAnElevatedAdministrator) {
         EXPECT_EQ(RefusalFor(read, user), "") << read;
         EXPECT_NE(RefusalFor(read, network), "") << read;
     }
-    for (const char* change : {msg::SetSettings, msg::Stop}) {
+    for (const char* change : {msg::SetSettings, msg::Stop, msg::TestWebhook, msg::Maintenance}) {
         EXPECT_NE(RefusalFor(change, user), "") << change;
         EXPECT_NE(RefusalFor(change, adminNotElevated), "") << change;
         EXPECT_EQ(RefusalFor(change, elevatedAdmin), "") << change;
@@ -276,4 +278,119 @@ TEST(ControlProtocol, WhatDoesNotFitIsCountedOrRefusedNeverLeftOut) {
     EXPECT_EQ(CheckListRefusal(std::vector<std::string>(100, "http://a/")), "");
     EXPECT_NE(CheckListRefusal(std::vector<std::string>(101, "http://a/")), "");
     EXPECT_NE(CheckListRefusal(std::vector<std::string>(100, std::string(650, 'u'))), "");
+}
+
+namespace {
+
+const std::string slackHook = "https://hooks.slack.com/services/T0/B0/xyz";
+const std::string jsonHook = "https://example.test/hook?token=abc";
+
+CUserSettings withChannels() {
+    CUserSettings s;
+    std::vector<std::string> notes;
+    s.Load(IniDocument(), PasswordCodec(), notes); // the defaults, which keep the rules
+    s.Webhooks = {{"ops", WebhookKind::Slack, slackHook, ""},
+                  {"Signed", WebhookKind::Json, jsonHook, "s3cret"}};
+    s.Maintenance = {"Sat 22:00-Sun 02:00"};
+    return s;
+}
+
+} // namespace
+
+TEST(ControlProtocol, WebhooksTravelOnlyAsShownAndTheServiceKeepsWhatItWasNotSent) {
+    const CUserSettings service = withChannels();
+    const std::string told = EncodeMessage(SettingsReply(service, false));
+    for (const char* whole : {"xyz", "token", "s3cret"})
+        EXPECT_EQ(told.find(whole), std::string::npos) << told;
+    std::string error;
+    CUserSettings companion;
+    bool passwordSet = false;
+    ASSERT_TRUE(SettingsFromMessage(*DecodeMessage(told, error), companion, passwordSet));
+    ASSERT_EQ(companion.Webhooks.size(), 2u);
+    EXPECT_EQ(companion.Webhooks[0].Address, "https://hooks.slack.com/...");
+    EXPECT_EQ(companion.Maintenance, service.Maintenance);
+
+    // Sent back as shown, renamed in case, with a new channel: each keeps what it had.
+    companion.Webhooks[1].Name = "SIGNED";
+    companion.Webhooks.push_back({"new", WebhookKind::Ntfy, "https://ntfy.example/t", ""});
+    CUserSettings applied = service;
+    ASSERT_TRUE(SettingsFromMessage(SettingsMessage(msg::SetSettings, companion, false, true),
+                                    applied, passwordSet));
+    ASSERT_EQ(applied.Webhooks.size(), 3u);
+    EXPECT_EQ(applied.Webhooks[0].Address, slackHook);
+    EXPECT_EQ(applied.Webhooks[1],
+              (WebhookChannel{"SIGNED", WebhookKind::Json, jsonHook, "s3cret"}));
+    EXPECT_EQ(applied.Webhooks[2].Address, "https://ntfy.example/t");
+
+    // A new address and secret replace; a channel left out is deleted; the windows are replaced.
+    companion.Webhooks.erase(companion.Webhooks.begin());
+    companion.Webhooks[0].Address = "https://other.example/hook";
+    companion.Webhooks[0].Secret = "n3w";
+    companion.Maintenance.clear();
+    applied = service;
+    ASSERT_TRUE(SettingsFromMessage(SettingsMessage(msg::SetSettings, companion, false, true),
+                                    applied, passwordSet));
+    ASSERT_EQ(applied.Webhooks.size(), 2u);
+    EXPECT_EQ(applied.Webhooks[0],
+              (WebhookChannel{"SIGNED", WebhookKind::Json, "https://other.example/hook", "n3w"}));
+    EXPECT_TRUE(applied.Maintenance.empty());
+
+    // A renamed channel sent as shown has no stored address: the rules refuse the shown form.
+    companion.Webhooks[1].Name = "renamed";
+    companion.Webhooks[1].Address = "https://ntfy.example/...";
+    applied = service;
+    ASSERT_TRUE(SettingsFromMessage(SettingsMessage(msg::SetSettings, companion, false, true),
+                                    applied, passwordSet));
+    EXPECT_EQ(SettingsProblem(applied),
+              "The address of webhook renamed is shown shortened: give the whole address.");
+
+    // An older companion knows neither: both stay.
+    ControlMessage older(msg::SetSettings);
+    older.Add("url", "http://a/").Add("timespan", "5");
+    applied = service;
+    ASSERT_TRUE(SettingsFromMessage(older, applied, passwordSet));
+    EXPECT_EQ(applied.Webhooks, service.Webhooks);
+    EXPECT_EQ(applied.Maintenance, service.Maintenance);
+
+    // A kind that does not read, or a list that did not come whole, changes nothing.
+    for (const char* fields : {"webhook=x\nkind=fax\nwebhookcount=1", "webhook=x\nwebhookcount=1",
+                               "webhook=x\nkind=ntfy\nwebhookcount=2",
+                               "maintenance=Sat 22:00-Sun 02:00\nmaintenancecount=0"})
+        EXPECT_FALSE(SettingsFromMessage(
+            *DecodeMessage(std::string("setsettings\n") + fields, error), applied, passwordSet))
+            << fields;
+}
+
+TEST(ControlProtocol, TestAndMaintenanceRequestsCarryOnlyWhatTheyMay) {
+    const CUserSettings service = withChannels();
+    // The dialog tests a stored channel as shown: the service posts to the stored address.
+    WebhookChannel shown{"signed", WebhookKind::Json, "https://example.test/...", ""};
+    const ControlMessage asked = TestWebhookMessage(shown);
+    EXPECT_FALSE(asked.Has("address"));
+    std::string problem;
+    std::optional<WebhookChannel> tested = WebhookToTest(asked, service.Webhooks, problem);
+    ASSERT_TRUE(tested) << problem;
+    EXPECT_EQ(tested->Address, jsonHook);
+    EXPECT_EQ(tested->Secret, "s3cret");
+
+    // One typed in the dialog goes whole; the same rules hold as for saving.
+    EXPECT_EQ(TestWebhookMessage({"x", WebhookKind::Slack, slackHook, ""}).Get("address"),
+              slackHook);
+    EXPECT_FALSE(
+        WebhookToTest(TestWebhookMessage({"x", WebhookKind::Teams, "http://plain.example/t", ""}),
+                      service.Webhooks, problem));
+    EXPECT_EQ(problem, "The address of webhook x must begin with https://.");
+    EXPECT_FALSE(WebhookToTest(TestWebhookMessage(shown), {}, problem))
+        << "no stored channel, no address";
+
+    EXPECT_EQ(MaintenanceMinutes(MaintenanceMessage(90)), 90);
+    for (const char* minutes : {"0", "1441", "-5", "x", ""}) {
+        ControlMessage m(msg::Maintenance);
+        m.Add("minutes", minutes);
+        EXPECT_FALSE(MaintenanceMinutes(m)) << minutes;
+    }
+
+    MonitorStatus status;
+    status.Maintenance = "in maintenance until 11:40";
+    EXPECT_EQ(StatusFromMessage(StatusMessage(status))->Maintenance, status.Maintenance);
 }

@@ -387,3 +387,147 @@ TEST_F(SettingsRecord, ProxyAndSitePasswordsAreProtectedAndComeBackThroughTheMas
     EXPECT_EQ(notes.size(), 1u);
     EXPECT_EQ(SettingsProblem(fitted), "") << "a file's mistake blocks no other setting";
 }
+
+namespace {
+
+// A value as the reversing stand-in protects it in the file.
+std::string sealed(const std::string& value) {
+    return ProtectedPasswordMarker +
+           Base64Encode("sealed:" + std::string(value.rbegin(), value.rend()));
+}
+
+const std::string slackHook = "https://hooks.slack.com/services/T0/B0/xyz";
+const std::string jsonHook = "https://example.test/hook?token=abc";
+
+} // namespace
+
+TEST_F(SettingsRecord, WebhookSectionsComeBackProtectedAndADeletedChannelLeavesTheFile) {
+    const std::string file =
+        "[Webhook ops]\nKind=slack\nAddress=" + slackHook +
+        "\nOwn=mine\n; the signed one\n[webhook Signed]\nKind=JSON\nAddress=" + sealed(jsonHook) +
+        "\nSecret=s3cret\n; mail below\n[SMTP]\nTo=a@b\n";
+    CUserSettings s = Loaded(file);
+    ASSERT_EQ(s.Webhooks.size(), 2u);
+    EXPECT_EQ(s.Webhooks[0], (WebhookChannel{"ops", WebhookKind::Slack, slackHook, ""}));
+    EXPECT_EQ(s.Webhooks[1], (WebhookChannel{"Signed", WebhookKind::Json, jsonHook, "s3cret"}));
+    EXPECT_TRUE(notes.empty());
+    EXPECT_EQ(SettingsProblem(s), "");
+
+    IniDocument ini = doc(file);
+    s.Save(ini, reversing());
+    const std::string saved = text(ini);
+    for (const std::string& clear : {slackHook, jsonHook, std::string("s3cret")})
+        EXPECT_EQ(saved.find(clear), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Address=" + sealed(jsonHook) + "\n"), std::string::npos)
+        << "an unchanged value keeps its bytes";
+    EXPECT_NE(saved.find("Own=mine\n"), std::string::npos);
+    const CUserSettings back = Loaded(saved);
+    EXPECT_EQ(back.Webhooks, s.Webhooks);
+
+    // Deleted in the dialog: its section goes whole; the comments of the others stay.
+    s.Webhooks.erase(s.Webhooks.begin());
+    s.Webhooks.push_back({"new", WebhookKind::Ntfy, "https://ntfy.example/topic", "ignored"});
+    s.Save(ini, reversing());
+    const std::string after = text(ini);
+    EXPECT_EQ(after.find("ops"), std::string::npos) << after;
+    EXPECT_EQ(after.find("Own=mine"), std::string::npos) << after;
+    EXPECT_EQ(after.rfind("; the signed one\n[webhook Signed]\n", 0), 0u) << after;
+    EXPECT_NE(after.find("; mail below\n[SMTP]"), std::string::npos) << after;
+    const CUserSettings again = Loaded(after);
+    ASSERT_EQ(again.Webhooks.size(), 2u);
+    EXPECT_EQ(again.Webhooks[1].Secret, "") << "only a json channel has a secret";
+}
+
+TEST_F(SettingsRecord, WebhookTheFileHoldsButCannotGiveStaysInItAndBlocksNothing) {
+    const std::string file = "[Webhook copied]\nKind=teams\nAddress=protected:QUJD\n"
+                             "[Webhook typo]\nKind=telegram\nAddress=https://t.example/x\n"
+                             "[Webhook plain]\nKind=ntfy\nAddress=http://ntfy.example/topic\n";
+    CUserSettings s = Loaded(file);
+    ASSERT_EQ(s.Webhooks.size(), 2u) << "a kind that does not read is no channel";
+    EXPECT_EQ(s.Webhooks[0].Address, "");
+    EXPECT_EQ(s.Webhooks[1].Address, "") << "never sent without encryption";
+    ASSERT_EQ(notes.size(), 3u);
+    for (const std::string& note : notes) {
+        EXPECT_EQ(note.find("QUJD"), std::string::npos) << note;
+        EXPECT_EQ(note.find("ntfy.example"), std::string::npos) << note;
+    }
+    EXPECT_EQ(SettingsProblem(s), "");
+
+    IniDocument ini = doc(file);
+    s.Save(ini, reversing());
+    EXPECT_EQ(text(ini).rfind(file, 0), 0u) << "each stays as written until a new one is set";
+
+    s.Webhooks[0].Address = slackHook;
+    s.Save(ini, reversing());
+    EXPECT_EQ(Loaded(text(ini)).Webhooks[0].Address, slackHook);
+}
+
+TEST_F(SettingsRecord, HostileWebhooksAndWindowsAreRefusedWithWords) {
+    const CUserSettings good =
+        Loaded("[Webhook ops]\nKind=slack\nAddress=" + slackHook + "\n[Maintenance]\nnot a time\n");
+    ASSERT_EQ(SettingsProblem(good), "") << "an unread line the file held blocks nothing";
+    const auto problem = [&](auto change) {
+        CUserSettings s = good;
+        change(s);
+        return SettingsProblem(s);
+    };
+    const auto hook = [](std::string name, std::string address) {
+        return [=](CUserSettings& s) {
+            s.Webhooks.push_back({name, WebhookKind::Json, address, ""});
+        };
+    };
+    EXPECT_EQ(problem(hook("b", "http://hooks.example/t0k3n")),
+              "The address of webhook b must begin with https://.");
+    EXPECT_EQ(problem(hook("b", "https:///path")),
+              "The address of webhook b must begin with https:// and name a host.");
+    EXPECT_EQ(problem(hook("b", "https://hooks.slack.com/...")),
+              "The address of webhook b is shown shortened: give the whole address.");
+    EXPECT_EQ(problem(hook("OPS", slackHook)), "Two webhook channels are named OPS.");
+    EXPECT_EQ(problem(hook("", slackHook)), "A webhook channel needs a name.");
+    for (const char* name : {"a]\n[SMTP", "a[b", "tab\there"})
+        EXPECT_EQ(problem(hook(name, slackHook)),
+                  "The name of a webhook channel must not contain \"[\", \"]\" or control "
+                  "characters.")
+            << name;
+    EXPECT_NE(problem(hook(std::string(65, 'n'), slackHook)), "");
+    EXPECT_NE(problem(hook(" b", slackHook)), "");
+    EXPECT_NE(problem([](CUserSettings& s) { s.Webhooks[0].Address.clear(); }), "")
+        << "only an address the file holds may stay empty";
+    EXPECT_EQ(problem([](CUserSettings& s) {
+                  s.Webhooks.assign(MaxWebhooks + 1, s.Webhooks[0]);
+                  for (size_t i = 0; i < s.Webhooks.size(); ++i)
+                      s.Webhooks[i].Name = "n" + std::to_string(i);
+              }),
+              "At most 16 webhook channels can be set.");
+    EXPECT_EQ(problem([](CUserSettings& s) { s.Maintenance.push_back("Sat 25:00-Sun 02:00"); }),
+              "Maintenance line 2: Sat 25:00 is no time of day: write it as HH:MM, from 00:00 to "
+              "23:59.");
+    EXPECT_NE(problem([](CUserSettings& s) { s.Maintenance[0] += "!"; }), "")
+        << "only the file's own line, unchanged";
+    EXPECT_NE(problem([](CUserSettings& s) { s.Maintenance.push_back("[SMTP]"); }), "");
+    EXPECT_EQ(problem([](CUserSettings& s) {
+                  s.Maintenance.assign(MaxMaintenanceWindows + 1, "Sat 22:00-Sun 02:00");
+              }),
+              "At most 64 maintenance windows can be set.");
+    EXPECT_EQ(problem([](CUserSettings& s) { s.Remind = 10081; }),
+              "The reminder interval must be 1 to 10080 minutes, or 0 for no reminder.");
+    EXPECT_NE(problem([](CUserSettings& s) { s.UpAfter = 0; }), "");
+}
+
+TEST_F(SettingsRecord, OneOffWindowsThatAreOverLeaveTheFileAtSave) {
+    const std::string lines = "Sat 22:00-Sun 02:00 = https://shop.example/\n"
+                              "2026-12-24 18:00-2026-12-27 08:00\n"
+                              "2027-01-02 08:00-2027-01-02 09:00\n"
+                              "not a time\n";
+    CUserSettings s = Loaded("[Maintenance]\n" + lines);
+    EXPECT_EQ(s.Maintenance.size(), 4u);
+    EXPECT_EQ(notes.size(), 1u);
+    IniDocument ini = doc("[Maintenance]\n" + lines);
+    s.Save(ini, reversing());
+    EXPECT_EQ(ini.Entries("Maintenance").size(), 4u) << "without a clock none is over";
+    // 2027-01-01 00:00 of the local clock.
+    s.Save(ini, reversing(), 1798761600);
+    EXPECT_EQ(ini.Entries("Maintenance"),
+              (std::vector<std::string>{"Sat 22:00-Sun 02:00 = https://shop.example/",
+                                        "2027-01-02 08:00-2027-01-02 09:00", "not a time"}));
+}
