@@ -61,7 +61,7 @@ echo "== the settings file's rights"
 locks_settings() {
     msiinfo export "$package" CustomAction | grep -F 'LockSettings' |
         grep -F '"[INSTALLFOLDER]Vigrel.INI" /inheritance:r /grant:r *S-1-5-18:F *S-1-5-32-544:F' >/dev/null &&
-        msiinfo export "$package" InstallExecuteSequence | grep -P '^LockSettings\tNOT REMOVE~="ALL"\t4002' >/dev/null
+        msiinfo export "$package" InstallExecuteSequence | grep -P '^LockSettings\tNOT REMOVE~="ALL"\t4001' >/dev/null
 }
 check "the package gives the settings file to SYSTEM and Administrators only" locks_settings
 
@@ -83,7 +83,7 @@ cp "$folder/Vigrel.INI" "$folder/../user-settings.INI"
 check "msiexec /i /qn with first settings ends with exit code 0" msiexec /i "$package" "${first_settings[@]}"
 check "user's settings file byte for byte as it was" cmp "$folder/../user-settings.INI" "$folder/Vigrel.INI"
 rm -f "$folder/../user-settings.INI"
-for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe README.md; do
+for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe README.md fleet/query.xml; do
     check "$f installed" present "$f"
 done
 check "user's settings kept" has_line '; settings of the installer test'
@@ -115,7 +115,7 @@ check "one companion" wait_until 30 one_companion
 echo "== silent removal"
 check "msiexec /x /qn ends with exit code 0" msiexec /x "$newer"
 check "service removed" wait_until 30 not_registered
-for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe README.md; do
+for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe README.md fleet/query.xml; do
     check "$f removed" absent "$f"
 done
 check "companion ended" wait_until 30 no_companion
@@ -126,6 +126,12 @@ check "log file left" present "$old_log"
 check "no longer listed" not_listed_as "$newer_product"
 
 echo "== first installation with first settings"
+rm -rf "$folder"
+fails() { ! "$@"; }
+check "a list of sites that cannot be read fails the installation" \
+    fails msiexec /i "$package" 'SITESFILE=C:\no such list.txt'
+check "and leaves no service" not_registered
+check "nor a product" not_listed_as "$product"
 rm -rf "$folder"
 check "msiexec /i /qn with first settings ends with exit code 0" msiexec /i "$package" "${first_settings[@]}"
 check "benchmark given" has_line 'Benchmark=127.0.0.1:9/ping'
