@@ -132,10 +132,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     rest += *rest == L'"';
     while (*rest == L' ' || *rest == L'\t')
         ++rest;
-    constexpr wchar_t seed[] = L"/seed-ini";
+    // Written with "/" or "-", in any case, as the other switches.
+    constexpr wchar_t seed[] = L"seed-ini";
     constexpr size_t seedLength = sizeof seed / sizeof *seed - 1;
-    if (_wcsnicmp(rest, seed, seedLength) == 0 &&
-        (rest[seedLength] == 0 || rest[seedLength] == L' ' || rest[seedLength] == L'\t'))
-        return seedIni(rest + seedLength);
+    if ((*rest == L'/' || *rest == L'-') && _wcsnicmp(rest + 1, seed, seedLength) == 0) {
+        const wchar_t* after = rest + 1 + seedLength;
+        if (*after == 0 || *after == L' ' || *after == L'\t')
+            return seedIni(after);
+    }
     return VigrelMain();
 }
