@@ -94,6 +94,9 @@ std::string MetricsText(const CycleResults& results, std::uint64_t durationMs,
         down += results.Sites[i].Up ? 0 : 1;
 
     std::string out;
+    // Lets a fleet's dashboards and rules tell which machines run which version.
+    family(out, "vigrel_build_info", "The version of the program that wrote this file.");
+    sample(out, "vigrel_build_info", "version=\"" + MetricsLabelValue(VIGREL_VERSION) + "\"", "1");
     family(out, "vigrel_benchmark_up",
            "Whether the benchmark page answered, so that the sites could be checked.");
     sample(out, "vigrel_benchmark_up", "", results.Benchmark.Up ? "1" : "0");

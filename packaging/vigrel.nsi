@@ -1,4 +1,5 @@
-; Installer of the Vigrel service: the three programs, a sample settings file and the README.
+; Installer of the Vigrel service: the three programs, a sample settings file, the README and
+; the fleet kit (folder fleet).
 ; The companion Vigreltray.exe starts at every user's logon (the machine's Run key) and, at the
 ; end of setup, for the installing user.
 ; Built by the CMake target "installer", which stages the files first:
@@ -148,6 +149,13 @@ Section "-Vigrel"
   File "${STAGE}/Vigrelrun.exe"
   File "${STAGE}/Vigreltray.exe"
   File "${STAGE}/README.md"
+  SetOutPath "$INSTDIR\fleet"
+  File "${STAGE}/fleet/prometheus-rules.yml"
+  File "${STAGE}/fleet/alertmanager-inhibit.yml"
+  File "${STAGE}/fleet/grafana-dashboard.json"
+  File "${STAGE}/fleet/wef-subscription.xml"
+  File "${STAGE}/fleet/query.xml"
+  SetOutPath "$INSTDIR"
   ; The user's settings survive a reinstall.
   SetOverwrite off
   File "${STAGE}/Vigrel.INI"
@@ -206,6 +214,12 @@ Section "-un.Service and programs"
   Delete "$INSTDIR\Vigrelrun.exe"
   Delete "$INSTDIR\Vigreltray.exe"
   Delete "$INSTDIR\README.md"
+  Delete "$INSTDIR\fleet\prometheus-rules.yml"
+  Delete "$INSTDIR\fleet\alertmanager-inhibit.yml"
+  Delete "$INSTDIR\fleet\grafana-dashboard.json"
+  Delete "$INSTDIR\fleet\wef-subscription.xml"
+  Delete "$INSTDIR\fleet\query.xml"
+  RMDir "$INSTDIR\fleet"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
 

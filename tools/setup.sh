@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ g++-mingw-w64-x86-64-posix googletest
     wine wine64 xvfb xauth x11-utils xdotool imagemagick
-    python3 python3-aiosmtpd clang nsis zip openssl msitools wixl tinyproxy
+    python3 python3-aiosmtpd python3-yaml clang nsis zip openssl msitools wixl tinyproxy
     binutils-mingw-w64-x86-64 prometheus
 )
 

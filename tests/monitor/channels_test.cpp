@@ -135,6 +135,9 @@ TEST(MetricsText, SitesOnceEachWithTheirReasonAndTheCycleFigures) {
 
 TEST(MetricsText, ABenchmarkDownLeavesTheSitesUnknown) {
     const std::string text = MetricsText(cycle({}, false), 500, 1);
+    EXPECT_NE(text.find("\nvigrel_build_info{version=\"" VIGREL_VERSION "\"} 1\n"),
+              std::string::npos)
+        << text;
     EXPECT_NE(text.find("\nvigrel_benchmark_up 0\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nvigrel_sites_down 0\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("vigrel_site_"), std::string::npos) << text;

@@ -1,5 +1,6 @@
 // Writes the metrics of a cycle over hostile addresses to standard output, for Prometheus's own
 // checker: quotes, backslashes, line feeds, non-ASCII, bytes that are no UTF-8, a password.
+// Every family the program writes is in it, for the check of the fleet kit's metric names.
 #include "monitor/metricstext.h"
 
 #include <cstdio>
@@ -26,6 +27,8 @@ int main() {
         ++i;
     }
     r.Sites[2] = ProbeResult::Down(ProbeReason::HttpStatus, 3, 503);
+    r.Sites[1].Warning = "certificate of q.example expires in 5 days, on 2025-12-07";
+    r.Sites[1].CertExpiry = 1765065600;
     const std::string text = MetricsText(r, 2345, 1765000000);
     std::fwrite(text.data(), 1, text.size(), stdout);
     return 0;

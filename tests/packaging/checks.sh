@@ -78,7 +78,9 @@ companion_count() {
 companion_running() { [ "$(companion_count)" -ge 1 ]; }
 one_companion() { [ "$(companion_count)" -eq 1 ]; }
 no_companion() { [ "$(companion_count)" -eq 0 ]; }
-has_line() { tr -d '\r' <"$folder/Vigrel.INI" | grep -qxF "$1"; }
+# grep reads the whole file (no -q): quitting at the first match would break tr's pipe, which
+# fails the line under pipefail now and then.
+has_line() { tr -d '\r' <"$folder/Vigrel.INI" | grep -xF "$1" >/dev/null; }
 
 # Ends the companions and stops and removes the service, whatever installed them: Wine would
 # start a registered auto-start service whenever the prefix comes up again.

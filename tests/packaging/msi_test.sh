@@ -2,7 +2,8 @@
 # The Windows Installer package under Wine's msiexec, silent: install with the service started
 # by the package's service tables, upgrade to a newer package while the service runs, then
 # remove, keeping the user's settings and logs. The companion: registered to start at logon,
-# started, ended on removal.
+# started, ended on removal. The first settings given as properties: written into a new
+# settings file, never into one that was there.
 #   msi_test.sh <wine-run> <package> <product code> <newer package> <its product code>
 # Runs in the prefix named by VIGREL_WINEPREFIX, under a display (the service opens windows).
 set -uo pipefail
@@ -21,7 +22,11 @@ uninstall_key="$products\\{$product}"
 
 source "$(dirname "$0")/checks.sh"
 
-msiexec() { run msiexec "$1" "Z:$(realpath "$2" | tr / '\\')" /qn; }
+msiexec() {
+    local mode=$1 package=$2
+    shift 2
+    run msiexec "$mode" "Z:$(realpath "$package" | tr / '\\')" /qn "$@"
+}
 version_listed() {
     run reg query "$products\\{$1}" /v DisplayVersion 2>/dev/null | tr -d '\r' | grep -q "$2\$"
 }
@@ -43,6 +48,7 @@ cleanup() {
     run reg delete "$products\\{$product}" /f >/dev/null 2>&1
     run reg delete "$products\\{$newer_product}" /f >/dev/null 2>&1
     rm -rf "$folder"
+    rm -f "$prefix/drive_c/vigrel sites.txt"
 }
 trap cleanup EXIT
 
@@ -51,19 +57,33 @@ cleanup
 
 echo "== the settings file's rights"
 # Wine's icacls changes nothing, so the package's own record is what is checked.
+# grep reads to the end (no -q): one that quits early breaks the pipe, and pipefail fails it.
 locks_settings() {
     msiinfo export "$package" CustomAction | grep -F 'LockSettings' |
-        grep -qF '"[INSTALLFOLDER]Vigrel.INI" /inheritance:r /grant:r *S-1-5-18:F *S-1-5-32-544:F' &&
-        msiinfo export "$package" InstallExecuteSequence | grep -qP '^LockSettings\tNOT REMOVE~="ALL"\t4001'
+        grep -F '"[INSTALLFOLDER]Vigrel.INI" /inheritance:r /grant:r *S-1-5-18:F *S-1-5-32-544:F' >/dev/null &&
+        msiinfo export "$package" InstallExecuteSequence | grep -P '^LockSettings\tNOT REMOVE~="ALL"\t4001' >/dev/null
 }
 check "the package gives the settings file to SYSTEM and Administrators only" locks_settings
 
+# The first settings, as a deployment tool gives them. Loopback only: the service starts with
+# them. A folder's trailing backslash ends up before the closing quote of the program's
+# argument (left unquoted here, as Wine would escape it on the way into msiexec).
+sites_file="$prefix/drive_c/vigrel sites.txt"
+printf '%s\r\n' 'http://127.0.0.1:9/a' '; not a site' '' '  http://127.0.0.1:9/b=slow=2000  ' \
+    >"$sites_file"
+first_settings=(BENCHMARK=127.0.0.1:9/ping 'TEXTFILEDIR=C:\metrics\' 'SITESFILE=C:\vigrel sites.txt'
+    MAILSERVER=127.0.0.1 MAILPORT=2525 MAILFROM=vigrel@example.com MAILTO=ops@example.com)
+
 echo "== silent install over the user's settings file"
-# Placed first, it must survive (never overwritten) and keeps the started service on loopback.
+# Placed first, it must survive (never overwritten, not even by the first settings given) and
+# keeps the started service on loopback.
 mkdir -p "$folder"
 test_ini
-check "msiexec /i /qn ends with exit code 0" msiexec /i "$package"
-for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe README.md; do
+cp "$folder/Vigrel.INI" "$folder/../user-settings.INI"
+check "msiexec /i /qn with first settings ends with exit code 0" msiexec /i "$package" "${first_settings[@]}"
+check "user's settings file byte for byte as it was" cmp "$folder/../user-settings.INI" "$folder/Vigrel.INI"
+rm -f "$folder/../user-settings.INI"
+for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe README.md fleet/query.xml; do
     check "$f installed" present "$f"
 done
 check "user's settings kept" has_line '; settings of the installer test'
@@ -95,7 +115,7 @@ check "one companion" wait_until 30 one_companion
 echo "== silent removal"
 check "msiexec /x /qn ends with exit code 0" msiexec /x "$newer"
 check "service removed" wait_until 30 not_registered
-for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe README.md; do
+for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe README.md fleet/query.xml; do
     check "$f removed" absent "$f"
 done
 check "companion ended" wait_until 30 no_companion
@@ -104,6 +124,30 @@ check "event source removed" no_event_source
 check "settings file left" has_line '; settings of the installer test'
 check "log file left" present "$old_log"
 check "no longer listed" not_listed_as "$newer_product"
+
+echo "== first installation with first settings"
+rm -rf "$folder"
+fails() { ! "$@"; }
+check "a list of sites that cannot be read fails the installation" \
+    fails msiexec /i "$package" 'SITESFILE=C:\no such list.txt'
+check "and leaves no service" not_registered
+check "nor a product" not_listed_as "$product"
+rm -rf "$folder"
+check "msiexec /i /qn with first settings ends with exit code 0" msiexec /i "$package" "${first_settings[@]}"
+check "benchmark given" has_line 'Benchmark=127.0.0.1:9/ping'
+check "metrics folder given" has_line 'TextfileDir=C:\metrics\'
+check "mail server given" has_line 'Server=127.0.0.1'
+check "mail port given" has_line 'Port=2525'
+check "mail sender given" has_line 'From=vigrel@example.com'
+check "mail recipient given" has_line 'To=ops@example.com'
+check "mail switched on" has_line 'Active=1'
+check "first site from the list" has_line 'http://127.0.0.1:9/a='
+check "second site with its checks" has_line 'http://127.0.0.1:9/b=slow=2000'
+check "the sample's comments kept" has_line '; Vigrel settings. This file lies beside Vigrel.exe and carries its name.'
+check "only the sites of the list" test "$(tr -d '\r' <"$folder/Vigrel.INI" | sed -n '/^\[URLS\]/,$p' | grep -c '^http')" = 2
+check "service running" wait_until 60 running
+check "msiexec /x /qn ends with exit code 0" msiexec /x "$package"
+check "service removed" wait_until 30 not_registered
 
 if ((failures)); then
     echo "$failures check(s) failed"
