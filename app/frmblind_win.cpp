@@ -461,7 +461,8 @@ std::string TFormBlind::applyControlSettings(const ControlMessage& message) {
     CUserSettings next = UserSettings;
     bool passwordSet = false;
     if (!SettingsFromMessage(message, next, passwordSet))
-        return "A number in the settings is not a whole number.";
+        return "A value in the settings does not read: a number that is no whole number, a "
+               "webhook's kind, or a count that does not match its list.";
     // A list that no answer to getsettings could carry back would lock every client out of
     // the settings.
     if (std::string refusal = SettingsSizeRefusal(next); !refusal.empty())

@@ -7,6 +7,9 @@
 //    requests in flight, rounds alternating who goes first: median ratio, CPU per probe.
 // 3. Endless header lines and a redirect loop: per probe, the requests the server saw and the
 //    bytes it sent; private bytes 60 s later.
+// 6. (only when asked) The alerts of 1,000 sites going down in one cycle: the rules' one message,
+//    each kind's body and the CPU they take; then cycles of 200 healthy URLs with a webhook
+//    channel beside them that never answers, against cycles without: median ratio.
 // 4. (only when asked, best alone: a fresh heap) The private bytes many rounds of healthy URLs
 //    leave behind through the bare loop, the engine and the prober alone.
 //   engine_cycle.exe [runs=123] [Parallel of run 1=16] [cycles of run 1=2]
@@ -14,7 +17,10 @@
 #include "bench_stats.h"
 
 #include "base/platform_win.h"
+#include "monitor/alertrules.h"
 #include "monitor/checkengine.h"
+#include "monitor/webhookbody.h"
+#include "monitor/webhooksender_win.h"
 #include "monitor/winhttpprobe_win.h"
 
 #include <psapi.h>
@@ -696,6 +702,66 @@ void part3(Driver& driver, int probes, int restThreads) {
     }
 }
 
+void part6(Driver& driver, int rounds, int restThreads) {
+    settle(driver, restThreads);
+    std::printf("6. alerts: 1,000 sites down in one cycle, and a channel that never answers\n");
+    CycleResults down;
+    down.Benchmark = ProbeResult::Answered(1);
+    for (int i = 0; i < 1000; ++i) {
+        down.Urls.push_back("https://site-" + std::to_string(i) + ".example/");
+        down.Sites.push_back(ProbeResult::Down(ProbeReason::HttpStatus, 5, 503));
+    }
+    const std::int64_t now = 20000 * 86400LL + 9 * 3600;
+    AlertRules rules;
+    double cpu = cpuSeconds();
+    const AlertMessage message = rules.Cycle(down, now, {});
+    std::printf("  rules: %zu changes in one message, %.2f ms CPU\n", message.Changes.size(),
+                (cpuSeconds() - cpu) * 1000);
+    for (WebhookKind kind :
+         {WebhookKind::Teams, WebhookKind::Slack, WebhookKind::Ntfy, WebhookKind::Json}) {
+        const WebhookChannel channel{"bench", kind, "https://hooks.example/x", "key"};
+        cpu = cpuSeconds();
+        const WebhookPost post = BuildWebhookPost(channel, message, "DESK", now);
+        std::printf("  %-5s: %zu bytes, %.2f ms CPU\n", WebhookKindName(kind), post.Body.size(),
+                    (cpuSeconds() - cpu) * 1000);
+    }
+    std::fflush(stdout);
+
+    bench::AnswerServer answers;
+    bench::SilentServer silent;
+    std::vector<std::string> urls;
+    for (int i = 0; i < 200; ++i)
+        urls.push_back(answers.Url("/ok/" + std::to_string(i)));
+    const std::string silentHook =
+        "https" + silent.Url("/hook").substr(4); // accepts, never says a word of TLS
+    const WebhookChannel channel{"silent", WebhookKind::Json, silentHook, "key"};
+    int failed = 0;
+    WebhookSender sender([&](const std::string&) { ++failed; });
+    EngineLimits limits;
+    limits.TimeOut = 5000;
+    std::vector<double> ratios, with, without;
+    for (int round = 0; round <= rounds; ++round) {
+        double wall[2] = {};
+        for (int k = 0; k < 2; ++k) {
+            const bool hook = (k == 0) == (round % 2 == 0);
+            wall[hook] = driver.Cycle(answers.Url("/bench"), urls, limits) * 1000;
+            // The form hands every cycle's message over as the cycle ends.
+            if (hook)
+                sender.Send({channel}, message);
+        }
+        if (round == 0)
+            continue;
+        ratios.push_back(wall[1] / wall[0]);
+        with.push_back(wall[1]);
+        without.push_back(wall[0]);
+    }
+    std::printf("  200 healthy URLs, %d rounds: with the silent channel %.1f ms, without %.1f ms "
+                "the cycle (medians), ratio %.3f; %d deliveries given up meanwhile, %d sockets "
+                "held by the silent server\n",
+                rounds, median(with), median(without), median(ratios), failed, silent.Held());
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -718,5 +784,7 @@ int main(int argc, char** argv) {
         part4(driver, 25, rest);
     if (parts.find('5') != std::string::npos)
         part5(driver, 20, rest);
+    if (parts.find('6') != std::string::npos)
+        part6(driver, 20, rest);
     return 0;
 }

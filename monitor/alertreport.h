@@ -40,10 +40,10 @@ struct MailStamp {
 
 // Fills the assembly and its message, in the order the mail thread sets them. The text is the
 // report (the sites down), the sites that answer again for a "sites back up" mail, or the
-// warnings for a mail of warnings; each holds one site per line. warnings, when not empty, go
-// under their own heading after a report's sites; so do, in the same mail, the sites back up in
-// that cycle (backUp) and the cycle's notes (a site flapping, this computer's link back after an
-// outage), which also follow the other kinds.
+// warnings for a mail of warnings; each holds one site per line. The other parts of the cycle's
+// one mail follow under their own headings: a report's sites back up (backUp), the warnings of a
+// report or of a "sites back up" mail, and the notes (a site flapping, this computer's link back
+// after an outage) of any kind.
 void ComposeStatusMail(TMailAssembly& mail, const MailSettingsCopy& settings,
                        const std::string& text, const MailStamp& stamp,
                        AlertKind kind = AlertKind::SitesDown, const std::string& warnings = {},
