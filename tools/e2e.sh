@@ -19,15 +19,18 @@ artifacts=$build/artifacts
 sink=$build/e2e-mail
 mkdir -p "$artifacts"
 
-vigrel_shared_desktop "$winerun" "$VIGREL_WINEPREFIX"
-
-sh "$here/../tests/fixtures/smtp_sink_ctl.sh" start "$sink" || exit 1
-# A webhook receiver over TLS, whose certificate's authority this prefix trusts.
+# The authority of the webhook receiver's certificate, trusted by this prefix before its desktop
+# comes up (the desktop must be the first window of the session).
 certs=$build/e2e-certs
 hooks=$build/e2e-webhooks
 sh "$here/../tests/fixtures/make_test_certs.sh" "$certs" >/dev/null || exit 1
 "$winerun" "$build/tests/net/trustroot.exe" "Z:$certs/ca.pem" >"$build/e2e-trustroot.log" 2>&1 \
     </dev/null || { cat "$build/e2e-trustroot.log"; exit 1; }
+
+vigrel_shared_desktop "$winerun" "$VIGREL_WINEPREFIX"
+
+sh "$here/../tests/fixtures/smtp_sink_ctl.sh" start "$sink" || exit 1
+# A webhook receiver over TLS.
 sh "$here/../tests/fixtures/peer_ctl.sh" start "$hooks" ports "$here/../tests/fixtures/tls_peer.py" \
     "$certs" || exit 1
 spid=
