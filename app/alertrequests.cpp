@@ -16,3 +16,16 @@ std::string MaintenanceFromNow(std::int64_t now, std::int32_t minutes) {
     window.End += (60 - window.End % 60) % 60;
     return MaintenanceWindowLine(window);
 }
+
+std::vector<std::string> WithMaintenanceFromNow(const std::vector<std::string>& lines,
+                                                std::int64_t now, std::int32_t minutes) {
+    std::vector<std::string> kept;
+    for (const std::string& line : lines) {
+        std::string problem;
+        const std::optional<MaintenanceWindow> window = ReadMaintenanceWindow(line, problem);
+        if (!window || !MaintenanceOver(*window, now))
+            kept.push_back(line);
+    }
+    kept.push_back(MaintenanceFromNow(now, minutes));
+    return kept;
+}

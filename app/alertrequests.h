@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // The channel as the settings dialog gives it (an address left as shown, or empty, stands for the
 // stored channel's of that name), completed and judged as a testwebhook request would be.
@@ -17,3 +18,8 @@ std::optional<WebhookChannel> WebhookToTest(const CUserSettings& settings,
 // The [Maintenance] line of a window for every site from now (local seconds since 1970) for
 // minutes, the end rounded up to a whole minute.
 std::string MaintenanceFromNow(std::int64_t now, std::int32_t minutes);
+// The lines with a window from now added, the one-off windows that are over left out first: the
+// saver leaves them out of the file only, and a service that runs for months must not reach
+// MaxMaintenanceWindows with windows long gone and refuse every "maintenance" after.
+std::vector<std::string> WithMaintenanceFromNow(const std::vector<std::string>& lines,
+                                                std::int64_t now, std::int32_t minutes);

@@ -447,7 +447,7 @@ void TFormBlind::StartMaintenance(std::int32_t minutes, ControlReply reply) {
             return;
         }
         CUserSettings next = UserSettings;
-        next.Maintenance.push_back(MaintenanceFromNow(HistoryNow(), minutes));
+        next.Maintenance = WithMaintenanceFromNow(next.Maintenance, HistoryNow(), minutes);
         const std::string refusal = ChangeSettings(UserSettings, next, settingsSteps());
         if (refusal.empty())
             publishStatus(true);

@@ -10,6 +10,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 std::string CurrentDateTimeText() {
@@ -58,11 +59,14 @@ std::vector<std::string> linesOf(const std::string& text) {
 // report names as down again is no longer news.
 std::string carried(const std::string& older, const std::string& newer, const std::string& report) {
     const std::vector<std::string> now = linesOf(newer);
-    const std::vector<std::string> down = linesOf(report);
+    // Sets, not searches of the lists: with thousands of sites down this runs on the form's
+    // thread, and a search per line would take it for minutes.
+    std::unordered_set<std::string> told(now.begin(), now.end());
+    for (std::string& line : linesOf(report))
+        told.insert(std::move(line));
     std::vector<std::string> kept;
     for (const std::string& line : linesOf(older))
-        if (std::find(now.begin(), now.end(), line) == now.end() &&
-            std::find(down.begin(), down.end(), line) == down.end())
+        if (!told.count(line))
             kept.push_back(line);
     kept.insert(kept.end(), now.begin(), now.end());
     std::string text;

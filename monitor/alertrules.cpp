@@ -156,11 +156,19 @@ AlertMessage AlertRules::Cycle(const CycleResults& results, std::int64_t now,
 }
 
 AlertMessage MergeAlertMessages(const AlertMessage& older, const AlertMessage& newer) {
-    AlertMessage merged = older;
+    AlertMessage merged;
     merged.Time = newer.Time;
-    merged.Changes.insert(merged.Changes.end(), newer.Changes.begin(), newer.Changes.end());
-    if (newer.Link)
-        merged.Link = newer.Link;
+    merged.Link = newer.Link ? newer.Link : older.Link;
+    merged.LeftOut = older.LeftOut + newer.LeftOut;
+    const std::size_t total = older.Changes.size() + newer.Changes.size();
+    const std::size_t drop = total > MaxMergedChanges ? total - MaxMergedChanges : 0;
+    merged.LeftOut += drop;
+    const std::size_t fromOlder = std::min(drop, older.Changes.size());
+    merged.Changes.reserve(total - drop);
+    merged.Changes.insert(merged.Changes.end(), older.Changes.begin() + fromOlder,
+                          older.Changes.end());
+    merged.Changes.insert(merged.Changes.end(), newer.Changes.begin() + (drop - fromOlder),
+                          newer.Changes.end());
     return merged;
 }
 

@@ -12,6 +12,7 @@
 #include "monitor/proberesult.h"
 #include "settings/alertsettings.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -63,13 +64,22 @@ struct AlertMessage {
     std::int64_t Time = 0;          // the cycle's end
     std::vector<SiteAlert> Changes; // in the order of the list, kind by kind as they came
     std::optional<LinkNotice> Link;
+    // Changes of messages merged while a channel could not deliver them, left out oldest first
+    // to keep the message within MaxMergedChanges; the channels count them.
+    std::size_t LeftOut = 0;
 
     bool Empty() const { return Changes.empty() && !Link; }
     bool operator==(const AlertMessage&) const = default;
 };
 
+// The changes a merged message keeps at most: a receiver down for days while a long list
+// changes every cycle must not grow what waits for it without end. More than any receiver
+// shows of one message.
+constexpr std::size_t MaxMergedChanges = 2000;
+
 // One message that tells what both tell: a message that could not be delivered goes out again
 // with the next one, older changes first (the newer link notice wins when both hold one).
+// Beyond MaxMergedChanges the oldest changes are left out and counted in LeftOut.
 AlertMessage MergeAlertMessages(const AlertMessage& older, const AlertMessage& newer);
 
 // The words of a change on one line, the address with its password hidden:

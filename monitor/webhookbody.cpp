@@ -162,6 +162,11 @@ struct Words {
 Words wordsOf(const AlertMessage& message, const std::string& computer) {
     Words words;
     words.Title = AlertTitle(message);
+    // The changes kept are the newest: what was left out came before them.
+    if (message.LeftOut > 0)
+        words.Lines.push_back(std::to_string(message.LeftOut) +
+                              (message.LeftOut == 1 ? " earlier change" : " earlier changes") +
+                              " left out: they waited too long for the receiver");
     for (const SiteAlert& change : message.Changes)
         words.Lines.push_back(AlertLine(change));
     if (message.Link)
@@ -356,6 +361,8 @@ std::string jsonBody(const AlertMessage* message, const Words& words, const std:
             changes += (changes.empty() ? "" : ",") + next;
         }
     }
+    if (message)
+        left += message->LeftOut;
     return out + ",\"changes\":[" + changes + "],\"changes_left_out\":" + std::to_string(left) +
            ",\"link\":" + link + "}";
 }

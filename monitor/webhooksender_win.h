@@ -23,6 +23,10 @@ constexpr int WebhookTimeOut = 10000;
 constexpr int WebhookAttempts = 3;
 constexpr int WebhookFirstRetryMs = 2000;
 
+// Tests in flight at once, as for the checklist's threads: a client that asks for test after
+// test, leaving each, must not start a thread for every one while a receiver holds them.
+constexpr int MaxWebhookTests = 4;
+
 struct WebhookSenderOptions {
     int TimeOut = WebhookTimeOut;
     int Attempts = WebhookAttempts;
@@ -47,7 +51,8 @@ public:
     void Send(const std::vector<WebhookChannel>& channels, const AlertMessage& message);
     // Posts a test message to the channel once, without retries, on a thread of its own; done
     // gets the outcome in words ("delivered", "HTTP status 404 from hooks.slack.com",
-    // "certificate not trusted"), on that thread.
+    // "certificate not trusted"), on that thread. With MaxWebhookTests still in flight it is
+    // refused: done is told so at once, on the caller's thread.
     void Test(const WebhookChannel& channel, std::function<void(const std::string&)> done);
     // True when no channel has a message in flight or waiting, waiting at most milliseconds.
     bool WaitIdle(DWORD milliseconds) const;

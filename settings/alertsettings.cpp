@@ -2,6 +2,7 @@
 
 #include "base/text.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -406,15 +407,9 @@ std::string MaintenanceWindowLine(const MaintenanceWindow& window) {
     return line;
 }
 
-bool MaintenanceCovers(const MaintenanceWindow& window, const std::string& url,
-                       std::int64_t localSeconds) {
-    if (!window.Sites.empty()) {
-        bool named = false;
-        for (const std::string& site : window.Sites)
-            named = named || site == url;
-        if (!named)
-            return false;
-    }
+namespace {
+
+bool coversTime(const MaintenanceWindow& window, std::int64_t localSeconds) {
     if (!window.Weekly)
         return window.Start <= localSeconds && localSeconds < window.End;
     // Day 0 of the local clock, 1970-01-01, was a Thursday: three days after a Monday.
@@ -426,6 +421,18 @@ bool MaintenanceCovers(const MaintenanceWindow& window, const std::string& url,
     if (window.Start > window.End)
         return minute >= window.Start || minute < window.End;
     return false;
+}
+
+} // namespace
+
+bool MaintenanceCovers(const MaintenanceWindow& window, const std::string& url,
+                       std::int64_t localSeconds) {
+    // The time first: every site of a long list asks each cycle, and a window's own list may
+    // be as long.
+    if (!coversTime(window, localSeconds))
+        return false;
+    return window.Sites.empty() ||
+           std::find(window.Sites.begin(), window.Sites.end(), url) != window.Sites.end();
 }
 
 bool MaintenanceOver(const MaintenanceWindow& window, std::int64_t localSeconds) {

@@ -80,6 +80,24 @@ struct WebhookSection {
     std::string Skipped;
 };
 
+// A section name that is no channel's, as a note may quote it: the file may hold anything
+// there, a megabyte or a carriage return that would forge a line of the log.
+std::string shownSection(const std::string& section) {
+    constexpr size_t most = 80;
+    std::string shown = section.substr(0, most);
+    if (section.size() > most) {
+        while (!shown.empty() && (static_cast<unsigned char>(shown.back()) & 0xc0) == 0x80)
+            shown.pop_back();
+        if (!shown.empty() && static_cast<unsigned char>(shown.back()) >= 0xc0)
+            shown.pop_back();
+        shown += "...";
+    }
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    return shown;
+}
+
 std::vector<WebhookSection> webhookSections(const IniDocument& ini) {
     const std::string prefix = "Webhook ";
     std::vector<WebhookSection> sections;
@@ -94,8 +112,8 @@ std::vector<WebhookSection> webhookSections(const IniDocument& ini) {
         const std::string kept = "it is kept in the file and sends nothing.";
         const std::string which = "The webhook " + w.Name + " in the settings file ";
         if (const std::string problem = WebhookNameProblem(w.Name); !problem.empty())
-            w.Skipped = "The section [" + section + "] of the settings file is no channel (" +
-                        problem + "): " + kept;
+            w.Skipped = "The section [" + shownSection(section) +
+                        "] of the settings file is no channel (" + problem + "): " + kept;
         else if (twice)
             w.Skipped = which + "stands twice: the second section " + kept.substr(3);
         else if (!w.Kind)
@@ -133,9 +151,12 @@ void loadWebhooks(CUserSettings& s, const IniDocument& ini, const PasswordCodec&
                   std::vector<std::string>& notes) {
     s.Webhooks.clear();
     s.UnreadWebhooks.clear();
+    // A file of thousands of sections gets a few notes, not a line of the log each.
+    size_t skipped = 0;
     for (const WebhookSection& w : webhookSections(ini)) {
         if (!w.Skipped.empty()) {
-            notes.push_back(w.Skipped);
+            if (++skipped <= MaxWebhooks)
+                notes.push_back(w.Skipped);
             continue;
         }
         WebhookChannel c;
@@ -167,6 +188,10 @@ void loadWebhooks(CUserSettings& s, const IniDocument& ini, const PasswordCodec&
         }
         s.Webhooks.push_back(std::move(c));
     }
+    if (skipped > MaxWebhooks)
+        notes.push_back(std::to_string(skipped - MaxWebhooks) +
+                        " more [Webhook] sections of the settings file are no channels either: "
+                        "they are kept in the file and send nothing.");
 }
 
 void saveWebhooks(const CUserSettings& s, IniDocument& ini, const PasswordCodec& codec) {

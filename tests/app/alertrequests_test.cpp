@@ -1,4 +1,5 @@
 #include "app/alertrequests.h"
+#include "settings/settingsrules.h"
 
 #include <gtest/gtest.h>
 
@@ -31,4 +32,17 @@ TEST(AlertRequests, MaintenanceFromNowCoversTheWholeSpanInWholeMinutes) {
     EXPECT_TRUE(MaintenanceCovers(*window, "http://a/", now));
     EXPECT_TRUE(MaintenanceCovers(*window, "http://a/", now + 3600 - 1));
     EXPECT_FALSE(MaintenanceCovers(*window, "http://a/", now + 3600 + 60));
+}
+
+// A service that runs for months: windows that are over make room for a new one, so the 65th
+// "maintenance" is not refused for windows long gone.
+TEST(AlertRequests, MaintenanceFromNowLeavesOutWindowsThatAreOver) {
+    std::int64_t now = 20 * 365 * 86400LL;
+    std::vector<std::string> lines = {"Sat 22:00-Sun 02:00", "not a window"};
+    for (std::size_t i = 0; i < 3 * MaxMaintenanceWindows; ++i, now += 3600)
+        lines = WithMaintenanceFromNow(lines, now, 30);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "Sat 22:00-Sun 02:00");
+    EXPECT_EQ(lines[1], "not a window") << "a line the file holds stays as written";
+    EXPECT_EQ(lines[2], MaintenanceFromNow(now - 3600, 30));
 }

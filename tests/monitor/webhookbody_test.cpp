@@ -101,6 +101,29 @@ TEST(WebhookBody, AThousandChangesAreCutToWhatTheReceiverTakes) {
     EXPECT_NE(json.Body.find("\"changes_left_out\":0"), std::string::npos);
 }
 
+// A receiver down for days while a long list changes every cycle: what waits for it stays
+// bounded, keeps the newest changes and says how many earlier ones it left out.
+TEST(WebhookBody, MessagesMergedForADeadReceiverStayBounded) {
+    AlertMessage waiting = sampleMessage(1500);
+    for (int cycle = 1; cycle <= 100; ++cycle) {
+        AlertMessage next = sampleMessage(1500);
+        next.Time += cycle;
+        next.Changes.back().Reason = "cycle " + std::to_string(cycle);
+        waiting = MergeAlertMessages(waiting, next);
+    }
+    ASSERT_EQ(waiting.Changes.size(), MaxMergedChanges);
+    EXPECT_EQ(waiting.LeftOut, 101u * 1500 - MaxMergedChanges);
+    EXPECT_EQ(waiting.Changes.back().Reason, "cycle 100");
+    EXPECT_EQ(MergeAlertMessages(waiting, {}).LeftOut, waiting.LeftOut);
+    const WebhookPost json = BuildWebhookPost(channel(WebhookKind::Json), waiting, "h", 0);
+    const std::size_t at = json.Body.find("\"changes_left_out\":");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_GE(std::stoull(json.Body.substr(at + 19)), waiting.LeftOut);
+    const WebhookPost ntfy = BuildWebhookPost(channel(WebhookKind::Ntfy), waiting, "h", 0);
+    EXPECT_EQ(ntfy.Body.rfind(std::to_string(waiting.LeftOut) + " earlier changes left out", 0), 0u)
+        << ntfy.Body.substr(0, 200);
+}
+
 TEST(WebhookBody, JsonIsSignedOnlyUnderASecret) {
     const AlertMessage message = sampleMessage(2);
     const WebhookPost plain = BuildWebhookPost(channel(WebhookKind::Json), message, "h", 1700);

@@ -173,7 +173,8 @@ TEST_F(WebhookSenderTest, TestSaysWhatBecameOfIt) {
     test(1, channel("t", WebhookKind::Teams, "/404/teams/test-404"));
     test(2, {"t", WebhookKind::Slack, address("/", "selfsigned"), ""});
     test(3, {"t", WebhookKind::Ntfy, "http://localhost:1/topic", ""});
-    test(4, channel("t", WebhookKind::Json, "/ok/json/test-json"));
+    ASSERT_TRUE(sender.WaitIdle(30000));
+    test(4, channel("t", WebhookKind::Json, "/ok/json/test-json")); // MaxWebhookTests at once
     ASSERT_TRUE(sender.WaitIdle(30000));
     EXPECT_EQ(words[0], "delivered");
     EXPECT_EQ(words[1], "HTTP status 404 from localhost");
@@ -185,4 +186,54 @@ TEST_F(WebhookSenderTest, TestSaysWhatBecameOfIt) {
     EXPECT_EQ(words[4], "delivered");
     EXPECT_TRUE(has(received("test-json", 1)[0], "\"verdict\": \"ok\""));
     EXPECT_EQ(received("test-404", 1).size(), 1u); // no retry
+}
+
+// Hostile receivers cost a post its time limit at most: an answer dripped byte by byte after a
+// 2xx, header lines without end, a redirect to plain http elsewhere (never followed).
+TEST_F(WebhookSenderTest, HostileAnswersEndWithinTheTimeLimit) {
+    WebhookSender sender(onFailed, {3000, 1, 100});
+    std::mutex wordsLock;
+    std::vector<std::string> words(3);
+    const char* modes[] = {"drip", "headers", "redirect"};
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::string mode = modes[i];
+        sender.Test(channel("h", WebhookKind::Json, "/" + mode + "/json/hostile-" + mode),
+                    [&, i](const std::string& said) {
+                        std::lock_guard<std::mutex> hold(wordsLock);
+                        words[i] = said;
+                    });
+    }
+    ASSERT_TRUE(sender.WaitIdle(30000)) << "a hostile receiver held a test";
+    EXPECT_EQ(words[0], "delivered");
+    EXPECT_FALSE(words[1].empty()); // a 200 under the head's limit may count as delivered
+    EXPECT_EQ(words[2], "HTTP status 302 from localhost");
+}
+
+// Tests at once are bounded, like the checklist's threads: a flood of them from the pipe or
+// the dialog is refused at once instead of starting a thread each.
+TEST_F(WebhookSenderTest, TestsAtOnceAreBounded) {
+    WebhookSender sender(onFailed, {3000, 1, 100});
+    std::mutex wordsLock;
+    std::vector<std::string> words(MaxWebhookTests + 2);
+    const auto test = [&](std::size_t slot) {
+        sender.Test(channel("t", WebhookKind::Slack, "/silent/slack/flood"),
+                    [&, slot](const std::string& said) {
+                        std::lock_guard<std::mutex> hold(wordsLock);
+                        words[slot] = said;
+                    });
+    };
+    for (std::size_t i = 0; i < words.size(); ++i)
+        test(i);
+    {
+        std::lock_guard<std::mutex> hold(wordsLock);
+        for (std::size_t i = 0; i < words.size(); ++i)
+            EXPECT_EQ(!words[i].empty(), i >= static_cast<std::size_t>(MaxWebhookTests)) << i;
+        EXPECT_TRUE(has(words.back(), "try again")) << words.back();
+    }
+    ASSERT_TRUE(sender.WaitIdle(30000));
+    EXPECT_TRUE(has(words[0], "timed out")) << words[0];
+    words[0].clear();
+    test(0);
+    ASSERT_TRUE(sender.WaitIdle(30000));
+    EXPECT_FALSE(has(words[0], "try again")) << words[0];
 }

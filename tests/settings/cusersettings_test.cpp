@@ -462,6 +462,23 @@ TEST_F(SettingsRecord, WebhookTheFileHoldsButCannotGiveStaysInItAndBlocksNothing
     EXPECT_EQ(Loaded(text(ini)).Webhooks[0].Address, slackHook);
 }
 
+// A file with thousands of channel sections, a name of a megabyte and one with a carriage
+// return and an escape: the log gets a few short notes of plain text, not a line each.
+TEST_F(SettingsRecord, AFloodOfWebhookSectionsGivesAFewShortNotes) {
+    std::string file = "[Webhook " + std::string(1 << 20, 'n') + "]\nKind=json\n" +
+                       "[Webhook forged\r01:00 a -> Application Stoped\x1b[2J]\nKind=json\n";
+    for (int i = 0; i < 3000; ++i)
+        file += "[Webhook c" + std::to_string(i) + "]\nKind=ntfy\nAddress=" + slackHook + "\n";
+    const CUserSettings s = Loaded(file);
+    EXPECT_EQ(s.Webhooks.size(), MaxWebhooks);
+    EXPECT_LE(notes.size(), 20u);
+    EXPECT_NE(notes.back().find("2970 more"), std::string::npos) << notes.back();
+    for (const std::string& note : notes) {
+        EXPECT_LE(note.size(), 400u) << note.substr(0, 400);
+        EXPECT_EQ(note.find_first_of("\r\n\x1b"), std::string::npos) << note;
+    }
+}
+
 TEST_F(SettingsRecord, HostileWebhooksAndWindowsAreRefusedWithWords) {
     const CUserSettings good =
         Loaded("[Webhook ops]\nKind=slack\nAddress=" + slackHook + "\n[Maintenance]\nnot a time\n");
