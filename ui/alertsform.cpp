@@ -3,6 +3,8 @@
 #include "base/text.h"
 #include "settings/settingsrules.h"
 
+#include <algorithm>
+
 AlertsForm::AlertsForm(const std::vector<WebhookChannel>& channels) {
     for (const WebhookChannel& channel : channels)
         rows.push_back({channel, true});
@@ -114,4 +116,17 @@ bool AlertsProblem(const CUserSettings& settings) {
     defaults.Remind = fresh.Remind;
     defaults.Maintenance = fresh.Maintenance;
     return SettingsProblem(defaults) != problem;
+}
+
+CUserSettings JudgedSettings(const CUserSettings& edited, const CUserSettings& before) {
+    CUserSettings judged = edited;
+    for (WebhookChannel& channel : judged.Webhooks) {
+        const auto kept = std::find_if(
+            before.Webhooks.begin(), before.Webhooks.end(), [&](const WebhookChannel& c) {
+                return SameText(c.Name, channel.Name) && c.Address == channel.Address;
+            });
+        if (kept != before.Webhooks.end() && IsShownWebhookAddress(channel.Address))
+            channel.Address.resize(channel.Address.size() - 3); // "https://host/"
+    }
+    return judged;
 }

@@ -83,3 +83,8 @@ std::optional<std::string> MaintenanceLineToAdd(const std::string& typed, std::s
 // Whether the first rule the settings break is one of the alerts page's: the problem goes away
 // when the page's values are put back to the defaults.
 bool AlertsProblem(const CUserSettings& settings);
+// The record as the dialog's rules judge it. The companion holds a stored channel's address only in
+// its shown form ("https://hooks.slack.com/..."), and the service keeps the whole one for a
+// channel sent back so: a channel that came with such an address and keeps it, under its name, is
+// judged by its scheme and host.
+CUserSettings JudgedSettings(const CUserSettings& edited, const CUserSettings& before);

@@ -703,10 +703,11 @@ bool TFormSettings::StoreToSettings() {
             std::wstring_view(line.data(), length > 0 ? static_cast<std::size_t>(length) : 0)));
     }
     try {
-        const std::string problem = SettingsProblem(settings);
+        const CUserSettings judged = JudgedSettings(settings, before);
+        const std::string problem = SettingsProblem(judged);
         if (!problem.empty()) {
             // The user sees the page the problem is on.
-            if (AlertsProblem(settings) && ActiveTab() != tabAlerts)
+            if (AlertsProblem(judged) && ActiveTab() != tabAlerts)
                 SelectTab(tabAlerts);
             throw Exception(problem);
         }

@@ -145,3 +145,17 @@ TEST(AlertsForm, OnlyAProblemOfTheAlertsPageCountsAsOne) {
         EXPECT_TRUE(AlertsProblem(settings)) << SettingsProblem(settings);
     }
 }
+
+TEST(AlertsForm, TheCompanionsShownAddressPassesOnlyForTheChannelItCameWith) {
+    CUserSettings before;
+    before.Benchmark = "bench.test";
+    before.TimeOut = 2000;
+    before.Port = 25;
+    before.Webhooks = {{"team", WebhookKind::Slack, "https://hooks.slack.com/...", ""}};
+    CUserSettings edited = before;
+    EXPECT_EQ(SettingsProblem(JudgedSettings(edited, before)), "");
+    // Renamed, the shown form stands for nothing the service keeps.
+    edited.Webhooks[0].Name = "other";
+    EXPECT_NE(SettingsProblem(JudgedSettings(edited, before)), "");
+    EXPECT_EQ(JudgedSettings(edited, before).Webhooks[0].Address, "https://hooks.slack.com/...");
+}
