@@ -261,6 +261,12 @@ void TFormBlind::runCycle() {
             return;
         }
         armTimer1();
+    } else if (ProgramSettingsFile().PolicyChanged() &&
+               LoadSettings(UserSettings, settingsSteps())) {
+        // Group policy changes without telling anyone; its key costs a few reads, so each cycle
+        // asks, and what it sets now is in force from this cycle on.
+        armTimer1();
+        publishStatus(true);
     }
     outputs_.CycleStarted();
     // The engine may end the cycle at once (cycleDone runs inside this call).

@@ -2,6 +2,7 @@
 
 #include "app/autostart_win.h"
 #include "base/exception.h"
+#include "settings/policy.h"
 #include "settings/profilestore_win.h"
 #include "settings/settingsrules.h"
 #include "ui/frmsettings_win.h"
@@ -71,6 +72,8 @@ void ApplySettings(CUserSettings& settings, const SettingsSteps& steps) {
 
 std::string ChangeSettings(CUserSettings& settings, const CUserSettings& next,
                            const SettingsSteps& steps) {
+    if (std::string refusal = PolicyRefusal(settings, next); !refusal.empty())
+        return refusal;
     const std::string problem = SettingsProblem(next);
     if (!problem.empty())
         return problem;

@@ -37,8 +37,9 @@ int Settings1Click(HWND form, CUserSettings& settings, const SettingsSteps& step
 // same order as after the dialog's OK.
 void ApplySettings(CUserSettings& settings, const SettingsSteps& steps);
 
-// All or nothing: next replaces settings, and is applied, only once it keeps the settings rules
-// and has been saved. Otherwise the reason, for the one who asked, and settings is untouched.
+// All or nothing: next replaces settings, and is applied, only once it changes nothing group
+// policy sets, keeps the settings rules and has been saved. Otherwise the reason, for the one who
+// asked, and settings is untouched.
 std::string ChangeSettings(CUserSettings& settings, const CUserSettings& next,
                            const SettingsSteps& steps);
 

@@ -350,6 +350,9 @@ ControlMessage SettingsMessage(const char* type, const CUserSettings& s, bool pa
     for (const std::string& line : s.Maintenance)
         message.Add("maintenance", line);
     message.Add("maintenancecount", std::to_string(s.Maintenance.size()));
+    if (!includePassword)
+        for (const std::string& name : s.Enforced)
+            message.Add("enforced", name);
     return message;
 }
 
@@ -491,6 +494,11 @@ bool SettingsFromMessage(const ControlMessage& message, CUserSettings& s, bool& 
     }
     if (message.Has("maintenancecount"))
         s.Maintenance = message.GetAll("maintenance");
+    // Only the service says what policy sets; a request cannot lift it.
+    if (message.Type == msg::Settings) {
+        const std::vector<std::string> enforced = message.GetAll("enforced");
+        s.Enforced = {enforced.begin(), enforced.end()};
+    }
     s.Pass = message.Get("pass");
     passwordSet = message.Get("passwordset") == "1";
     for (const SettingRow& row : SettingRows()) {

@@ -26,7 +26,9 @@
 //                             ntfy, json), address= (only as shown: scheme, host and "/...",
 //                             never the whole address, which holds the receiver's token) and
 //                             secretset= (0/1), then webhookcount; each maintenance window as
-//                             maintenance= (the line as written), then maintenancecount; or
+//                             maintenance= (the line as written), then maintenancecount;
+//                             enforced= (repeated) for each setting group policy sets: the
+//                             field's name, url for the list, webhook for the channels; or
 //                             error when they do not fit in one message
 //   setsettings + settings -> ok, or error; pass= present and not empty sets a new password;
 //                             a list that no settings reply could carry back is refused; a
@@ -37,7 +39,9 @@
 //                             address, a secret= not empty sets a json channel's secret, absent
 //                             or empty keeps it; without webhookcount (an older client) the
 //                             channels stay as they are. With maintenancecount the maintenance=
-//                             lines replace the windows; without it they stay
+//                             lines replace the windows; without it they stay. A change to
+//                             what group policy sets is refused ("The benchmark URL is set
+//                             by your administrator's policy."); its value unchanged passes
 //   testwebhook + name, kind, address, secret
 //                          -> webhooktest: name and outcome (in words: "delivered", "HTTP
 //                             status 404 from hooks.slack.com"), once the test post is done,

@@ -1,5 +1,5 @@
 ; Installer of the Vigrel service: the three programs, a sample settings file, the README and
-; the fleet kit (folder fleet).
+; the fleet kit (folder fleet) and the group policy templates (folder policy).
 ; The companion Vigreltray.exe starts at every user's logon (the machine's Run key) and, at the
 ; end of setup, for the installing user.
 ; Built by the CMake target "installer", which stages the files first:
@@ -155,6 +155,10 @@ Section "-Vigrel"
   File "${STAGE}/fleet/grafana-dashboard.json"
   File "${STAGE}/fleet/wef-subscription.xml"
   File "${STAGE}/fleet/query.xml"
+  SetOutPath "$INSTDIR\policy"
+  File "${STAGE}/policy/vigrel.admx"
+  SetOutPath "$INSTDIR\policy\en-US"
+  File "${STAGE}/policy/en-US/vigrel.adml"
   SetOutPath "$INSTDIR"
   ; The user's settings survive a reinstall.
   SetOverwrite off
@@ -220,6 +224,10 @@ Section "-un.Service and programs"
   Delete "$INSTDIR\fleet\wef-subscription.xml"
   Delete "$INSTDIR\fleet\query.xml"
   RMDir "$INSTDIR\fleet"
+  Delete "$INSTDIR\policy\en-US\vigrel.adml"
+  Delete "$INSTDIR\policy\vigrel.admx"
+  RMDir "$INSTDIR\policy\en-US"
+  RMDir "$INSTDIR\policy"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
 

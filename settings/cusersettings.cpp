@@ -5,6 +5,7 @@
 #include "base/text.h"
 #include "inidocument.h"
 #include "inivalues.h"
+#include "policy.h"
 #include "settingsrules.h"
 #include "settingstable.h"
 
@@ -298,6 +299,11 @@ std::string IniPathFor(const std::string& programPath) {
 
 void CUserSettings::Load(const IniDocument& ini, const PasswordCodec& codec,
                          std::vector<std::string>& notes) {
+    Load(ini, codec, notes, SettingsPolicy());
+}
+
+void CUserSettings::Load(const IniDocument& ini, const PasswordCodec& codec,
+                         std::vector<std::string>& notes, const SettingsPolicy& policy) {
     for (const SettingRow& row : SettingRows()) {
         const std::optional<std::string> value = ini.Get(row.Section, row.Key);
         if (row.Kind == SettingKind::Text) {
@@ -350,6 +356,7 @@ void CUserSettings::Load(const IniDocument& ini, const PasswordCodec& codec,
     if (twice)
         notes.push_back("An address stands more than once in [URLS] with different values: the "
                         "first line's checks are used for it.");
+    ApplyPolicy(*this, policy, notes);
     const std::vector<std::string> fitted = FitLoadedSettings(*this);
     notes.insert(notes.end(), fitted.begin(), fitted.end());
 }
@@ -377,7 +384,11 @@ void CUserSettings::Save(IniDocument& ini, const PasswordCodec& codec,
     const auto protect = [&](const std::string& value, const std::optional<std::string>& stored) {
         return protectedText(stored, value, unreadable(stored, codec), codec, "The password");
     };
+    // What policy sets stays out of the file, which keeps its own value for the day the policy
+    // goes.
     for (const SettingRow& row : SettingRows()) {
+        if (Enforced.count(EnforcedName(row)))
+            continue;
         if (row.Kind == SettingKind::Text)
             ini.Set(row.Section, row.Key, this->*row.Text);
         else if (row.Kind == SettingKind::Secret)
@@ -389,7 +400,7 @@ void CUserSettings::Save(IniDocument& ini, const PasswordCodec& codec,
     }
 
     std::vector<std::string> entries;
-    for (int i = 0; i < URLList.Count(); ++i) {
+    for (int i = 0; i < URLList.Count() && !Enforced.count(EnforcedUrls); ++i) {
         const std::string url = TrimUrl(URLList[i]);
         if (url.empty()) // an empty entry cannot stand in the file
             continue;
@@ -403,9 +414,11 @@ void CUserSettings::Save(IniDocument& ini, const PasswordCodec& codec,
         }
         entries.push_back(UrlToEntry(url, checks));
     }
-    ini.SetEntries(Urls, entries);
+    if (!Enforced.count(EnforcedUrls))
+        ini.SetEntries(Urls, entries);
 
-    saveWebhooks(*this, ini, codec);
+    if (!Enforced.count(EnforcedWebhooks))
+        saveWebhooks(*this, ini, codec);
     std::vector<std::string> windows;
     for (const std::string& line : Maintenance) {
         const std::string text = TrimBlanks(line);

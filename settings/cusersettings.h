@@ -10,10 +10,12 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 class IniDocument;
+struct SettingsPolicy;
 
 // How the password is kept in the file: the platform's data protection on Windows, a stand-in
 // in tests. Each answers nullopt when it cannot.
@@ -113,6 +115,10 @@ public:
     // (protected on another computer, missing, or against the rules): while the record's value
     // stays empty the file keeps its own, and the rules let the empty address pass.
     std::vector<std::string> UnreadWebhooks;
+    // What group policy sets (settings/policy.h): the rows' pipe fields (a row the pipe does not
+    // carry by its key in lower case), "url" for the list and "webhook" for the channels. Save
+    // writes none of them, and a change to one is refused.
+    std::set<std::string> Enforced;
 
 #ifdef _WIN32
     // The INI file beside the program (settings/profilestore_win.cpp). Load answers false, and
@@ -125,6 +131,9 @@ public:
     // Replaces every field with what the file holds, defaults for what it lacks, fitted to the
     // settings rules; notes gets a line per value that had to change.
     void Load(const IniDocument& ini, const PasswordCodec& codec, std::vector<std::string>& notes);
+    // The same with the policy's values over the file's.
+    void Load(const IniDocument& ini, const PasswordCodec& codec, std::vector<std::string>& notes,
+              const SettingsPolicy& policy);
     // Writes every field into the document; raises when the password, a webhook's address or
     // its secret cannot be protected. localNow (seconds since 1970-01-01 00:00 of the local
     // clock) leaves out the one-off maintenance windows that are over; 0 leaves out none.

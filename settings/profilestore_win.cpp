@@ -5,6 +5,7 @@
 #include "base/paths_win.h"
 #include "base/product.h"
 #include "base/utf_win.h"
+#include "settings/policystore_win.h"
 
 #include <sddl.h>
 #include <wincrypt.h>
@@ -178,9 +179,17 @@ SettingsFile::ReadResult SettingsFile::read(IniDocument& doc, std::string& error
     return ReadResult::Read;
 }
 
+bool SettingsFile::PolicyChanged() const {
+    std::vector<std::string> ignored;
+    return ReadSettingsPolicy(ignored) != policy_;
+}
+
 bool SettingsFile::Load(CUserSettings& settings) {
     IniDocument doc;
     std::string error;
+    // Read afresh with every load: group policy may have changed it since.
+    std::vector<std::string> policyNotes;
+    policy_ = ReadSettingsPolicy(policyNotes);
     if (read(doc, error) == ReadResult::Unreadable) {
         unread_ = true;
         problem_ = "The settings file " + path_ + " exists but cannot be read: " + error +
@@ -188,12 +197,12 @@ bool SettingsFile::Load(CUserSettings& settings) {
         // Running on nothing at all would switch the schedule off, and with it the next try.
         if (!loaded_) {
             std::vector<std::string> ignored;
-            settings.Load(IniDocument(), MachinePasswordCodec(), ignored);
+            settings.Load(IniDocument(), MachinePasswordCodec(), ignored, policy_);
         }
         return false;
     }
-    notes_.clear();
-    settings.Load(doc, MachinePasswordCodec(), notes_);
+    notes_ = std::move(policyNotes);
+    settings.Load(doc, MachinePasswordCodec(), notes_, policy_);
     // A file written before its rights were narrowed, or by hand, is narrowed at start.
     if (holdsSecret(doc)) {
         if (const DWORD code = LimitToAdministrators(path_))

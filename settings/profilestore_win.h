@@ -4,6 +4,7 @@
 
 #include "settings/cusersettings.h"
 #include "settings/inidocument.h"
+#include "settings/policy.h"
 
 #include <windows.h>
 
@@ -38,6 +39,10 @@ public:
     // puts it on such a file too (a note says when it cannot).
     void Save(const CUserSettings& settings) const;
 
+    // Whether the policy key holds other values now than at the last Load: reads the key only,
+    // so that it may be asked before every check.
+    bool PolicyChanged() const;
+
     bool Unread() const { return unread_; }
     const std::string& Problem() const { return problem_; }
     // A line per value of the last Load that had to change.
@@ -56,6 +61,7 @@ private:
     bool unread_ = false;
     std::string problem_;
     std::vector<std::string> notes_;
+    SettingsPolicy policy_;
 };
 
 // The file beside the program, which CUserSettings::Load() and Save() use.

@@ -310,14 +310,7 @@ std::vector<std::string> FitLoadedSettings(CUserSettings& s) {
         if (row.Kind != SettingKind::Number || SettingAllows(row, s.*row.Number))
             continue;
         std::int32_t& value = s.*row.Number;
-        const std::int32_t nearest = value < row.Range.min ? row.Range.min : row.Range.max;
-        std::int32_t fitted = nearest;
-        if (row.Fit == SettingFit::ZeroOrNearest && value < 0)
-            fitted = 0;
-        else if (row.Fit == SettingFit::NegativeDefault && value < 0)
-            fitted = row.Default;
-        else if (row.Fit == SettingFit::Default)
-            fitted = row.Default;
+        const std::int32_t fitted = SettingFitted(row, value);
         notes.push_back(
             std::string(row.NoteName ? row.NoteName : row.Key) + "=" + std::to_string(value) +
             " in the settings file is out of range: " + std::to_string(fitted) + " is used.");

@@ -49,6 +49,9 @@ struct SettingRow {
     const char* Unit = "";
     // How the loader's notes name it where the key alone is not clear; nullptr: the key.
     const char* NoteName = nullptr;
+    // The value of the policy key (settings/policy.h) that sets it over the file; nullptr: no
+    // policy sets it.
+    const char* Policy = nullptr;
 };
 
 // The rows in the order the file has always held them.
@@ -56,3 +59,8 @@ const std::vector<SettingRow>& SettingRows();
 
 // A number's value the rules accept.
 bool SettingAllows(const SettingRow& row, std::int32_t value);
+// What a number the rules do not allow becomes, as the row's Fit says; an allowed one stays.
+std::int32_t SettingFitted(const SettingRow& row, std::int32_t value);
+// The name CUserSettings::Enforced gives the row: its pipe field, or for a row the pipe does
+// not carry its key in lower case.
+std::string EnforcedName(const SettingRow& row);

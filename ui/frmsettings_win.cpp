@@ -5,6 +5,7 @@
 #include "base/product.h"
 #include "base/window_win.h"
 #include "settings/inivalues.h"
+#include "settings/policy.h"
 #include "ui/dpi_win.h"
 #include "ui/frmsettingsrules.h"
 #include "ui/res/resource.h"
@@ -67,6 +68,36 @@ const int MailFields[] = {idMailTo, idMailFrom, idServer,         idPort,  idSec
                           idUser,   idPassword, idAuthentication, idNotify};
 // Items of the security choice, in the order of their values.
 const char* const SecurityChoices[] = {"None", "STARTTLS", "TLS"};
+
+// The controls that edit what group policy may set, by the name CUserSettings::Enforced has for
+// it; a control not named here edits nothing policy sets.
+const std::vector<std::pair<std::string, std::vector<int>>>& PolicyControls() {
+    static const std::vector<std::pair<std::string, std::vector<int>>> controls = {
+        {"benchmark", {idBenchmarkUrl}},
+        {"timespan", {idScheduleChecks, idInterval, idIntervalArrows}},
+        {"timeout", {idTimeOut, idTimeOutArrows}},
+        {"parallel", {idParallel, idParallelArrows}},
+        {"retries", {idRetries, idRetriesArrows}},
+        {"active", {idSendMails}},
+        {"to", {idMailTo}},
+        {"from", {idMailFrom}},
+        {"server", {idServer}},
+        {"port", {idPort}},
+        {"security", {idSecurity}},
+        {"notify", {idNotify}},
+        {"upafter", {idUpAfter, idUpAfterArrows}},
+        {"remind", {idRemind, idRemindArrows}},
+        {EnforcedUrls, {idNewUrl, idAddUrl, idDeleteUrl, idEditChecks}},
+        {EnforcedWebhooks,
+         {idChannelName, idChannelKind, idChannelAddress, idChannelSecret, idAddChannel,
+          idRemoveChannel}},
+    };
+    return controls;
+}
+const char* const LockedTip = "Set by your administrator";
+// The tips of locked controls are the dialog's tools with ids of their own, apart from the
+// controls' handles.
+constexpr UINT_PTR LockedTipBase = 0x10000;
 
 // The number fields with arrows: the field, its arrows and the values it offers.
 struct SpinField {
@@ -493,6 +524,7 @@ void TFormSettings::Layout(UINT newDpi, const RECT* suggested) {
     PlaceDialog(Handle(), across(ClientWidth), down(ClientHeight), DialogStyle, DialogExStyle, dpi,
                 suggested, monitor.rcWork);
     TakePageColour();
+    TipLocked();
     ::RedrawWindow(Handle(), nullptr, nullptr,
                    RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
 }
@@ -550,6 +582,7 @@ void TFormSettings::ShowPage(int tab) {
         ::ShowWindow(Control(id), tab == tabGeneral ? SW_SHOW : SW_HIDE);
     for (int id : AlertsPage)
         ::ShowWindow(Control(id), tab == tabAlerts ? SW_SHOW : SW_HIDE);
+    TipLocked();
 }
 
 // ---- reading and writing controls --------------------------------------------------------
@@ -571,12 +604,47 @@ void TFormSettings::SetChecked(int id, bool on) {
 }
 
 void TFormSettings::Enable(int id, bool on) {
-    ::EnableWindow(Control(id), on);
+    ::EnableWindow(Control(id), on && !Locked(id));
+}
+
+bool TFormSettings::Locked(int id) const {
+    return std::find(locked.begin(), locked.end(), id) != locked.end();
+}
+
+void TFormSettings::LockEnforced() {
+    locked.clear();
+    for (const auto& [name, ids] : PolicyControls())
+        if (settings.Enforced.count(name))
+            locked.insert(locked.end(), ids.begin(), ids.end());
+    for (int id : locked)
+        ::EnableWindow(Control(id), FALSE);
+    TipLocked();
+}
+
+void TFormSettings::TipLocked() {
+    for (const auto& [name, ids] : PolicyControls()) {
+        for (int id : ids) {
+            TOOLINFOA ti{};
+            ti.cbSize = sizeof(ti);
+            ti.hwnd = Handle();
+            ti.uId = LockedTipBase + static_cast<UINT_PTR>(id);
+            ::SendMessageA(tooltip.Get(), TTM_DELTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
+            if (!Locked(id) || !::IsWindowVisible(Control(id)))
+                continue;
+            ti.uFlags = TTF_SUBCLASS;
+            ti.lpszText = const_cast<char*>(LockedTip);
+            ::GetWindowRect(Control(id), &ti.rect);
+            ::MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&ti.rect), 2);
+            ::SendMessageA(tooltip.Get(), TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
+        }
+    }
 }
 
 // ---- the record and the controls ---------------------------------------------------------
 
 void TFormSettings::FillFromSettings() {
+    // Before any control is enabled by what it shows.
+    locked.clear();
     SetText(idBenchmarkUrl, settings.Benchmark);
 
     HWND list = Control(idUrlList);
@@ -629,6 +697,7 @@ void TFormSettings::FillFromSettings() {
     SetText(idMaintenanceLine, "");
     ShowMaintenanceHint({});
     Enable(idRemoveMaintenance, false);
+    LockEnforced();
 }
 
 void TFormSettings::ShowUrlStatuses() {
@@ -703,6 +772,8 @@ bool TFormSettings::StoreToSettings() {
             std::wstring_view(line.data(), length > 0 ? static_cast<std::size_t>(length) : 0)));
     }
     try {
+        if (std::string refusal = PolicyRefusal(before, settings); !refusal.empty())
+            throw Exception(refusal);
         const CUserSettings judged = JudgedSettings(settings, before);
         const std::string problem = SettingsProblem(judged);
         if (!problem.empty()) {
@@ -742,6 +813,8 @@ void TFormSettings::BitBtn3Click() {
 }
 
 void TFormSettings::BitBtn2Click() {
+    if (Locked(idAddUrl))
+        return;
     const std::string url = NewUrlFromText(Text(idNewUrl));
     if (url.empty())
         return;
@@ -751,6 +824,8 @@ void TFormSettings::BitBtn2Click() {
 }
 
 void TFormSettings::BitBtn1Click() {
+    if (Locked(idAddUrl))
+        return;
     HWND list = Control(idUrlList);
     const int selected = ListView_GetNextItem(list, -1, LVNI_SELECTED);
     if (selected >= 0)
@@ -765,6 +840,8 @@ void TFormSettings::ListView1SelectItem() {
 }
 
 void TFormSettings::EditChecks() {
+    if (Locked(idEditChecks))
+        return;
     HWND list = Control(idUrlList);
     const int row = ListView_GetNextItem(list, -1, LVNI_SELECTED);
     if (row < 0 || checksDialog)
@@ -902,6 +979,8 @@ void TFormSettings::ChannelFieldsChanged() {
 }
 
 void TFormSettings::AddChannel() {
+    if (Locked(idAddChannel))
+        return;
     std::string problem;
     const int row = alerts.Add(ChannelFields(), problem);
     if (row < 0) {
@@ -914,6 +993,8 @@ void TFormSettings::AddChannel() {
 }
 
 void TFormSettings::RemoveChannel() {
+    if (Locked(idAddChannel))
+        return;
     alerts.Remove();
     FillChannelList();
     ShowChannelFields(alerts.Select(-1));

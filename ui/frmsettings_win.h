@@ -223,7 +223,14 @@ private:
     void SetText(int id, const std::string& text);
     bool Checked(int id) const;
     void SetChecked(int id, bool on);
+    // Enables the control unless group policy sets what it edits.
     void Enable(int id, bool on);
+    bool Locked(int id) const;
+    // The controls of what policy sets, from the record's Enforced; each disabled, with a tip.
+    void LockEnforced();
+    // A disabled control gets no mouse: its tip is the dialog's, over the control's place, for
+    // the controls of the page shown.
+    void TipLocked();
 
     CUserSettings& settings;
     HWND owner;
@@ -245,6 +252,7 @@ private:
     int checksRow = -1;
     AlertsForm alerts;
     bool fillingChannel = false; // the fields are being set from a row, not typed
+    std::vector<int> locked;     // controls of what group policy sets
 };
 
 // The dialog while it is open, else null; the check cycle refreshes it through this.

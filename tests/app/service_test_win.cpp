@@ -161,6 +161,7 @@ protected:
     void TearDown() override {
         removeService();
         dismissBoxes();
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Vigrel");
     }
 
     HttpPeer peer_;
@@ -656,6 +657,13 @@ TEST_F(Service, ControlPipeMirrorsTheIconChangesSettingsResistsBadClientsAndStop
         std::ofstream ini(IniPath(), std::ios::binary | std::ios::app);
         ini << "[SMTP]\r\nPass=Sesame-4711\r\n";
     }
+    // Group policy, written as the administrator's tools write it, wins over the file.
+    for (const char* value :
+         {"/v MailServer /t REG_SZ /d mail.policy.example", "/v UpAfter /t REG_DWORD /d 3"})
+        ASSERT_EQ(Start("reg", std::string("add HKLM\\SOFTWARE\\Policies\\Vigrel ") + value + " /f")
+                      .Wait(),
+                  0)
+            << value;
     Install();
     StartThroughStarter();
     ASSERT_TRUE(WaitForLog("Failed --- " + peer_.Url("/notfound")));
@@ -759,6 +767,9 @@ TEST_F(Service, ControlPipeMirrorsTheIconChangesSettingsResistsBadClientsAndStop
     EXPECT_EQ(settings.Get("passwordset"), "1");
     EXPECT_FALSE(settings.Has("pass"));
     EXPECT_FALSE(contains(EncodeMessage(settings), "Sesame-4711"));
+    EXPECT_EQ(settings.Get("server"), "mail.policy.example");
+    EXPECT_EQ(settings.Get("upafter"), "3");
+    EXPECT_EQ(settings.GetAll("enforced"), (std::vector<std::string>{"server", "upafter"}));
 
     // Out of the dialog's limits: refused, nothing changes, the connection stays.
     CUserSettings changed;
@@ -769,6 +780,12 @@ TEST_F(Service, ControlPipeMirrorsTheIconChangesSettingsResistsBadClientsAndStop
         client.Ask(SettingsMessage(msg::SetSettings, changed, false, true), msg::Ok);
     EXPECT_EQ(bad.Type, msg::Error);
     EXPECT_EQ(bad.Get("code"), "failed");
+    // What policy sets is refused with the reason, and sent back unchanged it passes below.
+    changed.Port = 25;
+    changed.Server = "mail.mine.example";
+    bad = client.Ask(SettingsMessage(msg::SetSettings, changed, false, true), msg::Ok);
+    EXPECT_EQ(bad.Get("reason"), "The mail server is set by your administrator's policy.");
+    changed.Server = "mail.policy.example";
     // Applied as the dialog's OK: INI, start type, the log line; an empty password keeps it.
     changed.Port = 25;
     changed.TimeSpan = 7;
@@ -781,6 +798,8 @@ TEST_F(Service, ControlPipeMirrorsTheIconChangesSettingsResistsBadClientsAndStop
     EXPECT_TRUE(contains(ini, "TimeSpan=7")) << ini;
     EXPECT_TRUE(contains(ini, "Pass=protected:")) << ini;
     EXPECT_FALSE(contains(ini, "Sesame-4711")) << ini;
+    EXPECT_FALSE(contains(ini, "policy.example")) << ini;
+    EXPECT_FALSE(contains(ini, "UpAfter")) << ini;
     EXPECT_EQ(QueryConfig().startType, static_cast<DWORD>(SERVICE_DEMAND_START));
     EXPECT_TRUE(contains(Log().substr(before), "Settings Changed"));
 

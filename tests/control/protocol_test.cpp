@@ -2,6 +2,7 @@
 
 #include "base/text.h"
 #include "settings/inidocument.h"
+#include "settings/policy.h"
 #include "settings/settingsrules.h"
 #include "settings/settingstable.h"
 
@@ -393,4 +394,39 @@ TEST(ControlProtocol, TestAndMaintenanceRequestsCarryOnlyWhatTheyMay) {
     MonitorStatus status;
     status.Maintenance = "in maintenance until 11:40";
     EXPECT_EQ(StatusFromMessage(StatusMessage(status))->Maintenance, status.Maintenance);
+}
+
+TEST(ControlProtocol, WhatPolicySetsIsMarkedAndAClientCannotChangeOrLiftIt) {
+    SettingsPolicy policy;
+    policy.Values = {{"Benchmark", "policy.example"}, {"MailPort", "587"}};
+    policy.Urls = SettingsPolicy::Pairs{{"https://a.example/", "status=200"}};
+    CUserSettings service;
+    std::vector<std::string> notes;
+    service.Load(IniDocument(), PasswordCodec(), notes, policy);
+
+    // The companion learns what is locked from the reply.
+    const ControlMessage reply = SettingsReply(service, false);
+    CUserSettings companion;
+    bool passwordSet = false;
+    ASSERT_TRUE(SettingsFromMessage(reply, companion, passwordSet));
+    EXPECT_EQ(companion.Enforced, (std::set<std::string>{"benchmark", "port", "url"}));
+
+    // Sent back unchanged, the settings pass, also with another field changed.
+    companion.Retries = 2;
+    CUserSettings next = service;
+    ASSERT_TRUE(SettingsFromMessage(SettingsMessage(msg::SetSettings, companion, false, true), next,
+                                    passwordSet));
+    EXPECT_EQ(PolicyRefusal(service, next), "");
+    EXPECT_EQ(next.Retries, 2);
+
+    // A change is refused; a request naming no enforced field does not lift the lock.
+    companion.Benchmark = "mine.example";
+    companion.Enforced.clear();
+    ControlMessage request = SettingsMessage(msg::SetSettings, companion, false, true);
+    request.Add("enforced", "retries");
+    next = service;
+    ASSERT_TRUE(SettingsFromMessage(request, next, passwordSet));
+    EXPECT_EQ(next.Enforced, service.Enforced);
+    EXPECT_EQ(PolicyRefusal(service, next),
+              "The benchmark URL is set by your administrator's policy.");
 }

@@ -53,7 +53,7 @@ cleanup
 
 echo "== fresh silent install"
 check "setup ends with exit code 0" install
-for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe Vigrel.INI README.md fleet/prometheus-rules.yml uninstall.exe; do
+for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe Vigrel.INI README.md fleet/prometheus-rules.yml policy/vigrel.admx policy/en-US/vigrel.adml uninstall.exe; do
     check "$f installed" present "$f"
 done
 check "companion starts at every logon" starts_at_logon
@@ -86,7 +86,7 @@ echo "== silent uninstall"
 check "uninstaller finishes" uninstall
 check "service removed" wait_until 30 not_registered
 check "event source removed" no_event_source
-for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe README.md fleet uninstall.exe; do
+for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe README.md fleet policy uninstall.exe; do
     check "$f removed" absent "$f"
 done
 check "companion ended" wait_until 30 no_companion

@@ -83,7 +83,7 @@ cp "$folder/Vigrel.INI" "$folder/../user-settings.INI"
 check "msiexec /i /qn with first settings ends with exit code 0" msiexec /i "$package" "${first_settings[@]}"
 check "user's settings file byte for byte as it was" cmp "$folder/../user-settings.INI" "$folder/Vigrel.INI"
 rm -f "$folder/../user-settings.INI"
-for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe README.md fleet/query.xml; do
+for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe README.md fleet/query.xml policy/en-US/vigrel.adml; do
     check "$f installed" present "$f"
 done
 check "user's settings kept" has_line '; settings of the installer test'
@@ -115,7 +115,7 @@ check "one companion" wait_until 30 one_companion
 echo "== silent removal"
 check "msiexec /x /qn ends with exit code 0" msiexec /x "$newer"
 check "service removed" wait_until 30 not_registered
-for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe README.md fleet/query.xml; do
+for f in Vigrel.exe Vigrelrun.exe Vigreltray.exe README.md fleet/query.xml policy/en-US/vigrel.adml; do
     check "$f removed" absent "$f"
 done
 check "companion ended" wait_until 30 no_companion
