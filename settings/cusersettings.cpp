@@ -103,11 +103,15 @@ std::vector<WebhookSection> webhookSections(const IniDocument& ini) {
     const std::string prefix = "Webhook ";
     std::vector<WebhookSection> sections;
     std::vector<std::string> taken;
+    // Each key read walks the whole file: past a few sections more than a record can take, a
+    // planted file of thousands would cost their number times its lines.
+    std::size_t read = 0;
     for (const std::string& section : ini.SectionNames()) {
         if (section.size() <= prefix.size() || !SameText(section.substr(0, prefix.size()), prefix))
             continue;
         WebhookSection w{section, TrimBlanks(section.substr(prefix.size())), {}, {}};
-        w.Kind = ReadWebhookKind(ini.Get(section, "Kind").value_or(""));
+        if (read++ < 2 * MaxWebhooks)
+            w.Kind = ReadWebhookKind(ini.Get(section, "Kind").value_or(""));
         const bool twice = std::any_of(taken.begin(), taken.end(),
                                        [&](const std::string& t) { return SameText(t, w.Name); });
         const std::string kept = "it is kept in the file and sends nothing.";
@@ -117,11 +121,11 @@ std::vector<WebhookSection> webhookSections(const IniDocument& ini) {
                         "] of the settings file is no channel (" + problem + "): " + kept;
         else if (twice)
             w.Skipped = which + "stands twice: the second section " + kept.substr(3);
-        else if (!w.Kind)
-            w.Skipped = which + "has no known Kind (teams, slack, ntfy or json): " + kept;
-        else if (taken.size() >= MaxWebhooks)
+        else if (taken.size() >= MaxWebhooks || read > 2 * MaxWebhooks)
             w.Skipped =
                 which + "is one more than " + std::to_string(MaxWebhooks) + " channels: " + kept;
+        else if (!w.Kind)
+            w.Skipped = which + "has no known Kind (teams, slack, ntfy or json): " + kept;
         if (w.Skipped.empty())
             taken.push_back(w.Name);
         sections.push_back(std::move(w));
