@@ -3,6 +3,8 @@
 #include "base/text.h"
 #include "base/utf.h"
 
+#include <set>
+
 namespace {
 
 const std::string_view Utf8Bom = "\xEF\xBB\xBF";
@@ -39,7 +41,7 @@ Line classify(const std::string& raw) {
 }
 
 bool same(std::string_view a, std::string_view b) {
-    return SameText(std::string(a), std::string(b));
+    return a.size() == b.size() && SameText(std::string(a), std::string(b));
 }
 
 // Calls visit(index, line, inSection) for every line, inSection telling whether the line lies
@@ -264,14 +266,15 @@ void IniDocument::SetEntries(std::string_view section, const std::vector<std::st
 
 std::vector<std::string> IniDocument::SectionNames() const {
     std::vector<std::string> names;
+    // Names compare without regard to case; a file of thousands of sections is looked through
+    // once.
+    const auto before = [](const std::string& a, const std::string& b) {
+        return CompareText(a, b) < 0;
+    };
+    std::set<std::string, decltype(before)> known(before);
     for (const std::string& raw : lines_) {
         const Line line = classify(raw);
-        if (line.kind != LineKind::Header)
-            continue;
-        bool known = false;
-        for (const std::string& name : names)
-            known = known || same(name, line.name);
-        if (!known)
+        if (line.kind == LineKind::Header && known.insert(line.name).second)
             names.push_back(line.name);
     }
     return names;
