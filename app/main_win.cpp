@@ -2,6 +2,7 @@
 #include "app/mainserv_win.h"
 #include "base/exception.h"
 #include "base/handle_win.h"
+#include "base/paths_win.h"
 #include "base/utf_win.h"
 #include "settings/cusersettings.h"
 #include "settings/inidocument.h"
@@ -123,13 +124,7 @@ int seedIni(const wchar_t* rest) {
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    // What follows the program's own name on the command line.
-    const wchar_t* rest = ::GetCommandLineW();
-    const wchar_t end = *rest == L'"' ? L'"' : L' ';
-    rest += *rest == L'"';
-    while (*rest && *rest != end)
-        ++rest;
-    rest += *rest == L'"';
+    const wchar_t* rest = CommandLineArguments();
     while (*rest == L' ' || *rest == L'\t')
         ++rest;
     // Written with "/" or "-", in any case, as the other switches.

@@ -45,13 +45,8 @@ bool registrationNeedsConsent() {
 }
 
 int runElevatedCopy() {
-    // The arguments as given: what follows the program's own name on the command line.
-    const wchar_t* rest = ::GetCommandLineW();
-    const wchar_t end = *rest == L'"' ? L'"' : L' ';
-    rest += *rest == L'"';
-    while (*rest && *rest != end)
-        ++rest;
-    rest += *rest == L'"';
+    // The arguments as given.
+    const wchar_t* rest = CommandLineArguments();
     const std::wstring program = Widen(ProgramPath());
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof info;

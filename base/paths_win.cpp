@@ -18,3 +18,12 @@ std::string ProgramPath() {
     }
     return std::string();
 }
+
+const wchar_t* CommandLineArguments() {
+    const wchar_t* rest = ::GetCommandLineW();
+    const wchar_t end = *rest == L'"' ? L'"' : L' ';
+    rest += *rest == L'"';
+    while (*rest && *rest != end)
+        ++rest;
+    return rest + (*rest == L'"');
+}

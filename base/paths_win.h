@@ -7,3 +7,6 @@
 
 // The full path of the running program's file.
 std::string ProgramPath();
+
+// What follows the program's own name on its command line, as given (leading blanks included).
+const wchar_t* CommandLineArguments();

@@ -1,6 +1,7 @@
 #include "monitor/judge.h"
 
 #include "monitor/clogger.h"
+#include "settings/proxysettings.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,10 +10,6 @@
 namespace {
 
 constexpr std::int64_t SecondsPerDay = 86400;
-
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // Days since 1970-01-01 of a civil date, and back (the proleptic Gregorian calendar, UTC).
 std::int64_t dayOf(std::int64_t seconds) {
@@ -30,24 +27,8 @@ std::string dateOf(std::int64_t seconds) {
 // "bücher.example:8080/x" -> "bücher.example", lower case; a URL's user part and port are not
 // the host, and an IPv6 host keeps its brackets.
 std::string hostOf(std::string_view url) {
-    const std::size_t scheme = url.find("://");
-    if (scheme != std::string_view::npos)
-        url.remove_prefix(scheme + 3);
-    url = url.substr(0, url.find_first_of("/?#"));
-    const std::size_t at = url.rfind('@');
-    if (at != std::string_view::npos)
-        url.remove_prefix(at + 1);
-    std::size_t end = url.size();
-    if (!url.empty() && url.front() == '[')
-        end = std::min(end, url.find(']') == std::string_view::npos ? end : url.find(']') + 1);
-    else
-        end = std::min(end, url.find(':'));
-    std::string host(url.substr(0, end));
-    std::transform(host.begin(), host.end(), host.begin(), lower);
-    // "example.com." names the same host as "example.com".
-    if (host.size() > 1 && host.back() == '.')
-        host.pop_back();
-    return host;
+    const std::string host = HostPortOf(url).Host;
+    return host.find(':') == std::string::npos ? host : "[" + host + "]";
 }
 
 // The words for a certificate that expires within the site's days, by calendar days in UTC so
