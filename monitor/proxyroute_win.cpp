@@ -55,17 +55,6 @@ std::optional<std::wstring> askPacFile(const std::string& pac, const std::string
 
 } // namespace
 
-bool ApplyProxyRoute(HINTERNET request, const ProxyRoute& route, const std::wstring& proxy) {
-    std::wstring server = route.Kind == ProxyRouteKind::Named ? Widen(route.Server) : proxy;
-    if (route.Kind == ProxyRouteKind::Platform)
-        return true;
-    WINHTTP_PROXY_INFO info{};
-    info.dwAccessType =
-        server.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-    info.lpszProxy = server.empty() ? nullptr : server.data();
-    return ::WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof info) != FALSE;
-}
-
 void ResolvePacProxy(const std::string& pac, const std::string& url, std::uint32_t timeOutMs,
                      std::function<void(std::optional<std::wstring>)> done) {
     const std::string key = pac + " " + HostPortOf(url).Host;

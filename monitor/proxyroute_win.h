@@ -1,6 +1,5 @@
-// A probe's proxy route (settings/proxysettings.h) applied to a WinHTTP request, and the PAC
-// file asked off the caller's thread. One place for the choice, so that whatever else sends
-// over HTTP from the service goes out the way the checks do.
+// The PAC file asked off the caller's thread, and a challenge's schemes in words. The sessions
+// that carry each route are monitor/winhttpsession_win.h's.
 #pragma once
 
 #include "settings/proxysettings.h"
@@ -12,11 +11,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-
-// Sets the route on a request before it is sent: Direct and Named through WINHTTP_OPTION_PROXY,
-// Platform as the session was opened. proxy is what a PAC file named for Pac ("host:port", or
-// empty for direct). False when the platform refused the option.
-bool ApplyProxyRoute(HINTERNET request, const ProxyRoute& route, const std::wstring& proxy = {});
 
 // The proxy a PAC file names for url, asked on a thread of its own (the platform's lookup
 // downloads and runs the file, and may take long): done gets "host:port", "" for direct, or
