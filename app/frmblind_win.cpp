@@ -87,6 +87,8 @@ TFormBlind::TFormBlind(HWND owner)
         ::SetTimer(window, RetryTimerId, std::max<std::uint32_t>(ms, USER_TIMER_MINIMUM), nullptr);
     };
     alertReport_.OnMessage = [this](const AlertMessage& message) {
+        // The posts go out the way the checks do.
+        webhooks_.SetProxy(UserSettings.Proxy());
         webhooks_.Send(SendingWebhooks(UserSettings), message);
     };
     alertMail_.OnMailFailed = [](const std::string& line) {
@@ -417,6 +419,7 @@ void TFormBlind::TestWebhook(const ControlMessage& request, ControlReply reply) 
         }
         // Answered from the post's own thread: the form goes on meanwhile.
         const std::string name = channel->Name;
+        webhooks_.SetProxy(UserSettings.Proxy());
         webhooks_.Test(*channel, [reply, name](const std::string& outcome) {
             reply.Send(WebhookTestMessage(name, outcome));
         });
@@ -431,6 +434,7 @@ void TFormBlind::TestWebhookFromDialog(const WebhookChannel& given) {
             FormSettings->ShowWebhookTest(given.Name, refusal);
         return;
     }
+    webhooks_.SetProxy(UserSettings.Proxy());
     webhooks_.Test(*channel, [this, name = channel->Name](const std::string& outcome) {
         postToForm([name, outcome] {
             if (FormSettings)

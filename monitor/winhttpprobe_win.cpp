@@ -677,16 +677,6 @@ bool wineCertificateFault(WinHttpProber::Request& request, HINTERNET handle) {
     return true;
 }
 
-// The first of the schemes a challenge offers that the credentials can answer.
-DWORD pickScheme(DWORD offered, bool named, bool basicOnly) {
-    if (basicOnly)
-        return offered & WINHTTP_AUTH_SCHEME_BASIC;
-    for (DWORD scheme : {DWORD{WINHTTP_AUTH_SCHEME_NEGOTIATE}, DWORD{WINHTTP_AUTH_SCHEME_NTLM}})
-        if (offered & scheme)
-            return scheme;
-    return named ? offered & WINHTTP_AUTH_SCHEME_BASIC : 0;
-}
-
 // A 401 or 407: the credentials the site's checks or [Proxy] name are given for the scheme
 // offered and the request is sent again, once per target. True when it was; otherwise the
 // answer stands, with the schemes asked for in its words.
@@ -708,7 +698,7 @@ bool answerChallenge(WinHttpProber::Request& request, HINTERNET handle, DWORD co
             pass = request.proxy->Pass;
         }
         // No user: the service account's own, which only Negotiate and NTLM can carry.
-        scheme = pickScheme(offered, !user.empty(), false);
+        scheme = PickAuthScheme(offered, !user.empty(), false);
     } else {
         const SiteChecks& checks = request.checks;
         if (request.siteSignedIn || checks.Auth == SiteAuth::None)
@@ -722,8 +712,8 @@ bool answerChallenge(WinHttpProber::Request& request, HINTERNET handle, DWORD co
                 return false;
             pass = *clear;
         }
-        scheme =
-            pickScheme(offered, checks.Auth != SiteAuth::Default, checks.Auth == SiteAuth::Basic);
+        scheme = PickAuthScheme(offered, checks.Auth != SiteAuth::Default,
+                                checks.Auth == SiteAuth::Basic);
     }
     if (!scheme)
         return false;
