@@ -4,6 +4,7 @@
 #include "settings/inivalues.h"
 #include "settings/settingsrules.h"
 #include "settings/settingstable.h"
+#include "settings/sitechecks.h"
 
 #include <algorithm>
 #include <charconv>
@@ -333,7 +334,9 @@ ControlMessage SettingsMessage(const char* type, const CUserSettings& s, bool pa
         // companion's) keeps those the service has.
         if (row.Text == &CUserSettings::Benchmark)
             for (int i = 0; i < s.UrlCount(); ++i)
-                message.Add("url", s.Url(i)).Add("checks", s.Checks(i));
+                // A site's password never leaves the service: the way back restores it.
+                message.Add("url", s.Url(i))
+                    .Add("checks", includePassword ? s.Checks(i) : MaskedChecks(s.Checks(i)));
     }
     message.Add("passwordset", passwordSet ? "1" : "0").Add("urlcount", number(s.UrlCount()));
     if (includePassword && !s.Pass.empty())
