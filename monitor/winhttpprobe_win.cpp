@@ -10,6 +10,7 @@
 
 #include "base/platform_win.h"
 #include "base/utf_win.h"
+#include "monitor/pathstep_win.h"
 #include "monitor/proxyroute_win.h"
 #include "monitor/urlwire_win.h"
 #include "monitor/winhttpsession_win.h"
@@ -1233,8 +1234,17 @@ void WinHttpProber::watch() {
     }
 }
 
+WinHttpEngineProbe::~WinHttpEngineProbe() {
+    std::lock_guard<std::mutex> hold(open_->lock);
+    open_->open = false;
+}
+
 void WinHttpEngineProbe::Start(ProbeTicket ticket, const SiteRecord& site, std::uint32_t timeOut) {
     const auto index = static_cast<std::size_t>(ticket);
+    if (site.Benchmark) {
+        startBenchmark(ticket, site, timeOut);
+        return;
+    }
     // The prober's result is the judge's verdict on its facts under the site's checks already.
     const bool started = prober_.Start(
         index, site, timeOut,
@@ -1250,6 +1260,68 @@ void WinHttpEngineProbe::Start(ProbeTicket ticket, const SiteRecord& site, std::
     // should it still hold a request for the address, the address is down without a new one.
     if (!started && queue_.PushComplete(ticket, ProbeResult::Down(ProbeReason::StillHanging)))
         wake_();
+}
+
+// A failed benchmark is reported once the step where the way out broke is known: its facts are
+// gathered on a thread of their own, bounded by the probe's time-out (at least 2 s for the name
+// lookup), and a Release the platform gives meanwhile follows the result.
+void WinHttpEngineProbe::startBenchmark(ProbeTicket ticket, const SiteRecord& site,
+                                        std::uint32_t timeOut) {
+    struct Order {
+        std::mutex lock;
+        bool reported = false;
+        bool releaseWaits = false;
+    };
+    auto order = std::make_shared<Order>();
+    std::shared_ptr<Open> open = open_;
+    const auto push = [this, open](const std::function<bool()>& what) {
+        std::lock_guard<std::mutex> hold(open->lock);
+        if (open->open && what())
+            wake_();
+    };
+    const bool started = prober_.Start(
+        static_cast<std::size_t>(ticket), site, timeOut,
+        [this, order, push, site, timeOut](std::size_t done, const WinHttpProbeResult& result) {
+            const auto report = [this, order, push, done](const WinHttpProbeResult& r) {
+                push([&] { return queue_.PushComplete(done, r, r.Released); });
+                bool release = false;
+                {
+                    std::lock_guard<std::mutex> hold(order->lock);
+                    order->reported = true;
+                    release = order->releaseWaits;
+                }
+                if (release)
+                    push([&] { return queue_.PushReleased(done); });
+            };
+            if (result.Up) {
+                report(result);
+                return;
+            }
+            std::thread([report, result, site, timeOut] {
+                WinHttpProbeResult traced = result;
+                try {
+                    traced.Step = PathStepWords(
+                        GatherPathFacts(site, std::max<std::uint32_t>(timeOut, 2000)), result);
+                } catch (...) {
+                    // Without its step the reason still says what failed.
+                }
+                report(traced);
+            }).detach();
+        },
+        [this, order, push](std::size_t done) {
+            {
+                std::lock_guard<std::mutex> hold(order->lock);
+                if (!order->reported) {
+                    order->releaseWaits = true;
+                    return;
+                }
+            }
+            push([&] { return queue_.PushReleased(done); });
+        });
+    if (!started)
+        push([&] {
+            return queue_.PushComplete(ticket, ProbeResult::Down(ProbeReason::StillHanging));
+        });
 }
 
 WinHttpProbeResult ProbeAndWait(WinHttpProber& prober, const SiteRecord& site,

@@ -137,15 +137,28 @@ inline WinHttpProbeResult ProbeAndWait(WinHttpProber& prober, const std::string&
 // take them with DrainInto.
 class WinHttpEngineProbe : public AsyncProbe {
 public:
-    explicit WinHttpEngineProbe(std::function<void()> wake) : wake_(std::move(wake)) {}
+    explicit WinHttpEngineProbe(std::function<void()> wake)
+        : wake_(std::move(wake)), open_(std::make_shared<Open>()) {}
+    // A benchmark's failure still being traced is dropped.
+    ~WinHttpEngineProbe();
+    WinHttpEngineProbe(const WinHttpEngineProbe&) = delete;
+    WinHttpEngineProbe& operator=(const WinHttpEngineProbe&) = delete;
 
     void Start(ProbeTicket ticket, const SiteRecord& site, std::uint32_t timeOut) override;
     void DrainInto(CheckEngine& engine) { queue_.DrainInto(engine); }
     const WinHttpProber& Prober() const { return prober_; }
 
 private:
+    void startBenchmark(ProbeTicket ticket, const SiteRecord& site, std::uint32_t timeOut);
+    // Whether the queue still takes answers: a benchmark's failure is traced on a thread of
+    // its own (the name lookup may wait), which may end after the probe is gone.
+    struct Open {
+        std::mutex lock;
+        bool open = true;
+    };
     std::function<void()> wake_;
     CompletionQueue queue_;
+    std::shared_ptr<Open> open_;
     // Last, so that it goes first: no answer reaches the queue once it is gone.
     WinHttpProber prober_;
 };

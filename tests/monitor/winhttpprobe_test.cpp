@@ -356,6 +356,40 @@ TEST(WinHttpProbe, ACycleThroughTheEngineKeepsTheListsOrderAndItsReasons) {
                                                  "up", "up", "not HTTP"}));
 }
 
+// A failed benchmark says where the way out broke: a page without the benchmark's text (a
+// sign-in page in its place), a proxy that refuses.
+TEST(WinHttpProbe, AFailedBenchmarkNamesTheStepThatBroke) {
+    HttpPeer peer;
+    const auto benchmark = [](const SiteRecord& site) {
+        HANDLE wake = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        WinHttpEngineProbe probe([wake] { ::SetEvent(wake); });
+        CheckEngine engine(probe);
+        std::vector<CycleResults> done;
+        engine.OnCycleDone = [&](CycleResults r) { done.push_back(std::move(r)); };
+        EngineLimits limits;
+        limits.TimeOut = 5000;
+        EXPECT_TRUE(engine.StartCycle(site, {}, limits));
+        const auto start = steady_clock::now();
+        while (done.empty() && steady_clock::now() - start < seconds(30)) {
+            ::WaitForSingleObject(wake, 1000);
+            probe.DrainInto(engine);
+        }
+        ::CloseHandle(wake);
+        return done.empty() ? std::string("no cycle") : ReasonText(done[0].Benchmark);
+    };
+    SiteRecord portal{peer.Url("/ok"), {}, nullptr, true};
+    portal.Checks.Contains = "Vigrel benchmark";
+    EXPECT_EQ(benchmark(portal), "the benchmark page answers, but not with its own page (a "
+                                 "sign-in page?): text \"Vigrel benchmark\" not found");
+    ProxySettings closed;
+    closed.Mode = ProxyMode::Fixed;
+    closed.Server = "127.0.0.1:1";
+    const std::string refused = benchmark(
+        SiteRecord{peer.Url("/ok"), {}, std::make_shared<const ProxySettings>(closed), true});
+    EXPECT_EQ(refused.rfind("the proxy 127.0.0.1:1 does not answer or refuses: ", 0), 0u)
+        << refused;
+}
+
 // What a hostile site answers ends in one result with words a person may read: a compressed
 // page without end, charsets that name odd or no code pages, bytes that are no text, status
 // codes out of range, redirects that loop, carry a password or lead nowhere sensible.
