@@ -2,6 +2,7 @@
 
 #include "app/alertrequests.h"
 #include "app/checklist_win.h"
+#include "monitor/pathstep_win.h"
 #include "app/historyreply.h"
 #include "app/mainserv_win.h"
 #include "app/settingsclick_win.h"
@@ -381,6 +382,41 @@ void TFormBlind::CheckList(const std::vector<std::string>& urls, ControlReply re
         if (!thread) {
             --*running;
             reply.Send(ErrorMessage("failed", "The list could not be checked now."));
+        }
+    });
+}
+
+void TFormBlind::Diagnose(const std::string& url, ControlReply reply) {
+    serveOnForm(reply, [this, url, reply] {
+        const std::string address = TrimBlanks(url);
+        if (address.empty()) {
+            reply.Send(ErrorMessage("failed", "Give the address to diagnose."));
+            return;
+        }
+        if (*checkLists_ >= MaxCheckListThreads) {
+            reply.Send(ErrorMessage("failed", "Other lists are being checked; try again shortly."));
+            return;
+        }
+        // As a cycle would probe it: the listed address with its own checks, the proxy of the
+        // settings; on a thread of its own, as a checklist.
+        const std::string full =
+            address.find("://") == std::string::npos ? "http://" + address : address;
+        SiteRecord site = SitesForCheck(UserSettings, {full}).front();
+        const std::uint32_t timeOut = EngineLimitsFor(UserSettings).TimeOut;
+        std::shared_ptr<std::atomic<int>> running = checkLists_;
+        ++*running;
+        ScopedKernelHandle thread = StartThread([site = std::move(site), timeOut, reply, running] {
+            try {
+                reply.Send(DiagnoseMessage(site.Url, DiagnoseSite(site, timeOut)));
+            } catch (const std::exception& e) {
+                reply.Send(ErrorMessage("failed", e.what()));
+            }
+            --*running;
+            return DWORD{0};
+        });
+        if (!thread) {
+            --*running;
+            reply.Send(ErrorMessage("failed", "The address could not be diagnosed now."));
         }
     });
 }

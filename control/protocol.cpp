@@ -397,6 +397,14 @@ ControlMessage CheckListMessage(const std::vector<MonitorCheckResult>& results) 
     return message;
 }
 
+ControlMessage DiagnoseMessage(const std::string& url, const std::vector<std::string>& lines) {
+    ControlMessage message(msg::Diagnose);
+    message.Add("url", url.substr(0, MaxDiagnoseLine));
+    for (std::size_t i = 0; i < lines.size() && i < MaxDiagnoseLines; ++i)
+        message.Add("line", lines[i].substr(0, MaxDiagnoseLine));
+    return message;
+}
+
 std::string CheckListRefusal(const std::vector<std::string>& urls) {
     if (urls.size() > MaxCheckListUrls)
         return "At most " + std::to_string(MaxCheckListUrls) + " addresses can be checked at once.";

@@ -6,6 +6,7 @@
 #include "monitor/proberesult.h"
 
 #include <string>
+#include <vector>
 
 // What a lookup of the benchmark's host name found.
 enum class NameLookup {
@@ -26,3 +27,9 @@ struct PathFacts {
 // The words of the step where the path broke for the failed result, or empty when the facts
 // point at no step of their own (the reason alone then says it).
 std::string PathStepWords(const PathFacts& facts, const ProbeResult& result);
+
+// The steps of one probe as a person reads them, one line each: the route, the network, the
+// name lookup, the connection, TLS (https only), the HTTP answer and the verdict, each as far
+// as the probe got ("connect: not reached" after a failed lookup).
+std::vector<std::string> DiagnoseLines(const std::string& route, const PathFacts& facts, bool https,
+                                       const ProbeResult& result);

@@ -6,9 +6,11 @@
 #include "monitor/pathstep_win.h"
 
 #include "base/utf_win.h"
+#include "monitor/winhttpprobe_win.h"
 #include "monitor/winhttpsession_win.h"
 #include "settings/proxysettings.h"
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -105,4 +107,19 @@ PathFacts GatherPathFacts(const SiteRecord& site, std::uint32_t waitMs) {
     if (!facts.ThroughProxy && !facts.Host.empty())
         facts.Lookup = LookUpName(facts.Host, waitMs);
     return facts;
+}
+
+std::vector<std::string> DiagnoseSite(const SiteRecord& site, std::uint32_t timeOutMs) {
+    const std::uint32_t wait = std::max<std::uint32_t>(timeOutMs, 2000);
+    PathFacts facts;
+    facts.NetworkUp = NetworkAdapterUp();
+    facts.Host = HostPortOf(site.Url).Host;
+    const std::string route = RouteWords(site, wait, facts.ThroughProxy, facts.Proxy);
+    if (!facts.ThroughProxy && !facts.Host.empty())
+        facts.Lookup = LookUpName(facts.Host, wait);
+    WinHttpProber prober;
+    const WinHttpProbeResult result = ProbeAndWait(prober, site, timeOutMs);
+    const bool https =
+        site.Url.compare(0, 8, "https://") == 0 || site.Url.compare(0, 8, "HTTPS://") == 0;
+    return DiagnoseLines(route, facts, https, result);
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Whether an adapter other than the loopback is up.
 bool NetworkAdapterUp();
@@ -21,6 +22,10 @@ NameLookup LookUpName(const std::string& host, std::uint32_t waitMs);
 // its host:port where known.
 std::string RouteWords(const SiteRecord& site, std::uint32_t waitMs, bool& through,
                        std::string& proxy);
+
+// One probe of site, step by step, in the lines DiagnoseLines gives: the route, the network,
+// the name lookup, then the probe itself within timeOutMs. Waits on the calling thread.
+std::vector<std::string> DiagnoseSite(const SiteRecord& site, std::uint32_t timeOutMs);
 
 // The facts for a probe of site: the lookup is asked only of a direct route, as a proxy
 // resolves the names itself.

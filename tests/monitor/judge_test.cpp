@@ -173,3 +173,29 @@ TEST(PathStep, EachStepFromItsFacts) {
     EXPECT_EQ(ReasonText(portal), "the benchmark page answers, but not with its own page (a "
                                   "sign-in page?): text \"Example Domain\" not found");
 }
+
+// A probe's steps in lines, each as far as the probe got.
+TEST(PathStep, DiagnoseLinesStopWhereTheProbeStopped) {
+    PathFacts facts;
+    facts.Lookup = NameLookup::Found;
+    facts.Host = "shop.example";
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ(DiagnoseLines("direct", facts, true, ProbeResult::Answered(40)),
+              (Lines{"route: direct", "network: an adapter is up",
+                     "name lookup: shop.example found", "connect: shop.example reached", "TLS: ok",
+                     "HTTP answer: status 200", "verdict: up"}));
+    PathFacts proxied;
+    proxied.ThroughProxy = true;
+    EXPECT_EQ(
+        DiagnoseLines("proxy p:8080", proxied, true,
+                      ProbeResult::Down(ProbeReason::CertUnknownAuthority)),
+        (Lines{"route: proxy p:8080", "network: an adapter is up", "name lookup: left to the proxy",
+               "connect: the proxy reached", "TLS: certificate from an unknown authority",
+               "verdict: down: certificate from an unknown authority"}));
+    facts.Lookup = NameLookup::NoAnswer;
+    EXPECT_EQ(DiagnoseLines("direct", facts, false, ProbeResult::Down(ProbeReason::TimedOut, 500)),
+              (Lines{"route: direct", "network: an adapter is up",
+                     "name lookup: the name server does not answer",
+                     "connect: failed (timed out after 500 ms)",
+                     "verdict: down: timed out after 500 ms"}));
+}

@@ -2,6 +2,7 @@
 #include "base/platform_win.h"
 #include "fixtures/http_peer_win.h"
 #include "fixtures/peer_ports.h"
+#include "monitor/pathstep_win.h"
 #include "monitor/urlwire_win.h"
 #include "monitor/winhttpprobe_win.h"
 
@@ -388,6 +389,19 @@ TEST(WinHttpProbe, AFailedBenchmarkNamesTheStepThatBroke) {
         SiteRecord{peer.Url("/ok"), {}, std::make_shared<const ProxySettings>(closed), true});
     EXPECT_EQ(refused.rfind("the proxy 127.0.0.1:1 does not answer or refuses: ", 0), 0u)
         << refused;
+}
+
+// "Diagnose": one probe's steps as the service makes it.
+TEST(WinHttpProbe, DiagnoseTellsEachStep) {
+    HttpPeer peer;
+    ProxySettings none;
+    none.Mode = ProxyMode::None;
+    const std::vector<std::string> lines = DiagnoseSite(
+        SiteRecord{peer.Url("/notfound"), {}, std::make_shared<const ProxySettings>(none)}, 5000);
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "route: direct", "network: an adapter is up",
+                         "name lookup: 127.0.0.1 found", "connect: 127.0.0.1 reached",
+                         "HTTP answer: status 404", "verdict: down: HTTP status 404"}));
 }
 
 // What a hostile site answers ends in one result with words a person may read: a compressed
