@@ -208,8 +208,8 @@ TEST(ControlProtocol, ReadingNeedsALocalUserChangingAnElevatedAdministrator) {
     const ClientFacts adminNotElevated{true, false, true, false};
     const ClientFacts elevatedAdmin{true, false, true, true};
     const ClientFacts network{false, true, true, true};
-    for (const char* read :
-         {msg::Status, msg::Subscribe, msg::CheckNow, msg::GetSettings, msg::CheckList}) {
+    for (const char* read : {msg::Status, msg::Subscribe, msg::CheckNow, msg::GetSettings,
+                             msg::CheckList, msg::Diagnose}) {
         EXPECT_EQ(RefusalFor(read, user), "") << read;
         EXPECT_NE(RefusalFor(read, network), "") << read;
     }
