@@ -2,6 +2,7 @@
 
 #include "app/alertrequests.h"
 #include "app/checklist_win.h"
+#include "monitor/pathstep_win.h"
 #include "app/historyreply.h"
 #include "app/mainserv_win.h"
 #include "app/settingsclick_win.h"
@@ -87,6 +88,8 @@ TFormBlind::TFormBlind(HWND owner)
         ::SetTimer(window, RetryTimerId, std::max<std::uint32_t>(ms, USER_TIMER_MINIMUM), nullptr);
     };
     alertReport_.OnMessage = [this](const AlertMessage& message) {
+        // The posts go out the way the checks do.
+        webhooks_.SetProxy(UserSettings.Proxy());
         webhooks_.Send(SendingWebhooks(UserSettings), message);
     };
     alertMail_.OnMailFailed = [](const std::string& line) {
@@ -389,6 +392,41 @@ void TFormBlind::CheckList(const std::vector<std::string>& urls, ControlReply re
     });
 }
 
+void TFormBlind::Diagnose(const std::string& url, ControlReply reply) {
+    serveOnForm(reply, [this, url, reply] {
+        const std::string address = TrimBlanks(url);
+        if (address.empty()) {
+            reply.Send(ErrorMessage("failed", "Give the address to diagnose."));
+            return;
+        }
+        if (*checkLists_ >= MaxCheckListThreads) {
+            reply.Send(ErrorMessage("failed", "Other lists are being checked; try again shortly."));
+            return;
+        }
+        // As a cycle would probe it: the listed address with its own checks, the proxy of the
+        // settings; on a thread of its own, as a checklist.
+        const std::string full =
+            address.find("://") == std::string::npos ? "http://" + address : address;
+        SiteRecord site = SitesForCheck(UserSettings, {full}).front();
+        const std::uint32_t timeOut = EngineLimitsFor(UserSettings).TimeOut;
+        std::shared_ptr<std::atomic<int>> running = checkLists_;
+        ++*running;
+        ScopedKernelHandle thread = StartThread([site = std::move(site), timeOut, reply, running] {
+            try {
+                reply.Send(DiagnoseMessage(site.Url, DiagnoseSite(site, timeOut)));
+            } catch (const std::exception& e) {
+                reply.Send(ErrorMessage("failed", e.what()));
+            }
+            --*running;
+            return DWORD{0};
+        });
+        if (!thread) {
+            --*running;
+            reply.Send(ErrorMessage("failed", "The address could not be diagnosed now."));
+        }
+    });
+}
+
 void TFormBlind::Stop(ControlReply reply) {
     serveOnForm(reply, [this, reply] {
         // Answered once the settings were saved, or failed to be.
@@ -423,6 +461,7 @@ void TFormBlind::TestWebhook(const ControlMessage& request, ControlReply reply) 
         }
         // Answered from the post's own thread: the form goes on meanwhile.
         const std::string name = channel->Name;
+        webhooks_.SetProxy(UserSettings.Proxy());
         webhooks_.Test(*channel, [reply, name](const std::string& outcome) {
             reply.Send(WebhookTestMessage(name, outcome));
         });
@@ -437,6 +476,7 @@ void TFormBlind::TestWebhookFromDialog(const WebhookChannel& given) {
             FormSettings->ShowWebhookTest(given.Name, refusal);
         return;
     }
+    webhooks_.SetProxy(UserSettings.Proxy());
     webhooks_.Test(*channel, [this, name = channel->Name](const std::string& outcome) {
         postToForm([name, outcome] {
             if (FormSettings)

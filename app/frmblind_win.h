@@ -82,6 +82,7 @@ public:
     void GetSettings(ControlReply reply) override;
     void SetSettings(const ControlMessage& settings, ControlReply reply) override;
     void CheckList(const std::vector<std::string>& urls, ControlReply reply) override;
+    void Diagnose(const std::string& url, ControlReply reply) override;
     void Stop(ControlReply reply) override;
     void History(const std::string& url, const std::string& span, ControlReply reply) override;
     void TestWebhook(const ControlMessage& request, ControlReply reply) override;

@@ -46,7 +46,7 @@ bool isKnownRequest(const std::string& type) {
     return type == msg::Status || type == msg::Subscribe || type == msg::CheckNow ||
            type == msg::GetSettings || type == msg::SetSettings || type == msg::CheckList ||
            type == msg::Stop || type == msg::History || type == msg::TestWebhook ||
-           type == msg::Maintenance;
+           type == msg::Maintenance || type == msg::Diagnose;
 }
 
 bool signalled(HANDLE event) {
@@ -525,6 +525,8 @@ void ControlServer::pass(Slot& s, ControlMessage message) {
             handler_.TestWebhook(message, reply);
         else if (type == msg::Maintenance)
             handler_.StartMaintenance(*minutes, reply);
+        else if (type == msg::Diagnose)
+            handler_.Diagnose(message.Get("url"), reply);
         else
             handler_.Stop(reply);
     } catch (const std::exception& e) {

@@ -105,6 +105,12 @@ public:
         (void)request;
         reply.Send(ErrorMessage("failed", "This monitor sends no webhooks."));
     }
+    // The steps of one probe of url as the service makes it (diagnose), in lines, once the
+    // probe is done.
+    virtual void Diagnose(const std::string& url, ControlReply reply) {
+        (void)url;
+        reply.Send(ErrorMessage("failed", "This monitor cannot diagnose."));
+    }
     // Starts a maintenance window for every site, from now for minutes (maintenance).
     virtual void StartMaintenance(std::int32_t minutes, ControlReply reply) {
         (void)minutes;

@@ -128,6 +128,11 @@ public:
     virtual void CheckList(const std::vector<std::string>& urls) = 0;
     std::function<void(const std::vector<MonitorCheckResult>&)> OnCheckList;
 
+    // The steps of one probe of url as the service sees them ("Diagnose"): through OnDiagnose,
+    // or an error through OnReply. A link without it answers nothing.
+    virtual void Diagnose(const std::string& url) { (void)url; }
+    std::function<void(const std::string& url, const std::vector<std::string>& lines)> OnDiagnose;
+
     // Ends monitoring: the service takes its "Exit" path. The outcome through OnReply.
     virtual void StopMonitoring() = 0;
 

@@ -159,6 +159,10 @@ void PipeMonitorLink::CheckList(const std::vector<std::string>& urls) {
     request(message);
 }
 
+void PipeMonitorLink::Diagnose(const std::string& url) {
+    request(ControlMessage(msg::Diagnose).Add("url", url));
+}
+
 void PipeMonitorLink::StopMonitoring() {
     request(ControlMessage(msg::Stop));
 }
@@ -362,6 +366,11 @@ DWORD PipeMonitorLink::run() {
             deliver([this, h = std::move(*history)] {
                 if (OnHistory)
                     OnHistory(h);
+            });
+        } else if (type == msg::Diagnose && asked.Type == msg::Diagnose) {
+            deliver([this, url = m.Get("url"), lines = m.GetAll("line")] {
+                if (OnDiagnose)
+                    OnDiagnose(url, lines);
             });
         } else if (type == msg::CheckList && asked.Type == msg::CheckList) {
             const std::vector<std::string> urls = m.GetAll("url");

@@ -37,6 +37,7 @@ public:
     void RequestSettings() override;
     void ApplySettings(const CUserSettings& settings) override;
     void CheckList(const std::vector<std::string>& urls) override;
+    void Diagnose(const std::string& url) override;
     void StopMonitoring() override;
     void RequestHistory(const std::string& url, const std::string& span) override;
     void TestWebhook(const WebhookChannel& channel) override;

@@ -4,6 +4,7 @@
 #include "settings/inivalues.h"
 #include "settings/settingsrules.h"
 #include "settings/settingstable.h"
+#include "settings/sitechecks.h"
 
 #include <algorithm>
 #include <charconv>
@@ -333,7 +334,9 @@ ControlMessage SettingsMessage(const char* type, const CUserSettings& s, bool pa
         // companion's) keeps those the service has.
         if (row.Text == &CUserSettings::Benchmark)
             for (int i = 0; i < s.UrlCount(); ++i)
-                message.Add("url", s.Url(i)).Add("checks", s.Checks(i));
+                // A site's password never leaves the service: the way back restores it.
+                message.Add("url", s.Url(i))
+                    .Add("checks", includePassword ? s.Checks(i) : MaskedChecks(s.Checks(i)));
     }
     message.Add("passwordset", passwordSet ? "1" : "0").Add("urlcount", number(s.UrlCount()));
     if (includePassword && !s.Pass.empty())
@@ -394,6 +397,14 @@ ControlMessage CheckListMessage(const std::vector<MonitorCheckResult>& results) 
     ControlMessage message(msg::CheckList);
     for (const MonitorCheckResult& result : results)
         message.Add("url", result.Url).Add("up", result.Up ? "1" : "0");
+    return message;
+}
+
+ControlMessage DiagnoseMessage(const std::string& url, const std::vector<std::string>& lines) {
+    ControlMessage message(msg::Diagnose);
+    message.Add("url", url.substr(0, MaxDiagnoseLine));
+    for (std::size_t i = 0; i < lines.size() && i < MaxDiagnoseLines; ++i)
+        message.Add("line", lines[i].substr(0, MaxDiagnoseLine));
     return message;
 }
 

@@ -54,6 +54,9 @@
 //                             MaxCheckListUrls, whose answer must fit in one message; a
 //                             further request sent before it is answered cuts it short:
 //                             error code=failed "cut short by a later request", at once
+//   diagnose + url         -> diagnose: url, and line per step of one probe of url as the
+//                             service makes it (route, network, name lookup, connect, TLS,
+//                             HTTP answer, verdict), each at most MaxDiagnoseLine bytes
 //   stop                   -> ok, or error with code=failed when the settings could not be
 //                             saved; the service ends either way
 //   history + url, span    -> history: span (24h, 7d, 30d), url, now and step (seconds of the
@@ -113,6 +116,7 @@ constexpr const char* History = "history";
 constexpr const char* TestWebhook = "testwebhook";
 constexpr const char* WebhookTest = "webhooktest";
 constexpr const char* Maintenance = "maintenance";
+constexpr const char* Diagnose = "diagnose";
 constexpr const char* Ok = "ok";
 constexpr const char* Error = "error";
 } // namespace msg
@@ -150,6 +154,10 @@ ControlMessage StatusMessage(const MonitorStatus& status);
 std::optional<MonitorStatus> StatusFromMessage(const ControlMessage& message);
 
 ControlMessage CheckListMessage(const std::vector<MonitorCheckResult>& results);
+// The most bytes of one diagnose line, and the most lines.
+constexpr std::size_t MaxDiagnoseLine = 512;
+constexpr std::size_t MaxDiagnoseLines = 16;
+ControlMessage DiagnoseMessage(const std::string& url, const std::vector<std::string>& lines);
 // Empty when the answer to a checklist of these URLs can be sent; otherwise why not.
 std::string CheckListRefusal(const std::vector<std::string>& urls);
 

@@ -83,8 +83,11 @@ void StatusReport::CycleDone(const CycleReport& report) {
     if (!results.Benchmark.Up) {
         host_.SetTrayIcon(tsDisconnected);
         host_.SetTip("Disconnected !");
+        // Where the way out broke, when the probe could tell (monitor/pathstep.h).
         if (settings_.Filter <= 1)
-            host_.WriteLog("Benchmark site not reached");
+            host_.WriteLog(results.Benchmark.Step.empty()
+                               ? "Benchmark site not reached"
+                               : "Benchmark site not reached: " + ReasonText(results.Benchmark));
         return;
     }
     CycleOutcome outcome;
@@ -243,8 +246,12 @@ bool StartCheck(const CUserSettings& settings, CheckEngine& engine) {
         sites.back().Proxy = proxy;
     }
     // The benchmark only tells whether the internet is there: the default checks, and the
-    // same way out as the sites.
-    return engine.StartCycle(SiteRecord{"http://" + settings.Benchmark, {}, proxy},
+    // same way out as the sites; with BenchmarkText, a page without it is not its own (a
+    // sign-in page between this computer and the internet).
+    SiteChecks benchmark;
+    if (!settings.BenchmarkText.empty())
+        benchmark.Contains = settings.BenchmarkText;
+    return engine.StartCycle(SiteRecord{"http://" + settings.Benchmark, benchmark, proxy, true},
                              std::move(sites), EngineLimitsFor(settings));
 }
 

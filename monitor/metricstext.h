@@ -12,8 +12,8 @@
 inline constexpr const char* MetricsFileName = "vigrel.prom";
 
 // The figures of the cycle that ended at endUnixSeconds after durationMs:
-//   vigrel_build_info (label version), vigrel_benchmark_up, vigrel_cycle_duration_seconds, vigrel_cycle_end_time_seconds,
-//   vigrel_sites_down, and per site (label url) vigrel_site_up,
+//   vigrel_build_info (label version), vigrel_benchmark_up, vigrel_cycle_duration_seconds,
+//   vigrel_cycle_end_time_seconds, vigrel_sites_down, and per site (label url) vigrel_site_up,
 //   vigrel_site_response_time_seconds, for a site down vigrel_site_down_info and for a site up
 //   with a warning vigrel_site_warning_info, each with the words as the label reason, and
 //   vigrel_site_certificate_expiry_timestamp_seconds where a certificate was seen.

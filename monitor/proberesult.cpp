@@ -1,8 +1,8 @@
 #include "monitor/proberesult.h"
 
-std::string ReasonText(const ProbeResult& r) {
-    if (r.Up)
-        return "up";
+namespace {
+
+std::string reasonWords(const ProbeResult& r) {
     switch (r.Reason) {
     case ProbeReason::Up:
         // Down with no reason given: say so rather than claim it answered.
@@ -54,4 +54,12 @@ std::string ReasonText(const ProbeResult& r) {
         break;
     }
     return "connection failed";
+}
+
+} // namespace
+
+std::string ReasonText(const ProbeResult& r) {
+    if (r.Up)
+        return "up";
+    return r.Step.empty() ? reasonWords(r) : r.Step + ": " + reasonWords(r);
 }

@@ -50,6 +50,9 @@ struct ProbeResult {
     std::uint32_t Milliseconds = 0;
     // The words a reason names: a date, a host, a text (see ProbeReason).
     std::string Detail;
+    // Of a failed benchmark: the step where the way out broke ("the name server does not
+    // answer"), which its reason's words begin with (monitor/pathstep.h); empty otherwise.
+    std::string Step;
     // A site that is up may still be named: what is wrong in words ("certificate of
     // shop.example.com expires in 5 days, on 2026-12-14"), several joined by "; "; empty when
     // nothing is. Only an up result carries one.

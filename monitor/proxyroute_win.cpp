@@ -3,6 +3,7 @@
 #include "base/utf_win.h"
 
 #include <chrono>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -55,17 +56,6 @@ std::optional<std::wstring> askPacFile(const std::string& pac, const std::string
 
 } // namespace
 
-bool ApplyProxyRoute(HINTERNET request, const ProxyRoute& route, const std::wstring& proxy) {
-    std::wstring server = route.Kind == ProxyRouteKind::Named ? Widen(route.Server) : proxy;
-    if (route.Kind == ProxyRouteKind::Platform)
-        return true;
-    WINHTTP_PROXY_INFO info{};
-    info.dwAccessType =
-        server.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-    info.lpszProxy = server.empty() ? nullptr : server.data();
-    return ::WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof info) != FALSE;
-}
-
 void ResolvePacProxy(const std::string& pac, const std::string& url, std::uint32_t timeOutMs,
                      std::function<void(std::optional<std::wstring>)> done) {
     const std::string key = pac + " " + HostPortOf(url).Host;
@@ -88,6 +78,33 @@ void ResolvePacProxy(const std::string& pac, const std::string& url, std::uint32
         }
         done(proxy);
     }).detach();
+}
+
+DWORD PickAuthScheme(DWORD offered, bool named, bool basicOnly) {
+    if (basicOnly)
+        return offered & WINHTTP_AUTH_SCHEME_BASIC;
+    for (DWORD scheme : {DWORD{WINHTTP_AUTH_SCHEME_NEGOTIATE}, DWORD{WINHTTP_AUTH_SCHEME_NTLM}})
+        if (offered & scheme)
+            return scheme;
+    return named ? offered & WINHTTP_AUTH_SCHEME_BASIC : 0;
+}
+
+bool SetProxyCredentials(HINTERNET request, const ProxySettings& proxy, std::string& asked) {
+    DWORD offered = 0, first = 0, target = 0;
+    if (!::WinHttpQueryAuthSchemes(request, &offered, &first, &target))
+        return false;
+    asked = "the proxy asks for " + OfferedSchemes(offered);
+    const DWORD scheme = PickAuthScheme(offered, !proxy.User.empty());
+    if (!scheme)
+        return false;
+    if (proxy.User.empty()) {
+        DWORD low = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+        ::WinHttpSetOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &low, sizeof low);
+    }
+    const std::wstring user = Widen(proxy.User), pass = Widen(proxy.Pass);
+    return ::WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme,
+                                   proxy.User.empty() ? nullptr : user.c_str(),
+                                   proxy.User.empty() ? nullptr : pass.c_str(), nullptr) != FALSE;
 }
 
 std::string OfferedSchemes(DWORD schemes) {

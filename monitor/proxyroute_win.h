@@ -1,6 +1,5 @@
-// A probe's proxy route (settings/proxysettings.h) applied to a WinHTTP request, and the PAC
-// file asked off the caller's thread. One place for the choice, so that whatever else sends
-// over HTTP from the service goes out the way the checks do.
+// The PAC file asked off the caller's thread, and a challenge's schemes in words. The sessions
+// that carry each route are monitor/winhttpsession_win.h's.
 #pragma once
 
 #include "settings/proxysettings.h"
@@ -13,11 +12,6 @@
 #include <optional>
 #include <string>
 
-// Sets the route on a request before it is sent: Direct and Named through WINHTTP_OPTION_PROXY,
-// Platform as the session was opened. proxy is what a PAC file named for Pac ("host:port", or
-// empty for direct). False when the platform refused the option.
-bool ApplyProxyRoute(HINTERNET request, const ProxyRoute& route, const std::wstring& proxy = {});
-
 // The proxy a PAC file names for url, asked on a thread of its own (the platform's lookup
 // downloads and runs the file, and may take long): done gets "host:port", "" for direct, or
 // nullopt when the file could not be read or run, on that thread or, from the cache of the
@@ -25,6 +19,16 @@ bool ApplyProxyRoute(HINTERNET request, const ProxyRoute& route, const std::wstr
 // after timeOutMs.
 void ResolvePacProxy(const std::string& pac, const std::string& url, std::uint32_t timeOutMs,
                      std::function<void(std::optional<std::wstring>)> done);
+
+// The first of the schemes a challenge offers that the credentials can answer: named ones
+// (a user given) Negotiate, NTLM or Basic; the account's own only Negotiate or NTLM; 0 when
+// none fits.
+DWORD PickAuthScheme(DWORD offered, bool named, bool basicOnly = false);
+
+// A 407 answered with the [Proxy] credentials (none: the account's own) for the scheme it
+// offers; asked gets "the proxy asks for Basic". False when none fits or the platform refused:
+// the answer then stands.
+bool SetProxyCredentials(HINTERNET request, const ProxySettings& proxy, std::string& asked);
 
 // The schemes a 401 or 407 answer offers, in words: "Negotiate, NTLM"; empty when none.
 std::string OfferedSchemes(DWORD schemes);

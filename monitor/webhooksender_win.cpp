@@ -4,6 +4,7 @@
 
 #include "base/thread_win.h"
 #include "base/utf_win.h"
+#include "monitor/proxyroute_win.h"
 #include "monitor/urlwire_win.h"
 #include "monitor/webhookbody.h"
 #include "monitor/winhttpsession_win.h"
@@ -75,10 +76,10 @@ std::string errorWords(DWORD error, const std::string& host) {
     }
 }
 
-// One POST of the body to the address, within the time limit; never follows a redirect, never
-// lets a certificate fault pass.
-Outcome postOnce(HINTERNET session, const std::string& address, const WebhookPost& post,
-                 int timeOut) {
+// One POST of the body to the address, within the time limit, the way the proxy settings say;
+// never follows a redirect, never lets a certificate fault pass.
+Outcome postOnce(WinHttpSessions& sessions, const ProxySettings& proxy, const std::string& address,
+                 const WebhookPost& post, int timeOut) {
     Outcome outcome;
     const std::optional<std::string> wire = WireUrl(address);
     if (!wire) {
@@ -112,7 +113,14 @@ Outcome postOnce(HINTERNET session, const std::string& address, const WebhookPos
     if (object.empty())
         object = L"/";
 
-    ScopedInternet connection(::WinHttpConnect(session, host, parts.nPort, 0));
+    std::string failure;
+    const std::shared_ptr<WinHttpSession> session =
+        SessionForUrl(sessions, proxy, *wire, static_cast<std::uint32_t>(timeOut), failure);
+    if (!session) {
+        outcome.Words = failure;
+        return outcome;
+    }
+    ScopedInternet connection(::WinHttpConnect(session->Handle(), host, parts.nPort, 0));
     ScopedInternet request;
     if (connection)
         request.Reset(::WinHttpOpenRequest(connection.Get(), L"POST", object.c_str(), nullptr,
@@ -137,22 +145,29 @@ Outcome postOnce(HINTERNET session, const std::string& address, const WebhookPos
     for (const auto& header : post.Headers)
         headers += header.first + ": " + header.second + "\r\n";
     const std::wstring wideHeaders = Widen(headers);
-    if (!::WinHttpSendRequest(
-            request.Get(), wideHeaders.c_str(), static_cast<DWORD>(wideHeaders.size()),
-            const_cast<char*>(post.Body.data()), static_cast<DWORD>(post.Body.size()),
-            static_cast<DWORD>(post.Body.size()), 0) ||
-        !::WinHttpReceiveResponse(request.Get(), nullptr)) {
-        outcome.Words = errorWords(::GetLastError(), hostName);
-        return outcome;
-    }
     DWORD status = 0;
-    DWORD size = sizeof status;
-    if (!::WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
-                               WINHTTP_NO_HEADER_INDEX) ||
-        status == 0) {
-        outcome.Words = "no HTTP answer from " + hostName;
-        return outcome;
+    std::string asked;
+    // A proxy that asks who is calling is answered once, with the [Proxy] credentials.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!::WinHttpSendRequest(
+                request.Get(), wideHeaders.c_str(), static_cast<DWORD>(wideHeaders.size()),
+                const_cast<char*>(post.Body.data()), static_cast<DWORD>(post.Body.size()),
+                static_cast<DWORD>(post.Body.size()), 0) ||
+            !::WinHttpReceiveResponse(request.Get(), nullptr)) {
+            outcome.Words = errorWords(::GetLastError(), hostName);
+            return outcome;
+        }
+        DWORD size = sizeof status;
+        if (!::WinHttpQueryHeaders(
+                request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX) ||
+            status == 0) {
+            outcome.Words = "no HTTP answer from " + hostName;
+            return outcome;
+        }
+        if (status != HTTP_STATUS_PROXY_AUTH_REQ || attempt > 0 ||
+            !SetProxyCredentials(request.Get(), proxy, asked))
+            break;
     }
     // The status says all; the body is never read, so a receiver that drips it byte by byte
     // or announces gigabytes costs nothing: closing the request lets the connection go.
@@ -164,6 +179,8 @@ Outcome postOnce(HINTERNET session, const std::string& address, const WebhookPos
     // A receiver that refuses the message refuses it again; one that is busy may take it later.
     outcome.WorthRetry = status >= 500 || status == 408 || status == 429;
     outcome.Words = "HTTP status " + std::to_string(status) + " from " + hostName;
+    if (status == HTTP_STATUS_PROXY_AUTH_REQ && !asked.empty())
+        outcome.Words += ": " + asked;
     return outcome;
 }
 
@@ -180,6 +197,7 @@ struct WebhookSender::State {
 
     std::function<void(const std::string&)> onFailed;
     WebhookSenderOptions options;
+    ProxySettings proxy; // guarded by lock
     std::string computer = computerName();
 
     std::mutex lock;
@@ -206,7 +224,12 @@ struct WebhookSender::State {
                                  [&] { return stopping || channel.Dropped; });
     }
 
-    Outcome Deliver(HINTERNET session, Channel& channel, const AlertMessage& message) {
+    ProxySettings Proxy() {
+        std::lock_guard<std::mutex> hold(lock);
+        return proxy;
+    }
+
+    Outcome Deliver(WinHttpSessions& sessions, Channel& channel, const AlertMessage& message) {
         Outcome outcome;
         int wait = options.FirstRetryMs;
         for (int attempt = 0; attempt < (options.Attempts < 1 ? 1 : options.Attempts); ++attempt) {
@@ -223,7 +246,7 @@ struct WebhookSender::State {
             // Built for each post, so that a retry's timestamp is its own.
             const WebhookPost post = BuildWebhookPost(
                 config, message, computer, static_cast<std::int64_t>(std::time(nullptr)));
-            outcome = postOnce(session, config.Address, post, options.TimeOut);
+            outcome = postOnce(sessions, Proxy(), config.Address, post, options.TimeOut);
             if (outcome.Delivered || !outcome.WorthRetry)
                 break;
         }
@@ -231,7 +254,7 @@ struct WebhookSender::State {
     }
 
     void Run(const std::shared_ptr<Channel>& channel) {
-        ScopedInternet session(OpenWinHttpSession(L"Vigrel-Webhook", 0));
+        WinHttpSessions sessions(L"Vigrel-Webhook", 0);
         for (;;) {
             AlertMessage message;
             std::string name;
@@ -247,12 +270,7 @@ struct WebhookSender::State {
                 channel->Pending.reset();
                 name = channel->Config.Name;
             }
-            Outcome outcome;
-            if (session)
-                outcome = Deliver(session.Get(), *channel, message);
-            else
-                outcome.Words =
-                    "no WinHTTP session (error " + std::to_string(::GetLastError()) + ")";
+            const Outcome outcome = Deliver(sessions, *channel, message);
             if (outcome.Delivered)
                 continue;
             {
@@ -285,6 +303,11 @@ WebhookSender::~WebhookSender() {
     state_->changed.notify_all();
     std::lock_guard<std::mutex> hold(state_->calls);
     state_->silenced = true;
+}
+
+void WebhookSender::SetProxy(const ProxySettings& proxy) {
+    std::lock_guard<std::mutex> hold(state_->lock);
+    state_->proxy = proxy;
 }
 
 void WebhookSender::Send(const std::vector<WebhookChannel>& channels, const AlertMessage& message) {
@@ -372,15 +395,12 @@ void WebhookSender::Test(const WebhookChannel& channel,
     ScopedKernelHandle thread = StartThread([state, channel, done, finish]() -> DWORD {
         std::string words;
         try {
-            ScopedInternet session(OpenWinHttpSession(L"Vigrel-Webhook", 0));
-            if (!session) {
-                words = "no WinHTTP session (error " + std::to_string(::GetLastError()) + ")";
-            } else {
-                const WebhookPost post = BuildWebhookTest(
-                    channel, state->computer, static_cast<std::int64_t>(std::time(nullptr)));
-                words =
-                    postOnce(session.Get(), channel.Address, post, state->options.TimeOut).Words;
-            }
+            WinHttpSessions sessions(L"Vigrel-Webhook", 0);
+            const WebhookPost post = BuildWebhookTest(
+                channel, state->computer, static_cast<std::int64_t>(std::time(nullptr)));
+            words =
+                postOnce(sessions, state->Proxy(), channel.Address, post, state->options.TimeOut)
+                    .Words;
         } catch (...) {
             words = "not sent: out of memory";
         }

@@ -9,6 +9,7 @@
 
 #include "monitor/alertrules.h"
 #include "settings/alertsettings.h"
+#include "settings/proxysettings.h"
 
 #include <cstdint>
 #include <functional>
@@ -45,6 +46,9 @@ public:
     WebhookSender(const WebhookSender&) = delete;
     WebhookSender& operator=(const WebhookSender&) = delete;
 
+    // The way out for the posts from now on, as the checks go ([Proxy]): the platform's own
+    // until it is set.
+    void SetProxy(const ProxySettings& proxy);
     // Hands the message to every channel; returns at once. A channel whose earlier message is
     // still waiting gets both in one. A channel no longer in the list is dropped with what it
     // held.

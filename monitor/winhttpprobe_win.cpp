@@ -10,6 +10,7 @@
 
 #include "base/platform_win.h"
 #include "base/utf_win.h"
+#include "monitor/pathstep_win.h"
 #include "monitor/proxyroute_win.h"
 #include "monitor/urlwire_win.h"
 #include "monitor/winhttpsession_win.h"
@@ -359,6 +360,8 @@ ProbeReason ReasonOfError(DWORD error) {
 // What the callbacks, the watchdog and the prober share. The callbacks hold it through their
 // request, so it outlives a prober whose requests the platform has not let go of yet.
 struct WinHttpProber::State {
+    // One per route; each request holds its own while it lives.
+    std::unique_ptr<WinHttpSessions> sessions;
     mutable std::mutex lock;
     mutable std::condition_variable changed;
     std::map<Request*, std::shared_ptr<Request>> live; // until the handle-closing callback
@@ -375,6 +378,11 @@ struct WinHttpProber::Request {
     Clock::time_point start;
     Clock::time_point deadline;
     HINTERNET handle = nullptr;
+    std::shared_ptr<WinHttpSession> session;
+    // Where the request goes, as the address cracks.
+    std::wstring target;
+    std::wstring object;
+    INTERNET_PORT port = 0;
     std::atomic<bool> finished{false};
     std::atomic<bool> closed{false};
     // Held across every call on the handle and across closing it: once closed, the handle's
@@ -670,16 +678,6 @@ bool wineCertificateFault(WinHttpProber::Request& request, HINTERNET handle) {
     return true;
 }
 
-// The first of the schemes a challenge offers that the credentials can answer.
-DWORD pickScheme(DWORD offered, bool named, bool basicOnly) {
-    if (basicOnly)
-        return offered & WINHTTP_AUTH_SCHEME_BASIC;
-    for (DWORD scheme : {DWORD{WINHTTP_AUTH_SCHEME_NEGOTIATE}, DWORD{WINHTTP_AUTH_SCHEME_NTLM}})
-        if (offered & scheme)
-            return scheme;
-    return named ? offered & WINHTTP_AUTH_SCHEME_BASIC : 0;
-}
-
 // A 401 or 407: the credentials the site's checks or [Proxy] name are given for the scheme
 // offered and the request is sent again, once per target. True when it was; otherwise the
 // answer stands, with the schemes asked for in its words.
@@ -701,7 +699,7 @@ bool answerChallenge(WinHttpProber::Request& request, HINTERNET handle, DWORD co
             pass = request.proxy->Pass;
         }
         // No user: the service account's own, which only Negotiate and NTLM can carry.
-        scheme = pickScheme(offered, !user.empty(), false);
+        scheme = PickAuthScheme(offered, !user.empty(), false);
     } else {
         const SiteChecks& checks = request.checks;
         if (request.siteSignedIn || checks.Auth == SiteAuth::None)
@@ -715,8 +713,8 @@ bool answerChallenge(WinHttpProber::Request& request, HINTERNET handle, DWORD co
                 return false;
             pass = *clear;
         }
-        scheme =
-            pickScheme(offered, checks.Auth != SiteAuth::Default, checks.Auth == SiteAuth::Basic);
+        scheme = PickAuthScheme(offered, checks.Auth != SiteAuth::Default,
+                                checks.Auth == SiteAuth::Basic);
     }
     if (!scheme)
         return false;
@@ -970,31 +968,26 @@ void send(WinHttpProber::Request& request) {
 } // namespace
 
 WinHttpProber::WinHttpProber() : state_(std::make_shared<State>()) {
-    // A site's route overrides the session's proxy per request.
-    session_ = OpenWinHttpSession(L"check_url", WINHTTP_FLAG_ASYNC, &accessType_);
-    if (!session_)
-        return;
     const DWORD notifications = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS |
                                 WINHTTP_CALLBACK_FLAG_HANDLES | WINHTTP_CALLBACK_FLAG_REDIRECT |
                                 WINHTTP_CALLBACK_FLAG_SECURE_FAILURE |
                                 (wine ? WINHTTP_CALLBACK_FLAG_SEND_REQUEST : 0);
-    if (::WinHttpSetStatusCallback(session_, statusCallback, notifications, 0) ==
-        WINHTTP_INVALID_STATUS_CALLBACK) {
-        ::WinHttpCloseHandle(std::exchange(session_, nullptr));
-        return;
-    }
+    state_->sessions = std::make_unique<WinHttpSessions>(
+        L"check_url", WINHTTP_FLAG_ASYNC, [notifications](HINTERNET session) {
+            return ::WinHttpSetStatusCallback(session, statusCallback, notifications, 0) !=
+                   WINHTTP_INVALID_STATUS_CALLBACK;
+        });
+    platform_ = state_->sessions->For(SessionRoute{});
     watchdog_ = std::thread([this] { watch(); });
 }
 
 WinHttpProber::~WinHttpProber() {
     std::vector<std::shared_ptr<Request>> open;
-    std::map<std::wstring, HINTERNET> connections;
     {
         std::lock_guard<std::mutex> hold(state_->lock);
         state_->stopping = true;
         for (auto& entry : state_->live)
             open.push_back(entry.second);
-        connections.swap(connections_);
     }
     state_->changed.notify_all();
     if (watchdog_.joinable())
@@ -1005,24 +998,105 @@ WinHttpProber::~WinHttpProber() {
             cutConnection(request->connection);
     }
     open.clear();
-    for (auto& entry : connections)
-        ::WinHttpCloseHandle(entry.second);
     WaitIdle(CloseWaitMs);
-    if (session_)
-        ::WinHttpCloseHandle(session_);
+    platform_.reset();
+    state_->sessions->Close();
 }
 
-HINTERNET WinHttpProber::connection(const std::wstring& host, INTERNET_PORT port) {
-    const std::wstring key = host + L":" + std::to_wstring(port);
-    std::lock_guard<std::mutex> hold(state_->lock);
-    auto found = connections_.find(key);
-    if (found != connections_.end())
-        return found->second;
-    HINTERNET opened = ::WinHttpConnect(session_, host.c_str(), port, 0);
-    if (opened)
-        connections_.emplace(key, opened);
-    return opened;
+std::size_t WinHttpProber::Sessions() const {
+    return state_->sessions->Open();
 }
+
+namespace {
+
+// Opens the request on the session of its route and sends it; a failure ends it at once.
+void openAndSend(const std::shared_ptr<WinHttpProber::Request>& request,
+                 const SessionRoute& route) {
+    WinHttpProber::State& state = *request->state;
+    request->session = state.sessions->For(route);
+    if (!request->session) {
+        request->Finish(ReasonOfError(::GetLastError()), ::GetLastError());
+        return;
+    }
+    // Wine only: Wine follows a redirect to another host by changing the host of the request's
+    // connection handle, and every later request through that handle then goes there. So each
+    // request has a connection handle of its own, closed at once: the request holds on to it.
+    HINTERNET session = request->session->Handle();
+    HINTERNET connect = wine ? ::WinHttpConnect(session, request->target.c_str(), request->port, 0)
+                             : request->session->Connection(request->target, request->port);
+    if (!connect) {
+        request->Finish(ReasonOfError(::GetLastError()), ::GetLastError());
+        return;
+    }
+    const SiteChecks& checks = request->checks;
+    const DWORD flags = WINHTTP_FLAG_REFRESH | (request->secure ? WINHTTP_FLAG_SECURE : 0);
+    request->handle = ::WinHttpOpenRequest(connect, L"GET", request->object.c_str(), nullptr,
+                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
+    const DWORD openError = ::GetLastError();
+    if (wine)
+        ::WinHttpCloseHandle(connect);
+    ::SetLastError(openError);
+    if (!request->handle) {
+        request->Finish(ReasonOfError(::GetLastError()), ::GetLastError());
+        return;
+    }
+    HINTERNET handle = request->handle;
+    // The platform's own limits end a request on time where it honours them; a time-out of
+    // 0 would mean none at all to it.
+    const int limit = static_cast<int>(std::clamp<std::uint32_t>(request->timeOut, 1, 0x7fffffff));
+    ::WinHttpSetTimeouts(handle, limit, limit, limit, limit);
+    const int redirects =
+        std::clamp(checks.Redirects, 0, static_cast<int>(WinHttpProber::MaxRedirects));
+    const std::pair<DWORD, DWORD> options[] = {
+        {WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, static_cast<DWORD>(limit)},
+        {WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, static_cast<DWORD>(std::max(redirects, 1))},
+        {WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, WinHttpProber::MaxHeaderBytes},
+        {WINHTTP_OPTION_MAX_RESPONSE_DRAIN_SIZE, WinHttpProber::MaxBodyBytes},
+    };
+    for (const auto& [option, value] : options) {
+        DWORD v = value;
+        ::WinHttpSetOption(handle, option, &v, sizeof v);
+    }
+    if (redirects == 0) {
+        // The first answer is the one judged, a redirect included.
+        DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+        ::WinHttpSetOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
+        DWORD disable = WINHTTP_DISABLE_REDIRECTS;
+        ::WinHttpSetOption(handle, WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof disable);
+    }
+    if (wine && request->secure) {
+        request->host = request->target;
+        DWORD ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
+                       SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
+        ::WinHttpSetOption(handle, WINHTTP_OPTION_SECURITY_FLAGS, &ignore, sizeof ignore);
+    }
+    if (checks.Auth == SiteAuth::Default) {
+        // The service account's own credentials, for this site only.
+        DWORD low = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+        ::WinHttpSetOption(handle, WINHTTP_OPTION_AUTOLOGON_POLICY, &low, sizeof low);
+    }
+    if (checks.WantsBody()) {
+        // Where the platform offers it, a compressed page is undone before a text check reads
+        // it; where not, none is asked for.
+        DWORD decompress = WINHTTP_DECOMPRESSION_FLAG_ALL;
+        ::WinHttpSetOption(handle, WINHTTP_OPTION_DECOMPRESSION, &decompress, sizeof decompress);
+    }
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(request.get());
+    ::WinHttpSetOption(handle, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
+    {
+        // Live from here: the handle-closing callback is what takes it out again.
+        std::lock_guard<std::mutex> hold(state.lock);
+        state.live.emplace(request.get(), request);
+    }
+    state.changed.notify_all();
+    if (request->secure && !checks.Cert.empty() && !sendClientCertificate(*request, handle)) {
+        request->End(ProbeReason::ConnectionFailed);
+        return;
+    }
+    send(*request);
+}
+
+} // namespace
 
 bool WinHttpProber::Start(std::size_t index, const SiteRecord& site, std::uint32_t timeOutMs,
                           Completion completion, Release release) {
@@ -1046,10 +1120,6 @@ bool WinHttpProber::Start(std::size_t index, const SiteRecord& site, std::uint32
         request->Finish(ProbeReason::BadAddress);
         return true;
     }
-    if (!session_) {
-        request->Finish(ProbeReason::ConnectionFailed, ERROR_INVALID_HANDLE);
-        return true;
-    }
     request->wireUrl = *wire;
     std::wstring wide = Widen(*wire);
     URL_COMPONENTS parts{};
@@ -1062,109 +1132,33 @@ bool WinHttpProber::Start(std::size_t index, const SiteRecord& site, std::uint32
         request->Finish(ProbeReason::BadAddress, ::GetLastError());
         return true;
     }
-    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-    std::wstring object(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
+    request->target.assign(parts.lpszHostName, parts.dwHostNameLength);
+    request->port = parts.nPort;
+    request->object.assign(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
     if (parts.lpszExtraInfo)
-        object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-    if (object.empty())
-        object = L"/";
-
-    // Wine only: Wine follows a redirect to another host by changing the host of the request's
-    // connection handle, and every later request through that handle then goes there. So each
-    // request has a connection handle of its own, closed at once: the request holds on to it.
-    HINTERNET connect = wine ? ::WinHttpConnect(session_, host.c_str(), parts.nPort, 0)
-                             : connection(host, parts.nPort);
-    if (!connect) {
-        request->Finish(ReasonOfError(::GetLastError()), ::GetLastError());
-        return true;
-    }
-    const DWORD flags =
-        WINHTTP_FLAG_REFRESH | (parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
-    request->handle = ::WinHttpOpenRequest(connect, L"GET", object.c_str(), nullptr,
-                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
-    const DWORD openError = ::GetLastError();
-    if (wine)
-        ::WinHttpCloseHandle(connect);
-    ::SetLastError(openError);
-    if (!request->handle) {
-        request->Finish(ReasonOfError(::GetLastError()), ::GetLastError());
-        return true;
-    }
-    // The platform's own limits end a request on time where it honours them; a time-out of
-    // 0 would mean none at all to it.
-    const int limit = static_cast<int>(std::clamp<std::uint32_t>(timeOutMs, 1, 0x7fffffff));
-    ::WinHttpSetTimeouts(request->handle, limit, limit, limit, limit);
-    const int redirects = std::clamp(site.Checks.Redirects, 0, static_cast<int>(MaxRedirects));
-    const std::pair<DWORD, DWORD> options[] = {
-        {WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, static_cast<DWORD>(limit)},
-        {WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, static_cast<DWORD>(std::max(redirects, 1))},
-        {WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, MaxHeaderBytes},
-        {WINHTTP_OPTION_MAX_RESPONSE_DRAIN_SIZE, MaxBodyBytes},
-    };
-    for (const auto& [option, value] : options) {
-        DWORD v = value;
-        ::WinHttpSetOption(request->handle, option, &v, sizeof v);
-    }
-    if (redirects == 0) {
-        // The first answer is the one judged, a redirect included.
-        DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-        ::WinHttpSetOption(request->handle, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
-        DWORD disable = WINHTTP_DISABLE_REDIRECTS;
-        ::WinHttpSetOption(request->handle, WINHTTP_OPTION_DISABLE_FEATURE, &disable,
-                           sizeof disable);
-    }
-    if (wine && parts.nScheme == INTERNET_SCHEME_HTTPS) {
-        request->host = host;
-        DWORD ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
-                       SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
-        ::WinHttpSetOption(request->handle, WINHTTP_OPTION_SECURITY_FLAGS, &ignore, sizeof ignore);
-    }
+        request->object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    if (request->object.empty())
+        request->object = L"/";
     request->secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-    if (site.Checks.Auth == SiteAuth::Default) {
-        // The service account's own credentials, for this site only.
-        DWORD low = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
-        ::WinHttpSetOption(request->handle, WINHTTP_OPTION_AUTOLOGON_POLICY, &low, sizeof low);
-    }
-    const ProxyRoute route =
-        PlanProxy(site.Proxy ? *site.Proxy : ProxySettings{}, *wire, site.Checks.Direct);
-    if (site.Checks.WantsBody()) {
-        // Where the platform offers it, a compressed page is undone before a text check reads
-        // it; where not, none is asked for.
-        DWORD decompress = WINHTTP_DECOMPRESSION_FLAG_ALL;
-        ::WinHttpSetOption(request->handle, WINHTTP_OPTION_DECOMPRESSION, &decompress,
-                           sizeof decompress);
-    }
-    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(request.get());
-    ::WinHttpSetOption(request->handle, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
-    {
-        // Live from here: the handle-closing callback is what takes it out again.
-        std::lock_guard<std::mutex> hold(state_->lock);
-        state_->live.emplace(request.get(), request);
-    }
-    state_->changed.notify_all();
-    if (request->secure && !site.Checks.Cert.empty() &&
-        !sendClientCertificate(*request, request->handle)) {
-        request->End(ProbeReason::ConnectionFailed);
-        return true;
-    }
+
+    const ProxySettings settings = site.Proxy ? *site.Proxy : ProxySettings{};
+    const ProxyRoute route = PlanProxy(settings, *wire, site.Checks.Direct);
     if (route.Kind != ProxyRouteKind::Pac) {
-        ApplyProxyRoute(request->handle, route);
-        send(*request);
+        openAndSend(request, SessionRouteOf(route, settings));
         return true;
     }
-    // The PAC file is asked on a thread of its own; the watchdog's deadline holds meanwhile.
+    // The PAC file is asked on a thread of its own; the request opens on the session of the
+    // proxy it names, within the probe's time-out.
     ResolvePacProxy(route.Pac, *wire, timeOutMs,
-                    [request, route](std::optional<std::wstring> proxy) {
-                        std::lock_guard<RecursiveLock> hold(request->calls);
-                        if (request->closed)
-                            return;
+                    [request, route, settings](std::optional<std::wstring> proxy) {
                         if (!proxy) {
                             request->failDetail = "the PAC file could not be read";
-                            request->End(ProbeReason::ConnectionFailed);
-                            return;
+                            request->Finish(ProbeReason::ConnectionFailed);
+                        } else if (Clock::now() >= request->deadline) {
+                            request->Finish(ProbeReason::TimedOut, ERROR_WINHTTP_TIMEOUT);
+                        } else {
+                            openAndSend(request, SessionRouteOf(route, settings, *proxy));
                         }
-                        ApplyProxyRoute(request->handle, route, *proxy);
-                        send(*request);
                     });
     return true;
 }
@@ -1240,8 +1234,17 @@ void WinHttpProber::watch() {
     }
 }
 
+WinHttpEngineProbe::~WinHttpEngineProbe() {
+    std::lock_guard<std::mutex> hold(open_->lock);
+    open_->open = false;
+}
+
 void WinHttpEngineProbe::Start(ProbeTicket ticket, const SiteRecord& site, std::uint32_t timeOut) {
     const auto index = static_cast<std::size_t>(ticket);
+    if (site.Benchmark) {
+        startBenchmark(ticket, site, timeOut);
+        return;
+    }
     // The prober's result is the judge's verdict on its facts under the site's checks already.
     const bool started = prober_.Start(
         index, site, timeOut,
@@ -1257,6 +1260,68 @@ void WinHttpEngineProbe::Start(ProbeTicket ticket, const SiteRecord& site, std::
     // should it still hold a request for the address, the address is down without a new one.
     if (!started && queue_.PushComplete(ticket, ProbeResult::Down(ProbeReason::StillHanging)))
         wake_();
+}
+
+// A failed benchmark is reported once the step where the way out broke is known: its facts are
+// gathered on a thread of their own, bounded by the probe's time-out (at least 2 s for the name
+// lookup), and a Release the platform gives meanwhile follows the result.
+void WinHttpEngineProbe::startBenchmark(ProbeTicket ticket, const SiteRecord& site,
+                                        std::uint32_t timeOut) {
+    struct Order {
+        std::mutex lock;
+        bool reported = false;
+        bool releaseWaits = false;
+    };
+    auto order = std::make_shared<Order>();
+    std::shared_ptr<Open> open = open_;
+    const auto push = [this, open](const std::function<bool()>& what) {
+        std::lock_guard<std::mutex> hold(open->lock);
+        if (open->open && what())
+            wake_();
+    };
+    const bool started = prober_.Start(
+        static_cast<std::size_t>(ticket), site, timeOut,
+        [this, order, push, site, timeOut](std::size_t done, const WinHttpProbeResult& result) {
+            const auto report = [this, order, push, done](const WinHttpProbeResult& r) {
+                push([&] { return queue_.PushComplete(done, r, r.Released); });
+                bool release = false;
+                {
+                    std::lock_guard<std::mutex> hold(order->lock);
+                    order->reported = true;
+                    release = order->releaseWaits;
+                }
+                if (release)
+                    push([&] { return queue_.PushReleased(done); });
+            };
+            if (result.Up) {
+                report(result);
+                return;
+            }
+            std::thread([report, result, site, timeOut] {
+                WinHttpProbeResult traced = result;
+                try {
+                    traced.Step = PathStepWords(
+                        GatherPathFacts(site, std::max<std::uint32_t>(timeOut, 2000)), result);
+                } catch (...) {
+                    // Without its step the reason still says what failed.
+                }
+                report(traced);
+            }).detach();
+        },
+        [this, order, push](std::size_t done) {
+            {
+                std::lock_guard<std::mutex> hold(order->lock);
+                if (!order->reported) {
+                    order->releaseWaits = true;
+                    return;
+                }
+            }
+            push([&] { return queue_.PushReleased(done); });
+        });
+    if (!started)
+        push([&] {
+            return queue_.PushComplete(ticket, ProbeResult::Down(ProbeReason::StillHanging));
+        });
 }
 
 WinHttpProbeResult ProbeAndWait(WinHttpProber& prober, const SiteRecord& site,

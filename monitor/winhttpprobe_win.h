@@ -1,6 +1,7 @@
-// Probes of URLs through one asynchronous WinHTTP session: many requests in flight without a
-// thread each, connections kept alive between probes, and every probe ended on time by a
-// watchdog of the prober's own, whatever the platform does with its own limits.
+// Probes of URLs through asynchronous WinHTTP sessions, one per way out (direct, each proxy,
+// the platform's own; monitor/winhttpsession_win.h): many requests in flight without a thread
+// each, connections kept alive between probes, and every probe ended on time by a watchdog of
+// the prober's own, whatever the platform does with its own limits.
 //
 // A request the platform does not end when its handle is closed (Wine keeps it going until one
 // of its time-outs fires) stays counted as live until the platform lets go of it; Live() and
@@ -13,6 +14,7 @@
 #include "monitor/checkengine.h"
 #include "monitor/judge.h"
 #include "monitor/proberesult.h"
+#include "monitor/winhttpsession_win.h"
 #include "settings/sitechecks.h"
 
 #include <windows.h>
@@ -76,10 +78,13 @@ public:
     WinHttpProber(const WinHttpProber&) = delete;
     WinHttpProber& operator=(const WinHttpProber&) = delete;
 
-    // False when the session could not be opened: every probe then ends down at once.
-    bool Opened() const { return session_ != nullptr; }
-    // The access type the session was opened with (automatic proxy where offered).
-    DWORD AccessType() const { return accessType_; }
+    // False when the platform's own session could not be opened (WinHTTP is not there).
+    bool Opened() const { return platform_ != nullptr; }
+    // The access type the platform's own session was opened with (automatic proxy where
+    // offered).
+    DWORD AccessType() const { return platform_ ? platform_->AccessType() : 0; }
+    // The sessions open, one per route used lately.
+    std::size_t Sessions() const;
 
     // Starts a probe of url (UTF-8, as the settings hold it). False, and no completion, when
     // the URL still has a live request; otherwise the completion follows once. Start and
@@ -111,13 +116,10 @@ public:
     struct Request;
 
 private:
-    HINTERNET connection(const std::wstring& host, INTERNET_PORT port);
     void watch();
 
-    HINTERNET session_ = nullptr;
-    DWORD accessType_ = 0;
     std::shared_ptr<State> state_;
-    std::map<std::wstring, HINTERNET> connections_; // "host:port", guarded by state_'s lock
+    std::shared_ptr<WinHttpSession> platform_;
     std::thread watchdog_;
 };
 
@@ -135,15 +137,28 @@ inline WinHttpProbeResult ProbeAndWait(WinHttpProber& prober, const std::string&
 // take them with DrainInto.
 class WinHttpEngineProbe : public AsyncProbe {
 public:
-    explicit WinHttpEngineProbe(std::function<void()> wake) : wake_(std::move(wake)) {}
+    explicit WinHttpEngineProbe(std::function<void()> wake)
+        : wake_(std::move(wake)), open_(std::make_shared<Open>()) {}
+    // A benchmark's failure still being traced is dropped.
+    ~WinHttpEngineProbe();
+    WinHttpEngineProbe(const WinHttpEngineProbe&) = delete;
+    WinHttpEngineProbe& operator=(const WinHttpEngineProbe&) = delete;
 
     void Start(ProbeTicket ticket, const SiteRecord& site, std::uint32_t timeOut) override;
     void DrainInto(CheckEngine& engine) { queue_.DrainInto(engine); }
     const WinHttpProber& Prober() const { return prober_; }
 
 private:
+    void startBenchmark(ProbeTicket ticket, const SiteRecord& site, std::uint32_t timeOut);
+    // Whether the queue still takes answers: a benchmark's failure is traced on a thread of
+    // its own (the name lookup may wait), which may end after the probe is gone.
+    struct Open {
+        std::mutex lock;
+        bool open = true;
+    };
     std::function<void()> wake_;
     CompletionQueue queue_;
+    std::shared_ptr<Open> open_;
     // Last, so that it goes first: no answer reaches the queue once it is gone.
     WinHttpProber prober_;
 };

@@ -46,6 +46,9 @@ constexpr std::int32_t NotifyOnChange = 1;
 class CUserSettings {
 public:
     std::string Benchmark;
+    // A text the benchmark page holds; empty: any answer will do. A page without it (a sign-in
+    // page in its place) counts as the benchmark not reached.
+    std::string BenchmarkText;
     // URL strings with their scheme; the attached object is the entry's status word.
     TStringList URLList;
     // Each address's checks as the file wrote them ([URLS] address=checks), keyed by the address

@@ -178,6 +178,13 @@ bool ProxyBypassed(std::string_view bypass, std::string_view host, unsigned port
     return false;
 }
 
+std::string PlatformBypassList(std::string_view bypass) {
+    std::string list;
+    for (std::string_view entry : bypassEntries(bypass))
+        list += (list.empty() ? "" : ";") + std::string(entry);
+    return list;
+}
+
 ProxyRoute PlanProxy(const ProxySettings& settings, std::string_view url, bool siteDirect) {
     ProxyRoute route;
     if (siteDirect || settings.Mode == ProxyMode::None) {

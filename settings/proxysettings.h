@@ -43,6 +43,9 @@ std::string ProxyProblem(const std::string& mode, const std::string& pac, const 
 // the bypass list. Names compare without case and without a closing dot.
 bool ProxyBypassed(std::string_view bypass, std::string_view host, unsigned port);
 
+// The bypass list as the platform takes it: the entries separated by ";" alone.
+std::string PlatformBypassList(std::string_view bypass);
+
 enum class ProxyRouteKind {
     Platform, // what the session was opened with: discovery, then the machine's proxy
     Direct,

@@ -21,6 +21,8 @@ const std::vector<SettingRow>& SettingRows() {
     static const std::vector<SettingRow> rows = {
         {.Kind = K::Text, .Section = General, .Key = "Benchmark", .PipeField = "benchmark",
          .Text = &S::Benchmark, .TextDefault = DefaultBenchmark, .What = "The benchmark URL", .Policy = "Benchmark"},
+        {.Kind = K::Text, .Section = General, .Key = "BenchmarkText", .PipeField = "benchmarktext",
+         .Text = &S::BenchmarkText, .What = "The benchmark page's text"},
         {.Kind = K::Flag, .Section = General, .Key = "StartOnStartup", .PipeField = "startonstartup",
          .Flag = &S::StartOnStartup, .Default = 1},
         {.Kind = K::Number, .Section = General, .Key = "TimeSpan", .PipeField = "timespan",

@@ -81,6 +81,8 @@ struct SiteRecord {
     SiteChecks Checks;
     // The way out for the probe ([Proxy]); none: the platform's own (automatic).
     std::shared_ptr<const ProxySettings> Proxy = nullptr;
+    // The benchmark: a failure is traced step by step along the way out (monitor/pathstep.h).
+    bool Benchmark = false;
 };
 
 // The checks a [URLS] value (or the pipe's, or the dialog's) stands for; nullopt with problem in

@@ -6,6 +6,7 @@
 #include "base/token_win.h"
 #include "base/utf_win.h"
 #include "base/window_win.h"
+#include "tray/diagnose_win.h"
 #include "tray/historywindow_win.h"
 #include "ui/frmsettings_win.h"
 #include "ui/res/resource.h"
@@ -76,6 +77,7 @@ TCompanion::TCompanion(const LinkFactory& makeLink, bool administrator,
         if (::GetMenuItemID(menu, i) == cmdSettings) {
             ::InsertMenuA(menu, i + 1, MF_BYPOSITION | MF_STRING, cmdHistory, "History");
             ui->SetGlyph(cmdHistory, IDI_GLYPH_HISTORY, MenuGlyphSize);
+            ::InsertMenuA(menu, i + 2, MF_BYPOSITION | MF_STRING, cmdDiagnose, "Diagnose...");
             break;
         }
     // Right after "Check Now": both act on the monitoring itself. Refused, it says why, as the
@@ -109,6 +111,10 @@ TCompanion::TCompanion(const LinkFactory& makeLink, bool administrator,
     link->OnSettings = [this](const CUserSettings& settings, bool) { Settings(settings); };
     link->OnCheckList = [this](const std::vector<MonitorCheckResult>& r) { CheckList(r); };
     link->OnReply = [this](const MonitorReply& reply) { Reply(reply); };
+    link->OnDiagnose = [this](const std::string& url, const std::vector<std::string>& lines) {
+        const std::string text = DiagnosisText(url, lines, UserProxyWords());
+        ::MessageBoxA(window.Get(), text.c_str(), ProductName, MB_OK | MB_ICONINFORMATION);
+    };
     link->OnWebhookTest = [this](const std::string& name, const std::string& outcome) {
         if (dialog)
             dialog->ShowWebhookTest(name, outcome);
@@ -149,7 +155,7 @@ void TCompanion::MarkMenu(bool connected) {
     }
     const UINT enable = MF_BYCOMMAND | (connected ? MF_ENABLED : MF_GRAYED);
     for (UINT id : {UINT(cmdCheckNow), UINT(cmdMaintenance), UINT(cmdSettings), UINT(cmdHistory),
-                    UINT(cmdStopMonitoring)})
+                    UINT(cmdDiagnose), UINT(cmdStopMonitoring)})
         ::EnableMenuItem(menu, id, enable);
 }
 
@@ -175,6 +181,7 @@ void TCompanion::Status(const MonitorStatus& status) {
     ui->SetTip(TipWithMaintenance(status.Tip, status.Maintenance));
     ShowMaintenance(status.Maintenance);
     ui->ClearFailedSites();
+    firstFailed = status.Failed.empty() ? std::string() : status.Failed.front().Url;
     for (const FailedSite& site : status.Failed)
         ui->AddFailedSite(site.Url, site.Reason);
     if (status.More > 0)
@@ -276,6 +283,12 @@ void TCompanion::OpenHistory() {
     history->OnClosed = [self] { ::PostMessageA(self, WM_HISTORYCLOSED, 0, 0); };
 }
 
+void TCompanion::Diagnose() {
+    // The first failed site is offered: the one most likely asked about.
+    if (const std::optional<std::string> url = AskDiagnoseAddress(window.Get(), firstFailed))
+        link->Diagnose(*url);
+}
+
 void TCompanion::ShowNote() {
     const std::string text = std::exchange(note, std::string());
     if (!text.empty())
@@ -340,6 +353,9 @@ LRESULT TCompanion::HandleMessage(HWND h, UINT message, WPARAM wParam, LPARAM lP
             return 0;
         case cmdHistory:
             OpenHistory();
+            return 0;
+        case cmdDiagnose:
+            Diagnose();
             return 0;
         }
     }

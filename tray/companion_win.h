@@ -25,6 +25,7 @@ enum CompanionCommand : UINT {
     cmdHistory = 1103,
     cmdMaintenance = 1104,      // "Maintenance for an hour"
     cmdMaintenanceState = 1105, // the monitor's words for its maintenance, greyed
+    cmdDiagnose = 1106,         // "Diagnose...": one address's way, as the service sees it
 };
 
 // The picture the companion shows while the monitor cannot be reached.
@@ -83,13 +84,15 @@ private:
     void ShowMaintenance(const std::string& words);
     void MarkMenu(bool connected);
     void OpenHistory();
+    void Diagnose();
 
     ScopedWindow window;
     std::unique_ptr<TTrayUi> ui;
     CUserSettings edited; // what the dialog edits: the service's settings without the password
     bool settingsWanted = false;
     TFormSettings* dialog = nullptr;
-    std::string note; // a reply's message waiting to be shown
+    std::string note;        // a reply's message waiting to be shown
+    std::string firstFailed; // offered to "Diagnose"
     int state = NotRunningState;
     bool administrator;
     std::unique_ptr<THistoryWindow> history;

@@ -66,12 +66,16 @@ std::optional<std::string> ChecksOnOk(const std::string& stored, const SiteCheck
                                       const SiteCheckFields& fields, SiteCheckProblem& problem) {
     if (fields == shown)
         return stored;
-    SiteChecks checks;
-    // Each field alone, so that a problem names its field; an empty field keeps the default.
+    // What the dialog has no field for (proxy=, auth=, user=, pass=, cert=) stays as stored.
+    std::string unread;
+    SiteChecks checks = ReadSiteChecks(stored, unread).value_or(SiteChecks{});
+    // Each field alone, so that a problem names its field; an empty field is the default.
     const auto take = [&](SiteCheckField field, const char* name, const std::string& value,
                           auto member) {
-        if (value.empty())
+        if (value.empty()) {
+            checks.*member = SiteChecks{}.*member;
             return true;
+        }
         const std::optional<SiteChecks> one = ReadOption(name, value, problem.Text);
         if (!one) {
             problem.Field = field;

@@ -209,8 +209,8 @@ TEST(ControlProtocol, ReadingNeedsALocalUserChangingAnElevatedAdministrator) {
     const ClientFacts adminNotElevated{true, false, true, false};
     const ClientFacts elevatedAdmin{true, false, true, true};
     const ClientFacts network{false, true, true, true};
-    for (const char* read :
-         {msg::Status, msg::Subscribe, msg::CheckNow, msg::GetSettings, msg::CheckList}) {
+    for (const char* read : {msg::Status, msg::Subscribe, msg::CheckNow, msg::GetSettings,
+                             msg::CheckList, msg::Diagnose}) {
         EXPECT_EQ(RefusalFor(read, user), "") << read;
         EXPECT_NE(RefusalFor(read, network), "") << read;
     }
@@ -297,6 +297,22 @@ CUserSettings withChannels() {
 }
 
 } // namespace
+
+TEST(ControlProtocol, ASitesPasswordTravelsMaskedAndTheServiceKeepsIt) {
+    CUserSettings service;
+    service.AddUrl("http://a/");
+    service.SetChecks("http://a/", "auth=basic;user=me;pass=protected:S3CRET");
+    const std::string told = EncodeMessage(SettingsReply(service, false));
+    EXPECT_EQ(told.find("S3CRET"), std::string::npos) << told;
+    std::string error;
+    CUserSettings companion;
+    bool passwordSet = false;
+    ASSERT_TRUE(SettingsFromMessage(*DecodeMessage(told, error), companion, passwordSet));
+    CUserSettings applied = service;
+    ASSERT_TRUE(SettingsFromMessage(SettingsMessage(msg::SetSettings, companion, false, true),
+                                    applied, passwordSet));
+    EXPECT_EQ(applied.Checks(0), service.Checks(0));
+}
 
 TEST(ControlProtocol, WebhooksTravelOnlyAsShownAndTheServiceKeepsWhatItWasNotSent) {
     const CUserSettings service = withChannels();

@@ -1,5 +1,6 @@
 // The judge's rules as one table: facts and checks in, the verdict and its words out.
 #include "monitor/judge.h"
+#include "monitor/pathstep.h"
 
 #include <gtest/gtest.h>
 
@@ -127,4 +128,74 @@ TEST(Judge, OneTableOfFactsAndVerdicts) {
     }
     EXPECT_EQ(CertificateDate(0), "1970-01-01");
     EXPECT_EQ(CertificateDate(951782400), "2000-02-29");
+}
+
+// Where the way to a failed benchmark broke, in the words its reason begins with.
+TEST(PathStep, EachStepFromItsFacts) {
+    const ProbeResult refused = ProbeResult::Down(ProbeReason::Refused);
+    const ProbeResult timedOut = ProbeResult::Down(ProbeReason::TimedOut, 2000);
+    ProbeResult portal = ProbeResult::Down(ProbeReason::TextMissing, 5, 200, "Example Domain");
+    const ProbeResult asks = ProbeResult::Down(ProbeReason::HttpStatus, 5, 407);
+    const ProbeResult missing = ProbeResult::Down(ProbeReason::HttpStatus, 5, 404);
+    PathFacts direct;
+    direct.Lookup = NameLookup::Found;
+    direct.Host = "bench.example";
+    PathFacts offline = direct;
+    offline.NetworkUp = false;
+    PathFacts silentDns = direct;
+    silentDns.Lookup = NameLookup::NoAnswer;
+    PathFacts unknown = direct;
+    unknown.Lookup = NameLookup::NotFound;
+    PathFacts proxied;
+    proxied.ThroughProxy = true;
+    proxied.Proxy = "proxy:8080";
+    const struct {
+        const PathFacts& facts;
+        const ProbeResult& result;
+        const char* words;
+    } rows[] = {
+        {offline, timedOut, "this computer has no network"},
+        {silentDns, timedOut, "the name server does not answer"},
+        {unknown, timedOut, "the name server does not know bench.example"},
+        {proxied, refused, "the proxy proxy:8080 does not answer or refuses"},
+        {proxied, timedOut, "the proxy proxy:8080 does not answer or refuses"},
+        {proxied, asks, "the proxy proxy:8080 refuses: it asks who is calling"},
+        {direct, portal, "the benchmark page answers, but not with its own page (a sign-in page?)"},
+        {proxied, portal,
+         "the benchmark page answers, but not with its own page (a sign-in page?)"},
+        {direct, refused, ""}, // the reason alone says it
+        {direct, missing, ""},
+        {direct, ProbeResult::Answered(3), ""},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(PathStepWords(row.facts, row.result), row.words) << ReasonText(row.result);
+    portal.Step = PathStepWords(direct, portal);
+    EXPECT_EQ(ReasonText(portal), "the benchmark page answers, but not with its own page (a "
+                                  "sign-in page?): text \"Example Domain\" not found");
+}
+
+// A probe's steps in lines, each as far as the probe got.
+TEST(PathStep, DiagnoseLinesStopWhereTheProbeStopped) {
+    PathFacts facts;
+    facts.Lookup = NameLookup::Found;
+    facts.Host = "shop.example";
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ(DiagnoseLines("direct", facts, true, ProbeResult::Answered(40)),
+              (Lines{"route: direct", "network: an adapter is up",
+                     "name lookup: shop.example found", "connect: shop.example reached", "TLS: ok",
+                     "HTTP answer: status 200", "verdict: up"}));
+    PathFacts proxied;
+    proxied.ThroughProxy = true;
+    EXPECT_EQ(
+        DiagnoseLines("proxy p:8080", proxied, true,
+                      ProbeResult::Down(ProbeReason::CertUnknownAuthority)),
+        (Lines{"route: proxy p:8080", "network: an adapter is up", "name lookup: left to the proxy",
+               "connect: the proxy reached", "TLS: certificate from an unknown authority",
+               "verdict: down: certificate from an unknown authority"}));
+    facts.Lookup = NameLookup::NoAnswer;
+    EXPECT_EQ(DiagnoseLines("direct", facts, false, ProbeResult::Down(ProbeReason::TimedOut, 500)),
+              (Lines{"route: direct", "network: an adapter is up",
+                     "name lookup: the name server does not answer",
+                     "connect: failed (timed out after 500 ms)",
+                     "verdict: down: timed out after 500 ms"}));
 }

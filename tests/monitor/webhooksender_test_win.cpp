@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -236,4 +237,28 @@ TEST_F(WebhookSenderTest, TestsAtOnceAreBounded) {
     test(0);
     ASSERT_TRUE(sender.WaitIdle(30000));
     EXPECT_FALSE(has(words[0], "try again")) << words[0];
+}
+
+// Through the open proxy of the proxy_peer fixture, as the checks go: a tunnel (CONNECT). (Wine 8
+// ends a tunnel whose CONNECT gets a 407 with a secure-channel error, so the proxy that asks
+// for credentials is the probes' test, over plain HTTP.)
+TEST_F(WebhookSenderTest, GoesThroughTheProxyAsTheChecksDo) {
+    if (!std::getenv("VIGREL_PROXY_PEER_DIR") || PeerPort("VIGREL_PROXY_PEER_DIR", "open") <= 0)
+        GTEST_SKIP() << "no proxy_peer fixture";
+    WebhookSender sender(onFailed, {10000, 1, 100});
+    ProxySettings proxy;
+    proxy.Mode = ProxyMode::Fixed;
+    // By address: the receiver is named localhost, and Wine 8 tunnels only to a host other
+    // than the proxy's.
+    proxy.Server = "127.0.0.1:" + std::to_string(PeerPort("VIGREL_PROXY_PEER_DIR", "open"));
+    sender.SetProxy(proxy);
+    sender.Send({channel("tunnel", WebhookKind::Json, "/ok/json/tunnel")}, message("tunneled"));
+    ASSERT_TRUE(sender.WaitIdle(30000));
+    ASSERT_EQ(received("tunnel", 1).size(), 1u);
+    EXPECT_TRUE(has(received("tunnel", 1)[0], "\"verdict\": \"ok\""));
+    std::ifstream log(PeerPath("VIGREL_PROXY_PEER_DIR", "open.log"));
+    const std::string seen((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(has(seen, "CONNECT localhost:" + std::to_string(PeerPort(PeerDir, "webhook"))));
+
+    EXPECT_TRUE(failures.empty());
 }

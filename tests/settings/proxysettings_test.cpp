@@ -38,6 +38,8 @@ TEST(ProxySettings, BypassPatternsPortsAndLocalNames) {
         EXPECT_EQ(ProxyBypassed(list, c.host, c.port), c.direct) << c.host << ":" << c.port;
     EXPECT_TRUE(ProxyBypassed("*", "any.where", 1));
     EXPECT_FALSE(ProxyBypassed("", "any.where", 1));
+    EXPECT_EQ(PlatformBypassList(" a.example, *.corp\t<local>;;10.* "),
+              "a.example;*.corp;<local>;10.*");
 }
 
 TEST(ProxySettings, TheRouteOfEachProbe) {

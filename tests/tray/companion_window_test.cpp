@@ -224,7 +224,7 @@ protected:
 };
 
 const std::vector<std::string> ConnectedMenu{
-    "Check Now", "Maintenance for an hour", "-", "Settings", "History",
+    "Check Now", "Maintenance for an hour", "-", "Settings", "History", "Diagnose...",
     "Close",     "Stop monitoring",         "-", "Pelorin"};
 
 } // namespace
@@ -240,7 +240,7 @@ TEST_F(Companion, UnreachableMonitorShowsTheFifthPictureAndOffersToStartIt) {
     ASSERT_EQ(seen.items.size(), ConnectedMenu.size() + 2);
     EXPECT_EQ(seen.items[0], "Start Vigrel");
     // Nothing that needs the service can be chosen.
-    for (std::size_t at : {2u, 3u, 5u, 6u, 8u})
+    for (std::size_t at : {2u, 3u, 5u, 6u, 7u, 9u})
         EXPECT_TRUE(seen.grayed[at]) << seen.items[at];
     EXPECT_TRUE(PumpUntil([&] { return starts == 1; }));
     EXPECT_EQ(link->checks, 0);

@@ -57,6 +57,19 @@ TEST(SiteChecksForm, AStoredValueStaysAsWrittenUnlessAFieldChanges) {
     EXPECT_TRUE(view.Note.empty());
     EXPECT_EQ(view.Fields.CertDays, "30");
     EXPECT_EQ(Ok(written, view.Fields), written);
+
+    // The options the dialog has no field for survive an edit of its fields.
+    const std::string signIn =
+        "proxy=none;auth=basic;user=me;pass=protected:AAAA;cert=" + std::string(40, 'A') +
+        ";slow=500;contains=x";
+    SiteCheckFields edited = ViewOfStoredChecks(signIn).Fields;
+    edited.SlowMs = "900";
+    edited.Contains = "";
+    std::string problem;
+    SiteChecks want = *ReadSiteChecks(signIn, problem);
+    want.SlowMs = 900;
+    want.Contains.reset();
+    EXPECT_EQ(ReadSiteChecks(Ok(signIn, edited), problem), want) << problem;
 }
 
 TEST(SiteChecksForm, AFieldThatDoesNotReadIsNamedWithTheReadersWords) {
