@@ -6,7 +6,10 @@
 #include "base/platform_win.h"
 #include "base/product.h"
 #include "base/utf_win.h"
+#include "settings/inidocument.h"
+#include "settings/policystore_win.h"
 #include "settings/profilestore_win.h"
+#include "settings/settingstable.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +19,7 @@
 #include <wincrypt.h>
 
 #include <fstream>
+#include <map>
 
 namespace {
 
@@ -223,4 +227,66 @@ TEST(ProgramIni, LoadAndSaveUseTheFileBesideTheProgram) {
     t.Load();
     EXPECT_EQ(t.Filter, 1);
     ::DeleteFileA(path.c_str());
+}
+
+// Every value the administrative template writes, as the registry holds it, is read and wins
+// over the file; the key is the test prefix's own.
+TEST(GroupPolicy, EveryValueOfTheTemplateIsReadFromTheRegistryAndWins) {
+    const std::wstring key = SettingsPolicyKey();
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+    const auto text = [&](const std::wstring& subkey, const std::string& name,
+                          const std::string& value) {
+        const std::wstring data = Widen(value);
+        ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, subkey.c_str(), Widen(name).c_str(), REG_SZ,
+                                    data.c_str(),
+                                    static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS)
+            << name;
+    };
+    std::map<std::string, std::string> expected;
+    for (const SettingRow& row : SettingRows()) {
+        if (!row.Policy)
+            continue;
+        std::string value;
+        if (row.Kind == SettingKind::Text) {
+            value = std::string(row.Key) == "From" || std::string(row.Key) == "To"
+                        ? "policy@example.com"
+                        : std::string("policy-") + row.Key;
+            text(key, row.Policy, value);
+        } else {
+            const DWORD number = row.Kind == SettingKind::Flag ? 1
+                                 : row.Fit == SettingFit::Kept ? 2
+                                                               : static_cast<DWORD>(row.Range.max);
+            ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), Widen(row.Policy).c_str(),
+                                        REG_DWORD, &number, sizeof number),
+                      ERROR_SUCCESS)
+                << row.Policy;
+            value = std::to_string(number);
+        }
+        expected[row.Policy] = value;
+    }
+    text(key + L"\\URLS", "https://policy.example/", "contains=Welcome");
+    text(key + L"\\Webhooks", "ops", "slack https://hooks.example/T0/B0/token");
+
+    std::vector<std::string> notes;
+    const SettingsPolicy policy = ReadSettingsPolicy(notes);
+    CUserSettings s;
+    s.Load(IniDocument(), PasswordCodec{}, notes, policy);
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+    for (const SettingRow& row : SettingRows()) {
+        if (!row.Policy)
+            continue;
+        const std::string held = row.Kind == SettingKind::Text ? s.*row.Text
+                                 : row.Kind == SettingKind::Flag
+                                     ? std::to_string(s.*row.Flag ? 1 : 0)
+                                     : std::to_string(s.*row.Number);
+        EXPECT_EQ(held, expected[row.Policy]) << row.Policy;
+        EXPECT_EQ(s.Enforced.count(EnforcedName(row)), 1u) << row.Policy;
+    }
+    ASSERT_EQ(s.UrlCount(), 1);
+    EXPECT_EQ(s.Url(0), "https://policy.example/");
+    EXPECT_EQ(s.Checks(0), "contains=Welcome");
+    ASSERT_EQ(s.Webhooks.size(), 1u);
+    EXPECT_EQ(s.Webhooks[0].Address, "https://hooks.example/T0/B0/token");
+    EXPECT_EQ(s.Webhooks[0].Kind, WebhookKind::Slack);
 }
