@@ -2,7 +2,6 @@
 
 #include "app/alertrequests.h"
 #include "app/checklist_win.h"
-#include "monitor/pathstep_win.h"
 #include "app/historyreply.h"
 #include "app/mainserv_win.h"
 #include "app/settingsclick_win.h"
@@ -10,6 +9,7 @@
 #include "base/window_win.h"
 #include "monitor/clogger.h"
 #include "monitor/clogger_win.h"
+#include "monitor/pathstep_win.h"
 #include "settings/cusersettings.h"
 #include "settings/profilestore_win.h"
 #include "base/product.h"
