@@ -1,5 +1,6 @@
 #include "monitor/proxyroute_win.h"
 
+#include "base/product.h"
 #include "base/utf_win.h"
 
 #include <chrono>
@@ -27,7 +28,7 @@ std::map<std::string, PacAnswer> pacCache; // "pac host" -> answer
 
 std::optional<std::wstring> askPacFile(const std::string& pac, const std::string& url,
                                        std::uint32_t timeOutMs) {
-    HINTERNET session = ::WinHttpOpen(L"Vigrel", WINHTTP_ACCESS_TYPE_NO_PROXY,
+    HINTERNET session = ::WinHttpOpen(Widen(ProductName).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY,
                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session)
         return std::nullopt;
