@@ -154,24 +154,14 @@ std::vector<WebhookChannel> SendingWebhooks(const CUserSettings& settings) {
 }
 
 std::string MaintenanceStatusText(const CUserSettings& settings, std::int64_t now) {
-    constexpr std::int64_t week = 7 * 24 * 60;
+    const AlertRulesSettings rules = AlertRulesFor(settings);
     std::optional<std::int64_t> until; // the end of the latest window over every site
-    for (const MaintenanceWindow& window : AlertRulesFor(settings).Windows) {
-        if (!window.Sites.empty() || !MaintenanceCovers(window, {}, now))
-            continue;
-        std::int64_t end = window.End;
-        if (window.Weekly) {
-            // 1970-01-01 was a Thursday, the fourth day of a week that starts on Monday.
-            const std::int64_t day = now >= 0 ? now / 86400 : (now - 86399) / 86400;
-            const std::int64_t minute = ((day + 3) % 7 + 7) % 7 * 1440 + (now - day * 86400) / 60;
-            end =
-                now - (now - day * 86400) % 60 + ((window.End - minute) % week + week) % week * 60;
-        }
-        until = std::max(until.value_or(end), end);
-    }
+    for (const MaintenanceWindow& window : rules.Windows)
+        if (const std::optional<std::int64_t> end = MaintenanceEnd(window, now);
+            end && window.Sites.empty())
+            until = std::max(until.value_or(*end), *end);
     if (until)
         return "in maintenance until " + AlertClockText(*until, now);
-    const AlertRulesSettings rules = AlertRulesFor(settings);
     int covered = 0;
     for (int i = 0; i < settings.UrlCount(); ++i)
         covered += AlertRules::InMaintenance(rules, settings.Url(i), now) ? 1 : 0;

@@ -2,6 +2,8 @@
 // Write-only and stateless: every line opens, appends to and closes the day's file.
 #pragma once
 
+#include "base/civil.h"
+
 #include <string>
 #include <string_view>
 
@@ -18,18 +20,6 @@ std::string LogTimePrefix(int hour, int minute, const std::string& separator);
 // it stay. The date in the name decides, never the file's times; a name with a date that does
 // not exist, or any other name, is never old. days <= 0 keeps every file.
 bool IsOldLogName(std::string_view name, int year, int month, int day, int days);
-
-// Days since 1970-01-01 of a date in the proleptic Gregorian calendar, and whether a date exists;
-// the daily files of other kinds (the history) are dated by the same rules.
-long DaysFromCivil(int year, int month, int day);
-// The civil date of a day number since 1970-01-01: the inverse of DaysFromCivil.
-struct CivilDate {
-    long long Year;
-    int Month;
-    int Day;
-};
-CivilDate CivilFromDays(long long days);
-bool IsRealDate(int year, int month, int day);
 
 // Appends prefix, text and CR LF to the file (a UTF-8 path), creating it when missing; no folder
 // is created.

@@ -1,5 +1,6 @@
 #include "monitor/webhookbody.h"
 
+#include "base/civil.h"
 #include "base/product.h"
 #include "base/sha256.h"
 #include "monitor/sitetransitions.h"
@@ -102,8 +103,7 @@ std::string moreLine(std::size_t left) {
     return "... and " + std::to_string(left) + (left == 1 ? " more change" : " more changes");
 }
 
-// "2026-12-09T10:30:00" of seconds since 1970-01-01 00:00 of some clock (days to a civil date
-// after H. Hinnant's algorithm, valid for every date the program meets).
+// "2026-12-09T10:30:00" of seconds since 1970-01-01 00:00 of some clock.
 std::string isoTime(std::int64_t seconds) {
     std::int64_t days = seconds / 86400;
     std::int64_t rest = seconds % 86400;
@@ -111,20 +111,10 @@ std::string isoTime(std::int64_t seconds) {
         rest += 86400;
         --days;
     }
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const std::int64_t dayOfEra = days - era * 146097;
-    const std::int64_t yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const std::int64_t mp = (5 * dayOfYear + 2) / 153;
-    const std::int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
-    const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    const CivilDate date = CivilFromDays(days);
     char text[128];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld",
-                  static_cast<long long>(year), static_cast<long long>(month),
-                  static_cast<long long>(day), static_cast<long long>(rest / 3600),
+    std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02lld:%02lld:%02lld", date.Year, date.Month,
+                  date.Day, static_cast<long long>(rest / 3600),
                   static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
     return text;
 }

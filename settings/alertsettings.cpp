@@ -1,5 +1,6 @@
 #include "settings/alertsettings.h"
 
+#include "base/civil.h"
 #include "base/text.h"
 
 #include <algorithm>
@@ -29,37 +30,6 @@ bool isBlank(char c) {
 
 std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
     return a / b - (a % b != 0 && (a % b < 0) != (b < 0) ? 1 : 0);
-}
-
-// The settings library stands below the log's calendar helpers, so it keeps its own copy of
-// the proleptic Gregorian day count (days since 1970-01-01) and its inverse.
-std::int64_t daysFromCivil(std::int64_t year, int month, int day) {
-    const std::int64_t y = year - (month <= 2 ? 1 : 0);
-    const std::int64_t era = floorDiv(y, 400);
-    const std::int64_t yearOfEra = y - era * 400;
-    const std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
-}
-
-void civilFromDays(std::int64_t days, std::int64_t& year, int& month, int& day) {
-    const std::int64_t z = days + 719468;
-    const std::int64_t era = floorDiv(z, 146097);
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-}
-
-bool realDate(std::int64_t year, int month, int day) {
-    static const int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month < 1 || month > 12 || day < 1)
-        return false;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return day <= lengths[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
 std::string twoDigits(std::int64_t value) {
@@ -208,7 +178,7 @@ private:
         const int year = number(0, 4);
         const int month = number(5, 2);
         const int day = number(8, 2);
-        if (!realDate(year, month, day)) {
+        if (!IsRealDate(year, month, day)) {
             problem = std::string(word) + " is no date.";
             return std::nullopt;
         }
@@ -216,7 +186,7 @@ private:
             problem = std::string(word) + " is before 1970.";
             return std::nullopt;
         }
-        return daysFromCivil(year, month, day);
+        return static_cast<std::int64_t>(DaysFromCivil(year, month, day));
     }
 
     std::string_view text_;
@@ -232,13 +202,10 @@ std::string weeklyText(std::int64_t minutes) {
 std::string dateText(std::int64_t seconds) {
     const std::int64_t days = floorDiv(seconds, DaySeconds);
     const std::int64_t inDay = seconds - days * DaySeconds;
-    std::int64_t year = 0;
-    int month = 0;
-    int day = 0;
-    civilFromDays(days, year, month, day);
+    const CivilDate date = CivilFromDays(days);
     char text[48];
-    std::snprintf(text, sizeof text, "%04lld-%02d-%02d %02d:%02d", static_cast<long long>(year),
-                  month, day, static_cast<int>(inDay / 3600), static_cast<int>(inDay % 3600 / 60));
+    std::snprintf(text, sizeof text, "%04lld-%02d-%02d %02d:%02d", date.Year, date.Month, date.Day,
+                  static_cast<int>(inDay / 3600), static_cast<int>(inDay % 3600 / 60));
     return text;
 }
 
@@ -409,13 +376,17 @@ std::string MaintenanceWindowLine(const MaintenanceWindow& window) {
 
 namespace {
 
+// Minutes since Monday 00:00 of the week the local time falls in.
+std::int64_t minuteOfWeek(std::int64_t localSeconds) {
+    // Day 0 of the local clock, 1970-01-01, was a Thursday: three days after a Monday.
+    const std::int64_t days = floorDiv(localSeconds, DaySeconds);
+    return ((days + 3) % 7 + 7) % 7 * DayMinutes + (localSeconds - days * DaySeconds) / 60;
+}
+
 bool coversTime(const MaintenanceWindow& window, std::int64_t localSeconds) {
     if (!window.Weekly)
         return window.Start <= localSeconds && localSeconds < window.End;
-    // Day 0 of the local clock, 1970-01-01, was a Thursday: three days after a Monday.
-    const std::int64_t days = floorDiv(localSeconds, DaySeconds);
-    const std::int64_t minute =
-        ((days + 3) % 7 + 7) % 7 * DayMinutes + (localSeconds - days * DaySeconds) / 60;
+    const std::int64_t minute = minuteOfWeek(localSeconds);
     if (window.Start < window.End)
         return window.Start <= minute && minute < window.End;
     if (window.Start > window.End)
@@ -437,4 +408,15 @@ bool MaintenanceCovers(const MaintenanceWindow& window, const std::string& url,
 
 bool MaintenanceOver(const MaintenanceWindow& window, std::int64_t localSeconds) {
     return !window.Weekly && window.End <= localSeconds;
+}
+
+std::optional<std::int64_t> MaintenanceEnd(const MaintenanceWindow& window,
+                                           std::int64_t localSeconds) {
+    if (!coversTime(window, localSeconds))
+        return std::nullopt;
+    if (!window.Weekly)
+        return window.End;
+    const std::int64_t ahead =
+        ((window.End - minuteOfWeek(localSeconds)) % WeekMinutes + WeekMinutes) % WeekMinutes;
+    return floorDiv(localSeconds, 60) * 60 + ahead * 60;
 }

@@ -65,5 +65,9 @@ std::string MaintenanceWindowLine(const MaintenanceWindow& window);
 // local clock): a weekly window from its start to its end, the end not included.
 bool MaintenanceCovers(const MaintenanceWindow& window, const std::string& url,
                        std::int64_t localSeconds);
+// The local time the window ends that covers the time given (the end of this week's turn of a
+// weekly one); nullopt when it covers no site at that time.
+std::optional<std::int64_t> MaintenanceEnd(const MaintenanceWindow& window,
+                                           std::int64_t localSeconds);
 // A one-off window that has ended before the local time: the saver leaves it out.
 bool MaintenanceOver(const MaintenanceWindow& window, std::int64_t localSeconds);

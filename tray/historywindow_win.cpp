@@ -1,5 +1,6 @@
 #include "tray/historywindow_win.h"
 
+#include "base/civil.h"
 #include "base/product.h"
 #include "base/utf_win.h"
 #include "base/window_win.h"
@@ -112,21 +113,10 @@ std::string uptimeText(double percent) {
 // "yyyy-mm-dd hh:nn" of the service's clock.
 std::string timeText(std::int64_t seconds) {
     const std::int64_t minutes = seconds / 60;
-    const std::int64_t days = minutes / 1440;
-    // The civil date of a day number since 1970-01-01.
-    const std::int64_t z = days + 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
-    const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    const CivilDate date = CivilFromDays(minutes / 1440);
     char text[64];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld",
-                  static_cast<long long>(year), static_cast<long long>(month),
-                  static_cast<long long>(day), static_cast<long long>(minutes / 60 % 24),
+    std::snprintf(text, sizeof text, "%04lld-%02d-%02d %02lld:%02lld", date.Year, date.Month,
+                  date.Day, static_cast<long long>(minutes / 60 % 24),
                   static_cast<long long>(minutes % 60));
     return text;
 }
