@@ -88,9 +88,7 @@ TFormBlind::TFormBlind(HWND owner)
         ::SetTimer(window, RetryTimerId, std::max<std::uint32_t>(ms, USER_TIMER_MINIMUM), nullptr);
     };
     alertReport_.OnMessage = [this](const AlertMessage& message) {
-        // The posts go out the way the checks do.
-        webhooks_.SetProxy(UserSettings.Proxy());
-        webhooks_.Send(SendingWebhooks(UserSettings), message);
+        webhooks().Send(SendingWebhooks(UserSettings), message);
     };
     alertMail_.OnMailFailed = [](const std::string& line) {
         ::WriteLog(line);
@@ -461,8 +459,7 @@ void TFormBlind::TestWebhook(const ControlMessage& request, ControlReply reply) 
         }
         // Answered from the post's own thread: the form goes on meanwhile.
         const std::string name = channel->Name;
-        webhooks_.SetProxy(UserSettings.Proxy());
-        webhooks_.Test(*channel, [reply, name](const std::string& outcome) {
+        webhooks().Test(*channel, [reply, name](const std::string& outcome) {
             reply.Send(WebhookTestMessage(name, outcome));
         });
     });
@@ -476,13 +473,18 @@ void TFormBlind::TestWebhookFromDialog(const WebhookChannel& given) {
             FormSettings->ShowWebhookTest(given.Name, refusal);
         return;
     }
-    webhooks_.SetProxy(UserSettings.Proxy());
-    webhooks_.Test(*channel, [this, name = channel->Name](const std::string& outcome) {
+    webhooks().Test(*channel, [this, name = channel->Name](const std::string& outcome) {
         postToForm([name, outcome] {
             if (FormSettings)
                 FormSettings->ShowWebhookTest(name, outcome);
         });
     });
+}
+
+WebhookSender& TFormBlind::webhooks() {
+    // The posts go out the way the checks do, as the settings say now.
+    webhooks_.SetProxy(UserSettings.Proxy());
+    return webhooks_;
 }
 
 void TFormBlind::StartMaintenance(std::int32_t minutes, ControlReply reply) {

@@ -110,6 +110,8 @@ private:
     // Empty when the settings were applied; otherwise why not.
     std::string applyControlSettings(const ControlMessage& message);
     void publishStatus(bool push);
+    // The webhook sender, set to the proxy of the settings in force.
+    WebhookSender& webhooks();
     // A cycle the gate let through: reads an unread settings file first, then starts probing.
     void runCycle();
     void cycleDone(const CycleResults& results);

@@ -16,6 +16,13 @@ bool isBlank(char c) {
 
 } // namespace
 
+std::string LowerCase(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower)
+        c = static_cast<char>(lowerAscii(c));
+    return lower;
+}
+
 int CompareText(const std::string& a, const std::string& b) {
     const size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {

@@ -16,6 +16,9 @@ inline bool SameText(const std::string& a, const std::string& b) {
     return a.size() == b.size() && CompareText(a, b) == 0;
 }
 
+// The text with its ASCII letters in lower case (an address's scheme and host, a word).
+std::string LowerCase(std::string_view text);
+
 // The text without the blanks around it: spaces, tabs and every other control character.
 std::string TrimBlanks(const std::string& text);
 

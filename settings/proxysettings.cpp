@@ -1,27 +1,13 @@
 #include "settings/proxysettings.h"
 
-#include <cctype>
+#include "base/text.h"
+
 #include <vector>
 
 namespace {
 
 char lower(char c) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
-
-std::string lowered(std::string_view text) {
-    std::string out;
-    for (char c : text)
-        out += lower(c);
-    return out;
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 std::string withoutClosingDot(std::string host) {
@@ -97,7 +83,7 @@ std::pair<std::string_view, unsigned> entryParts(std::string_view entry) {
 }
 
 bool isHttpUrl(std::string_view url) {
-    const std::string head = lowered(url.substr(0, 8));
+    const std::string head = LowerCase(url.substr(0, 8));
     const std::size_t scheme = head.rfind("http://", 0) == 0 ? 7 : head == "https://" ? 8 : 0;
     return scheme != 0 && url.size() > scheme && url[scheme] != '/';
 }
@@ -105,7 +91,7 @@ bool isHttpUrl(std::string_view url) {
 } // namespace
 
 std::optional<ProxyMode> ReadProxyMode(std::string_view word) {
-    const std::string w = lowered(trimmed(word));
+    const std::string w = LowerCase(TrimBlanks(std::string(word)));
     if (w.empty() || w == "automatic")
         return ProxyMode::Automatic;
     if (w == "none")
@@ -134,7 +120,8 @@ const char* ProxyModeWord(ProxyMode mode) {
 HostPort HostPortOf(std::string_view url) {
     HostPort out;
     const std::size_t scheme = url.find("://");
-    const std::string name = scheme == std::string_view::npos ? "" : lowered(url.substr(0, scheme));
+    const std::string name =
+        scheme == std::string_view::npos ? "" : LowerCase(url.substr(0, scheme));
     out.Port = name == "https" ? 443 : 80;
     if (scheme != std::string_view::npos)
         url.remove_prefix(scheme + 3);
@@ -155,14 +142,14 @@ HostPort HostPortOf(std::string_view url) {
     }
     if (const std::optional<unsigned> p = portNumber(port))
         out.Port = *p;
-    out.Host = withoutClosingDot(lowered(host));
+    out.Host = withoutClosingDot(LowerCase(host));
     return out;
 }
 
 bool ProxyBypassed(std::string_view bypass, std::string_view host, unsigned port) {
-    const std::string name = withoutClosingDot(lowered(host));
+    const std::string name = withoutClosingDot(LowerCase(host));
     for (std::string_view entry : bypassEntries(bypass)) {
-        if (lowered(entry) == "<local>") {
+        if (LowerCase(entry) == "<local>") {
             // As the platform reads it: a name without a dot (an intranet server's short name).
             if (!name.empty() && name.find('.') == std::string::npos &&
                 name.find(':') == std::string::npos)
@@ -198,10 +185,10 @@ ProxyRoute PlanProxy(const ProxySettings& settings, std::string_view url, bool s
     }
     if (settings.Mode == ProxyMode::Fixed) {
         route.Kind = ProxyRouteKind::Named;
-        route.Server = std::string(trimmed(settings.Server));
+        route.Server = TrimBlanks(settings.Server);
     } else if (settings.Mode == ProxyMode::Pac) {
         route.Kind = ProxyRouteKind::Pac;
-        route.Pac = std::string(trimmed(settings.Pac));
+        route.Pac = TrimBlanks(settings.Pac);
     }
     return route;
 }
@@ -211,10 +198,11 @@ std::string ProxyProblem(const std::string& mode, const std::string& pac, const 
     const std::optional<ProxyMode> read = ReadProxyMode(mode);
     if (!read)
         return "The proxy mode \"" + mode + "\" is not known: write automatic, none, pac or fixed.";
-    if (*read == ProxyMode::Pac && !isHttpUrl(trimmed(pac)))
+    if (*read == ProxyMode::Pac && !isHttpUrl(TrimBlanks(pac)))
         return "The proxy mode pac needs the PAC file's address, beginning with http:// or "
                "https://.";
-    const std::string_view fixed = trimmed(server);
+    const std::string trimmedServer = TrimBlanks(server);
+    const std::string_view fixed = trimmedServer;
     if (*read == ProxyMode::Fixed) {
         const auto [host, port] = entryParts(fixed);
         const bool hasPort = fixed.find(':') != std::string_view::npos && port != 0;

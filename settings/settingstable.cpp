@@ -1,5 +1,7 @@
 #include "settings/settingstable.h"
 
+#include "base/text.h"
+
 namespace {
 
 using S = CUserSettings;
@@ -111,11 +113,7 @@ std::int32_t SettingFitted(const SettingRow& row, std::int32_t value) {
 std::string EnforcedName(const SettingRow& row) {
     if (row.PipeField)
         return row.PipeField;
-    std::string name = row.Key;
-    for (char& c : name)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return name;
+    return LowerCase(row.Key);
 }
 
 bool SettingAllows(const SettingRow& row, std::int32_t value) {
